@@ -1,0 +1,129 @@
+#include "math/quaternion.h"
+
+namespace fyrel {
+
+Quaternion& quatMul(const Quaternion& a, const Quaternion& b, Quaternion& out)
+{
+    out.w = a.w * b.w - (a.x * b.x + a.y * b.y + a.z * b.z);
+    out.x = a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y;
+    out.y = a.w * b.y + a.y * b.w + a.z * b.x - a.x * b.z;
+    out.z = a.w * b.z + a.z * b.w + a.x * b.y - a.y * b.x;
+    return out;
+}
+
+Quaternion& quatNormalize(const Quaternion& q, Quaternion& out)
+{
+    const float n = std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
+    if (n == 0.0f) {
+        out = Quaternion{};
+        return out;
+    }
+    out.w = q.w / n;
+    out.x = q.x / n;
+    out.y = q.y / n;
+    out.z = q.z / n;
+    return out;
+}
+
+Matrix4& quatToMatrix(const Quaternion& q, Matrix4& out)
+{
+    const float w = q.w, x = q.x, y = q.y, z = q.z;
+    out.m[0] = 1 - 2 * y * y - 2 * z * z;
+    out.m[1] = 2 * x * y - 2 * w * z;
+    out.m[2] = 2 * x * z + 2 * w * y;
+    out.m[3] = 0;
+    out.m[4] = 2 * x * y + 2 * w * z;
+    out.m[5] = 1 - 2 * x * x - 2 * z * z;
+    out.m[6] = 2 * y * z - 2 * w * x;
+    out.m[7] = 0;
+    out.m[8] = 2 * x * z - 2 * w * y;
+    out.m[9] = 2 * y * z + 2 * w * x;
+    out.m[10] = 1 - 2 * x * x - 2 * y * y;
+    out.m[11] = 0;
+    out.m[12] = 0;
+    out.m[13] = 0;
+    out.m[14] = 0;
+    out.m[15] = 1;
+    return out;
+}
+
+Quaternion& eulerToQuat(float ax, float ay, float az, Quaternion& out)
+{
+    const float hx = ax * 0.5f, hy = ay * 0.5f, hz = az * 0.5f;
+    const float cx = std::cos(hx), sx = std::sin(hx);
+    const float cy = std::cos(hy), sy = std::sin(hy);
+    const float cz = std::cos(hz), sz = std::sin(hz);
+    out.w = cz * cy * cx + sz * sy * sx;
+    out.x = cz * cy * sx - sz * sy * cx;
+    out.y = cz * sy * cx + sz * cy * sx;
+    out.z = sz * cy * cx - cz * sy * sx;
+    return out;
+}
+
+Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& out)
+{
+    const float lf = length(from), lt = length(to);
+    const Vector3 f{from.x / lf, from.y / lf, from.z / lf};
+    const Vector3 t{to.x / lt, to.y / lt, to.z / lt};
+    const float theta = std::acos(f.x * t.x + f.y * t.y + f.z * t.z);
+    const float h = theta * 0.5f;
+    const float sh = std::sin(h);
+    Vector3 axis;
+    cross(f, t, axis);
+    out.w = std::cos(h);
+    out.x = axis.x * sh;
+    out.y = axis.y * sh;
+    out.z = axis.z * sh;
+    return out;
+}
+
+Quaternion& rotationAboutPoint(const Vector3& pivot, const Vector3& from, const Vector3& to, Quaternion& out)
+{
+    Vector3 a, b;
+    difference(from, pivot, a);
+    difference(to, pivot, b);
+    return rotationBetween(a, b, out);
+}
+
+Quaternion& rotationFromUp(const Vector3& d, Quaternion& out)
+{
+    const float u = 0.0f * d.x + d.y + 0.0f * d.z;
+    if (u == 1.0f) {
+        out = Quaternion{1, 0, 0, 0};
+        return out;
+    }
+    if (u == -1.0f) {
+        out = Quaternion{-1, 0, 0, 0};
+        return out;
+    }
+    const float theta = std::acos(u);
+    Vector3 axis;
+    normalize(Vector3{d.z, 0.0f, -d.x}, axis);
+    const float h = theta * 0.5f;
+    const float sh = std::sin(h);
+    out.w = std::cos(h);
+    out.x = axis.x * sh;
+    out.y = axis.y * sh;
+    out.z = axis.z * sh;
+    return out;
+}
+
+Quaternion& slerp(const Quaternion& q0, const Quaternion& q1, float s, Quaternion& out)
+{
+    const float theta = std::acos(q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z);
+    if (std::fabs(theta) > kEpsilon) {
+        const float a = theta * s;
+        const float st = std::sin(theta);
+        const float k1 = std::sin(a) / st;
+        const float k0 = std::sin(theta - a) / st;
+        out.w = k1 * q1.w + k0 * q0.w;
+        out.x = k1 * q1.x + k0 * q0.x;
+        out.y = k1 * q1.y + k0 * q0.y;
+        out.z = k1 * q1.z + k0 * q0.z;
+        return out;
+    }
+    out = q1;  // also when theta is NaN: the comparison above is false
+    return out;
+}
+
+}  // namespace fyrel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+#include "math/matrix.h"
+#include "math/vector.h"
+
+namespace fyrel {
+
+// w is the scalar part; (1, 0, 0, 0) is the identity. A rotation by θ about the
+// unit axis n is (cos θ/2, n·sin θ/2). Quaternions are not renormalised by the
+// operations below unless they say so.
+struct Quaternion {
+    float w = 1.0f;
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+};
+
+// The square root of the single-precision machine epsilon: 3.4526698e-4.
+inline const float kEpsilon = std::sqrt(std::numeric_limits<float>::epsilon());
+
+// Hamilton product a⊗b: b is applied first.
+Quaternion& quatMul(const Quaternion& a, const Quaternion& b, Quaternion& out);
+
+// q divided by its norm. A zero quaternion has no direction; it yields the
+// identity rather than four NaNs.
+Quaternion& quatNormalize(const Quaternion& q, Quaternion& out);
+
+// The rotation matrix of q, which is not normalised first.
+Matrix4& quatToMatrix(const Quaternion& q, Matrix4& out);
+
+// qz(az)⊗qy(ay)⊗qx(ax): X is applied first, then Y, then Z.
+Quaternion& eulerToQuat(float ax, float ay, float az, Quaternion& out);
+
+// Turns the direction of from onto the direction of to. The vector part is the
+// unnormalised cross product, so the result is of unit length only for angles
+// 0 and π/2; callers that need a unit rotation normalise it. The cosine is not
+// clamped: directions that rounding pushes past ±1 give NaN, which callers
+// that must not store NaN test for.
+Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& out);
+
+// rotationBetween(from − pivot, to − pivot).
+Quaternion& rotationAboutPoint(const Vector3& pivot, const Vector3& from, const Vector3& to, Quaternion& out);
+
+// Turns +Y onto the unit direction d.
+Quaternion& rotationFromUp(const Vector3& d, Quaternion& out);
+
+// Spherical interpolation from q0 (s = 0) to q1 (s = 1). No shorter-arc
+// choice and no clamping; an angle within kEpsilon, or NaN, yields q1.
+Quaternion& slerp(const Quaternion& q0, const Quaternion& q1, float s, Quaternion& out);
+
+}  // namespace fyrel

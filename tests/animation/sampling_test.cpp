@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "scene/model.h"
+
+using namespace fyrel;
+
+namespace {
+
+KeyFrame key(Bone* bone, float t, float tx, float angleZ = 0.0f)
+{
+    KeyFrame k;
+    k.bone = bone;
+    k.boneName = bone ? bone->name : "";
+    k.time = t;
+    k.translation = {tx, 0, 0};
+    eulerToQuat(0, 0, angleZ, k.rotation);
+    return k;
+}
+
+struct Rig {
+    Model model;
+    Bone* bone = nullptr;
+
+    explicit Rig(std::initializer_list<KeyFrame> keysAt, bool loop = true)
+    {
+        Bone b;
+        b.name = "b";
+        model.rootBone.addChild(b);
+        bone = &model.rootBone.children[0];
+        Animation clip;
+        clip.loop = loop;
+        for (KeyFrame k : keysAt) {
+            k.bone = bone;
+            k.boneName = "b";
+            clip.addKey(k);
+        }
+        model.animator.animations.push_back(clip);
+        model.animator.bind(&model);
+    }
+};
+
+}  // namespace
+
+TEST(Sampling, InactiveAnimatorChangesNothing)
+{
+    Model m;
+    m.animator.time = 3.0f;
+    m.animator.update(1.0f);
+    EXPECT_EQ(m.animator.time, 3.0f);
+    Rig rig{key(nullptr, 0, 0), key(nullptr, 1, 1)};
+    rig.model.animator.model = nullptr;
+    rig.model.animator.update(1.0f);
+    EXPECT_EQ(rig.model.animator.time, 0.0f);
+}
+
+TEST(Sampling, ExactKeyTimeTakesThatKey)
+{
+    Rig rig{key(nullptr, 0, 0, 0.0f), key(nullptr, 1, 4, 1.0f), key(nullptr, 2, 8, 2.0f)};
+    rig.model.animator.rate = 1.0f;
+    rig.model.animator.update(1.0f);
+    EXPECT_NEAR(rig.bone->translation.x, 4.0f, 1e-6f);
+    EXPECT_NEAR(rig.bone->rotation.z, std::sin(0.5f), 1e-6f);
+
+    rig.model.animator.update(0.5f);  // halfway between keys 1 and 2
+    EXPECT_NEAR(rig.bone->translation.x, 6.0f, 1e-5f);
+    EXPECT_NEAR(rig.bone->rotation.z, std::sin(0.75f), 1e-5f);
+}
+
+TEST(Sampling, TimeZeroWithFirstKeyAtZeroUsesTheFirstKey)
+{
+    Rig rig{key(nullptr, 0, 3), key(nullptr, 2, 9)};
+    rig.model.animator.rate = 0.0f;
+    rig.model.animator.update(1.0f);
+    EXPECT_NEAR(rig.bone->translation.x, 3.0f, 1e-6f);
+}
+
+TEST(Sampling, BeforeTheFirstKeyExtrapolatesFromTheLast)
+{
+    Rig rig{key(nullptr, 0.5f, 1), key(nullptr, 1, 2), key(nullptr, 2, 4)};
+    rig.model.animator.rate = 1.0f;
+    rig.model.animator.update(0.25f);
+    // s = (0.25 − 2) / (0.5 − 2) ≈ 1.1667 from the last key (4) to the first (1).
+    const float s = (0.25f - 2.0f) / (0.5f - 2.0f);
+    EXPECT_NEAR(rig.bone->translation.x, 4.0f + s * (1.0f - 4.0f), 1e-5f);
+}
+
+TEST(Sampling, LoopingWrapsAndNonLoopingHolds)
+{
+    Rig looping{key(nullptr, 0, 0), key(nullptr, 10, 1)};
+    looping.model.animator.rate = 1.0f;
+    looping.model.animator.time = 9.95f;
+    looping.model.animator.update(0.1f);
+    EXPECT_NEAR(looping.model.animator.time, 0.05f, 1e-5f);
+
+    Rig holding({key(nullptr, 0, 0), key(nullptr, 10, 1)}, false);
+    holding.model.animator.rate = 1.0f;
+    holding.model.animator.time = 9.95f;
+    holding.model.animator.update(0.1f);
+    EXPECT_EQ(holding.model.animator.time, 10.0f);
+    holding.model.animator.update(5.0f);
+    EXPECT_EQ(holding.model.animator.time, 10.0f);
+    EXPECT_NEAR(holding.bone->translation.x, 1.0f, 1e-6f);
+}
+
+TEST(Sampling, DegenerateTracksGiveTheKeyNotNaN)
+{
+    Rig single{key(nullptr, 0, 5, 0.3f)};
+    single.model.animator.update(1.0f);  // clip length 0, looping: time stays 0
+    EXPECT_EQ(single.model.animator.time, 0.0f);
+    EXPECT_EQ(single.bone->translation.x, 5.0f);
+    EXPECT_FALSE(std::isnan(single.bone->rotation.w));
+
+    Rig sameTime{key(nullptr, 1, 2), key(nullptr, 1, 7)};
+    sameTime.model.animator.rate = 1.0f;
+    sameTime.model.animator.time = 0.5f;
+    sameTime.model.animator.update(0.5f);
+    EXPECT_FALSE(std::isnan(sameTime.bone->translation.x));
+}
+
+TEST(Sampling, TrackThatEndedKeepsPreviousPoseAndNaNStepIsIgnored)
+{
+    Rig rig({key(nullptr, 0, 1), key(nullptr, 1, 2)}, false);
+    Bone extra;
+    extra.name = "late";
+    rig.bone->translation = {42, 0, 0};
+    // A second bone's track ending early: add key for a bone ending at 0.2.
+    rig.model.animator.animations[0].tracks[0].pop_back();  // now only the key at 0
+    rig.model.animator.animations[0].length = 1.0f;
+    rig.model.animator.rate = 1.0f;
+    rig.model.animator.update(0.5f);
+    EXPECT_EQ(rig.bone->translation.x, 42.0f);
+
+    rig.model.animator.update(NAN);
+    EXPECT_EQ(rig.model.animator.time, 0.5f);
+}
+
+TEST(Sampling, CloseRotationsCopyTheLaterKeyButStillLerpTranslation)
+{
+    KeyFrame a = key(nullptr, 0, 0, 0.2f), b = key(nullptr, 1, 10, 0.2f + 1e-5f);
+    Rig rig{a, b};
+    rig.model.animator.rate = 1.0f;
+    rig.model.animator.update(0.5f);
+    EXPECT_EQ(rig.bone->rotation.z, b.rotation.z);
+    EXPECT_NEAR(rig.bone->translation.x, 5.0f, 1e-5f);
+}

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "math/matrix.h"
+#include "math/quaternion.h"
+#include "math/vector.h"
+
+using namespace fyrel;
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+
+void expectQuatNear(const Quaternion& a, const Quaternion& b, float tol = 1e-6f)
+{
+    EXPECT_NEAR(a.w, b.w, tol);
+    EXPECT_NEAR(a.x, b.x, tol);
+    EXPECT_NEAR(a.y, b.y, tol);
+    EXPECT_NEAR(a.z, b.z, tol);
+}
+
+void expectMatrixNear(const Matrix4& a, const Matrix4& b, float tol = 1e-6f)
+{
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(a.m[i], b.m[i], tol) << "element " << i;
+    }
+}
+
+Matrix4 translation(float x, float y, float z)
+{
+    Matrix4 t;
+    return translationMatrix(Vector3{x, y, z}, t);
+}
+
+}  // namespace
+
+TEST(Math, EpsilonIsRootOfFloatEpsilon)
+{
+    EXPECT_FLOAT_EQ(kEpsilon, 3.4526698e-4f);
+}
+
+TEST(Math, VectorOperations)
+{
+    Vector3 out;
+    EXPECT_FLOAT_EQ(length(Vector3{3, 4, 12}), 13.0f);
+    difference(Vector3{1, 2, 3}, Vector3{3, 2, 1}, out);
+    EXPECT_EQ(out.x, -2.0f);
+    EXPECT_EQ(out.z, 2.0f);
+    normalize(Vector3{0, 3, 4}, out);
+    EXPECT_FLOAT_EQ(out.y, 0.6f);
+    EXPECT_FLOAT_EQ(out.z, 0.8f);
+    normalize(Vector3{}, out);  // no direction: zero, never NaN
+    EXPECT_EQ(out.x, 0.0f);
+    EXPECT_FALSE(std::isnan(out.y));
+
+    Vector3 a{1, 1, 1};
+    addAssign(a, Vector3{1, 2, 3}, out);
+    EXPECT_EQ(a.z, 4.0f);
+    EXPECT_EQ(out.y, 3.0f);
+
+    lerp(Vector3{0, 10, -2}, Vector3{4, 20, 2}, 0.25f, out);
+    EXPECT_FLOAT_EQ(out.x, 1.0f);
+    EXPECT_FLOAT_EQ(out.y, 12.5f);
+    EXPECT_FLOAT_EQ(out.z, -1.0f);
+}
+
+TEST(Math, MatrixProductOrderAndIdentity)
+{
+    Matrix4 r, t, out;
+    eulerToMatrix(0.3f, -0.7f, 1.1f, r);
+    expectMatrixNear(mul(r, Matrix4{}, out), r, 0.0f);
+    expectMatrixNear(mul(Matrix4{}, r, out), r, 0.0f);
+
+    t = translation(1, 2, 3);
+    Matrix4 tr, rt;
+    mul(t, r, tr);
+    mul(r, t, rt);
+    EXPECT_EQ(tr(0, 3), 1.0f);  // T·R keeps the translation in column 3
+    EXPECT_EQ(tr(1, 3), 2.0f);
+    EXPECT_EQ(tr(2, 3), 3.0f);
+    EXPECT_NE(rt(0, 3), 1.0f);  // R·T turns it
+
+    Vector4 p;
+    transform(tr, Vector4{1, 0, 0, 1}, p);  // rotate first, then translate
+    EXPECT_NEAR(p.x, r(0, 0) + 1, 1e-6f);
+    EXPECT_NEAR(p.y, r(1, 0) + 2, 1e-6f);
+    EXPECT_EQ(p.w, 1.0f);
+}
+
+TEST(Math, InverseUndoesAffineTransformAndRejectsSingular)
+{
+    Matrix4 r, t, m, inv, id;
+    eulerToMatrix(0.4f, 0.2f, -1.3f, r);
+    t = translation(5, -6, 7);
+    mul(t, r, m);
+    ASSERT_TRUE(invert(m, inv));
+    expectMatrixNear(mul(m, inv, id), Matrix4{}, 1e-5f);
+
+    Matrix4 singular;
+    singular(1, 1) = 0.0f;
+    EXPECT_FALSE(invert(singular, inv));
+    expectMatrixNear(inv, Matrix4{}, 0.0f);
+}
+
+TEST(Math, GlMatrixIsTransposed)
+{
+    GlMatrix gl;
+    toGlMatrix(translation(7, 8, 9), gl);
+    EXPECT_EQ(gl.m[12], 7.0f);
+    EXPECT_EQ(gl.m[13], 8.0f);
+    EXPECT_EQ(gl.m[14], 9.0f);
+    EXPECT_EQ(gl.m[3], 0.0f);
+}
+
+TEST(Math, QuaternionToMatrix)
+{
+    Matrix4 m;
+    expectMatrixNear(quatToMatrix(Quaternion{}, m), Matrix4{}, 0.0f);
+    quatToMatrix(Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)}, m);
+    Vector4 v;
+    transform(m, Vector4{1, 0, 0, 0}, v);
+    EXPECT_NEAR(v.x, 0.0f, 1e-6f);
+    EXPECT_NEAR(v.y, 1.0f, 1e-6f);
+}
+
+TEST(Math, EulerQuaternionMatchesEulerMatrix)
+{
+    Quaternion q;
+    eulerToQuat(0, 0, 0.8f, q);
+    expectQuatNear(q, Quaternion{std::cos(0.4f), 0, 0, std::sin(0.4f)});
+
+    const float angles[][3] = {{0, 0, 0.8f}, {0.3f, -1.2f, 2.5f}, {-2.0f, 0.1f, 0.7f}};
+    for (const auto& a : angles) {
+        Matrix4 fromQuat, direct;
+        eulerToQuat(a[0], a[1], a[2], q);
+        quatToMatrix(q, fromQuat);
+        eulerToMatrix(a[0], a[1], a[2], direct);
+        expectMatrixNear(fromQuat, direct, 1e-5f);
+    }
+}
+
+TEST(Math, QuaternionProductAppliesRightOperandFirst)
+{
+    Quaternion qx, qz, zx;
+    eulerToQuat(kPi / 2, 0, 0, qx);
+    eulerToQuat(0, 0, kPi / 2, qz);
+    quatMul(qz, qx, zx);
+    Quaternion viaEuler;
+    eulerToQuat(kPi / 2, 0, kPi / 2, viaEuler);  // X first, then Z
+    expectQuatNear(zx, viaEuler);
+    Quaternion n;
+    quatNormalize(Quaternion{2, 0, 0, 0}, n);
+    expectQuatNear(n, Quaternion{});
+    quatNormalize(Quaternion{0, 0, 0, 0}, n);
+    EXPECT_FALSE(std::isnan(n.w));
+}
+
+TEST(Math, RotationBetweenDirections)
+{
+    Quaternion q;
+    rotationBetween(Vector3{2, 0, 0}, Vector3{1, 0, 0}, q);
+    expectQuatNear(q, Quaternion{});
+    rotationBetween(Vector3{1, 0, 0}, Vector3{0, 3, 0}, q);
+    expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
+    rotationAboutPoint(Vector3{1, 1, 1}, Vector3{2, 1, 1}, Vector3{1, 2, 1}, q);
+    expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
+}
+
+TEST(Math, RotationFromUp)
+{
+    Quaternion q;
+    expectQuatNear(rotationFromUp(Vector3{0, 1, 0}, q), Quaternion{1, 0, 0, 0}, 0.0f);
+    expectQuatNear(rotationFromUp(Vector3{0, -1, 0}, q), Quaternion{-1, 0, 0, 0}, 0.0f);
+    expectQuatNear(rotationFromUp(Vector3{1, 0, 0}, q), Quaternion{std::cos(kPi / 4), 0, 0, -std::sin(kPi / 4)});
+}
+
+TEST(Math, SlerpEndsAndSmallAngleFallback)
+{
+    Quaternion q0, q1, out;
+    eulerToQuat(0, 0, 0.2f, q0);
+    eulerToQuat(0, 0, 1.4f, q1);
+    expectQuatNear(slerp(q0, q1, 0, out), q0);
+    expectQuatNear(slerp(q0, q1, 1, out), q1);
+    Quaternion mid;
+    eulerToQuat(0, 0, 0.8f, mid);
+    expectQuatNear(slerp(q0, q1, 0.5f, out), mid);
+
+    Quaternion close;
+    eulerToQuat(0, 0, 0.2f + 1e-5f, close);
+    slerp(q0, close, 0.3f, out);
+    EXPECT_EQ(out.w, close.w);
+    EXPECT_EQ(out.z, close.z);
+
+    const Quaternion bad{NAN, 0, 0, 0};
+    slerp(bad, q1, 0.5f, out);
+    EXPECT_EQ(out.z, q1.z);
+}
