@@ -54,6 +54,26 @@ void Animation::addKey(const KeyFrame& key)
     tracks.push_back(std::vector<KeyFrame>{key});
 }
 
+void Animation::recordPose(float keyTime, Bone* bone)
+{
+    if (!bone) {
+        if (!model) {
+            return;
+        }
+        bone = &model->rootBone;
+    }
+    KeyFrame key;
+    key.time = keyTime;
+    key.bone = bone;
+    key.boneName = bone->name;
+    key.rotation = bone->rotation;
+    key.translation = bone->translation;
+    addKey(key);
+    for (Bone& child : bone->children) {
+        recordPose(keyTime, &child);
+    }
+}
+
 void Animator::bind(Model* owner)
 {
     model = owner;

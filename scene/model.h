@@ -87,6 +87,11 @@ struct Animation {
     // same bone (pointer comparison), after any keys of equal time; opens a
     // new track when none matches.
     void addKey(const KeyFrame& key);
+
+    // Adds one key at the given time per bone of the subtree at bone (pre-order)
+    // from the bones' current local pose; with no bone, starts at the root bone
+    // of the animation's model.
+    void recordPose(float time, Bone* bone = nullptr);
 };
 
 struct Animator {

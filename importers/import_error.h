@@ -1,0 +1,16 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace fyrel {
+
+// The message text an importer (or IK generation) raises. Commands catch it
+// and show what() to the user; it is worded for them: which file, what is
+// wrong.
+class ImportError : public std::runtime_error {
+public:
+    explicit ImportError(const std::string& message) : std::runtime_error(message) {}
+};
+
+}  // namespace fyrel
