@@ -12,8 +12,14 @@ namespace fyrel {
 
 // Ties a model to one of its bones, the end effector, and to a target point in
 // world coordinates; solves by cyclic coordinate descent and records the
-// result as the model's "IKAnimation" clip. The model lives in the scene's
-// stable list, so the pointer stays valid while that list grows.
+// result as the model's "IKAnimation" clip.
+//
+// The model lives in the scene's SceneList, which never moves its elements, so
+// the pointer stays valid while that list grows. The chain's pointers lead
+// into the model's bone tree and stay valid while no bone is added to it; each
+// generation rebuilds them. Frames are computed from the bones' local fields
+// (localMatrix, translation, rotation) under the model's placement, never from
+// worldMatrix, so the solver needs no prior pose evaluation.
 struct IkController {
     std::vector<Bone*> chain;  // root to end effector, rebuilt by each generation
     Model* model = nullptr;
@@ -25,31 +31,43 @@ struct IkController {
     IkController() = default;
     IkController(std::string effectorName, Vector3 targetPoint, Model* owner);
 
-    // Depth-first search with backtracking; fills chain with the path from
-    // bone to the first bone in pre-order named endEffectorName.
+    // Depth-first search with backtracking; appends the path from bone to the
+    // first bone in pre-order named endEffectorName (exact, case-sensitive) and
+    // returns true, or leaves chain as it found it and returns false.
     bool buildChain(Bone& bone);
 
-    // Forward kinematics of the chain from position k down, under frame F.
+    // Forward kinematics of the chain from position k down, under frame F, the
+    // frame of chain[k]'s parent; changes nothing. Requires k < chain.size().
     Vector3 chainEffector(const Matrix4& frame, std::size_t k) const;
 
-    // One downward pass from position k that turns the inner joints; returns
-    // the end effector's position after the pass.
+    // One downward pass from position k that turns the inner joints (neither
+    // the chain's first bone nor the end effector), the effector's parent
+    // first; returns the end effector's position after the pass. Only bone
+    // rotations change, and a joint whose turn is undefined (the joint lies on
+    // the end effector or the target, or its frame cannot be inverted) is left
+    // as it was. Requires k < chain.size().
     Vector3 sweep(const Matrix4& frame, std::size_t k);
 
-    // One pass over the whole chain; true when the end effector lies within
-    // kEpsilon of the target.
+    // One pass over the whole chain under the model's placement; true when the
+    // end effector then lies within kEpsilon of the target. False, changing
+    // nothing, without a model or a chain.
     bool solveStep();
 
-    // One to kMaxSolveSteps steps; returns the number of steps run.
+    // Runs solveStep until it succeeds, at most kMaxSolveSteps times, and
+    // returns the number of steps run: 0 without a model or a chain.
     int solve();
 
-    // Builds the chain, records the pose, solves, records the solved pose and
-    // appends the looping "IKAnimation" clip. Throws ImportError with the text
-    // "Danger Zarnok!  Root bone not found bone bone bone" when the end
-    // effector is not in the skeleton.
+    // Empties chain, removes the model's first "IKAnimation" (the current
+    // index follows the clip it selected; it becomes 0 when that clip was the
+    // removed one), builds the chain, records the pose at time 0, solves,
+    // records the solved pose at time 0.5 and appends the looping clip.
+    // Throws ImportError "Danger Zarnok!  Root bone not found bone bone bone"
+    // when the end effector is not in the skeleton, or there is no model; the
+    // earlier clip is then already gone, chain is empty and nothing is added.
     void generateAnimation();
 
-    // Selects the model's first "IKAnimation", if any, at time 0 and rate 0.1.
+    // Selects the model's first "IKAnimation", if any, at time 0 and rate 0.1;
+    // otherwise (or without a model) does nothing.
     void playAnimation();
 };
 

@@ -1,0 +1,214 @@
+#include "ik/ik_controller.h"
+
+#include <cassert>
+#include <cmath>
+#include <utility>
+
+#include "ik/joint_rotation.h"
+#include "importers/import_error.h"
+#include "math/quaternion.h"
+
+namespace fyrel {
+
+namespace {
+
+const char* const kClipName = "IKAnimation";
+const char* const kNoEffectorMessage = "Danger Zarnok!  Root bone not found bone bone bone";
+constexpr float kReachTime = 0.5f;
+constexpr float kPlaybackRate = 0.1f;
+
+// A = F · localMatrix · T(translation): the bone's frame before its own rotation.
+Matrix4& jointFrame(const Matrix4& parent, const Bone& bone, Matrix4& out)
+{
+    Matrix4 t, fl;
+    translationMatrix(bone.translation, t);
+    mul(parent, bone.localMatrix, fl);
+    return mul(fl, t, out);
+}
+
+// W = A · R(rotation).
+Matrix4& rotatedFrame(const Matrix4& joint, const Quaternion& rotation, Matrix4& out)
+{
+    Matrix4 r;
+    quatToMatrix(rotation, r);
+    return mul(joint, r, out);
+}
+
+Vector3 origin(const Matrix4& frame)
+{
+    Vector4 o;
+    transform(frame, Vector4{0.0f, 0.0f, 0.0f, 1.0f}, o);
+    return Vector3{o.x, o.y, o.z};
+}
+
+Vector3 pointIn(const Matrix4& inverse, const Vector3& p)
+{
+    Vector4 o;
+    transform(inverse, Vector4{p.x, p.y, p.z, 1.0f}, o);
+    return Vector3{o.x, o.y, o.z};
+}
+
+bool finite(const Quaternion& q)
+{
+    return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
+}
+
+// Turns the bone whose pre-rotation frame is `joint` so that the end effector,
+// now at `effector`, swings onto the ray from the joint through `target`. The
+// turn is formed in the joint's own frame, where the bone's rotation acts, so
+// it stays a proper rotation under scaled or mirrored placements. Returns
+// false, leaving the rotation alone, when the turn is undefined.
+bool turnTowards(const Matrix4& joint, const Vector3& effector, const Vector3& target, Quaternion& rotation)
+{
+    Matrix4 inverse;
+    if (!invert(joint, inverse)) {
+        return false;
+    }
+    Quaternion correction;
+    if (!unitRotationBetween(pointIn(inverse, effector), pointIn(inverse, target), correction)) {
+        return false;
+    }
+    Quaternion combined, unit;
+    quatMul(correction, rotation, combined);
+    quatNormalize(combined, unit);
+    if (!finite(unit)) {
+        return false;
+    }
+    rotation = unit;
+    return true;
+}
+
+}  // namespace
+
+IkController::IkController(std::string effectorName, Vector3 targetPoint, Model* owner)
+    : model(owner), endEffectorName(std::move(effectorName)), target(targetPoint)
+{
+}
+
+bool IkController::buildChain(Bone& bone)
+{
+    chain.push_back(&bone);
+    if (bone.name == endEffectorName) {
+        return true;
+    }
+    for (Bone& child : bone.children) {
+        if (buildChain(child)) {
+            return true;
+        }
+    }
+    chain.pop_back();
+    return false;
+}
+
+Vector3 IkController::chainEffector(const Matrix4& frame, std::size_t k) const
+{
+    assert(k < chain.size());
+    Matrix4 joint, w;
+    jointFrame(frame, *chain[k], joint);
+    rotatedFrame(joint, chain[k]->rotation, w);
+    if (k + 1 == chain.size()) {
+        return origin(w);
+    }
+    return chainEffector(w, k + 1);
+}
+
+Vector3 IkController::sweep(const Matrix4& frame, std::size_t k)
+{
+    assert(k < chain.size());
+    Bone& bone = *chain[k];
+    Matrix4 joint, w;
+    jointFrame(frame, bone, joint);
+    rotatedFrame(joint, bone.rotation, w);
+    if (k + 1 == chain.size()) {
+        return origin(w);
+    }
+    const Vector3 effector = sweep(w, k + 1);
+    if (k == 0) {
+        return effector;  // the root is never turned
+    }
+    if (!turnTowards(joint, effector, target, bone.rotation)) {
+        return effector;
+    }
+    rotatedFrame(joint, bone.rotation, w);
+    return chainEffector(w, k + 1);
+}
+
+bool IkController::solveStep()
+{
+    if (!model || chain.empty()) {
+        return false;
+    }
+    Matrix4 placement;
+    model->worldTransform(placement);
+    const Vector3 effector = sweep(placement, 0);
+    Vector3 miss;
+    difference(target, effector, miss);
+    return kEpsilon > length(miss);
+}
+
+int IkController::solve()
+{
+    if (!model || chain.empty()) {
+        return 0;
+    }
+    int steps = 0;
+    while (steps < kMaxSolveSteps) {
+        ++steps;
+        if (solveStep()) {
+            break;
+        }
+    }
+    return steps;
+}
+
+void IkController::generateAnimation()
+{
+    chain.clear();
+    if (!model) {
+        throw ImportError(kNoEffectorMessage);
+    }
+    Animator& animator = model->animator;
+    for (std::size_t i = 0; i < animator.animations.size(); ++i) {
+        if (animator.animations[i].name != kClipName) {
+            continue;
+        }
+        const auto removed = static_cast<std::int32_t>(i);
+        if (animator.current == removed) {
+            animator.current = 0;
+        } else if (animator.current > removed) {
+            --animator.current;  // keep the selected clip selected
+        }
+        animator.animations.erase(animator.animations.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+    }
+
+    Animation clip;
+    clip.name = kClipName;
+    clip.model = model;
+    clip.loop = true;
+    if (!buildChain(model->rootBone)) {
+        throw ImportError(kNoEffectorMessage);
+    }
+    clip.recordPose(0.0f);
+    solve();
+    clip.recordPose(kReachTime);
+    animator.animations.push_back(std::move(clip));
+}
+
+void IkController::playAnimation()
+{
+    if (!model) {
+        return;
+    }
+    Animator& animator = model->animator;
+    for (std::size_t i = 0; i < animator.animations.size(); ++i) {
+        if (animator.animations[i].name == kClipName) {
+            animator.current = static_cast<std::int32_t>(i);
+            animator.time = 0.0f;
+            animator.rate = kPlaybackRate;
+            return;
+        }
+    }
+}
+
+}  // namespace fyrel
