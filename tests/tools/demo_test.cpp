@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include <unistd.h>
+
+#include "importers/ms3d_importer.h"
+#include "run_program.h"
+#include "scene/debug_output.h"
+#include "scene/model.h"
+
+using namespace fyrel;
+using fyrel::test::readBytes;
+using fyrel::test::runProgram;
+
+namespace {
+
+const char* const kDemo = "resources/demo/walker.ms3d";
+
+Model loadDemo()
+{
+    const DebugSink previous = setDebugSink([](const std::string&) {});
+    Model m = importMs3d(kDemo);
+    setDebugSink(previous);
+    return m;
+}
+
+// The model as the import command leaves it: a bound copy at the given time,
+// posed.
+Model posedAt(const Model& imported, float time)
+{
+    Model m(imported);
+    m.animator.time = time;
+    m.animator.update(0.0f);
+    m.updatePose();
+    return m;
+}
+
+float lowestZ(const Model& m, const std::vector<Vertex>& vertices)
+{
+    float lowest = std::numeric_limits<float>::max();
+    for (const Vertex& v : vertices) {
+        lowest = std::min(lowest, v.position.z + m.baseTransform(2, 3));
+    }
+    return lowest;
+}
+
+}  // namespace
+
+TEST(DemoCharacter, RegeneratingItGivesTheCommittedFileByteForByte)
+{
+    const std::string out =
+        (std::filesystem::temp_directory_path() / ("walker-" + std::to_string(::getpid()) + ".ms3d")).string();
+    const auto run = runProgram(FYREL_MAKE_DEMO_PROGRAM, {out});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto made = readBytes(out);
+    const auto committed = readBytes(kDemo);
+    std::filesystem::remove(out);
+    ASSERT_FALSE(committed.empty()) << kDemo << " is missing";
+    EXPECT_EQ(made.size(), committed.size());
+    EXPECT_TRUE(made == committed) << "regenerate it with fyrel-make-demo " << kDemo;
+
+    EXPECT_EQ(runProgram(FYREL_MAKE_DEMO_PROGRAM, {}).exitCode, 2);
+    EXPECT_EQ(runProgram(FYREL_MAKE_DEMO_PROGRAM, {"/nonexistent-folder/walker.ms3d"}).exitCode, 1);
+}
+
+TEST(DemoCharacter, IsAJointedFigureAboutTwoUnitsTallStandingOnTheGround)
+{
+    const Model m = loadDemo();
+    for (const char* name : {"pelvis", "spine", "chest", "neck", "head", "upper_arm_l", "lower_arm_l", "hand_l",
+                             "upper_arm_r", "lower_arm_r", "hand_r", "thigh_l", "shin_l", "foot_l", "thigh_r",
+                             "shin_r", "foot_r"}) {
+        EXPECT_NE(m.rootBone.find(name), nullptr) << name;
+    }
+    EXPECT_EQ(m.rootBone.name, "pelvis");
+    EXPECT_EQ(m.baseTransform(2, 3), 0.0f);
+    EXPECT_EQ(lowestZ(m, m.vertices), 0.0f);
+    float top = -1.0f;
+    for (const Vertex& v : m.vertices) {
+        top = std::max(top, v.position.z);
+    }
+    EXPECT_GT(top, 1.7f);
+    EXPECT_LT(top, 2.1f);
+    // Every vertex follows a bone.
+    std::size_t weighted = 0;
+    std::vector<const Bone*> open = {&m.rootBone};
+    while (!open.empty()) {
+        const Bone* b = open.back();
+        open.pop_back();
+        weighted += b->weights.size();
+        for (const Bone& c : b->children) {
+            open.push_back(&c);
+        }
+    }
+    EXPECT_EQ(weighted, m.vertices.size());
+}
+
+TEST(DemoCharacter, WalkCycleLoopsSeamlesslyInOneSecond)
+{
+    const Model m = loadDemo();
+    ASSERT_EQ(m.animator.animations.size(), 1u);
+    const Animation& clip = m.animator.animations[0];
+    EXPECT_TRUE(clip.loop);
+    EXPECT_EQ(clip.length, 1.0f);
+    EXPECT_EQ(m.animator.rate, 1.0f);  // one second of key time per second
+    EXPECT_EQ(clip.tracks.size(), 17u);
+    for (const std::vector<KeyFrame>& track : clip.tracks) {
+        ASSERT_GE(track.size(), 2u);
+        const KeyFrame& first = track.front();
+        const KeyFrame& last = track.back();
+        EXPECT_EQ(first.time, 0.0f);
+        EXPECT_EQ(last.time, 1.0f);
+        EXPECT_EQ(first.rotation.w, last.rotation.w) << first.boneName;
+        EXPECT_EQ(first.rotation.x, last.rotation.x) << first.boneName;
+        EXPECT_EQ(first.rotation.z, last.rotation.z) << first.boneName;
+        EXPECT_EQ(first.translation.z, last.translation.z) << first.boneName;
+    }
+}
+
+TEST(DemoCharacter, FeetAlternateWhileTheLowerFootStaysOnTheGround)
+{
+    const Model imported = loadDemo();
+    for (int i = 0; i < 32; ++i) {
+        const float time = static_cast<float>(i) / 32.0f;
+        const Model m = posedAt(imported, time);
+        EXPECT_NEAR(lowestZ(m, m.skinnedVertices), 0.0f, 0.02f) << "time " << time;
+    }
+    // A quarter into the cycle the right foot is ahead (+Y is forward), three
+    // quarters in the left one.
+    auto ahead = [&](float time) {
+        const Model m = posedAt(imported, time);
+        return m.rootBone.find("foot_r")->worldMatrix(1, 3) - m.rootBone.find("foot_l")->worldMatrix(1, 3);
+    };
+    EXPECT_GT(ahead(0.25f), 0.3f);
+    EXPECT_LT(ahead(0.75f), -0.3f);
+    // The arms swing against the legs.
+    const Model quarter = posedAt(imported, 0.25f);
+    EXPECT_GT(quarter.rootBone.find("hand_l")->worldMatrix(1, 3), quarter.rootBone.find("hand_r")->worldMatrix(1, 3));
+}

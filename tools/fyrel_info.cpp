@@ -1,0 +1,206 @@
+// fyrel-info [--verbose] FILE...: imports each model file the way Fyrel's
+// import commands do and prints a summary of what came out. The output
+// format is described in README.md (section "fyrel-info"); scripts read it,
+// so it changes only together with that description.
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <limits>
+#include <locale>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "importers/import_any.h"
+#include "scene/debug_output.h"
+#include "scene/model.h"
+
+namespace {
+
+using namespace fyrel;
+
+// Control characters, DEL and backslash become \xNN, and so does the quote
+// mark when the name is printed between quotes: one name stays one line.
+std::string escaped(const std::string& name, bool quoted)
+{
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f || c == '\\' || (quoted && c == '"')) {
+            char code[5];
+            std::snprintf(code, sizeof code, "\\x%02X", c);
+            out += code;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Numbers in the default stream format (six significant digits), without a
+// negative zero.
+std::string number(float v)
+{
+    std::ostringstream s;
+    s.imbue(std::locale::classic());
+    s << (v + 0.0f);
+    return s.str();
+}
+
+std::string numbers(const float* v, int count)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += (i ? " " : "") + number(v[i]);
+    }
+    return out;
+}
+
+bool hasSkeleton(const Model& model)
+{
+    const Bone& root = model.rootBone;
+    return !root.name.empty() || !root.children.empty() || !root.weights.empty();
+}
+
+int boneCount(const Bone& bone)
+{
+    int n = 1;
+    for (const Bone& child : bone.children) {
+        n += boneCount(child);
+    }
+    return n;
+}
+
+void printBones(std::ostream& out, const Bone& bone, int level)
+{
+    out << std::string(2 * static_cast<std::size_t>(level), ' ') << escaped(bone.name, false) << '\n';
+    for (const Bone& child : bone.children) {
+        printBones(out, child, level + 1);
+    }
+}
+
+void printAnimations(std::ostream& out, const Animator& animator)
+{
+    out << "animations: " << animator.animations.size() << '\n';
+    for (std::size_t i = 0; i < animator.animations.size(); ++i) {
+        const Animation& a = animator.animations[i];
+        std::size_t keys = 0;
+        for (const std::vector<KeyFrame>& track : a.tracks) {
+            keys += track.size();
+        }
+        out << "animation " << i << ": name \"" << escaped(a.name, true) << "\", length " << number(a.length)
+            << ", loop " << (a.loop ? "yes" : "no") << ", tracks " << a.tracks.size() << ", keys " << keys << '\n';
+    }
+    out << "animation rate: " << number(animator.rate) << '\n';
+}
+
+void printMaterial(std::ostream& out, const Material& m)
+{
+    out << "material ambient: " << numbers(m.ambient, 4) << '\n';
+    out << "material diffuse: " << numbers(m.diffuse, 4) << '\n';
+    out << "material specular: " << numbers(m.specular, 4) << '\n';
+    out << "material emissive: " << numbers(m.emissive, 4) << '\n';
+    out << "material shininess: " << number(m.shininess) << '\n';
+}
+
+// The box of the vertices placed by the model's world transform (with the
+// model at the origin unturned, that is its baseTransform).
+void printBox(std::ostream& out, const char* label, const Model& model, const std::vector<Vertex>& vertices)
+{
+    out << label << ": ";
+    if (vertices.empty()) {
+        out << "none\n";
+        return;
+    }
+    Matrix4 world;
+    model.worldTransform(world);
+    float low[3], high[3];
+    std::fill(low, low + 3, std::numeric_limits<float>::infinity());
+    std::fill(high, high + 3, -std::numeric_limits<float>::infinity());
+    for (const Vertex& v : vertices) {
+        Vector4 placed;
+        transform(world, Vector4{v.position.x, v.position.y, v.position.z, 1.0f}, placed);
+        const float p[3] = {placed.x, placed.y, placed.z};
+        for (int a = 0; a < 3; ++a) {
+            low[a] = std::min(low[a], p[a]);
+            high[a] = std::max(high[a], p[a]);
+        }
+    }
+    out << "min " << numbers(low, 3) << " max " << numbers(high, 3) << '\n';
+}
+
+void describe(std::ostream& out, const std::string& path, const Model& imported)
+{
+    out << "file: " << escaped(path, false) << '\n';
+    out << "format: " << modelFormatName(path) << '\n';
+    out << "vertices: " << imported.vertices.size() << '\n';
+    out << "triangles: " << imported.triangles.size() << '\n';
+    if (hasSkeleton(imported)) {
+        out << "bones: " << boneCount(imported.rootBone) << '\n';
+        out << "bone tree:\n";
+        printBones(out, imported.rootBone, 1);
+    } else {
+        out << "bones: 0\n";
+    }
+    printAnimations(out, imported.animator);
+    printMaterial(out, imported.material);
+    printBox(out, "bind box", imported, imported.vertices);
+
+    // As the import command leaves it: a copy (which binds its animator to
+    // itself), advanced by one second and posed.
+    Model posed(imported);
+    posed.animator.update(1.0f);
+    posed.updatePose();
+    const bool skinned = !posed.rootBone.children.empty();
+    printBox(out, "posed box", posed, skinned ? posed.skinnedVertices : posed.vertices);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> paths;
+    bool verbose = false;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && (arg == "-v" || arg == "--verbose")) {
+            verbose = true;
+        } else if (options && (arg == "-h" || arg == "--help")) {
+            std::cout << "usage: fyrel-info [--verbose] FILE...\n";
+            return 0;
+        } else if (options && arg.size() > 1 && arg[0] == '-') {
+            std::cerr << "fyrel-info: unknown option " << arg << "\nusage: fyrel-info [--verbose] FILE...\n";
+            return 2;
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.empty()) {
+        std::cerr << "usage: fyrel-info [--verbose] FILE...\n";
+        return 2;
+    }
+    if (!verbose) {
+        setDebugSink([](const std::string&) {});  // the importers' reading summaries
+    }
+
+    int status = 0;
+    bool first = true;
+    for (const std::string& path : paths) {
+        try {
+            const Model model = importModelFile(path);
+            std::ostringstream text;
+            describe(text, path, model);
+            std::cout << (first ? "" : "\n") << text.str() << std::flush;
+            first = false;
+        } catch (const std::exception& e) {
+            std::cout << std::flush;
+            std::cerr << e.what() << '\n';
+            status = 1;
+        }
+    }
+    return status;
+}

@@ -1,0 +1,300 @@
+// fyrel-make-demo OUT.ms3d: writes the demo character, a jointed figure of
+// boxes about 1.9 units tall with a looping one-second walk cycle.
+//
+// The figure stands in its own frame the way Fyrel expects models to: Z up,
+// facing +Y, its right hand towards +X, the soles of its feet on z = 0 (so the
+// importer's ground offset is 0). Every joint's bind rotation is zero; the
+// walk is written as rotation keys about the joints' X axes (positive swings
+// a hanging limb forward) plus a vertical drop of the pelvis that keeps the
+// lower foot on the ground.
+//
+// Key times are seconds, 17 keys per joint at k/16 s; the last repeats the
+// first, so the loop has no seam. The file's frames-per-second is 1: Fyrel
+// plays 1 / fps units of key time per second, so the cycle takes one second,
+// the same pace a path binding gives it at full speed.
+//
+// Every number is rounded to 1e-5 before it is stored, so the bytes do not
+// depend on the last bit of the maths library.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <iterator>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "tools/ms3d_writer.h"
+
+namespace {
+
+using fyrel::Ms3dFile;
+using fyrel::Ms3dJoint;
+using fyrel::Ms3dKey;
+using fyrel::Ms3dTriangle;
+using fyrel::Ms3dVertex;
+
+constexpr int kKeyIntervals = 16;
+constexpr double kCycleSeconds = 1.0;
+
+float quantised(double v)
+{
+    const double q = std::round(v * 1e5) / 1e5;
+    return static_cast<float>(q == 0.0 ? 0.0 : q);  // no negative zero
+}
+
+struct JointSpec {
+    const char* name;
+    const char* parent;
+    double x, y, z;  // bind position relative to the parent
+};
+
+// Parents before children. The left side is -X.
+const JointSpec kJoints[] = {
+    {"pelvis", "", 0.0, 0.0, 0.98},
+    {"spine", "pelvis", 0.0, 0.0, 0.10},
+    {"chest", "spine", 0.0, 0.0, 0.22},
+    {"neck", "chest", 0.0, 0.0, 0.24},
+    {"head", "neck", 0.0, 0.0, 0.08},
+    {"upper_arm_l", "chest", -0.25, 0.0, 0.20},
+    {"lower_arm_l", "upper_arm_l", 0.0, 0.0, -0.29},
+    {"hand_l", "lower_arm_l", 0.0, 0.0, -0.24},
+    {"upper_arm_r", "chest", 0.25, 0.0, 0.20},
+    {"lower_arm_r", "upper_arm_r", 0.0, 0.0, -0.29},
+    {"hand_r", "lower_arm_r", 0.0, 0.0, -0.24},
+    {"thigh_l", "pelvis", -0.10, 0.0, -0.06},
+    {"shin_l", "thigh_l", 0.0, 0.0, -0.42},
+    {"foot_l", "shin_l", 0.0, 0.0, -0.42},
+    {"thigh_r", "pelvis", 0.10, 0.0, -0.06},
+    {"shin_r", "thigh_r", 0.0, 0.0, -0.42},
+    {"foot_r", "shin_r", 0.0, 0.0, -0.42},
+};
+constexpr int kJointCount = static_cast<int>(std::size(kJoints));
+
+int jointIndex(const std::string& name)
+{
+    for (int i = 0; i < kJointCount; ++i) {
+        if (name == kJoints[i].name) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// An axis-aligned box in bind-pose coordinates, moved by one joint.
+struct BoxSpec {
+    const char* joint;
+    double min[3];
+    double max[3];
+};
+
+const BoxSpec kBoxes[] = {
+    {"pelvis", {-0.17, -0.10, 0.88}, {0.17, 0.10, 1.08}},
+    {"spine", {-0.15, -0.09, 1.08}, {0.15, 0.09, 1.30}},
+    {"chest", {-0.20, -0.11, 1.30}, {0.20, 0.11, 1.54}},
+    {"neck", {-0.05, -0.05, 1.54}, {0.05, 0.05, 1.62}},
+    {"head", {-0.10, -0.11, 1.62}, {0.10, 0.12, 1.88}},
+    {"head", {-0.02, 0.12, 1.71}, {0.02, 0.16, 1.76}},  // nose: shows where the figure faces
+    {"upper_arm_l", {-0.295, -0.045, 1.21}, {-0.205, 0.045, 1.52}},
+    {"lower_arm_l", {-0.29, -0.04, 0.97}, {-0.21, 0.04, 1.21}},
+    {"hand_l", {-0.28, -0.035, 0.84}, {-0.22, 0.045, 0.97}},
+    {"upper_arm_r", {0.205, -0.045, 1.21}, {0.295, 0.045, 1.52}},
+    {"lower_arm_r", {0.21, -0.04, 0.97}, {0.29, 0.04, 1.21}},
+    {"hand_r", {0.22, -0.035, 0.84}, {0.28, 0.045, 0.97}},
+    {"thigh_l", {-0.17, -0.07, 0.50}, {-0.03, 0.07, 0.92}},
+    {"shin_l", {-0.16, -0.06, 0.08}, {-0.04, 0.06, 0.50}},
+    {"foot_l", {-0.16, -0.06, 0.0}, {-0.04, 0.20, 0.08}},
+    {"thigh_r", {0.03, -0.07, 0.50}, {0.17, 0.07, 0.92}},
+    {"shin_r", {0.04, -0.06, 0.08}, {0.16, 0.06, 0.50}},
+    {"foot_r", {0.04, -0.06, 0.0}, {0.16, 0.20, 0.08}},
+};
+
+// Adds the six faces of a box, four vertices each so that every face shades
+// flat. Triangles are wound clockwise as seen from outside, which gives
+// outward normals.
+void addBox(Ms3dFile& file, const BoxSpec& box)
+{
+    const auto bone = static_cast<std::int8_t>(jointIndex(box.joint));
+    for (int axis = 0; axis < 3; ++axis) {
+        const int u = (axis + 1) % 3;
+        const int v = (axis + 2) % 3;
+        for (int side = 0; side < 2; ++side) {
+            // Corners counter-clockwise as seen from the outside of this face.
+            const double uv[4][2] = {{box.min[u], box.min[v]},
+                                     {side ? box.max[u] : box.min[u], side ? box.min[v] : box.max[v]},
+                                     {box.max[u], box.max[v]},
+                                     {side ? box.min[u] : box.max[u], side ? box.max[v] : box.min[v]}};
+            const auto first = static_cast<std::uint16_t>(file.vertices.size());
+            for (const auto& corner : uv) {
+                Ms3dVertex vertex;
+                vertex.position[axis] = quantised(side ? box.max[axis] : box.min[axis]);
+                vertex.position[u] = quantised(corner[0]);
+                vertex.position[v] = quantised(corner[1]);
+                vertex.boneIndex = bone;
+                vertex.referenceCount = 1;
+                file.vertices.push_back(vertex);
+            }
+            const std::uint16_t corners[2][3] = {{0, 2, 1}, {0, 3, 2}};
+            for (const auto& c : corners) {
+                Ms3dTriangle triangle;
+                for (int k = 0; k < 3; ++k) {
+                    triangle.indices[k] = static_cast<std::uint16_t>(first + c[k]);
+                    triangle.normals[k][axis] = side ? 1.0f : -1.0f;
+                }
+                file.triangles.push_back(triangle);
+            }
+        }
+    }
+}
+
+// ---- The walk ------------------------------------------------------------------------
+
+constexpr double kThighLength = 0.42;
+constexpr double kShinLength = 0.42;
+
+struct LegPose {
+    double thigh;  // swing about X, forward positive
+    double knee;   // bend, backward negative
+    double foot;   // keeps the sole level
+};
+
+// phase in radians; the right leg swings forward through phase 0.
+LegPose legPose(double phase)
+{
+    LegPose p;
+    p.thigh = 0.45 * std::sin(phase);
+    const double swing = (1.0 + std::cos(phase)) / 2.0;  // 1 in mid-swing, 0 in mid-stance
+    p.knee = -0.55 * swing * swing;
+    p.foot = -(p.thigh + p.knee);
+    return p;
+}
+
+// Height of the ankle below the hip.
+double legReach(const LegPose& p)
+{
+    return kThighLength * std::cos(p.thigh) + kShinLength * std::cos(p.thigh + p.knee);
+}
+
+struct Pose {
+    double rotation[kJointCount][3] = {};
+    double pelvisDrop = 0.0;
+};
+
+Pose walkPose(double phase)
+{
+    Pose pose;
+    auto turn = [&](const char* joint, int axis, double angle) { pose.rotation[jointIndex(joint)][axis] = angle; };
+
+    const LegPose right = legPose(phase);
+    const LegPose left = legPose(phase + std::numbers::pi);
+    turn("thigh_r", 0, right.thigh);
+    turn("shin_r", 0, right.knee);
+    turn("foot_r", 0, right.foot);
+    turn("thigh_l", 0, left.thigh);
+    turn("shin_l", 0, left.knee);
+    turn("foot_l", 0, left.foot);
+
+    // Arms swing against the legs on their side, elbows bend more in front.
+    const double arm = 0.40 * std::sin(phase);
+    turn("upper_arm_r", 0, -arm);
+    turn("upper_arm_l", 0, arm);
+    turn("lower_arm_r", 0, 0.20 + 0.30 * (1.0 - std::sin(phase)) / 2.0);
+    turn("lower_arm_l", 0, 0.20 + 0.30 * (1.0 + std::sin(phase)) / 2.0);
+
+    // The hips turn with the forward leg, the shoulders against them; the
+    // upper body leans a little forward (negative X tips an upright segment
+    // forward) and the head stays level.
+    const double twist = 0.10 * std::sin(phase);
+    turn("pelvis", 2, -twist);
+    turn("spine", 0, -0.05);
+    turn("chest", 2, 1.8 * twist);
+    turn("head", 0, 0.05);
+    turn("head", 2, -0.8 * twist);
+
+    // The pelvis sinks so that the longer leg just reaches the ground.
+    pose.pelvisDrop = kThighLength + kShinLength - std::max(legReach(right), legReach(left));
+    return pose;
+}
+
+void addWalk(Ms3dFile& file)
+{
+    for (int k = 0; k <= kKeyIntervals; ++k) {
+        const double time = kCycleSeconds * k / kKeyIntervals;
+        const double phase = 2.0 * std::numbers::pi * (k % kKeyIntervals) / kKeyIntervals;
+        const Pose pose = walkPose(phase);
+        for (int j = 0; j < kJointCount; ++j) {
+            Ms3dKey rotation;
+            rotation.time = quantised(time);
+            for (int a = 0; a < 3; ++a) {
+                rotation.value[a] = quantised(pose.rotation[j][a]);
+            }
+            Ms3dKey translation;
+            translation.time = rotation.time;
+            if (j == 0) {
+                translation.value[2] = quantised(-pose.pelvisDrop);
+            }
+            file.joints[static_cast<std::size_t>(j)].rotationKeys.push_back(rotation);
+            file.joints[static_cast<std::size_t>(j)].translationKeys.push_back(translation);
+        }
+    }
+}
+
+Ms3dFile makeWalker()
+{
+    Ms3dFile file;
+    for (const JointSpec& spec : kJoints) {
+        Ms3dJoint joint;
+        joint.name = spec.name;
+        joint.parentName = spec.parent;
+        joint.position[0] = quantised(spec.x);
+        joint.position[1] = quantised(spec.y);
+        joint.position[2] = quantised(spec.z);
+        file.joints.push_back(joint);
+    }
+    for (const BoxSpec& box : kBoxes) {
+        addBox(file, box);
+    }
+
+    fyrel::Ms3dGroup body;
+    body.name = "body";
+    body.materialIndex = 0;
+    for (std::size_t i = 0; i < file.triangles.size(); ++i) {
+        body.triangles.push_back(static_cast<std::uint16_t>(i));
+    }
+    file.groups.push_back(body);
+
+    fyrel::Ms3dMaterial skin;
+    skin.name = "walker";
+    const float ambient[4] = {0.25f, 0.2f, 0.15f, 1.0f};
+    const float diffuse[4] = {0.85f, 0.55f, 0.3f, 1.0f};
+    const float specular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
+    std::copy(ambient, ambient + 4, skin.ambient);
+    std::copy(diffuse, diffuse + 4, skin.diffuse);
+    std::copy(specular, specular + 4, skin.specular);
+    skin.shininess = 16.0f;
+    file.materials.push_back(skin);
+
+    file.fps = 1.0f;
+    file.currentTime = 0.0f;
+    file.totalFrames = 1;
+    addWalk(file);
+    return file;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fyrel-make-demo OUT.ms3d\n");
+        return 2;
+    }
+    try {
+        fyrel::saveMs3d(makeWalker(), argv[1]);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "fyrel-make-demo: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
