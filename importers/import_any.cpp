@@ -5,6 +5,7 @@
 
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
+#include "importers/x_importer.h"
 
 namespace fyrel {
 
@@ -19,6 +20,7 @@ struct ModelFormat {
 // One line per importer.
 const ModelFormat kFormats[] = {
     {".ms3d", "MS3D", &importMs3d},
+    {".x", "X", &importX},
 };
 
 std::string lowerExtension(const std::string& path)

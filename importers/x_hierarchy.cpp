@@ -1,0 +1,431 @@
+#include "importers/x_hierarchy.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace fyrel {
+
+void XSkinInfo::GetBoneInfluence(std::uint32_t bone, std::uint32_t* vertices, float* weights) const
+{
+    const XSkinBone& b = bones[bone];
+    std::copy(b.vertices.begin(), b.vertices.end(), vertices);
+    std::copy(b.weights.begin(), b.weights.end(), weights);
+}
+
+void frameDestroy(XFrame* root, XAllocateHierarchy& allocator)
+{
+    // Children are spliced into the sibling chain ahead of the frame's own
+    // siblings, so the whole tree is freed in one pass without a stack.
+    XFrame* frame = root;
+    while (frame) {
+        if (XFrame* child = frame->pFrameFirstChild) {
+            XFrame* tail = child;
+            while (tail->pFrameSibling) {
+                tail = tail->pFrameSibling;
+            }
+            tail->pFrameSibling = frame->pFrameSibling;
+            frame->pFrameSibling = child;
+            frame->pFrameFirstChild = nullptr;
+        }
+        XFrame* next = frame->pFrameSibling;
+        XMeshContainer* container = frame->pMeshContainer;
+        while (container) {
+            XMeshContainer* nextContainer = container->pNextMeshContainer;
+            allocator.DestroyMeshContainer(container);
+            container = nextContainer;
+        }
+        allocator.DestroyFrame(frame);
+        frame = next;
+    }
+}
+
+namespace {
+
+constexpr std::uint32_t kNoNeighbour = 0xFFFFFFFFu;
+
+std::string describeObject(const XObject& o)
+{
+    return o.name.empty() ? o.type : o.type + " \"" + o.name + "\"";
+}
+
+[[noreturn]] void fail(const XFileData& file, const XObject& o, const std::string& what)
+{
+    throw XReadError(what + " at " + file.where(o.location));
+}
+
+// A float from a double without undefined behaviour: values beyond the float
+// range become infinities, NaN stays NaN.
+float toFloat(double v)
+{
+    if (v > FLT_MAX) {
+        return INFINITY;
+    }
+    if (v < -FLT_MAX) {
+        return -INFINITY;
+    }
+    return static_cast<float>(v);
+}
+
+// Reads an object's numbers in order; the reader laid them out by template,
+// but every read is still checked.
+class Values {
+public:
+    Values(const XFileData& file, const XObject& object) : file_(file), object_(object) {}
+
+    double take()
+    {
+        if (next_ >= object_.numbers.size()) {
+            fail(file_, object_, describeObject(object_) + " ends before its values do");
+        }
+        return object_.numbers[next_++];
+    }
+
+    std::uint32_t takeCount() { return static_cast<std::uint32_t>(take()); }
+
+    float takeFinite(const char* what)
+    {
+        float f = toFloat(take());
+        if (!std::isfinite(f)) {
+            fail(file_, object_, describeObject(object_) + " holds a " + what + " that is not a finite float");
+        }
+        return f;
+    }
+
+    XMatrix takeMatrix()
+    {
+        XMatrix m;
+        for (float& e : m.m) {
+            e = takeFinite("matrix element");
+        }
+        return m;
+    }
+
+private:
+    const XFileData& file_;
+    const XObject& object_;
+    std::size_t next_ = 0;
+};
+
+struct BuiltMesh {
+    std::shared_ptr<const XMesh> mesh;
+    std::shared_ptr<const XSkinInfo> skin;
+    std::vector<XMaterial> materials;
+    std::vector<std::uint32_t> adjacency;
+};
+
+// For each edge of each triangle, the other triangle that shares its two
+// vertices (the first one found), or kNoNeighbour.
+std::vector<std::uint32_t> computeAdjacency(const XMesh& mesh)
+{
+    struct Edge {
+        std::uint32_t a, b, slot;
+    };
+    std::size_t slots = mesh.indices.size();
+    std::vector<std::uint32_t> adjacency(slots, kNoNeighbour);
+    std::vector<Edge> edges(slots);
+    for (std::size_t s = 0; s < slots; ++s) {
+        std::size_t face = s / 3;
+        std::uint32_t a = mesh.indices[s];
+        std::uint32_t b = mesh.indices[face * 3 + (s + 1) % 3];
+        edges[s] = Edge{std::min(a, b), std::max(a, b), static_cast<std::uint32_t>(s)};
+    }
+    std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
+        return x.a != y.a ? x.a < y.a : x.b != y.b ? x.b < y.b : x.slot < y.slot;
+    });
+    for (std::size_t i = 0; i < edges.size();) {
+        std::size_t j = i;
+        while (j < edges.size() && edges[j].a == edges[i].a && edges[j].b == edges[i].b) {
+            ++j;
+        }
+        std::uint32_t first = edges[i].slot / 3;
+        std::uint32_t second = kNoNeighbour;
+        for (std::size_t k = i; k < j && second == kNoNeighbour; ++k) {
+            if (edges[k].slot / 3 != first) {
+                second = edges[k].slot / 3;
+            }
+        }
+        for (std::size_t k = i; k < j; ++k) {
+            adjacency[edges[k].slot] = edges[k].slot / 3 == first ? second : first;
+        }
+        i = j;
+    }
+    return adjacency;
+}
+
+class Loader {
+public:
+    Loader(const XFileData& file, XAllocateHierarchy& allocator)
+        : file_(file), allocator_(allocator), budget_(std::uint64_t{file.contentBytes} + 65536)
+    {
+    }
+
+    XFrame* run();
+
+private:
+    XFrame* createFrame(const std::string& name)
+    {
+        return allocator_.CreateFrame(name.empty() ? nullptr : name.c_str());
+    }
+    XMeshContainer* createContainer(const XObject& meshObject);
+    void fillFrame(const XObject& object, XFrame* frame,
+                   std::vector<std::pair<const XObject*, XFrame*>>& work);
+    const BuiltMesh& meshOf(const XObject& meshObject);
+    void readMeshGeometry(const XObject& o, XMesh& mesh);
+    void readMaterialList(const XObject& o, std::vector<XMaterial>& materials);
+    XMaterial readMaterial(const XObject& o);
+    XSkinBone readSkinWeights(const XObject& o, const XObject& meshObject, std::uint32_t vertexCount);
+
+    const XFileData& file_;
+    XAllocateHierarchy& allocator_;
+    std::unordered_map<const XObject*, BuiltMesh> meshes_;
+    std::uint64_t used_ = 0;
+    std::uint64_t budget_;
+};
+
+XFrame* Loader::run()
+{
+    std::unordered_set<const XObject*> referenced;
+    for (const XObject& o : file_.objects) {
+        if (o.kind != XObjectKind::Frame) {
+            continue;
+        }
+        for (const XChild& c : o.children) {
+            if (c.isReference && c.object && c.object->kind == XObjectKind::Mesh) {
+                referenced.insert(c.object);
+            }
+        }
+    }
+
+    XFrameTree tree(allocator_);
+    XFrame* last = nullptr;
+    auto linkTop = [&](XFrame* frame) {
+        if (last) {
+            last->pFrameSibling = frame;
+        } else {
+            tree.reset(frame);
+        }
+        last = frame;
+    };
+    std::vector<std::pair<const XObject*, XFrame*>> work;
+    for (const XObject* top : file_.topLevel) {
+        if (top->kind == XObjectKind::Frame) {
+            XFrame* frame = createFrame(top->name);
+            linkTop(frame);
+            work.emplace_back(top, frame);
+        } else if (top->kind == XObjectKind::Mesh && referenced.count(top) == 0) {
+            XFrame* frame = createFrame("");
+            linkTop(frame);
+            frame->pMeshContainer = createContainer(*top);
+        }
+    }
+    if (!tree.get()) {
+        throw XReadError("the file holds no frame and no mesh");
+    }
+    while (!work.empty()) {
+        auto [object, frame] = work.back();
+        work.pop_back();
+        fillFrame(*object, frame, work);
+    }
+    return tree.release();
+}
+
+void Loader::fillFrame(const XObject& object, XFrame* frame,
+                       std::vector<std::pair<const XObject*, XFrame*>>& work)
+{
+    XFrame* lastChild = nullptr;
+    XMeshContainer* lastContainer = nullptr;
+    for (const XChild& c : object.children) {
+        const XObject* o = c.object;
+        if (c.isReference) {
+            if (!o) {
+                fail(file_, object, describeObject(object) + " refers to \"" + c.referenceName +
+                                        "\", which names no object before it");
+            }
+            if (o->kind == XObjectKind::Frame) {
+                fail(file_, object, describeObject(object) + " includes frame \"" + c.referenceName +
+                                        "\" by reference, which is not supported");
+            }
+        }
+        switch (o->kind) {
+        case XObjectKind::FrameTransformMatrix:
+            frame->TransformationMatrix = Values(file_, *o).takeMatrix();
+            break;
+        case XObjectKind::Frame: {
+            XFrame* child = createFrame(o->name);
+            (lastChild ? lastChild->pFrameSibling : frame->pFrameFirstChild) = child;
+            lastChild = child;
+            work.emplace_back(o, child);
+            break;
+        }
+        case XObjectKind::Mesh: {
+            XMeshContainer* container = createContainer(*o);
+            (lastContainer ? lastContainer->pNextMeshContainer : frame->pMeshContainer) = container;
+            lastContainer = container;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+XMeshContainer* Loader::createContainer(const XObject& meshObject)
+{
+    const BuiltMesh& built = meshOf(meshObject);
+    used_ += std::uint64_t{built.mesh->GetNumVertices()} + built.mesh->GetNumFaces();
+    if (used_ > budget_) {
+        fail(file_, meshObject, "the meshes of the frames add up to more vertices and triangles (" +
+                                    std::to_string(used_) + ") than the file has bytes");
+    }
+    const char* name = meshObject.name.empty() ? nullptr : meshObject.name.c_str();
+    return allocator_.CreateMeshContainer(name, XMeshData{built.mesh},
+                                          built.materials.empty() ? nullptr : built.materials.data(),
+                                          static_cast<std::uint32_t>(built.materials.size()),
+                                          built.adjacency.data(), built.skin);
+}
+
+const BuiltMesh& Loader::meshOf(const XObject& meshObject)
+{
+    if (auto it = meshes_.find(&meshObject); it != meshes_.end()) {
+        return it->second;
+    }
+    auto mesh = std::make_shared<XMesh>();
+    readMeshGeometry(meshObject, *mesh);
+    BuiltMesh built;
+    std::shared_ptr<XSkinInfo> skin;
+    bool materialsRead = false;
+    for (const XChild& c : meshObject.children) {
+        const XObject* o = c.object;
+        if (!o) {
+            continue;
+        }
+        if (o->kind == XObjectKind::MeshMaterialList && !materialsRead) {
+            readMaterialList(*o, built.materials);
+            materialsRead = true;
+        } else if (o->kind == XObjectKind::XSkinMeshHeader || o->kind == XObjectKind::SkinWeights) {
+            if (!skin) {
+                skin = std::make_shared<XSkinInfo>();
+            }
+            if (o->kind == XObjectKind::SkinWeights) {
+                skin->bones.push_back(readSkinWeights(*o, meshObject, mesh->GetNumVertices()));
+            }
+        }
+    }
+    built.adjacency = computeAdjacency(*mesh);
+    built.mesh = std::move(mesh);
+    built.skin = std::move(skin);
+    return meshes_.emplace(&meshObject, std::move(built)).first->second;
+}
+
+void Loader::readMeshGeometry(const XObject& o, XMesh& mesh)
+{
+    Values values(file_, o);
+    std::uint32_t vertexCount = values.takeCount();
+    if (vertexCount > o.numbers.size() / 3) {
+        fail(file_, o, describeObject(o) + " ends before its vertices do");
+    }
+    mesh.positions.resize(vertexCount);
+    for (Vector3& p : mesh.positions) {
+        p.x = values.takeFinite("vertex coordinate");
+        p.y = values.takeFinite("vertex coordinate");
+        p.z = values.takeFinite("vertex coordinate");
+    }
+    std::uint32_t faceCount = values.takeCount();
+    std::vector<std::uint32_t> corners;
+    for (std::uint32_t f = 0; f < faceCount; ++f) {
+        std::uint32_t cornerCount = values.takeCount();
+        if (cornerCount > o.numbers.size()) {
+            fail(file_, o, describeObject(o) + " ends before its faces do");
+        }
+        corners.resize(cornerCount);
+        for (std::uint32_t& index : corners) {
+            index = values.takeCount();
+            if (index >= vertexCount) {
+                fail(file_, o, "face " + std::to_string(f) + " of " + describeObject(o) + " uses vertex " +
+                                   std::to_string(index) + ", but the mesh has " + std::to_string(vertexCount) +
+                                   " vertices");
+            }
+        }
+        for (std::uint32_t k = 2; k < cornerCount; ++k) {
+            mesh.indices.push_back(corners[0]);
+            mesh.indices.push_back(corners[k - 1]);
+            mesh.indices.push_back(corners[k]);
+        }
+    }
+}
+
+void Loader::readMaterialList(const XObject& o, std::vector<XMaterial>& materials)
+{
+    for (const XChild& c : o.children) {
+        if (c.isReference && !c.object) {
+            fail(file_, o, describeObject(o) + " refers to \"" + c.referenceName +
+                               "\", which names no object before it");
+        }
+        if (c.object->kind == XObjectKind::Material) {
+            materials.push_back(readMaterial(*c.object));
+        } else if (c.isReference) {
+            fail(file_, o, describeObject(o) + " refers to \"" + c.referenceName + "\", which is a " +
+                               c.object->type + ", not a Material");
+        }
+    }
+}
+
+XMaterial Loader::readMaterial(const XObject& o)
+{
+    Values values(file_, o);
+    XMaterial material;
+    XMaterial9& m = material.MatD3D;
+    m.Diffuse = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()),
+                            toFloat(values.take())};
+    m.Power = toFloat(values.take());
+    m.Specular = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
+    m.Emissive = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
+    for (const XChild& c : o.children) {
+        if (c.object && c.object->kind == XObjectKind::TextureFilename && !c.object->strings.empty()) {
+            material.pTextureFilename = c.object->strings.front();
+            break;
+        }
+    }
+    return material;
+}
+
+XSkinBone Loader::readSkinWeights(const XObject& o, const XObject& meshObject, std::uint32_t vertexCount)
+{
+    if (o.strings.empty()) {
+        fail(file_, o, describeObject(o) + " has no bone name");
+    }
+    Values values(file_, o);
+    XSkinBone bone;
+    bone.name = o.strings.front();
+    std::uint32_t count = values.takeCount();
+    if (count > o.numbers.size() / 2) {
+        fail(file_, o, describeObject(o) + " ends before its weights do");
+    }
+    bone.vertices.resize(count);
+    for (std::uint32_t& v : bone.vertices) {
+        v = values.takeCount();
+        if (v >= vertexCount) {
+            fail(file_, o, describeObject(o) + " of bone \"" + bone.name + "\" weights vertex " +
+                               std::to_string(v) + ", but " + describeObject(meshObject) + " has " +
+                               std::to_string(vertexCount) + " vertices");
+        }
+    }
+    bone.weights.resize(count);
+    for (float& w : bone.weights) {
+        w = values.takeFinite("weight");
+    }
+    bone.offset = values.takeMatrix();
+    return bone;
+}
+
+}  // namespace
+
+XFrame* loadMeshHierarchyFromX(const XFileData& file, XAllocateHierarchy& allocator)
+{
+    return Loader(file, allocator).run();
+}
+
+}  // namespace fyrel

@@ -1,0 +1,299 @@
+#include "importers/x_importer.h"
+
+#include <cassert>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+#include "importers/import_error.h"
+#include "importers/x_mesh_hierarchy.h"
+#include "importers/x_reader.h"
+#include "scene/debug_output.h"
+
+namespace fyrel {
+
+namespace {
+
+constexpr std::uint32_t kMaxModelVertices = std::numeric_limits<std::int32_t>::max();
+
+[[noreturn]] void rejectFile(const std::string& fileName, const std::string& reason)
+{
+    debugOutput("Failed to load \"" + fileName + "\": " + reason + "\n");
+    throw ImportError(kXLoadFailedMessage);
+}
+
+// The file's matrices act on row vectors; the scene's on column vectors.
+Matrix4 transposed(const XMatrix& x)
+{
+    Matrix4 m;
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            m(r, c) = x.m[4 * c + r];
+        }
+    }
+    return m;
+}
+
+Matrix4 transposed(const Matrix4& a)
+{
+    Matrix4 m;
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            m(r, c) = a(c, r);
+        }
+    }
+    return m;
+}
+
+void setBottomRowToIdentity(Matrix4& m)
+{
+    m(3, 0) = 0.0f;
+    m(3, 1) = 0.0f;
+    m(3, 2) = 0.0f;
+    m(3, 3) = 1.0f;
+}
+
+// The inverse of a rotation-and-translation transform: the transposed
+// rotation after the negated translation.
+Matrix4 inverseOfFrameTransform(const Matrix4& local)
+{
+    Matrix4 rotation = transposed(local);
+    setBottomRowToIdentity(rotation);
+    Matrix4 translation;
+    translationMatrix(Vector3{-local(0, 3), -local(1, 3), -local(2, 3)}, translation);
+    Matrix4 out;
+    return mul(rotation, translation, out);
+}
+
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        reason = fs::exists(path, ec) ? "it is not a regular file" : "no such file";
+        return false;
+    }
+    std::uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+        reason = "its size cannot be read";
+        return false;
+    }
+    if (size > kMaxXFileSize) {
+        reason = "it is " + std::to_string(size) + " bytes long, more than the " + std::to_string(kMaxXFileSize) +
+                 " an .X file may have";
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(size));
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+        reason = "it cannot be read";
+        return false;
+    }
+    return true;
+}
+
+// Bones by name, the first in depth-first order winning as with Bone::find.
+void indexBones(Bone& root, std::unordered_map<std::string, Bone*>& out)
+{
+    std::vector<Bone*> stack{&root};
+    while (!stack.empty()) {
+        Bone* bone = stack.back();
+        stack.pop_back();
+        out.emplace(bone->name, bone);
+        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
+            stack.push_back(&*it);
+        }
+    }
+}
+
+}  // namespace
+
+Matrix4 xBaseTransform()
+{
+    Matrix4 m;
+    m.m[0] = -0.01f;
+    m.m[5] = 0.0f;
+    m.m[6] = 0.01f;
+    m.m[9] = 0.01f;
+    m.m[10] = 0.0f;
+    return m;
+}
+
+Model importX(const std::string& path)
+{
+    XImporter importer;
+    return importer.importX(path);
+}
+
+Model XImporter::importX(const std::string& path)
+{
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    if (!readWholeFile(path, bytes, reason)) {
+        rejectFile(path, reason);
+    }
+    return importXFromMemory(bytes.data(), bytes.size(), path);
+}
+
+Model XImporter::importXFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)
+{
+    assert(data || size == 0);
+    fileName_ = fileName;
+    Model model;
+    MeshHierarchy hierarchy(std::filesystem::path(fileName).parent_path().string());
+    XFrameTree tree(hierarchy);
+    try {
+        XFileData file = readXFile(data, size);
+        tree.reset(loadMeshHierarchyFromX(file, hierarchy));
+    } catch (const XReadError& e) {
+        rejectFile(fileName, e.what());
+    }
+    if (const XFrame* root = tree.get()) {
+        vertexTotal = 0;
+        triangleTotal = 0;
+        firstVertex_.clear();
+        convertFrame(root, model, root->pFrameSibling ? &model.rootBone : nullptr);
+        applySkin(root, model);
+        model.animator.model = &model;
+    }
+    model.baseTransform = xBaseTransform();
+    return model;
+}
+
+void XImporter::convertFrame(const XFrame* frame, Model& model, Bone* parent)
+{
+    bool meshConverted = false;
+    convertFrames(frame, model, parent, parent ? 2 : 1, meshConverted);
+    if (meshConverted) {
+        model.computeNormals();
+    }
+}
+
+void XImporter::convertFrames(const XFrame* frame, Model& model, Bone* parent, int level, bool& meshConverted)
+{
+    for (const XFrame* f = frame; f; f = f->pFrameSibling) {
+        if (level > kMaxBoneDepth) {
+            rejectFile(fileName_, "its frames nest deeper than " + std::to_string(kMaxBoneDepth) + " levels");
+        }
+        Bone bone;
+        if (f->Name) {
+            bone.name = f->Name.get();
+        }
+        bone.localMatrix = transposed(f->TransformationMatrix);
+        bone.inverseLocalMatrix = inverseOfFrameTransform(bone.localMatrix);
+
+        for (const XMeshContainer* c = f->pMeshContainer; c; c = c->pNextMeshContainer) {
+            if (c->MeshData.pMesh) {
+                convertMesh(*c, model);
+                meshConverted = true;
+            }
+            if (c->pSkinInfo) {
+                debugOutput("There are " + std::to_string(c->pSkinInfo->GetNumBones()) + " bones in " +
+                            (f->Name ? f->Name.get() : "N/A") + "\n");
+            }
+        }
+
+        Bone* self = nullptr;
+        if (!parent) {
+            model.rootBone = std::move(bone);
+            self = &model.rootBone;
+        } else {
+            parent->addChild(bone);
+            self = &parent->children.back();
+        }
+        if (f->pFrameFirstChild) {
+            convertFrames(f->pFrameFirstChild, model, self, level + 1, meshConverted);
+        }
+    }
+}
+
+void XImporter::convertMesh(const XMeshContainer& container, Model& model)
+{
+    const XMesh& mesh = *container.MeshData.pMesh;
+    std::uint32_t n = mesh.GetNumVertices();
+    std::uint32_t f = mesh.GetNumFaces();
+    if (n > kMaxModelVertices - vertexTotal || f > std::numeric_limits<std::uint32_t>::max() - triangleTotal) {
+        rejectFile(fileName_, "its meshes hold more vertices or triangles than a model can");
+    }
+    firstVertex_[&container] = vertexTotal;
+    model.vertices.resize(std::size_t{vertexTotal} + n);
+    model.triangles.resize(std::size_t{triangleTotal} + f);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        model.vertices[vertexTotal + i].position = mesh.positions[i];
+    }
+    for (std::uint32_t k = 0; k < f; ++k) {
+        Triangle& t = model.triangles[triangleTotal + k];
+        for (int j = 0; j < 3; ++j) {
+            t.indices[j] = vertexTotal + mesh.indices[3 * std::size_t{k} + j];
+        }
+    }
+    vertexTotal += n;
+    triangleTotal += f;
+}
+
+void XImporter::applySkin(const XFrame* frame, Model& model)
+{
+    std::unordered_map<std::string, Bone*> bonesByName;
+    std::vector<const XFrame*> stack;
+    if (frame) {
+        stack.push_back(frame);
+    }
+    while (!stack.empty()) {
+        const XFrame* f = stack.back();
+        stack.pop_back();
+        for (const XMeshContainer* c = f->pMeshContainer; c; c = c->pNextMeshContainer) {
+            if (c->pSkinInfo && c->pSkinInfo->GetNumBones() > 0) {
+                applyContainerSkin(*c, model, bonesByName);
+            }
+        }
+        if (f->pFrameFirstChild) {
+            stack.push_back(f->pFrameFirstChild);
+        }
+        if (f->pFrameSibling) {
+            stack.push_back(f->pFrameSibling);  // taken first: siblings before children
+        }
+    }
+}
+
+void XImporter::applyContainerSkin(const XMeshContainer& container, Model& model,
+                                   std::unordered_map<std::string, Bone*>& bonesByName)
+{
+    if (bonesByName.empty()) {
+        indexBones(model.rootBone, bonesByName);
+    }
+    const XSkinInfo& skin = *container.pSkinInfo;
+    auto base = firstVertex_.find(&container);
+    std::uint32_t firstVertex = base == firstVertex_.end() ? 0 : base->second;
+    std::vector<std::uint32_t> vertices;
+    std::vector<float> weights;
+    for (std::uint32_t i = 0; i < skin.GetNumBones(); ++i) {
+        std::string name = skin.GetBoneName(i);
+        auto found = bonesByName.find(name);
+        if (name.empty() || found == bonesByName.end()) {
+            continue;
+        }
+        Bone* bone = found->second;
+        std::uint32_t c = skin.GetNumBoneInfluences(i);
+        vertices.resize(c);
+        weights.resize(c);
+        skin.GetBoneInfluence(i, vertices.data(), weights.data());
+
+        Matrix4 offset = transposed(skin.GetBoneOffsetMatrix(i));
+        bone->inverseLocalMatrix = offset;
+        Matrix4 rotation = transposed(offset);
+        setBottomRowToIdentity(rotation);
+        Matrix4 m;
+        mul(rotation, offset, m);
+        m(0, 3) = -m(0, 3);
+        m(1, 3) = -m(1, 3);
+        m(2, 3) = -m(2, 3);
+        mul(m, rotation, bone->localMatrix);
+
+        for (std::uint32_t j = 0; j < c; ++j) {
+            bone->addWeight(static_cast<std::int32_t>(firstVertex + vertices[j]), weights[j]);
+        }
+    }
+}
+
+}  // namespace fyrel

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "importers/x_hierarchy.h"
+#include "scene/model.h"
+
+// The .X importer: loads a DirectX .X file (text, binary or MSZIP-compressed;
+// versions 0302 and 0303) into its frame hierarchy through MeshHierarchy and
+// converts that into a Model: one bone per frame in the shape of the frame
+// tree, the meshes of all frames appended to the model's geometry, and the
+// skin weights and bind matrices of the bones that skin information names.
+// No animation and no material is taken; the model keeps the default
+// material and gets the .X base transform (xBaseTransform).
+//
+// Failures raise ImportError with these texts:
+//   "Failed to load mesh from hierarchy, haha."  the file cannot be read or
+//       the reader rejects it (the reason, with its line or byte offset, goes
+//       to the debug output first); also a frame tree nested deeper than
+//       kMaxBoneDepth bones;
+//   "Failed to load texture"  a texture file a material names exists but is
+//       not an image (the reason goes to the debug output first).
+// A failed import returns nothing and frees everything it built.
+//
+// Where the conversion goes beyond the bare frame-by-frame walk:
+//   - Several top-level frames (and meshes outside any frame, each wrapped in
+//     an unnamed frame) all keep their bones: they hang, in file order, under
+//     one unnamed root bone. A single top-level frame is the root bone itself.
+//   - A skin's vertex indices count from the first vertex its mesh received
+//     in the model, so each mesh's skin moves that mesh's own vertices.
+//   - Indices are 32-bit throughout: meshes of more than 65,535 vertices keep
+//     every index.
+//   - Every mesh container of a frame is converted, not only the first.
+//   - The normals are computed once, after the last mesh: the result equals
+//     recomputing them after every mesh.
+//   - Skin bones with an empty name are skipped: an empty name names no
+//     frame (only unnamed frames, which no skin can mean).
+//   - The file is read once: the second pass of the original program only
+//     parsed the same file again, and with one reader it could only repeat
+//     the same parse to the same result.
+
+namespace fyrel {
+
+inline constexpr const char* kXLoadFailedMessage = "Failed to load mesh from hierarchy, haha.";
+
+// File point (x, y, z) to scene (−x/100, z/100, y/100): y becomes up and the
+// model shrinks by 100.
+Matrix4 xBaseTransform();
+
+// Imports the file at path with an importer of its own (for callers that keep
+// none, such as the importer choice by file ending).
+Model importX(const std::string& path);
+
+class XImporter {
+public:
+    std::uint32_t vertexTotal = 0;    // vertices converted into the model being imported
+    std::uint32_t triangleTotal = 0;  // triangles likewise
+
+    // Loads the file at path (a regular file of at most kMaxXFileSize bytes).
+    Model importX(const std::string& path);
+
+    // The same for a file already in memory; fileName names it in messages
+    // and its folder is where relative texture names are looked up first.
+    Model importXFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName);
+
+    // Converts the frame, its meshes, its subtree and its later siblings.
+    // Without a parent each frame becomes the model's rootBone in turn (the
+    // last one stays); with one, each is appended to its children and the
+    // parent counts as a root bone for the depth limit. Ends with
+    // computeNormals when a mesh was converted. Throws ImportError for a
+    // frame tree deeper than kMaxBoneDepth bones or a model of more than
+    // 2^31 − 1 vertices.
+    void convertFrame(const XFrame* frame, Model& model, Bone* parent);
+
+    // Applies the skin information of the frame's meshes, then of its later
+    // siblings, then of its children (the order of the original recursion),
+    // to the bones of the model named like the skin's bones.
+    void applySkin(const XFrame* frame, Model& model);
+
+private:
+    void convertFrames(const XFrame* frame, Model& model, Bone* parent, int level, bool& meshConverted);
+    void convertMesh(const XMeshContainer& container, Model& model);
+    void applyContainerSkin(const XMeshContainer& container, Model& model,
+                            std::unordered_map<std::string, Bone*>& bonesByName);
+
+    std::string fileName_;
+    std::unordered_map<const XMeshContainer*, std::uint32_t> firstVertex_;
+};
+
+}  // namespace fyrel

@@ -1,0 +1,93 @@
+#include "importers/x_mesh_hierarchy.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "importers/import_error.h"
+#include "scene/debug_output.h"
+
+namespace fyrel {
+
+namespace {
+
+std::unique_ptr<char[]> copyName(const char* name)
+{
+    if (!name || !*name) {
+        return nullptr;
+    }
+    std::size_t length = std::strlen(name);
+    auto copy = std::make_unique<char[]>(length + 1);
+    std::memcpy(copy.get(), name, length + 1);
+    return copy;
+}
+
+}  // namespace
+
+XFrame* MeshHierarchy::CreateFrame(const char* name)
+{
+    auto frame = std::make_unique<XFrame>();
+    frame->Name = copyName(name);
+    return frame.release();
+}
+
+XMeshContainer* MeshHierarchy::CreateMeshContainer(const char* name, const XMeshData& meshData,
+                                                   const XMaterial* materials, std::uint32_t numMaterials,
+                                                   const std::uint32_t* adjacency,
+                                                   const std::shared_ptr<const XSkinInfo>& skinInfo)
+{
+    auto container = std::make_unique<HierarchyMeshContainer>();
+    container->Name = copyName(name);
+
+    std::size_t adjacencyEntries = std::size_t{3} * meshData.pMesh->GetNumFaces();
+    container->pAdjacency = std::make_unique<std::uint32_t[]>(adjacencyEntries);
+    if (adjacencyEntries > 0) {
+        std::copy(adjacency, adjacency + adjacencyEntries, container->pAdjacency.get());
+    }
+    container->MeshData = meshData;
+
+    container->NumMaterials = numMaterials;
+    if (numMaterials > 0 && materials) {
+        container->materials = std::make_unique<XMaterial9[]>(numMaterials);
+        container->textures = std::make_unique<std::shared_ptr<const XTexture>[]>(numMaterials);
+        for (std::uint32_t i = 0; i < numMaterials; ++i) {
+            container->materials[i] = materials[i].MatD3D;
+            if (!materials[i].pTextureFilename.empty()) {
+                container->textures[i] = loadTexture(materials[i].pTextureFilename);
+            }
+        }
+    }
+    container->pSkinInfo = skinInfo;
+    return container.release();
+}
+
+std::shared_ptr<const XTexture> MeshHierarchy::loadTexture(const std::string& textureName)
+{
+    std::string path = findTextureFile(textureName, modelFolder_);
+    if (path.empty()) {
+        return nullptr;
+    }
+    if (auto it = checked_.find(path); it != checked_.end()) {
+        return it->second;
+    }
+    auto texture = std::make_shared<XTexture>();
+    texture->path = path;
+    std::string reason;
+    if (!checkImageFile(path, texture->info, reason)) {
+        debugOutput("The texture \"" + path + "\" cannot be loaded: " + reason + "\n");
+        throw ImportError(kXTextureFailedMessage);
+    }
+    checked_.emplace(path, texture);
+    return texture;
+}
+
+void MeshHierarchy::DestroyFrame(XFrame* frame)
+{
+    delete frame;
+}
+
+void MeshHierarchy::DestroyMeshContainer(XMeshContainer* container)
+{
+    delete static_cast<HierarchyMeshContainer*>(container);
+}
+
+}  // namespace fyrel

@@ -1,0 +1,531 @@
+#include "importers/x_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "importers/x_inflate.h"
+#include "importers/x_templates.h"
+
+namespace fyrel {
+
+namespace {
+
+constexpr std::size_t kHeaderBytes = 16;
+
+XObjectKind kindOfTemplate(const std::string& name)
+{
+    static const struct {
+        const char* name;
+        XObjectKind kind;
+    } kKept[] = {
+        {"Frame", XObjectKind::Frame},
+        {"FrameTransformMatrix", XObjectKind::FrameTransformMatrix},
+        {"Mesh", XObjectKind::Mesh},
+        {"MeshMaterialList", XObjectKind::MeshMaterialList},
+        {"Material", XObjectKind::Material},
+        {"TextureFilename", XObjectKind::TextureFilename},
+        {"XSkinMeshHeader", XObjectKind::XSkinMeshHeader},
+        {"SkinWeights", XObjectKind::SkinWeights},
+    };
+    for (const auto& k : kKept) {
+        if (name == k.name) {
+            return k.kind;
+        }
+    }
+    return XObjectKind::Other;
+}
+
+bool parseTextNumber(std::string_view s, double& out)
+{
+    const char* first = s.data();
+    const char* last = first + s.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    if (first == last) {
+        return false;
+    }
+    auto [end, ec] = std::from_chars(first, last, out);
+    return ec == std::errc() && end == last;
+}
+
+bool inIntegerRange(XPrimitive kind, double v)
+{
+    if (kind == XPrimitive::Float || kind == XPrimitive::Double) {
+        return true;
+    }
+    if (!(v == std::floor(v))) {
+        return false;  // fractions, NaN and infinities
+    }
+    switch (kind) {
+    case XPrimitive::Word: return v >= 0 && v <= 65535;
+    case XPrimitive::Dword: return v >= 0 && v <= 4294967295.0;
+    case XPrimitive::Char: return v >= -128 && v <= 255;
+    case XPrimitive::Uchar: return v >= 0 && v <= 255;
+    case XPrimitive::Sword: return v >= -32768 && v <= 32767;
+    case XPrimitive::Sdword: return v >= -2147483648.0 && v <= 2147483647.0;
+    case XPrimitive::Ulonglong: return v >= 0 && v <= 18446744073709551615.0;
+    default: return true;
+    }
+}
+
+std::string quoted(std::string_view s)
+{
+    constexpr std::size_t kShown = 40;
+    std::string out = "\"";
+    out.append(s.substr(0, kShown));
+    if (s.size() > kShown) {
+        out += "...";
+    }
+    return out + "\"";
+}
+
+std::string describeToken(const XToken& t)
+{
+    if (t.kind == XTokenKind::Name || t.kind == XTokenKind::String) {
+        return std::string(describe(t.kind)) + " " + quoted(t.text);
+    }
+    return describe(t.kind);
+}
+
+class XParser {
+public:
+    XParser(XTokenizer& tokens, XFileData& out)
+        : tokens_(tokens), out_(out), templates_(XTemplateRegistry::standard()),
+          text_(tokens.encoding() == XEncoding::Text)
+    {
+    }
+
+    void run();
+
+private:
+    struct Open {
+        XObject* object;  // null when the object is not kept
+        std::string type;
+        std::string name;
+        std::size_t location;
+    };
+
+    [[noreturn]] void fail(const std::string& what, std::size_t location) const
+    {
+        tokens_.fail(what, location);
+    }
+
+    std::string describeOpen(const Open& o) const
+    {
+        std::string s = o.type;
+        if (!o.name.empty()) {
+            s += " " + quoted(o.name);
+        }
+        return s + " (opened at " + tokens_.where(o.location) + ")";
+    }
+
+    void beginObject(const XToken& typeToken);
+    void endObject();
+    void readReference(const XToken& open);
+    void skipObject(const std::string& type, std::size_t location);
+    void readValues(const XTemplate& t, XObject* sink, const std::string& objectType);
+    double readNumber(XPrimitive kind, const std::string& objectType);
+    bool takeListValue(double& v);
+    std::string_view readString(const std::string& objectType);
+    void skipSeparators();
+    std::size_t capacity();
+    void checkNoValuesLeft(const Open& o);
+
+    XTokenizer& tokens_;
+    XFileData& out_;
+    XTemplateRegistry templates_;
+    bool text_;
+    std::vector<Open> stack_;
+    std::unordered_map<std::string, const XObject*> named_;
+    // Binary lists hand out their values one by one across members.
+    const std::uint8_t* list_ = nullptr;
+    std::uint32_t listLeft_ = 0;
+    bool listIsFloat_ = false;
+    std::size_t listLocation_ = 0;
+};
+
+void XParser::run()
+{
+    for (;;) {
+        XToken t = tokens_.next();
+        if (stack_.empty()) {
+            if (t.kind == XTokenKind::End) {
+                return;
+            }
+            if (keywordOf(t) == XKeyword::Template) {
+                templates_.declare(tokens_);
+                continue;
+            }
+            if (t.kind == XTokenKind::Comma || t.kind == XTokenKind::Semicolon) {
+                continue;
+            }
+            if (t.kind != XTokenKind::Name) {
+                fail("expected a template or a data object, found " + describeToken(t), t.location);
+            }
+            beginObject(t);
+            continue;
+        }
+        double number = 0;
+        switch (t.kind) {
+        case XTokenKind::Comma:
+        case XTokenKind::Semicolon:
+            break;
+        case XTokenKind::CBrace:
+            endObject();
+            break;
+        case XTokenKind::OBrace:
+            readReference(t);
+            break;
+        case XTokenKind::Name:
+            if (text_ && parseTextNumber(t.text, number)) {
+                fail("more values than the template of " + describeOpen(stack_.back()) + " holds", t.location);
+            }
+            beginObject(t);
+            break;
+        case XTokenKind::End:
+            fail("the file ends inside " + describeOpen(stack_.back()), t.location);
+        case XTokenKind::Integer:
+        case XTokenKind::IntegerList:
+        case XTokenKind::FloatList:
+        case XTokenKind::String:
+            fail("more values than the template of " + describeOpen(stack_.back()) + " holds", t.location);
+        default:
+            fail("unexpected " + describeToken(t) + " in " + describeOpen(stack_.back()), t.location);
+        }
+    }
+}
+
+void XParser::beginObject(const XToken& typeToken)
+{
+    std::string type(typeToken.text);
+    std::string name;
+    XToken t = tokens_.next();
+    if (t.kind == XTokenKind::Name) {
+        name = std::string(t.text);
+        t = tokens_.next();
+    }
+    if (t.kind == XTokenKind::Guid) {
+        t = tokens_.next();
+    }
+    if (t.kind != XTokenKind::OBrace) {
+        fail("expected '{' after " + quoted(type) + (name.empty() ? "" : " " + quoted(name)) + ", found " +
+                 describeToken(t),
+             t.location);
+    }
+    std::shared_ptr<const XTemplate> tmpl = templates_.find(type);
+    if (!tmpl || !tmpl->usable) {
+        skipObject(type, typeToken.location);
+        return;
+    }
+    if (stack_.size() >= kMaxXNesting) {
+        fail("data objects nested deeper than " + std::to_string(kMaxXNesting) + " levels", typeToken.location);
+    }
+    XObjectKind kind = kindOfTemplate(tmpl->name);
+    bool parentKept = stack_.empty() || stack_.back().object != nullptr;
+    XObject* object = nullptr;
+    if (kind != XObjectKind::Other && parentKept) {
+        object = &out_.objects.emplace_back();
+        object->kind = kind;
+        object->type = type;
+        object->name = name;
+        object->location = typeToken.location;
+        if (stack_.empty()) {
+            out_.topLevel.push_back(object);
+        } else {
+            XChild child;
+            child.object = object;
+            child.location = typeToken.location;
+            stack_.back().object->children.push_back(std::move(child));
+        }
+    }
+    stack_.push_back(Open{object, type, name, typeToken.location});
+    readValues(*tmpl, object, type);
+    checkNoValuesLeft(stack_.back());
+}
+
+void XParser::endObject()
+{
+    XObject* object = stack_.back().object;
+    stack_.pop_back();
+    if (object && !object->name.empty()) {
+        named_[object->name] = object;
+    }
+}
+
+void XParser::readReference(const XToken& open)
+{
+    std::string name;
+    XToken t = tokens_.next();
+    if (t.kind == XTokenKind::Name) {
+        name = std::string(t.text);
+        t = tokens_.next();
+    }
+    if (t.kind == XTokenKind::Guid) {
+        t = tokens_.next();
+    }
+    if (t.kind != XTokenKind::CBrace) {
+        fail("expected '}' to close a reference in " + describeOpen(stack_.back()) + ", found " + describeToken(t),
+             t.location);
+    }
+    XObject* parent = stack_.back().object;
+    if (!parent) {
+        return;
+    }
+    XChild child;
+    child.isReference = true;
+    child.referenceName = name;
+    child.location = open.location;
+    if (auto it = named_.find(name); it != named_.end() && !name.empty()) {
+        child.object = it->second;
+    }
+    parent->children.push_back(std::move(child));
+}
+
+void XParser::skipObject(const std::string& type, std::size_t location)
+{
+    std::size_t depth = 1;
+    while (depth > 0) {
+        XToken t = tokens_.next();
+        if (t.kind == XTokenKind::OBrace) {
+            ++depth;
+        } else if (t.kind == XTokenKind::CBrace) {
+            --depth;
+        } else if (t.kind == XTokenKind::End) {
+            fail("the file ends inside " + quoted(type) + " (opened at " + tokens_.where(location) + ")",
+                 t.location);
+        }
+    }
+}
+
+std::size_t XParser::capacity()
+{
+    if (text_) {
+        return tokens_.remainingBytes();
+    }
+    return listLeft_ + tokens_.remainingBytes() / 4;
+}
+
+void XParser::checkNoValuesLeft(const Open& o)
+{
+    if (listLeft_ > 0) {
+        fail("more values than the template of " + describeOpen(o) + " holds", tokens_.peek().location);
+    }
+}
+
+void XParser::readValues(const XTemplate& t, XObject* sink, const std::string& objectType)
+{
+    double scalars[kMaxXTemplateMembers] = {};
+    for (std::size_t i = 0; i < t.members.size(); ++i) {
+        const XTemplateMember& m = t.members[i];
+        std::uint64_t limit = capacity();
+        std::uint64_t count = 1;
+        std::string sizes;
+        for (const XArrayDimension& d : m.dimensions) {
+            double size = d.member >= 0 ? scalars[d.member] : static_cast<double>(d.size);
+            if (size < 0) {
+                fail("a negative array size in " + objectType, tokens_.peek().location);
+            }
+            auto n = static_cast<std::uint64_t>(size);
+            count = n != 0 && count > limit / n ? limit + 1 : count * n;  // saturates past the limit
+            sizes += (sizes.empty() ? "" : " x ") + std::to_string(n);
+        }
+        std::uint64_t per = m.primitive == XPrimitive::None ? std::max<std::uint64_t>(m.type->minValues, 1) : 1;
+        if (count > limit / per) {
+            fail("an array " + m.name + " of " + sizes + " entries in " + objectType +
+                     ", more than the rest of the file holds",
+                 tokens_.peek().location);
+        }
+        for (std::uint64_t k = 0; k < count; ++k) {
+            if (m.primitive == XPrimitive::String) {
+                std::string_view s = readString(objectType);
+                if (sink) {
+                    sink->strings.emplace_back(s);
+                }
+            } else if (m.primitive != XPrimitive::None) {
+                double v = readNumber(m.primitive, objectType);
+                if (sink) {
+                    sink->numbers.push_back(v);
+                }
+                scalars[i] = v;
+            } else {
+                readValues(*m.type, sink, objectType);
+            }
+        }
+    }
+}
+
+void XParser::skipSeparators()
+{
+    for (;;) {
+        XTokenKind k = tokens_.peek().kind;
+        if (k != XTokenKind::Comma && k != XTokenKind::Semicolon) {
+            return;
+        }
+        tokens_.next();
+    }
+}
+
+double XParser::readNumber(XPrimitive kind, const std::string& objectType)
+{
+    double v = 0;
+    std::size_t location = 0;
+    if (text_) {
+        skipSeparators();
+        XToken t = tokens_.next();
+        location = t.location;
+        if (t.kind != XTokenKind::Name || !parseTextNumber(t.text, v)) {
+            fail("expected a number in " + objectType + ", found " + describeToken(t), t.location);
+        }
+    } else if (location = listLocation_; !takeListValue(v)) {
+        for (;;) {
+            const XToken& look = tokens_.peek();
+            location = look.location;
+            if (look.kind == XTokenKind::Comma || look.kind == XTokenKind::Semicolon) {
+                tokens_.next();
+            } else if (look.kind == XTokenKind::IntegerList || look.kind == XTokenKind::FloatList) {
+                XToken list = tokens_.next();
+                list_ = list.list;
+                listLeft_ = list.count;
+                listIsFloat_ = list.kind == XTokenKind::FloatList;
+                listLocation_ = list.location;
+                if (takeListValue(v)) {
+                    break;
+                }
+            } else if (look.kind == XTokenKind::Integer) {
+                v = tokens_.next().integer;
+                break;
+            } else {
+                fail("expected a number in " + objectType + ", found " + describeToken(look), look.location);
+            }
+        }
+    }
+    if (!inIntegerRange(kind, v)) {
+        fail("a value out of range for its type in " + objectType, location);
+    }
+    return v;
+}
+
+bool XParser::takeListValue(double& v)
+{
+    if (listLeft_ == 0) {
+        return false;
+    }
+    if (!listIsFloat_) {
+        std::uint32_t u;
+        std::memcpy(&u, list_, 4);  // little-endian hosts only, as the build assumes
+        v = u;
+        list_ += 4;
+    } else if (tokens_.floatBytes() == 4) {
+        float f;
+        std::memcpy(&f, list_, 4);
+        v = f;
+        list_ += 4;
+    } else {
+        std::memcpy(&v, list_, 8);
+        list_ += 8;
+    }
+    --listLeft_;
+    return true;
+}
+
+std::string_view XParser::readString(const std::string& objectType)
+{
+    if (listLeft_ > 0) {
+        fail("numbers where a string belongs in " + objectType, tokens_.peek().location);
+    }
+    skipSeparators();
+    XToken t = tokens_.next();
+    if (t.kind != XTokenKind::String) {
+        fail("expected a string in " + objectType + ", found " + describeToken(t), t.location);
+    }
+    return t.text;
+}
+
+bool isVersion(const std::uint8_t* p)
+{
+    return std::memcmp(p, "0302", 4) == 0 || std::memcmp(p, "0303", 4) == 0;
+}
+
+std::string printable(const std::uint8_t* p, std::size_t n)
+{
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        s += (p[i] >= 0x20 && p[i] < 0x7f) ? static_cast<char>(p[i]) : '?';
+    }
+    return "\"" + s + "\"";
+}
+
+void readContent(const std::uint8_t* begin, const std::uint8_t* end, XEncoding encoding, int floatBytes,
+                 XFileData& out)
+{
+    XTokenizer tokens(begin, end, encoding, floatBytes, kHeaderBytes, 1);
+    XParser parser(tokens, out);
+    parser.run();
+}
+
+}  // namespace
+
+std::string XFileData::where(std::size_t location) const
+{
+    if (text) {
+        return "line " + std::to_string(location) + (compressed ? " of the inflated text" : "");
+    }
+    return "byte offset " + std::to_string(location) + (compressed ? " of the inflated data" : "");
+}
+
+XFileData readXFile(const std::uint8_t* data, std::size_t size)
+{
+    if (size < kHeaderBytes) {
+        throw XReadError("the file is " + std::to_string(size) + " bytes long, shorter than the 16-byte header");
+    }
+    if (std::memcmp(data, "xof ", 4) != 0) {
+        throw XReadError("the file does not begin with \"xof \": it is not an .X file");
+    }
+    if (!isVersion(data + 4)) {
+        throw XReadError("unsupported format version " + printable(data + 4, 4) + " (0302 and 0303 are read)");
+    }
+    const std::uint8_t* format = data + 8;
+    bool text = std::memcmp(format, "txt ", 4) == 0 || std::memcmp(format, "tzip", 4) == 0;
+    bool binary = std::memcmp(format, "bin ", 4) == 0 || std::memcmp(format, "bzip", 4) == 0;
+    if (!text && !binary) {
+        throw XReadError("unknown encoding " + printable(format, 4) + " (txt, bin, tzip and bzip are read)");
+    }
+    bool compressed = format[1] == 'z';
+    int floatBytes = 0;
+    if (std::memcmp(data + 12, "0032", 4) == 0) {
+        floatBytes = 4;
+    } else if (std::memcmp(data + 12, "0064", 4) == 0) {
+        floatBytes = 8;
+    } else {
+        throw XReadError("unknown float size " + printable(data + 12, 4) + " (0032 and 0064 are read)");
+    }
+
+    XFileData out;
+    out.text = text;
+    out.compressed = compressed;
+    XEncoding encoding = text ? XEncoding::Text : XEncoding::Binary;
+    if (!compressed) {
+        out.contentBytes = size - kHeaderBytes;
+        readContent(data + kHeaderBytes, data + size, encoding, floatBytes, out);
+        return out;
+    }
+    std::size_t ratioLimit = size > (kMaxXInflatedSize - 65536) / kMaxXInflateRatio
+                                 ? kMaxXInflatedSize
+                                 : size * kMaxXInflateRatio + 65536;
+    std::vector<std::uint8_t> inflated =
+        inflateMsZip(data + kHeaderBytes, size - kHeaderBytes, std::min(ratioLimit, kMaxXInflatedSize));
+    out.contentBytes = inflated.size();
+    try {
+        readContent(inflated.data(), inflated.data() + inflated.size(), encoding, floatBytes, out);
+    } catch (const XReadError& e) {
+        throw XReadError(std::string(e.what()) + (text ? " of the inflated text" : " of the inflated data"));
+    }
+    return out;
+}
+
+}  // namespace fyrel
