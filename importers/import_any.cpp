@@ -5,6 +5,7 @@
 
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
+#include "importers/three_ds_importer.h"
 #include "importers/x_importer.h"
 
 namespace fyrel {
@@ -20,6 +21,7 @@ struct ModelFormat {
 // One line per importer.
 const ModelFormat kFormats[] = {
     {".ms3d", "MS3D", &importMs3d},
+    {".3ds", "3DS", &import3ds},
     {".x", "X", &importX},
 };
 

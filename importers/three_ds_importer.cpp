@@ -1,0 +1,187 @@
+#include "importers/three_ds_importer.h"
+
+#include <lib3ds/file.h>
+#include <lib3ds/io.h>
+#include <lib3ds/mesh.h>
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "importers/import_error.h"
+#include "importers/three_ds_chunks.h"
+
+namespace fyrel {
+namespace {
+
+const char* const kLoadFailed = "Unable to load 3ds file";
+
+// A read-only byte range behind lib3ds's stream callbacks. A read or seek
+// outside the range marks the stream as failed (lib3ds asks through the error
+// callback), and the part of a short read that has no bytes is zero-filled
+// rather than left as whatever lib3ds's buffer held.
+struct MemoryStream {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+    bool failed = false;
+};
+
+MemoryStream& streamOf(void* self)
+{
+    return *static_cast<MemoryStream*>(self);
+}
+
+Lib3dsBool streamError(void* self)
+{
+    return streamOf(self).failed ? LIB3DS_TRUE : LIB3DS_FALSE;
+}
+
+long streamSeek(void* self, long offset, Lib3dsIoSeek origin)
+{
+    MemoryStream& s = streamOf(self);
+    long base = 0;
+    if (origin == LIB3DS_SEEK_CUR) {
+        base = static_cast<long>(s.position);
+    } else if (origin == LIB3DS_SEEK_END) {
+        base = static_cast<long>(s.size);
+    }
+    if ((offset < 0 && -offset > base) || (offset > 0 && offset > static_cast<long>(s.size) - base)) {
+        s.failed = true;
+        return -1;
+    }
+    s.position = static_cast<std::size_t>(base + offset);
+    return 0;
+}
+
+long streamTell(void* self)
+{
+    return static_cast<long>(streamOf(self).position);
+}
+
+std::size_t streamRead(void* self, void* buffer, std::size_t size)
+{
+    MemoryStream& s = streamOf(self);
+    const std::size_t available = s.size - s.position;
+    const std::size_t n = size < available ? size : available;
+    std::memcpy(buffer, s.data + s.position, n);
+    if (n < size) {
+        std::memset(static_cast<std::uint8_t*>(buffer) + n, 0, size - n);
+        s.failed = true;
+    }
+    s.position += n;
+    return n;
+}
+
+std::size_t streamWrite(void* self, const void*, std::size_t)
+{
+    streamOf(self).failed = true;
+    return 0;
+}
+
+struct FileDeleter {
+    void operator()(Lib3dsFile* file) const { lib3ds_file_free(file); }
+};
+struct IoDeleter {
+    void operator()(Lib3dsIo* io) const { lib3ds_io_free(io); }
+};
+using FilePointer = std::unique_ptr<Lib3dsFile, FileDeleter>;
+
+// lib3ds's reading of a byte range; null when it fails.
+FilePointer readWithLib3ds(const std::vector<std::uint8_t>& bytes)
+{
+    MemoryStream stream{bytes.data(), bytes.size(), 0, false};
+    const std::unique_ptr<Lib3dsIo, IoDeleter> io(
+        lib3ds_io_new(&stream, streamError, streamSeek, streamTell, streamRead, streamWrite));
+    FilePointer file(lib3ds_file_new());
+    if (!io || !file || !lib3ds_file_read(file.get(), io.get()) || stream.failed) {
+        return nullptr;
+    }
+    return file;
+}
+
+Model importBytes(const std::uint8_t* data, std::size_t size, const std::string& source)
+{
+    FilePointer file;
+    try {
+        // The checked copy only views data, so the check and the copy happen
+        // before lib3ds sees a byte.
+        file = readWithLib3ds(write3dsMeshes(scan3dsMeshes(data, size)));
+        if (file) {
+            return convert3dsFile(*file);
+        }
+    } catch (const ImportError& problem) {
+        throw ImportError(kLoadFailed + source + ": " + problem.what());
+    }
+    throw ImportError(kLoadFailed + source);
+}
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path, const std::string& source)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f) {
+        throw ImportError(kLoadFailed + source + ": the file cannot be opened");
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t block[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(block, 1, sizeof block, f.get())) > 0) {
+        bytes.insert(bytes.end(), block, block + n);
+    }
+    if (std::ferror(f.get())) {
+        throw ImportError(kLoadFailed + source + ": the file cannot be read");
+    }
+    return bytes;
+}
+
+}  // namespace
+
+Model convert3dsFile(const Lib3dsFile& file)
+{
+    Model model;
+    std::size_t meshNumber = 0;
+    for (const Lib3dsMesh* mesh = file.meshes; mesh != nullptr; mesh = mesh->next) {
+        ++meshNumber;
+        const std::size_t base = model.vertices.size();
+        if (mesh->points > std::numeric_limits<std::uint32_t>::max() - base) {
+            throw ImportError("the meshes hold more vertices than a model can");
+        }
+        const std::string name(mesh->name, strnlen(mesh->name, sizeof mesh->name));
+        model.vertices.reserve(base + mesh->points);
+        for (std::uint32_t v = 0; v < mesh->points; ++v) {
+            Vertex vertex;
+            vertex.position = Vector3{mesh->pointL[v].pos[0], mesh->pointL[v].pos[1], mesh->pointL[v].pos[2]};
+            model.vertices.push_back(vertex);
+        }
+        for (std::uint32_t f = 0; f < mesh->faces; ++f) {
+            Triangle triangle;
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t index = mesh->faceL[f].points[k];
+                if (index >= mesh->points) {
+                    throw ImportError(
+                        threeDsFaceIndexProblem(f + std::size_t{1}, meshNumber, name, index, mesh->points));
+                }
+                triangle.indices[k] = static_cast<std::uint32_t>(base) + index;
+            }
+            model.triangles.push_back(triangle);
+        }
+    }
+    model.computeNormals();
+    return model;
+}
+
+Model import3dsFromMemory(const std::uint8_t* data, std::size_t size)
+{
+    return importBytes(data, size, "");
+}
+
+Model import3ds(const std::string& path)
+{
+    const std::string source = " \"" + path + "\"";
+    const std::vector<std::uint8_t> bytes = readWholeFile(path, source);
+    return importBytes(bytes.data(), bytes.size(), source);
+}
+
+}  // namespace fyrel
