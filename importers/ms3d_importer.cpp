@@ -84,6 +84,19 @@ struct Ms3dRecords {
     throw ImportError("The file \"" + fileName + "\" " + what);
 }
 
+// A name from the file as a message shows it: control characters, which
+// would break the message's lines, become '?'.
+std::string shown(const std::string& name)
+{
+    std::string s = "\"" + name + "\"";
+    for (char& c : s) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = '?';
+        }
+    }
+    return s;
+}
+
 std::string ofCount(std::size_t index, std::size_t count)
 {
     return std::to_string(index + 1) + " of " + std::to_string(count);
@@ -312,7 +325,7 @@ private:
             const std::string key = whole < rotationCount
                                         ? "rotation key " + ofCount(whole, rotationCount)
                                         : "translation key " + ofCount(whole - rotationCount, translationCount);
-            fail(fileName_, "ends inside the joint list (joint " + ofCount(i, n) + ", \"" + j.name + "\", in its " +
+            fail(fileName_, "ends inside the joint list (joint " + ofCount(i, n) + ", " + shown(j.name) + ", in its " +
                                 key + ").");
         }
         readKeys(j.rotationKeys, rotationCount);
@@ -375,7 +388,7 @@ void validate(const Ms3dRecords& r, const std::string& fileName)
     const std::size_t jointCount = r.joints.size();
     for (std::size_t i = 0; i < jointCount; ++i) {
         const JointRecord& j = r.joints[i];
-        const std::string where = "joint " + ofCount(i, jointCount) + " (\"" + j.name + "\")";
+        const std::string where = "joint " + ofCount(i, jointCount) + " (" + shown(j.name) + ")";
         if (!allFinite(j.rotation, 3) || !allFinite(j.position, 3)) {
             fail(fileName, "has a " + where + " whose bind rotation or position is not a finite number.");
         }
@@ -419,8 +432,8 @@ public:
                 attach(node, parentOf(joints[i]));
                 if (nodes_[i].depth > kMaxBoneDepth) {
                     fail(fileName, "has a skeleton nested " + std::to_string(nodes_[i].depth) +
-                                       " joints deep at joint " + ofCount(i, joints.size()) + " (\"" +
-                                       joints[i].name + "\"); at most " + std::to_string(kMaxBoneDepth) +
+                                       " joints deep at joint " + ofCount(i, joints.size()) + " (" +
+                                       shown(joints[i].name) + "); at most " + std::to_string(kMaxBoneDepth) +
                                        " levels are supported.");
                 }
             }
@@ -429,6 +442,17 @@ public:
     }
 
     const Node& node(int i) const { return nodes_[static_cast<std::size_t>(i)]; }
+
+    // Each node's place in depth-first pre-order (the root is 0).
+    std::vector<std::uint64_t> preorder() const
+    {
+        std::vector<std::uint64_t> order(nodes_.size(), 0);
+        if (!nodes_.empty()) {
+            std::uint64_t next = 0;
+            number(0, next, order);
+        }
+        return order;
+    }
 
     // The first node in depth-first order named name; -1 when none is.
     int find(const std::string& name) const
@@ -484,9 +508,36 @@ private:
         return node(a).childIndex < node(b).childIndex;
     }
 
+    void number(int n, std::uint64_t& next, std::vector<std::uint64_t>& order) const
+    {
+        order[static_cast<std::size_t>(n)] = next++;
+        for (int child : node(n).children) {
+            number(child, next, order);
+        }
+    }
+
     std::vector<Node> nodes_;
     std::unordered_map<std::string, int> firstByName_;
 };
+
+// Every copy of a model finds each key's bone again by a depth-first search
+// by name (Animator::bind), which visits all bones before it in pre-order. A
+// file whose keys would keep that search busy for seconds is refused.
+void checkKeyLookups(const Ms3dRecords& r, const JointTree& tree, const std::string& fileName)
+{
+    const std::vector<std::uint64_t> order = tree.preorder();
+    std::uint64_t visits = 0;
+    std::uint64_t keys = 0;
+    for (const JointRecord& joint : r.joints) {
+        const std::uint64_t place = order[static_cast<std::size_t>(tree.find(joint.name))];
+        visits += joint.rotationKeys.size() * (place + 1);
+        keys += joint.rotationKeys.size();
+    }
+    if (visits > kMaxMs3dKeyLookups) {
+        fail(fileName, "has an animation too large for Fyrel: " + std::to_string(keys) + " key frames on " +
+                           std::to_string(r.joints.size()) + " joints.");
+    }
+}
 
 // ---- Conversion --------------------------------------------------------------------
 
@@ -698,6 +749,7 @@ Model importMs3dFromMemory(const std::uint8_t* data, std::size_t size, const std
 
     validate(records, fileName);
     const JointTree tree(records.joints, fileName);
+    checkKeyLookups(records, tree, fileName);
 
     Model model;
     convertMaterial(records, model);

@@ -43,13 +43,16 @@
 // Bad input. Every count is checked against the bytes that remain before a
 // record is read, and a failure throws ImportError with a message naming the
 // file and the place ("The file "a.ms3d" ends inside the triangle list
-// (triangle 12 of 40)."). Rejected as well:
+// (triangle 12 of 40)."; names from the file are quoted, with control
+// characters shown as '?'). Rejected as well:
 //   - a triangle whose corner names a vertex the file does not have;
 //   - a number the model would use that is not finite (NaN or infinity): a
 //     vertex position, a colour or the shininess of the first material, a
 //     joint's bind rotation or position, a rotation key's time or angles,
 //     a translation key that a key frame takes its translation from;
 //   - a skeleton nested deeper than kMaxBoneDepth bones (the root is level 1);
+//   - an animation whose keys, summed, sit deeper in the bone tree than
+//     kMaxMs3dKeyLookups (see there);
 //   - for the file entry: a path that is not a regular file, or a file larger
 //     than kMaxMs3dFileSize.
 // A failed import returns nothing and changes nothing outside the call.
@@ -84,6 +87,13 @@ inline constexpr float kMs3dDefaultFps = 24.0f;
 // Larger files are refused before they are read: the format's 16-bit counts
 // cannot fill much more than a few megabytes with anything a model uses.
 inline constexpr std::size_t kMaxMs3dFileSize = std::size_t{64} * 1024 * 1024;
+
+// Every copy of a model looks each key's bone up by a depth-first search by
+// name, which visits every bone before it in pre-order. Files for which the
+// sum of those visits over all keys exceeds this (about a second of work)
+// are refused; real files stay far below it (Milkshape's 128 joints with a
+// thousand keys each need about 8 million).
+inline constexpr std::uint64_t kMaxMs3dKeyLookups = std::uint64_t{1} << 25;
 
 // Reads the file at path and returns the model; the reading summary names
 // the path as given. The returned model's animator is not bound: callers

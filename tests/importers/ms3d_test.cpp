@@ -798,6 +798,27 @@ TEST(Ms3dBadFiles, SkeletonsDeeperThanTheLimitAreRejected)
                  "at most 1024 levels are supported.");
 }
 
+TEST(Ms3dBadFiles, AnimationsWhoseKeysWouldTakeTooLongToBindAreRejected)
+{
+    // Keys on the last of n joints hanging side by side under the root cost n
+    // visits each when a copy looks their bone up.
+    auto flat = [](int joints, int keys) {
+        Ms3dFile f;
+        f.joints.push_back(joint("root"));
+        for (int i = 1; i < joints; ++i) {
+            f.joints.push_back(joint("j" + std::to_string(i), "root"));
+        }
+        for (int k = 0; k < keys; ++k) {
+            f.joints.back().rotationKeys.push_back(key(static_cast<float>(k), 0, 0, 0));
+        }
+        return f;
+    };
+    static_assert(kMaxMs3dKeyLookups == 16384u * 2048u);
+    EXPECT_EQ(load(flat(2048, 16384)).animator.animations.at(0).tracks.at(0).size(), 16384u);
+    EXPECT_EQ(failureOf(writeMs3d(flat(2049, 16384))),
+              "The file \"bad.ms3d\" has an animation too large for Fyrel: 16384 key frames on 2049 joints.");
+}
+
 // ---- Files on disk -------------------------------------------------------------------
 
 namespace {
