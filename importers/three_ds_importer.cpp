@@ -140,16 +140,25 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path, const std::stri
 
 Model convert3dsFile(const Lib3dsFile& file)
 {
+    // Sized once for all meshes: a file can hold tens of thousands of them.
+    std::uint64_t vertexTotal = 0;
+    std::uint64_t faceTotal = 0;
+    for (const Lib3dsMesh* mesh = file.meshes; mesh != nullptr; mesh = mesh->next) {
+        vertexTotal += mesh->points;
+        faceTotal += mesh->faces;
+    }
+    if (vertexTotal > std::numeric_limits<std::uint32_t>::max()) {
+        throw ImportError("the meshes hold more vertices than a model can");
+    }
     Model model;
+    model.vertices.reserve(static_cast<std::size_t>(vertexTotal));
+    model.triangles.reserve(static_cast<std::size_t>(faceTotal));
+
     std::size_t meshNumber = 0;
     for (const Lib3dsMesh* mesh = file.meshes; mesh != nullptr; mesh = mesh->next) {
         ++meshNumber;
         const std::size_t base = model.vertices.size();
-        if (mesh->points > std::numeric_limits<std::uint32_t>::max() - base) {
-            throw ImportError("the meshes hold more vertices than a model can");
-        }
         const std::string name(mesh->name, strnlen(mesh->name, sizeof mesh->name));
-        model.vertices.reserve(base + mesh->points);
         for (std::uint32_t v = 0; v < mesh->points; ++v) {
             Vertex vertex;
             vertex.position = Vector3{mesh->pointL[v].pos[0], mesh->pointL[v].pos[1], mesh->pointL[v].pos[2]};
