@@ -1,0 +1,224 @@
+#include "app/application.h"
+
+#include <exception>
+
+#include "app/commands.h"
+#include "importers/import_error.h"
+#include "platform/dialogs.h"
+#include "platform/icons.h"
+#include "platform/platform.h"
+#include "platform/window.h"
+#include "render/gl_resources.h"
+#include "render/scene_render.h"
+#include "resources/resources.h"
+#include "ui/camera.h"
+#include "ui/gl_window.h"
+
+namespace fyrel {
+
+namespace {
+
+constexpr int kMainWindowWidth = 1024;
+constexpr int kMainWindowHeight = 768;
+const char* const kStartupFailure = "Failed to initialize Window... Sorry :'(";
+const char* const kIkFailureCaption = "Failed to generate IK Animation";
+
+}  // namespace
+
+Application::Application()
+{
+    loadGlFunctions(glFunctions, glProcAddress, nullptr);
+    title = loadString(kStringTitle);
+    windowClassName = loadString(kStringMainWindowClass);
+    registerWindowClass();
+    createMainWindow();
+    setAccelerators(mainAccelerators());
+    createGlContext();
+    try {
+        childWindows.push_back(std::make_unique<GlWindow>(this, this));
+    } catch (const std::runtime_error& error) {
+        releaseGl();
+        setWindowUserData(mainWindow, nullptr);
+        destroyWindow(mainWindow);
+        throw StartupError(error.what());
+    }
+}
+
+Application::~Application()
+{
+    for (std::size_t i = 0; i < childWindows.size(); ++i) {
+        childWindows[i].reset();
+    }
+    childWindows.clear();
+    releaseGl();
+    // The window, if the user has not closed it, goes without reaching this
+    // half-destroyed object.
+    setWindowUserData(mainWindow, nullptr);
+    destroyWindow(mainWindow);
+    glContext.reset();
+}
+
+void Application::registerWindowClass()
+{
+    WindowClass windowClass;
+    windowClass.name = windowClassName;
+    windowClass.procedure = mainWindowProc;
+    windowClass.largeIcon = kLargeIcon;
+    windowClass.smallIcon = kSmallIcon;
+    fyrel::registerWindowClass(windowClass);
+}
+
+void Application::createMainWindow()
+{
+    mainWindow = fyrel::createMainWindow(windowClassName, title, mainMenu(), kMainWindowWidth, kMainWindowHeight);
+    if (mainWindow == kNoWindow) {
+        throw StartupError(kStartupFailure);
+    }
+    setWindowUserData(mainWindow, this);
+}
+
+void Application::createGlContext()
+{
+    glContext = GlContext::create();
+    if (!glContext || !glContext->makeCurrent()) {
+        glContext.reset();
+        setWindowUserData(mainWindow, nullptr);
+        destroyWindow(mainWindow);
+        throw StartupError("Failed to create an OpenGL context: this program needs OpenGL 2.0");
+    }
+    initGl();
+}
+
+void Application::initGl()
+{
+    loadGlFunctions(glFunctions, glProcAddress, nullptr);
+    for (Model& model : models) {
+        model.createBuffers(&glFunctions);
+    }
+    genDisplayLists(axesList, groundList);
+    const std::vector<std::string> dirs = dataDirs();
+    const std::string vertexSource = loadShaderSource("shader.vert", dirs);
+    const std::string fragmentSource = loadShaderSource("shader.frag", dirs);
+    createShaderProgram(glFunctions, vertexSource, fragmentSource, vertexShader, fragmentShader, shaderProgram);
+    compileAxesList(axesList);
+    compileGroundList(groundList);
+}
+
+// The display lists and every model's buffers are deleted while the
+// Application's context is current; without a context they are left to end
+// with it.
+void Application::releaseGl()
+{
+    const bool current = makeGlCurrent();
+    if (current) {
+        deleteDisplayLists(axesList, groundList);
+    }
+    ikControllers.clear();
+    bindings.clear();
+    paths.clear();
+    if (!current) {
+        for (Model& model : models) {
+            model.bufferFunctions = nullptr;
+        }
+    }
+    models.clear();
+    if (current) {
+        glContext->doneCurrent();
+    }
+}
+
+bool Application::makeGlCurrent()
+{
+    return glContext && glContext->makeCurrent();
+}
+
+std::vector<std::string> Application::dataDirs()
+{
+    std::vector<std::string> dirs{""};
+    const std::string exeDir = Platform::executableDir();
+    if (!exeDir.empty()) {
+        dirs.push_back(exeDir);
+        dirs.push_back(exeDir + "/../share/fyrel");
+    }
+    dirs.push_back(FYREL_DATA_DIR);
+    return dirs;
+}
+
+void Application::frame(float dt)
+{
+    makeGlCurrent();
+    updateScene(dt);
+    flushGl();
+    for (std::size_t i = 0; i < childWindows.size(); ++i) {
+        childWindows[i]->frame(dt);
+    }
+}
+
+void Application::updateScene(float dt)
+{
+    std::vector<std::string> failures;
+    for (std::size_t i = 0; i < bindings.size(); ++i) {
+        try {
+            bindings[i].advance(dt);
+        } catch (const ImportError& error) {
+            failures.push_back(error.what());
+        }
+    }
+    if (!failures.empty()) {
+        // The boxes run their own event loops, which draw with other
+        // contexts: the models are updated after them, with ours current.
+        for (const std::string& text : failures) {
+            messageBox(mainWindow, text, kIkFailureCaption, MessageBoxIcon::Error);
+        }
+        makeGlCurrent();
+    }
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        Model& model = models[i];
+        if (!model.bufferFunctions) {
+            model.createBuffers(&glFunctions);
+        }
+        model.animator.update(dt);
+        model.updatePose();
+        model.uploadSkinned();
+    }
+}
+
+void Application::renderScene(int width, int height, const Camera& camera)
+{
+    SceneView view;
+    view.glFunctions = &glFunctions;
+    view.axesList = axesList;
+    view.groundList = groundList;
+    view.shaderProgram = shaderProgram;
+    view.models = &models;
+    view.paths = &paths;
+    view.ikControllers = &ikControllers;
+    fyrel::renderScene(view, width, height, camera.projectionMatrix(), camera.viewMatrix());
+}
+
+LResult mainWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+{
+    auto* app = static_cast<Application*>(windowUserData(window));
+    if (!app) {
+        return defaultWindowProc(window, message, wParam, lParam);
+    }
+    switch (message) {
+    case kWmDestroy:
+        postQuitMessage(0);
+        return 0;
+    case kWmKeyDown:
+        for (std::size_t i = 0; i < app->childWindows.size(); ++i) {
+            sendMessage(app->childWindows[i]->windowHandle, kWmKeyDown, wParam, lParam);
+        }
+        return 0;
+    case kWmCommand:
+        if (runCommand(*app, commandId(wParam))) {
+            return 0;
+        }
+        return defaultWindowProc(window, message, wParam, lParam);
+    default:
+        return defaultWindowProc(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace fyrel

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ik/ik_controller.h"
+#include "paths/path.h"
+#include "paths/path_binding.h"
+#include "platform/gl_context.h"
+#include "platform/messages.h"
+#include "scene/gl_functions.h"
+#include "scene/model.h"
+#include "scene/scene_list.h"
+#include "ui/child_window.h"
+
+namespace fyrel {
+
+class Camera;
+
+// A start-up that cannot go on: no main window, no child window, no GL.
+class StartupError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The one object that holds the program's state: the main window and the GL
+// context, the child windows, and the scene. Constructing it starts the
+// program (main window, GL objects, one GlWindow); destroying it shuts the
+// program down. Windows and dialogs keep its address: it is neither copied
+// nor moved.
+//
+// The scene lists hold their elements by value in storage that never moves
+// them, so bindings and controllers keep plain pointers into models, paths
+// and controllers while the lists grow. "The" model, path or controller of
+// a command is the last element of its list.
+class Application {
+public:
+    GlFunctions glFunctions;  // models keep a pointer to this table
+    GlUint axesList = 0;
+    GlUint groundList = 0;
+    GlUint vertexShader = 0;
+    GlUint fragmentShader = 0;
+    GlUint shaderProgram = 0;
+    SceneList<Model> models;
+    SceneList<Path> paths;
+    SceneList<PathBinding> bindings;
+    SceneList<IkController> ikControllers;
+    ChildWindowList childWindows;  // open views, in opening order
+    WindowHandle mainWindow = kNoWindow;
+    std::unique_ptr<GlContext> glContext;  // offscreen, shared with every view
+    std::string title;
+    std::string windowClassName;
+
+    // Start-up: main window with its menu, GL context and GL objects, one
+    // GlWindow. Throws StartupError when any of them cannot be made.
+    Application();
+    // Shutdown: child windows, GL objects (while the context is current),
+    // the scene, the main window.
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // One frame: the scene update with the Application's context current,
+    // then every child window draws and presents.
+    void frame(float dt);
+
+    // Advances every binding, then animates, poses and uploads every model.
+    // A binding whose IK generation fails is reported in an error box; the
+    // program goes on.
+    void updateScene(float dt);
+
+    // Draws the scene for a view: width and height in device pixels.
+    void renderScene(int width, int height, const Camera& camera);
+
+    // Fetches the entry points, creates missing model buffers, the display
+    // lists and the shader program. Requires the context to be current.
+    void initGl();
+
+    // Makes the Application's own context current, for GL work outside a
+    // frame (creating or deleting buffers, display lists).
+    bool makeGlCurrent();
+
+    // Where data files (the shaders) are looked for, in order: the current
+    // directory, the executable's folder, the installed data folder.
+    static std::vector<std::string> dataDirs();
+
+private:
+    void registerWindowClass();
+    void createMainWindow();
+    void createGlContext();
+    void releaseGl();
+};
+
+LResult mainWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
+
+}  // namespace fyrel

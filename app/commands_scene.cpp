@@ -1,0 +1,19 @@
+// The Scene menu.
+
+#include "app/application.h"
+#include "app/commands.h"
+
+namespace fyrel {
+
+// Bindings and controllers refer to the models, so they go with them; paths
+// stay. Each model deletes its buffers, for which the Application's context
+// is made current.
+void commandRemoveAllModels(Application& app)
+{
+    app.makeGlCurrent();
+    app.bindings.clear();
+    app.ikControllers.clear();
+    app.models.clear();
+}
+
+}  // namespace fyrel

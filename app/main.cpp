@@ -1,0 +1,28 @@
+// fyrel [FILE...]: the program. Files named on the command line are imported
+// at start-up as the matching import command would.
+
+#include <cstdio>
+
+#include "app/application.h"
+#include "app/commands.h"
+#include "app/frame_loop.h"
+#include "platform/dialogs.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv)
+{
+    fyrel::Platform platform(argc, argv);
+    int exitCode = 0;
+    try {
+        fyrel::Application app;
+        for (int i = 1; i < argc; ++i) {
+            fyrel::importFileByName(app, argv[i]);
+        }
+        exitCode = fyrel::runFrameLoop(app);
+    } catch (const fyrel::StartupError& error) {
+        std::fprintf(stderr, "fyrel: %s\n", error.what());
+        fyrel::messageBox(fyrel::kNoWindow, error.what(), "Fyrel", fyrel::MessageBoxIcon::Error);
+        return 1;
+    }
+    return exitCode;
+}

@@ -1,0 +1,211 @@
+#include "platform/dialogs.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <utility>
+
+#include "platform/window.h"
+#include "platform/window_registry.h"
+
+namespace fyrel {
+
+using platform_detail::WindowKind;
+using platform_detail::WindowObject;
+
+namespace {
+
+DialogResponder& responder()
+{
+    static DialogResponder r;
+    return r;
+}
+
+QWidget* ownerWidget(WindowHandle owner)
+{
+    WindowObject* w = platform_detail::findWindow(owner);
+    if (!w) {
+        return nullptr;
+    }
+    // A child window's dialogs belong to the main window's frame, so they
+    // centre on the program and block all of it.
+    QWidget* widget = w->widget.data();
+    return widget ? widget->window() : nullptr;
+}
+
+QString localText(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// "*.*" means every file where it comes from; here a name need not hold a dot.
+QString filterText(const FileFilter& filter)
+{
+    QString pattern = localText(filter.pattern);
+    pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
+    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return localText(filter.name) + QStringLiteral(" (") + pattern + QLatin1Char(')');
+}
+
+// A dialog whose buttons and close box talk to a dialog procedure.
+class TemplateDialog : public QDialog {
+public:
+    TemplateDialog(QWidget* parent, WindowHandle handle) : QDialog(parent), handle_(handle) {}
+
+    void reject() override
+    {
+        // Escape and the close box ask the procedure, as the Cancel button would.
+        if (fyrel::isWindow(handle_)) {
+            sendMessage(handle_, kWmCommand, static_cast<WParam>(kIdCancel), 0);
+        } else {
+            QDialog::reject();
+        }
+    }
+
+private:
+    WindowHandle handle_;
+};
+
+void addControl(TemplateDialog& dialog, WindowHandle handle, const DialogControl& control, int unitX, int unitY)
+{
+    const QRect rect(control.x * unitX / 4, control.y * unitY / 8, control.width * unitX / 4, control.height * unitY / 8);
+    switch (control.kind) {
+    case DialogControlKind::Icon: {
+        auto* label = new QLabel(&dialog);
+        const int side = std::max(rect.width(), rect.height());
+        label->setPixmap(platform_detail::iconFor(control.id).pixmap(side, side));
+        label->setGeometry(rect.x(), rect.y(), side, side);
+        break;
+    }
+    case DialogControlKind::Text: {
+        auto* label = new QLabel(localText(control.text), &dialog);
+        label->setGeometry(rect);
+        break;
+    }
+    case DialogControlKind::PushButton:
+    case DialogControlKind::DefaultPushButton: {
+        auto* button = new QPushButton(localText(control.text), &dialog);
+        button->setGeometry(rect.adjusted(0, 0, 0, std::max(0, button->sizeHint().height() - rect.height())));
+        if (control.kind == DialogControlKind::DefaultPushButton) {
+            button->setDefault(true);
+            button->setAutoDefault(true);
+        }
+        const int id = control.id;
+        QObject::connect(button, &QPushButton::clicked, button,
+                         [handle, id] { sendMessage(handle, kWmCommand, static_cast<WParam>(id), 0); });
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+DialogResponder setDialogResponder(DialogResponder r)
+{
+    return std::exchange(responder(), std::move(r));
+}
+
+void messageBox(WindowHandle owner, const std::string& text, const std::string& caption, MessageBoxIcon icon)
+{
+    if (responder()) {
+        DialogRequest request;
+        request.kind = DialogKind::MessageBox;
+        request.owner = owner;
+        request.text = text;
+        request.caption = caption;
+        request.icon = icon;
+        responder()(request);
+        return;
+    }
+    const QMessageBox::Icon qicon = icon == MessageBoxIcon::Error     ? QMessageBox::Critical
+                                    : icon == MessageBoxIcon::Warning ? QMessageBox::Warning
+                                                                      : QMessageBox::Information;
+    QMessageBox box(qicon, localText(caption), localText(text), QMessageBox::Ok, ownerWidget(owner));
+    box.exec();
+}
+
+std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters)
+{
+    if (responder()) {
+        DialogRequest request;
+        request.kind = DialogKind::OpenFile;
+        request.owner = owner;
+        request.filters = filters;
+        return responder()(request).path;
+    }
+    QFileDialog dialog(ownerWidget(owner), QStringLiteral("Open"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList names;
+    for (const FileFilter& f : filters) {
+        names << filterText(f);
+    }
+    dialog.setNameFilters(names);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().front().toLocal8Bit().toStdString();
+}
+
+int dialogBox(WindowHandle owner, const DialogTemplate& t, WindowProc procedure)
+{
+    WindowObject& object = platform_detail::addWindow(WindowKind::Dialog, procedure, kNoWindow);
+    const WindowHandle handle = object.handle;
+
+    if (responder()) {
+        DialogRequest request;
+        request.kind = DialogKind::DialogBox;
+        request.owner = owner;
+        request.caption = t.caption;
+        sendMessage(handle, kWmInitDialog, 0, 0);
+        const DialogAnswer answer = responder()(request);
+        sendMessage(handle, kWmCommand, static_cast<WParam>(answer.command), 0);
+        WindowObject* w = platform_detail::findWindow(handle);
+        const int result = (w && w->dialogEnded) ? w->dialogResult : 0;
+        destroyWindow(handle);
+        return result;
+    }
+
+    TemplateDialog dialog(ownerWidget(owner), handle);
+    object.widget = &dialog;
+    dialog.setWindowTitle(localText(t.caption));
+    const QFontMetrics metrics(dialog.font());
+    const int unitX = std::max(1, metrics.averageCharWidth());
+    const int unitY = std::max(1, metrics.height());
+    dialog.setFixedSize(t.width * unitX / 4, t.height * unitY / 8);
+    for (const DialogControl& control : t.controls) {
+        addControl(dialog, handle, control, unitX, unitY);
+    }
+    sendMessage(handle, kWmInitDialog, 0, 0);
+    int result = 0;
+    WindowObject* w = platform_detail::findWindow(handle);
+    if (w && w->dialogEnded) {
+        result = w->dialogResult;
+    } else {
+        result = dialog.exec();
+    }
+    if ((w = platform_detail::findWindow(handle))) {
+        w->widget = nullptr;  // the dialog lives on this stack frame only
+        destroyWindow(handle);
+    }
+    return result;
+}
+
+void endDialog(WindowHandle dialog, int result)
+{
+    WindowObject* w = platform_detail::findWindow(dialog);
+    if (!w || w->kind != WindowKind::Dialog) {
+        return;
+    }
+    w->dialogEnded = true;
+    w->dialogResult = result;
+    if (auto* d = qobject_cast<QDialog*>(w->widget.data())) {
+        d->done(result);
+    }
+}
+
+}  // namespace fyrel

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+
+// Modal dialogs: message boxes, the file-open dialog and dialog boxes built
+// from a template. Each runs its own event loop until the user answers; no
+// frame is drawn meanwhile.
+//
+// Tests (and anything else that must not wait for a person) install a
+// responder: every request then goes to it instead of the screen, and its
+// answer is taken as the user's.
+
+namespace fyrel {
+
+enum class MessageBoxIcon { Information, Warning, Error };
+
+struct FileFilter {
+    std::string name;     // "MS3D File"
+    std::string pattern;  // "*.ms3d"
+};
+
+enum class DialogKind { MessageBox, OpenFile, DialogBox };
+
+struct DialogRequest {
+    DialogKind kind = DialogKind::MessageBox;
+    WindowHandle owner = kNoWindow;
+    std::string text;     // message box text
+    std::string caption;  // message box or dialog caption
+    MessageBoxIcon icon = MessageBoxIcon::Information;
+    std::vector<FileFilter> filters;  // open-file dialog
+};
+
+struct DialogAnswer {
+    std::optional<std::string> path;  // open-file dialog: the chosen file, or none (cancel)
+    int command = kIdOk;              // dialog box: the button pressed
+};
+
+using DialogResponder = std::function<DialogAnswer(const DialogRequest& request)>;
+
+// Installs a responder and returns the previous one; an empty responder
+// shows the real dialogs again.
+DialogResponder setDialogResponder(DialogResponder responder);
+
+void messageBox(WindowHandle owner, const std::string& text, const std::string& caption, MessageBoxIcon icon);
+
+// The path of an existing file the user chose, or none when cancelled.
+std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters);
+
+// Dialog templates. Positions and sizes are in dialog units: a quarter of the
+// average character width across, an eighth of the character height down.
+enum class DialogControlKind { Icon, Text, PushButton, DefaultPushButton };
+
+struct DialogControl {
+    DialogControlKind kind = DialogControlKind::Text;
+    int id = 0;        // command of a button; icon number of an icon
+    std::string text;  // with '&' before a button's mnemonic
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct DialogTemplate {
+    std::string caption;
+    std::string fontName;
+    int fontPoints = 8;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<DialogControl> controls;
+};
+
+// Runs a modal dialog made from the template, owned by owner. The procedure
+// gets WM_INITDIALOG first, then WM_COMMAND for every button pressed (and
+// kIdCancel when the user closes the dialog); it returns nonzero for what it
+// handled. Returns the result given to endDialog.
+int dialogBox(WindowHandle owner, const DialogTemplate& dialogTemplate, WindowProc procedure);
+
+// Ends a modal dialog from its procedure with this result.
+void endDialog(WindowHandle dialog, int result);
+
+}  // namespace fyrel

@@ -1,0 +1,116 @@
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QSurfaceFormat>
+#include <cerrno>
+#include <unistd.h>
+
+#include "platform/icons.h"
+#include "platform/window_registry.h"
+#include "scene/debug_output.h"
+
+namespace fyrel {
+
+namespace {
+
+struct QuitState {
+    bool posted = false;
+    int code = 0;
+};
+
+QuitState& quitState()
+{
+    static QuitState q;
+    return q;
+}
+
+// One write per message, so that messages of the debug output never
+// interleave with other output mid-line.
+void writeToStandardError(const std::string& message)
+{
+    const char* p = message.data();
+    std::size_t left = message.size();
+    while (left > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+void setDefaultSurfaceFormat()
+{
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setRedBufferSize(8);
+    format.setGreenBufferSize(8);
+    format.setBlueBufferSize(8);
+    format.setDepthBufferSize(24);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setSwapInterval(0);
+    QSurfaceFormat::setDefaultFormat(format);
+}
+
+}  // namespace
+
+struct Platform::Impl {
+    std::unique_ptr<QApplication> application;
+    DebugSink previousSink;
+};
+
+Platform::Platform(int& argc, char** argv) : impl_(std::make_unique<Impl>())
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    setDefaultSurfaceFormat();
+    impl_->application = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fyrel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Fyrel"));
+    QApplication::setDesktopFileName(QStringLiteral("fyrel"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(platform_detail::iconFor(kLargeIcon));
+    impl_->previousSink = setDebugSink(writeToStandardError);
+}
+
+Platform::~Platform()
+{
+    setDebugSink(std::move(impl_->previousSink));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+std::string Platform::executableDir()
+{
+    if (!QCoreApplication::instance()) {
+        return {};
+    }
+    return QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
+}
+
+bool drainEvents(int& exitCode)
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Windows destroyed during the drain are freed now; outside a running
+    // event loop nothing else would free them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QuitState& q = quitState();
+    if (!q.posted) {
+        return false;
+    }
+    q.posted = false;
+    exitCode = q.code;
+    return true;
+}
+
+void postQuitMessage(int exitCode)
+{
+    quitState().posted = true;
+    quitState().code = exitCode;
+}
+
+}  // namespace fyrel

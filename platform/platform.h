@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+// The session with the window system. Exactly one exists while windows do;
+// it must be made before any window, dialog or GL context, and it fixes the
+// surface format of every OpenGL surface: compatibility profile, 24-bit
+// colour, a depth buffer of at least 16 bits, double buffered, swap interval
+// 0 (presenting never waits for the display). It also sends the debug output
+// to standard error, one write per message.
+
+namespace fyrel {
+
+class Platform {
+public:
+    Platform(int& argc, char** argv);
+    ~Platform();
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    // The folder of the running executable (empty when unknown).
+    static std::string executableDir();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Handles every event that is pending, without waiting for more. Returns
+// true when the quit message was among them, with its code in exitCode; the
+// rest of the queue is still handled.
+bool drainEvents(int& exitCode);
+
+// Queues the quit message that the next drain reports.
+void postQuitMessage(int exitCode);
+
+}  // namespace fyrel

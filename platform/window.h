@@ -1,0 +1,107 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+
+// Windows of the program: the main frame window with its menu and client
+// area, and the OpenGL views that live inside that client area as child
+// windows. Every event of a window reaches the procedure of its class as a
+// message (messages.h); procedures find their objects through the window's
+// user data.
+//
+// Text handed to and read from windows is 8-bit in the local encoding.
+
+namespace fyrel {
+
+struct ClientSize {
+    int width = 0;   // logical pixels
+    int height = 0;
+};
+
+// What a window class fixes for every window made from it.
+struct WindowClass {
+    std::string name;
+    WindowProc procedure = nullptr;
+    int largeIcon = 0;  // icon numbers (icons.h); 0: the program's default
+    int smallIcon = 0;
+    bool openGl = false;  // child windows of the class draw with OpenGL
+};
+
+// Registers a class; a second registration of the same name fails and
+// changes nothing.
+bool registerWindowClass(const WindowClass& windowClass);
+
+struct MenuItem {
+    std::string text;  // with '&' before the mnemonic
+    int command = 0;   // sent as WM_COMMAND
+    bool enabled = true;
+};
+
+struct MenuPopup {
+    std::string text;
+    std::vector<MenuItem> items;
+};
+
+// Alt + the key of this ASCII character gives WM_COMMAND command to the
+// window that has the keyboard focus, instead of a key message.
+struct Accelerator {
+    char key = 0;
+    int command = 0;
+};
+
+// The accelerator table translated for every key press of every window.
+void setAccelerators(const std::vector<Accelerator>& table);
+
+// The main frame window: title, menu bar, and a client area that holds child
+// windows. Shown at once. Returns kNoWindow when the class is unknown or the
+// window cannot be made. Closing it by the user destroys it (and its
+// children).
+WindowHandle createMainWindow(const std::string& className, const std::string& title,
+                              const std::vector<MenuPopup>& menu, int width, int height);
+
+// A child window with caption, frame and close box inside the parent's client
+// area, opened at its top-left corner with a client area of the given size,
+// then shown. Children of an OpenGL class hold an OpenGL surface in the
+// program's one share group. Returns kNoWindow on failure.
+WindowHandle createChildWindow(const std::string& className, const std::string& title, WindowHandle parent,
+                               int clientWidth, int clientHeight);
+
+bool isWindow(WindowHandle window);
+
+void setWindowUserData(WindowHandle window, void* data);
+void* windowUserData(WindowHandle window);
+
+void setWindowText(WindowHandle window, const std::string& text);
+std::string windowText(WindowHandle window);
+
+ClientSize clientSize(WindowHandle window);
+// Device pixels per logical pixel of the window's screen (1 when unknown).
+double devicePixelRatio(WindowHandle window);
+
+void setFocus(WindowHandle window);
+// The window whose procedure receives key presses now, or kNoWindow.
+WindowHandle focusWindow();
+
+// Sends WM_DESTROY to the window, then to each of its child windows, and
+// removes them; from then on their handles are invalid. Safe to call from
+// inside the window's own procedure. Does nothing for an invalid handle.
+void destroyWindow(WindowHandle window);
+
+// Calls the window's procedure at once; 0 for an invalid handle.
+LResult sendMessage(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
+
+// What a procedure returns for a message it does not handle.
+LResult defaultWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
+
+// OpenGL child windows. makeCurrent makes the program's shared context
+// current on the window's surface (false while the surface does not exist
+// yet); swapBuffers presents what was drawn since.
+bool makeCurrent(WindowHandle window);
+void swapBuffers(WindowHandle window);
+
+// The child windows of a window, in creation order.
+std::vector<WindowHandle> childWindowsOf(WindowHandle window);
+
+}  // namespace fyrel

@@ -1,0 +1,253 @@
+#include "render/scene_render.h"
+
+#include <GL/gl.h>
+
+#include <climits>
+
+#include "math/quaternion.h"
+
+namespace fyrel {
+
+namespace {
+
+// Light 0 stands at (5, -50, 10) in front of the scene; the fourth component
+// makes it a positional light.
+const GLfloat kLightDiffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
+const GLfloat kLightSpecular[] = {0.5f, 0.5f, 0.5f, 1.0f};
+const GLfloat kLightPosition[] = {5.0f, -50.0f, 10.0f, 1.0f};
+const GLfloat kLightModelAmbient[] = {0.2f, 0.2f, 0.2f, 1.0f};
+
+// The z-up world to GL's y-up eye space: (x, y, z) -> (x, z, -y), in the
+// column order glLoadMatrixf reads.
+const GLfloat kAxisSwap[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+
+constexpr float kWorldAxisLength = 1000.0f;
+
+void loadMatrix(const Matrix4& m)
+{
+    GlMatrix g;
+    glLoadMatrixf(toGlMatrix(m, g).m);
+}
+
+void multMatrix(const Matrix4& m)
+{
+    GlMatrix g;
+    glMultMatrixf(toGlMatrix(m, g).m);
+}
+
+// Base transform first, then the orientation, then the position.
+void applyPlacement(const Model& model, bool withBaseTransform)
+{
+    glTranslatef(model.position.x, model.position.y, model.position.z);
+    Matrix4 rotation;
+    multMatrix(quatToMatrix(model.orientation, rotation));
+    if (withBaseTransform) {
+        multMatrix(model.baseTransform);
+    }
+}
+
+void setLight()
+{
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
+    glLightfv(GL_LIGHT0, GL_POSITION, kLightPosition);
+    glEnable(GL_LIGHT0);
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, kLightModelAmbient);
+}
+
+void useProgram(const GlFunctions& gl, GlUint program)
+{
+    if (gl.useProgram) {
+        gl.useProgram(program);
+    }
+}
+
+void drawWorldAxes()
+{
+    glBegin(GL_LINES);
+    glColor3f(1.0f, 0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glVertex3f(kWorldAxisLength, 0.0f, 0.0f);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glVertex3f(0.0f, kWorldAxisLength, 0.0f);
+    glColor3f(0.0f, 0.0f, 1.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, kWorldAxisLength);
+    glEnd();
+}
+
+Vector3 jointPosition(const Bone& bone)
+{
+    Vector4 p;
+    transform(bone.worldMatrix, Vector4{0.0f, 0.0f, 0.0f, 1.0f}, p);
+    return {p.x, p.y, p.z};
+}
+
+void drawBone(const Bone& bone, GlUint axesList)
+{
+    glColor3f(0.5f, 0.5f, 1.0f);
+    const Vector3 p = jointPosition(bone);
+    glBegin(GL_POINTS);
+    glVertex3f(p.x, p.y, p.z);
+    glEnd();
+    for (const Bone& child : bone.children) {
+        const Vector3 q = jointPosition(child);
+        glBegin(GL_LINES);
+        glVertex3f(p.x, p.y, p.z);
+        glVertex3f(q.x, q.y, q.z);
+        glEnd();
+        drawBone(child, axesList);
+    }
+    glPushMatrix();
+    multMatrix(bone.worldMatrix);
+    glCallList(axesList);
+    glPopMatrix();
+}
+
+void drawIkTargets(const SceneList<IkController>& controllers)
+{
+    glColor3f(1.0f, 0.0f, 0.0f);
+    glBegin(GL_POINTS);
+    for (const IkController& controller : controllers) {
+        glVertex3f(controller.target.x, controller.target.y, controller.target.z);
+    }
+    glEnd();
+}
+
+}  // namespace
+
+void clearView()
+{
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void drawModelMesh(const GlFunctions& gl, Model& model)
+{
+    if (!model.bufferFunctions) {
+        model.createBuffers(&gl);
+    }
+    // Without buffers (an incomplete table) there is nothing to draw from.
+    if (!model.bufferFunctions || model.triangles.size() > static_cast<std::size_t>(INT_MAX / 3)) {
+        return;
+    }
+    glPushMatrix();
+    applyPlacement(model, true);
+
+    const Material& m = model.material;
+    glMaterialfv(GL_FRONT, GL_AMBIENT, m.ambient);
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, m.diffuse);
+    glMaterialfv(GL_FRONT, GL_SPECULAR, m.specular);
+    glMaterialfv(GL_FRONT, GL_EMISSION, m.emissive);
+    glMaterialf(GL_FRONT, GL_SHININESS, m.shininess);
+
+    gl.bindBuffer(kGlArrayBuffer, model.bufferNames[1]);
+    glNormalPointer(GL_FLOAT, 0, nullptr);
+    gl.bindBuffer(kGlArrayBuffer, model.bufferNames[0]);
+    glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    gl.bindBuffer(kGlElementArrayBuffer, model.bufferNames[2]);
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(3 * model.triangles.size()), GL_UNSIGNED_INT, nullptr);
+    glPopMatrix();
+}
+
+void drawPath(const Path& path)
+{
+    glColor3f(0.2f, 0.2f, 0.8f);
+    glBegin(GL_POINTS);
+    for (const Vector3& p : path.bezierPoints) {
+        glVertex3f(p.x, p.y, p.z);
+    }
+    glEnd();
+
+    glBegin(GL_LINES);
+    for (std::size_t i = 0; i + 1 < path.table.size(); ++i) {
+        const ArcLengthEntry& row = path.table[i];
+        const ArcLengthEntry& next = path.table[i + 1];
+        glColor3f(0.2f, 0.2f, 0.8f);
+        glVertex3f(row.position.x, row.position.y, row.position.z);
+        glVertex3f(next.position.x, next.position.y, next.position.z);
+        glColor3f(1.0f, 1.0f, 0.0f);
+        glVertex3f(row.position.x, row.position.y, row.position.z);
+        glVertex3f(row.position.x + row.tangent.x, row.position.y + row.tangent.y, row.position.z + row.tangent.z);
+    }
+    glEnd();
+}
+
+void drawSkeleton(const Model& model, GlUint axesList)
+{
+    glPushMatrix();
+    applyPlacement(model, true);
+    drawBone(model.rootBone, axesList);
+    glPopMatrix();
+}
+
+void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view)
+{
+    const GlFunctions& gl = *scene.glFunctions;
+    glViewport(0, 0, width, height);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_LIGHTING);
+    glShadeModel(GL_SMOOTH);
+    // Before any matrix is loaded: the light position goes through the
+    // modelview that the previous pass left.
+    setLight();
+
+    glMatrixMode(GL_PROJECTION);
+    loadMatrix(projection);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(kAxisSwap);
+    multMatrix(view);
+
+    glFrontFace(GL_CW);
+    useProgram(gl, scene.shaderProgram);
+    glEnable(GL_NORMALIZE);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    if (scene.models) {
+        for (Model& model : *scene.models) {
+            drawModelMesh(gl, model);
+        }
+    }
+    glDisable(GL_NORMALIZE);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+
+    glCallList(scene.groundList);
+    useProgram(gl, 0);
+    glDisable(GL_LIGHTING);
+
+    drawWorldAxes();
+    glPointSize(5.0f);
+
+    if (scene.models) {
+        for (const Model& model : *scene.models) {
+            glPushMatrix();
+            applyPlacement(model, false);
+            glCallList(scene.axesList);
+            glPopMatrix();
+        }
+    }
+    if (scene.paths) {
+        for (const Path& path : *scene.paths) {
+            drawPath(path);
+        }
+    }
+    glDisable(GL_DEPTH_TEST);
+    if (scene.models) {
+        for (const Model& model : *scene.models) {
+            drawSkeleton(model, scene.axesList);
+        }
+    }
+    if (scene.ikControllers) {
+        drawIkTargets(*scene.ikControllers);
+    }
+    glFlush();
+}
+
+void flushGl()
+{
+    glFlush();
+}
+
+}  // namespace fyrel

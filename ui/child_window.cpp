@@ -1,0 +1,29 @@
+#include "ui/child_window.h"
+
+#include <algorithm>
+
+#include "platform/window.h"
+
+namespace fyrel {
+
+ChildWindow::~ChildWindow()
+{
+    if (windowUserData(windowHandle) == this) {
+        setWindowUserData(windowHandle, nullptr);
+    }
+}
+
+bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window)
+{
+    auto it = std::find_if(list.begin(), list.end(), [window](const auto& entry) { return entry.get() == window; });
+    if (it == list.end()) {
+        return false;
+    }
+    // Take the entry out before deleting it, so the list never holds a
+    // window that is being torn down.
+    std::unique_ptr<ChildWindow> doomed = std::move(*it);
+    list.erase(it);
+    return true;
+}
+
+}  // namespace fyrel
