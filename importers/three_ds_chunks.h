@@ -12,14 +12,21 @@
 // backwards through the file, a face naming a vertex beyond its mesh is read
 // outside the vertex array when lib3ds computes face normals, a material group
 // naming a face beyond its mesh is written outside the face array, a truncated
-// file is read with the missing bytes made up and reported as a success, and a
-// reader that gives up half-way leaks what it had built.
+// file is read with the missing bytes made up and reported as a success, a
+// key track's count of 2^31 keys is followed past the end of the file, and a
+// reader that gives up half-way leaks what it had built. It also mirrors the
+// points of a mesh whose matrix has a negative determinant, and inserts each
+// mesh into a name-sorted list by walking it, which is quadratic in the number
+// of meshes.
 //
 // So the importer never hands it the file itself. scan3dsMeshes walks the chunk
 // tree and checks everything of the triangle meshes; write3dsMeshes then builds
 // a new, well-formed file that holds those meshes and nothing else, and that is
-// what lib3ds reads. Materials, cameras, lights, viewports and key-frame data,
-// which the model does not use, never reach lib3ds at all.
+// what lib3ds reads. Materials, cameras, lights, viewports, key-frame data and
+// mesh matrices, which the model does not use, never reach lib3ds at all (so
+// the points come out as stored). Sections beside the meshes are skipped by
+// their checked lengths; what is inside them is not looked at, so damage there
+// does not stop the meshes from loading.
 
 namespace fyrel {
 
