@@ -59,7 +59,7 @@ const DialogTemplate& aboutDialogTemplate()
         t.controls = {
             {DialogControlKind::Icon, kLargeIcon, "", 14, 9, 16, 16},
             {DialogControlKind::Text, -1, "Fyrel " FYREL_VERSION_TEXT, 42, 10, 140, 10},
-            {DialogControlKind::Text, -1, "Skeletal animation viewer and workbench", 42, 24, 150, 10},
+            {DialogControlKind::Text, -1, "Viewer and workbench for skeletal animation", 42, 30, 180, 10},
             {DialogControlKind::DefaultPushButton, kIdOk, "OK", 195, 6, 30, 11},
         };
         return t;
