@@ -68,7 +68,7 @@ bool inIntegerRange(XPrimitive kind, double v)
     case XPrimitive::Uchar: return v >= 0 && v <= 255;
     case XPrimitive::Sword: return v >= -32768 && v <= 32767;
     case XPrimitive::Sdword: return v >= -2147483648.0 && v <= 2147483647.0;
-    case XPrimitive::Ulonglong: return v >= 0 && v <= 18446744073709551615.0;
+    case XPrimitive::Ulonglong: return v >= 0 && v < 18446744073709551616.0;
     default: return true;
     }
 }
@@ -374,6 +374,7 @@ double XParser::readNumber(XPrimitive kind, const std::string& objectType)
 {
     double v = 0;
     std::size_t location = 0;
+    bool fromIntegers = false;
     if (text_) {
         skipSeparators();
         XToken t = tokens_.next();
@@ -381,7 +382,9 @@ double XParser::readNumber(XPrimitive kind, const std::string& objectType)
         if (t.kind != XTokenKind::Name || !parseTextNumber(t.text, v)) {
             fail("expected a number in " + objectType + ", found " + describeToken(t), t.location);
         }
-    } else if (location = listLocation_; !takeListValue(v)) {
+    } else if (location = listLocation_; takeListValue(v)) {
+        fromIntegers = !listIsFloat_;
+    } else {
         for (;;) {
             const XToken& look = tokens_.peek();
             location = look.location;
@@ -394,15 +397,22 @@ double XParser::readNumber(XPrimitive kind, const std::string& objectType)
                 listIsFloat_ = list.kind == XTokenKind::FloatList;
                 listLocation_ = list.location;
                 if (takeListValue(v)) {
+                    fromIntegers = !listIsFloat_;
                     break;
                 }
             } else if (look.kind == XTokenKind::Integer) {
                 v = tokens_.next().integer;
+                fromIntegers = true;
                 break;
             } else {
                 fail("expected a number in " + objectType + ", found " + describeToken(look), look.location);
             }
         }
+    }
+    bool isSigned = kind == XPrimitive::Char || kind == XPrimitive::Sword || kind == XPrimitive::Sdword;
+    if (fromIntegers && isSigned) {
+        // Binary lists hold 32-bit words; signed members are stored two's complement.
+        v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
     }
     if (!inIntegerRange(kind, v)) {
         fail("a value out of range for its type in " + objectType, location);

@@ -150,7 +150,7 @@ TEST_P(XEncodingTest, SkinWeightsLandOnTheNamedBones)
     EXPECT_EQ(knee->weights[1].vertex, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllEncodings, XEncodingTest,
+INSTANTIATE_TEST_SUITE_P(XEncodings, XEncodingTest,
                          ::testing::Values(Encoding::Text, Encoding::Binary, Encoding::Binary64, Encoding::Compressed,
                                            Encoding::CompressedBinary));
 

@@ -152,6 +152,8 @@ TEST(XReader, ReadsObjectsOfDeclaredTemplatesAndSkipsUnknownOnes)
 template Pair { <11111111-2222-3333-4444-555555555555> DWORD a; FLOAT b; }
 template Table { DWORD rows; DWORD cols; array Pair cells[rows][cols]; STRING label; }
 Table { 2; 2; 1;1.0;, 2;2.0;, 3;3.0;, 4;4.0;; "done"; }
+template Signed { SDWORD s; SWORD w; CHAR c; }
+Signed { -1; -32768; -128; }
 Unknown { anything "}" goes { here } }
 Frame After { }
 )";
