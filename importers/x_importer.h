@@ -38,9 +38,10 @@
 //     recomputing them after every mesh.
 //   - Skin bones with an empty name are skipped: an empty name names no
 //     frame (only unnamed frames, which no skin can mean).
-//   - The file is read once: the second pass of the original program only
-//     parsed the same file again, and with one reader it could only repeat
-//     the same parse to the same result.
+//   - The file is read once. A second pass that enumerates the top-level
+//     objects through another file interface is left out: with one reader it
+//     could only repeat the same parse to the same result, and nothing of it
+//     reached the model.
 
 namespace fyrel {
 
@@ -76,8 +77,9 @@ public:
     void convertFrame(const XFrame* frame, Model& model, Bone* parent);
 
     // Applies the skin information of the frame's meshes, then of its later
-    // siblings, then of its children (the order of the original recursion),
-    // to the bones of the model named like the skin's bones.
+    // siblings, then of its children (each sibling's subtree before the
+    // frame's own children), to the bones of the model named like the skin's
+    // bones.
     void applySkin(const XFrame* frame, Model& model);
 
 private:

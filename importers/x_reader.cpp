@@ -319,7 +319,10 @@ void XParser::checkNoValuesLeft(const Open& o)
 
 void XParser::readValues(const XTemplate& t, XObject* sink, const std::string& objectType)
 {
-    double scalars[kMaxXTemplateMembers] = {};
+    // Values of the scalar members read so far: a size names an earlier
+    // integer member (checked when the template was declared), so every entry
+    // read here was written first.
+    double scalars[kMaxXTemplateMembers];
     for (std::size_t i = 0; i < t.members.size(); ++i) {
         const XTemplateMember& m = t.members[i];
         std::uint64_t limit = capacity();
