@@ -71,7 +71,6 @@ Platform::Platform(int& argc, char** argv) : impl_(std::make_unique<Impl>())
     setDefaultSurfaceFormat();
     impl_->application = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fyrel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Fyrel"));
     QApplication::setDesktopFileName(QStringLiteral("fyrel"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(platform_detail::iconFor(kLargeIcon));
