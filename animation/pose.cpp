@@ -1,79 +1,143 @@
 #include <algorithm>
 
+#include "animation/skinning.h"
 #include "scene/model.h"
+
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 namespace fyrel {
 
-void Model::updatePose()
+namespace {
+
+// mul(a, b, out) four elements at a time: row r of the product is
+// a(r,0)·b.row0 + a(r,1)·b.row1 + a(r,2)·b.row2 + a(r,3)·b.row3, added in
+// that order, so every element is the same sum as mul forms.
+void product(const Matrix4& a, const Matrix4& b, Matrix4& out)
 {
-    const std::size_t count = vertices.size();
-    if (skinnedVertices.size() != count) {
-        skinnedVertices.assign(count, Vertex{});
-        skinnedPositions.assign(3 * count, 0.0f);
-        skinnedNormals.assign(3 * count, 0.0f);
+#if defined(__x86_64__)
+    const __m128 b0 = _mm_loadu_ps(b.m), b1 = _mm_loadu_ps(b.m + 4);
+    const __m128 b2 = _mm_loadu_ps(b.m + 8), b3 = _mm_loadu_ps(b.m + 12);
+    float rows[16];
+    for (int r = 0; r < 4; ++r) {
+        const float* ar = a.m + 4 * r;
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(ar[0]), b0),
+                                                            _mm_mul_ps(_mm_set1_ps(ar[1]), b1)),
+                                                 _mm_mul_ps(_mm_set1_ps(ar[2]), b2)),
+                                      _mm_mul_ps(_mm_set1_ps(ar[3]), b3));
+        _mm_storeu_ps(rows + 4 * r, sum);
     }
-    if (rootBone.children.empty()) {
-        return;
-    }
-    if (!hasSkin()) {
-        // Bones that weight nothing would collapse every vertex onto the
-        // origin: such a model is shown in its bind pose instead, like one
-        // without a skeleton. The bones are still posed for the skeleton view.
-        evaluateBone(nullptr, rootBone);
-        std::copy(vertices.begin(), vertices.end(), skinnedVertices.begin());
-        return;
-    }
-    for (Vertex& v : skinnedVertices) {
-        v = Vertex{};
-    }
-    evaluateBone(nullptr, rootBone);
+    std::copy(rows, rows + 16, out.m);
+#else
+    mul(a, b, out);
+#endif
 }
 
-void Model::evaluateBone(const Bone* parent, Bone& bone)
+// world = parent.world · L · T · R (the root: L · T · R) and
+// inverseBind = L⁻¹ · parent.inverseBind (the root: L⁻¹).
+void poseBone(const Bone* parent, Bone& bone)
 {
     Matrix4 r, t, lt;
     quatToMatrix(bone.rotation, r);
     translationMatrix(bone.translation, t);
     if (parent) {
         Matrix4 pl, plt;
-        mul(parent->worldMatrix, bone.localMatrix, pl);
-        mul(pl, t, plt);
-        mul(plt, r, bone.worldMatrix);
-        mul(bone.inverseLocalMatrix, parent->inverseBindMatrix, bone.inverseBindMatrix);
+        product(parent->worldMatrix, bone.localMatrix, pl);
+        product(pl, t, plt);
+        product(plt, r, bone.worldMatrix);
+        product(bone.inverseLocalMatrix, parent->inverseBindMatrix, bone.inverseBindMatrix);
     } else {
-        mul(bone.localMatrix, t, lt);
-        mul(lt, r, bone.worldMatrix);
+        product(bone.localMatrix, t, lt);
+        product(lt, r, bone.worldMatrix);
         bone.inverseBindMatrix = bone.inverseLocalMatrix;
     }
-    Matrix4 s;
-    mul(bone.worldMatrix, bone.inverseBindMatrix, s);
+}
 
-    const std::size_t count = vertices.size();
-    for (const VertexWeight& vw : bone.weights) {
-        if (vw.vertex < 0 || static_cast<std::size_t>(vw.vertex) >= count) {
-            continue;  // a weight for a vertex the model does not have
+// The pose walk: poses every bone, writes its skinning matrix into its
+// palette slot and checks that the skin form was built from this skeleton.
+struct PoseWalk {
+    SkinCache& cache;
+    std::size_t slots = 0;  // palette slots available
+    std::size_t index = 0;  // pre-order number of the next bone
+    bool matches = true;
+
+    void visit(const Bone* parent, Bone& bone)
+    {
+        poseBone(parent, bone);
+        const std::size_t b = index++;
+        if (b < slots) {
+            Matrix4 s;
+            product(bone.worldMatrix, bone.inverseBindMatrix, s);
+            writePaletteSlot(s, cache.palette() + b * kPaletteFloats);
         }
-        const Vertex& v = vertices[static_cast<std::size_t>(vw.vertex)];
-        Vertex& o = skinnedVertices[static_cast<std::size_t>(vw.vertex)];
-        const float w = vw.weight;
-        const Vector3& p = v.position;
-        const Vector3& n = v.normal;
-        const float px = s(0, 0) * p.x + s(0, 1) * p.y + s(0, 2) * p.z + s(0, 3);
-        const float py = s(1, 0) * p.x + s(1, 1) * p.y + s(1, 2) * p.z + s(1, 3);
-        const float pz = s(2, 0) * p.x + s(2, 1) * p.y + s(2, 2) * p.z + s(2, 3);
-        o.position.x = o.position.x + w * px;
-        o.position.y = o.position.y + w * py;
-        o.position.z = o.position.z + w * pz;
-        const float nx = s(0, 0) * n.x + s(0, 1) * n.y + s(0, 2) * n.z;
-        const float ny = s(1, 0) * n.x + s(1, 1) * n.y + s(1, 2) * n.z;
-        const float nz = s(2, 0) * n.x + s(2, 1) * n.y + s(2, 2) * n.z;
-        o.normal.x = o.normal.x - w * nx;
-        o.normal.y = o.normal.y - w * ny;
-        o.normal.z = o.normal.z - w * nz;
+        matches = matches && b < cache.sources.size() && cache.sources[b].weights == bone.weights.data() &&
+                  cache.sources[b].size == bone.weights.size();
+        for (Bone& child : bone.children) {
+            visit(&bone, child);
+        }
     }
+};
+
+void fillPalette(const Bone& bone, float*& slot)
+{
+    Matrix4 s;
+    product(bone.worldMatrix, bone.inverseBindMatrix, s);
+    writePaletteSlot(s, slot);
+    slot += kPaletteFloats;
+    for (const Bone& child : bone.children) {
+        fillPalette(child, slot);
+    }
+}
+
+}  // namespace
+void stageCopy(const Vertex* in, std::size_t count, float* positions, float* normals);
+
+void Model::evaluateBone(const Bone* parent, Bone& bone)
+{
+    poseBone(parent, bone);
     for (Bone& child : bone.children) {
         evaluateBone(&bone, child);
     }
+}
+
+void Model::skinChanged()
+{
+    skin_.value.built = false;
+}
+
+void Model::updatePose()
+{
+    SkinCache& cache = skin_.value;
+    const std::size_t count = vertices.size();
+    if (skinnedVertices.size() != count) {
+        skinnedVertices.assign(count, Vertex{});
+        skinnedPositions.assign(3 * count, 0.0f);
+        skinnedNormals.assign(3 * count, 0.0f);
+        cache.built = false;
+    }
+    if (rootBone.children.empty()) {
+        return;
+    }
+
+    PoseWalk walk{cache};
+    walk.slots = cache.built ? cache.sources.size() : 0;
+    walk.matches = cache.built && cache.vertexCount == count;
+    walk.visit(nullptr, rootBone);
+    if (!walk.matches || walk.index != cache.sources.size()) {
+        buildSkin(cache, rootBone, count);
+        float* slot = cache.palette();
+        fillPalette(rootBone, slot);
+    }
+
+    if (!cache.anyWeights) {
+        // Bones that weight nothing would collapse every vertex onto the
+        // origin: such a model is shown in its bind pose instead, like one
+        // without a skeleton. The bones are still posed for the skeleton view.
+        std::copy(vertices.begin(), vertices.end(), skinnedVertices.begin());
+        return;
+    }
+    skinVertices(cache, vertices.data(), count, skinnedVertices.data());
 }
 
 void Model::uploadSkinned()
@@ -81,16 +145,9 @@ void Model::uploadSkinned()
     if (rootBone.children.empty() || !bufferFunctions) {
         return;
     }
-    const std::size_t count = std::min(skinnedVertices.size(), skinnedPositions.size() / 3);
-    for (std::size_t i = 0; i < count; ++i) {
-        const Vertex& v = skinnedVertices[i];
-        skinnedPositions[3 * i + 0] = v.position.x;
-        skinnedPositions[3 * i + 1] = v.position.y;
-        skinnedPositions[3 * i + 2] = v.position.z;
-        skinnedNormals[3 * i + 0] = v.normal.x;
-        skinnedNormals[3 * i + 1] = v.normal.y;
-        skinnedNormals[3 * i + 2] = v.normal.z;
-    }
+    const std::size_t count =
+        std::min({skinnedVertices.size(), skinnedPositions.size() / 3, skinnedNormals.size() / 3});
+    stageVertices(skinnedVertices.data(), count, skinnedPositions.data(), skinnedNormals.data());
     const auto bytes = static_cast<GlSizeiptr>(count * 12);
     bufferFunctions->bindBuffer(kGlArrayBuffer, bufferNames[0]);
     bufferFunctions->bufferData(kGlArrayBuffer, bytes, skinnedPositions.data(), kGlStreamDraw);

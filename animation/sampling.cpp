@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 
 #include "scene/model.h"
 
@@ -6,16 +7,126 @@ namespace fyrel {
 
 namespace {
 
-// The first key at or after t, scanning from the first key: the same key the
-// playback rules name. Returns the key count when none qualifies.
-std::size_t firstKeyAtOrAfter(const std::vector<KeyFrame>& track, float t)
+// True when k is the first key whose time is at or after t. Keys ascend in
+// time, so it is enough that the key before k comes earlier; a key whose
+// time is NaN is never at or after t and fails the test, which leaves the
+// decision to the full scan.
+bool isFirstAtOrAfter(const std::vector<KeyFrame>& track, std::size_t k, float t)
 {
+    return k < track.size() && track[k].time >= t && (k == 0 || track[k - 1].time < t);
+}
+
+// The first key at or after t, or the key count when none qualifies: the key
+// a scan from the first key finds. Playback mostly stays at the key of last
+// frame or moves on by one; otherwise a binary search, and a scan whenever
+// that cannot vouch for its answer.
+std::size_t findKey(const std::vector<KeyFrame>& track, std::size_t last, float t)
+{
+    if (isFirstAtOrAfter(track, last, t)) {
+        return last;
+    }
+    if (isFirstAtOrAfter(track, last + 1, t)) {
+        return last + 1;
+    }
+    if (track.back().time < t) {
+        return track.size();
+    }
+    std::size_t lo = 0, hi = track.size();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (track[mid].time < t) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    if (isFirstAtOrAfter(track, lo, t)) {
+        return lo;
+    }
     for (std::size_t i = 0; i < track.size(); ++i) {
         if (track[i].time >= t) {
             return i;
         }
     }
     return track.size();
+}
+
+// slerp takes spherical weights only for an angle beyond kEpsilon; a smaller
+// one, or NaN, yields the later rotation.
+bool spherical(float theta)
+{
+    return std::fabs(theta) > kEpsilon;
+}
+
+bool sameBits(const Quaternion& a, const Quaternion& b)
+{
+    return std::memcmp(&a, &b, sizeof(Quaternion)) == 0;
+}
+
+// The angle of the slerp from q0 to q1 as the math library computes it,
+// recomputed only when the pair of rotations changed.
+const SlerpAngle& slerpAngle(SlerpAngle& angle, const Quaternion& q0, const Quaternion& q1)
+{
+    if (!angle.known || !sameBits(angle.from, q0) || !sameBits(angle.to, q1)) {
+        angle.from = q0;
+        angle.to = q1;
+        angle.theta = std::acos(q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z);
+        angle.sinTheta = spherical(angle.theta) ? std::sin(angle.theta) : 0.0f;
+        angle.known = true;
+    }
+    return angle;
+}
+
+// lerp as the math library defines it.
+void interpolate(const Vector3& a, const Vector3& b, float s, Vector3& out)
+{
+    out.x = a.x + s * (b.x + (-a.x));
+    out.y = a.y + s * (b.y + (-a.y));
+    out.z = a.z + s * (b.z + (-a.z));
+}
+
+// Sizes the cursors and angles for the clip's tracks when they changed.
+void fitCache(SamplingCache& cache, const Animation& clip)
+{
+    bool fits = cache.clip == &clip && cache.cursors.size() == clip.tracks.size();
+    for (std::size_t j = 0; fits && j < clip.tracks.size(); ++j) {
+        fits = cache.cursors[j].keys == clip.tracks[j].size();
+    }
+    if (fits) {
+        return;
+    }
+    cache.clip = &clip;
+    cache.cursors.assign(clip.tracks.size(), TrackCursor{});
+    std::size_t total = 0;
+    for (std::size_t j = 0; j < clip.tracks.size(); ++j) {
+        cache.cursors[j].keys = clip.tracks[j].size();
+        cache.cursors[j].angles = total;
+        total += clip.tracks[j].size();
+    }
+    cache.angles.assign(total, SlerpAngle{});
+}
+
+// slerp(prev, next, s) and lerp(prev, next, s) as the math library defines
+// them, with the angle of the slerp from the cache.
+void sample(SlerpAngle& cached, const KeyFrame& prev, const KeyFrame& next, float s, Bone& bone)
+{
+    const Quaternion& q0 = prev.rotation;
+    const Quaternion& q1 = next.rotation;
+    const SlerpAngle& angle = slerpAngle(cached, q0, q1);
+    const float theta = angle.theta;
+    if (spherical(theta)) {
+        const float a = theta * s;
+        const float st = angle.sinTheta;
+        const float k1 = std::sin(a) / st;
+        const float k0 = std::sin(theta - a) / st;
+        bone.rotation.w = k1 * q1.w + k0 * q0.w;
+        bone.rotation.x = k1 * q1.x + k0 * q0.x;
+        bone.rotation.y = k1 * q1.y + k0 * q0.y;
+        bone.rotation.z = k1 * q1.z + k0 * q0.z;
+    } else {
+        bone.rotation = q1;
+    }
+    interpolate(prev.translation, next.translation, s, bone.translation);
 }
 
 }  // namespace
@@ -41,22 +152,28 @@ void Animator::update(float dt)
         time = clip.length;
     }
 
-    for (const std::vector<KeyFrame>& track : clip.tracks) {
-        const std::size_t k = firstKeyAtOrAfter(track, time);
-        if (k == track.size()) {
+    SamplingCache& cache = sampling_.value;
+    fitCache(cache, clip);
+    for (std::size_t j = 0; j < clip.tracks.size(); ++j) {
+        const std::vector<KeyFrame>& track = clip.tracks[j];
+        if (track.empty()) {
             continue;
         }
+        TrackCursor& cursor = cache.cursors[j];
+        const std::size_t k = findKey(track, cursor.key, time);
+        if (k == track.size()) {
+            continue;  // no key at or after the time: the bone keeps its pose
+        }
+        cursor.key = static_cast<std::uint32_t>(k);
         const KeyFrame& next = track[k];
         const KeyFrame& prev = k == 0 ? track.back() : track[k - 1];
-        Bone* bone = next.bone;
-        if (!bone) {
+        if (!next.bone) {
             continue;  // a key whose bone name matched no bone drives nothing
         }
         const float span = next.time - prev.time;
         // One key, or two keys at one time: the bone takes the later key.
         const float s = span != 0.0f ? (time - prev.time) / span : 1.0f;
-        slerp(prev.rotation, next.rotation, s, bone->rotation);
-        lerp(prev.translation, next.translation, s, bone->translation);
+        sample(cache.angles[cursor.angles + k], prev, next, s, *next.bone);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "animation/animation_cache.h"
 #include "math/matrix.h"
 #include "math/quaternion.h"
 #include "math/vector.h"
@@ -106,8 +107,13 @@ struct Animator {
     void bind(Model* owner);
 
     // Advances time by rate·dt, wraps or clamps it at the clip's length and
-    // writes the sampled local pose into the bones of the current clip.
+    // writes the sampled local pose into the bones of the current clip. The
+    // key of each track is the first whose time is at or after the playback
+    // time; the search starts from where it ended last frame.
     void update(float dt);
+
+private:
+    Uncopied<SamplingCache> sampling_;
 };
 
 // One imported model. Held by value in the application's model list, whose
@@ -150,8 +156,21 @@ struct Model {
     void uploadSkinned();
 
     // Evaluates the bone tree and skins the vertices into skinnedVertices.
+    // Every vertex gets the sum of its weighted contributions in the order of
+    // the bone walk (bones in pre-order, each bone's weights in order),
+    // starting from zero; weights for vertices out of range are ignored.
+    // Allocates only when the vertex count or the skin changes.
     void updatePose();
+
+    // Poses the subtree of bone: world and inverse bind matrices, parents
+    // first. Does not skin.
     void evaluateBone(const Bone* parent, Bone& bone);
+
+    // Pose evaluation keeps a per-vertex form of the bones' weights and notices
+    // on its own when weight lists are replaced, grown or shrunk, bones come or
+    // go, or the vertex count changes. Code that edits weight entries in place
+    // after the first pose calls this.
+    void skinChanged();
 
     // True when some bone of the skeleton weights a vertex of this model.
     bool hasSkin() const;
@@ -159,6 +178,8 @@ struct Model {
 private:
     void releaseBuffers();
     void copyFrom(const Model& other);
+
+    Uncopied<SkinCache> skin_;  // derived from the bones' weights by updatePose
 };
 
 }  // namespace fyrel

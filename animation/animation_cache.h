@@ -1,0 +1,102 @@
+#pragma once
+
+// Derived, cache-friendly forms of a model's animation data, kept next to the
+// records they are derived from (Model, Animator) and never copied with them:
+// a copy starts empty and builds its own on its first frame. Each form checks
+// on every use that it still matches its source and is rebuilt when it does
+// not, so the results are always those of the plain evaluation.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "math/quaternion.h"
+
+namespace fyrel {
+
+struct VertexWeight;
+
+// Holds a cache that is not copied with its owner: a copy, or the target of
+// an assignment, starts from an empty one.
+template <typename T>
+struct Uncopied {
+    T value;
+    Uncopied() = default;
+    Uncopied(const Uncopied&) {}
+    Uncopied& operator=(const Uncopied&)
+    {
+        value = T{};
+        return *this;
+    }
+};
+
+// One weighted contribution: where the bone's matrix starts in the skinning
+// palette (in floats) and the weight, stored per vertex in the order the bone
+// walk applies them.
+struct SkinInfluence {
+    std::uint32_t slot = 0;
+    float weight = 0.0f;
+};
+
+// Consecutive vertices with the same number of influences.
+struct SkinRun {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+    std::uint32_t influences = 0;
+};
+
+// What the skin form was built from, per bone in pre-order.
+struct SkinSource {
+    const VertexWeight* weights = nullptr;
+    std::size_t size = 0;
+};
+
+// The skin of a model turned from scattered per-bone weight lists into a
+// per-vertex gather. For every vertex the influences appear in the order the
+// bone walk would add them (bones in pre-order, then each bone's weights in
+// order), so every sum is formed exactly as the scatter forms it. Rebuilt
+// when a bone's weight list is replaced, grows or shrinks, when bones are
+// added or removed, and when the vertex count changes; weights edited in place
+// are announced with Model::skinChanged.
+struct SkinCache {
+    bool built = false;
+    std::size_t vertexCount = 0;
+    std::vector<SkinSource> sources;
+    std::vector<SkinRun> runs;
+    std::vector<SkinInfluence> influences;
+    bool anyWeights = false;  // some bone lists a weight, in range or not
+
+    // Skinning matrices, one slot of kPaletteFloats per bone in pre-order;
+    // held over-allocated so that paletteOffset places slot 0 on 32 bytes.
+    std::vector<float> paletteStore;
+    std::size_t paletteOffset = 0;
+
+    float* palette() { return paletteStore.data() + paletteOffset; }
+};
+
+// The angle of the slerp from one key's rotation to the next (arccosine of
+// their dot product) and its sine, with the two rotations it was computed
+// from: valid while both are unchanged, bit for bit.
+struct SlerpAngle {
+    Quaternion from;
+    Quaternion to;
+    float theta = 0.0f;
+    float sinTheta = 0.0f;
+    bool known = false;
+};
+
+// Per track: the key found last frame, the key count the cache was sized for,
+// and where the track's angles start (one per key: the slerp that ends there).
+struct TrackCursor {
+    std::uint32_t key = 0;
+    std::size_t keys = 0;
+    std::size_t angles = 0;
+};
+
+struct SamplingCache {
+    const void* clip = nullptr;  // the Animation the cursors belong to
+    std::vector<TrackCursor> cursors;
+    std::vector<SlerpAngle> angles;
+};
+
+}  // namespace fyrel

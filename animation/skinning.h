@@ -1,0 +1,50 @@
+#pragma once
+
+// Linear blend skinning by gather: the per-vertex form of a model's weights
+// (SkinCache), the palette of skinning matrices, the kernels that write the
+// skinned vertices, and the copy of those into the two staging arrays.
+//
+// Every vertex starts from zero and receives its influences in the stored
+// order: position += w·(S·p), normal −= w·(S·n), each row formed as
+// ((S(r,0)·x + S(r,1)·y) + S(r,2)·z) + S(r,3). The kernels compute the same
+// operations in the same order, wider or not, so their results are identical
+// bit for bit to the bone-by-bone scatter.
+
+#include <cstddef>
+
+#include "animation/animation_cache.h"
+#include "math/matrix.h"
+
+namespace fyrel {
+
+struct Bone;
+struct Vertex;
+
+// Floats per bone in the palette: four columns of S, each as rows 0-2 and a
+// zero, then the same negated for the normals; the translation column's
+// second half is zero.
+inline constexpr std::size_t kPaletteFloats = 32;
+
+void writePaletteSlot(const Matrix4& s, float* slot);
+
+// Rebuilds the per-vertex form from the bone tree (pre-order) for a model
+// of vertexCount vertices, and sizes the palette for its bones. Weights that
+// name a vertex out of range are left out.
+void buildSkin(SkinCache& cache, const Bone& root, std::size_t vertexCount);
+
+// Skins every vertex of in into out; both hold vertexCount vertices.
+void skinVertices(const SkinCache& cache, const Vertex* in, std::size_t vertexCount, Vertex* out);
+
+// Copies positions and normals of count vertices into the two staging arrays
+// of 3 floats a vertex.
+void stageVertices(const Vertex* in, std::size_t count, float* positions, float* normals);
+
+// The kernels: the portable one, and the SSE2 and AVX2 ones on x86-64. By
+// default the widest the processor runs is used; tests and benchmarks pick
+// one to compare them.
+enum class SkinKernel { Portable, Sse2, Avx2 };
+bool skinKernelAvailable(SkinKernel kernel);
+SkinKernel activeSkinKernel();
+void useSkinKernel(SkinKernel kernel);  // ignored when not available
+
+}  // namespace fyrel

@@ -1,0 +1,154 @@
+// The per-frame path (Animator::update, Model::updatePose, uploadSkinned)
+// allocates nothing once the first frame has sized everything. This program
+// replaces the global operator new to count allocations.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "tests/animation/synthetic_character.h"
+
+namespace {
+
+std::atomic<long> allocations{0};
+
+void* allocate(std::size_t size)
+{
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void* allocateAligned(std::size_t size, std::align_val_t align)
+{
+    ++allocations;
+    const auto a = static_cast<std::size_t>(align);
+    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
+void* operator new(std::size_t size, std::align_val_t a) { return allocateAligned(size, a); }
+void* operator new[](std::size_t size, std::align_val_t a) { return allocateAligned(size, a); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+using namespace fyrel;
+using namespace fyrel::test;
+
+namespace {
+
+void noGen(GlSizei n, GlUint* names)
+{
+    for (GlSizei i = 0; i < n; ++i) {
+        names[i] = static_cast<GlUint>(i + 1);
+    }
+}
+void noBind(GlEnum, GlUint) {}
+void noData(GlEnum, GlSizeiptr, const void*, GlEnum) {}
+void noDelete(GlSizei, const GlUint*) {}
+
+GlFunctions silentGl()
+{
+    GlFunctions t;
+    t.genBuffers = noGen;
+    t.bindBuffer = noBind;
+    t.bufferData = noData;
+    t.deleteBuffers = noDelete;
+    return t;
+}
+
+// Allocations made by the given number of frames after a first one.
+long allocationsOverFrames(Model& model, int frames)
+{
+    auto frame = [&] {
+        model.animator.update(1.0f / 60.0f);
+        model.updatePose();
+        model.uploadSkinned();
+    };
+    frame();
+    const long before = allocations.load();
+    for (int i = 0; i < frames; ++i) {
+        frame();
+    }
+    return allocations.load() - before;
+}
+
+void stripWeights(Bone& bone)
+{
+    bone.weights.clear();
+    for (Bone& child : bone.children) {
+        stripWeights(child);
+    }
+}
+
+Model animated(int weights, bool randomLayout)
+{
+    CharacterShape shape;
+    shape.vertexCount = 2000;
+    shape.weightsPerVertex = weights;
+    shape.randomLayout = randomLayout;
+    Model model = makeCharacter(shape);
+    addClip(model, 61, 1.0f / 30.0f, 3);
+    model.animator.rate = 1.0f;
+    return model;
+}
+
+}  // namespace
+
+TEST(FrameAllocations, NoneAfterTheFirstFrame)
+{
+    const GlFunctions gl = silentGl();
+    for (bool randomLayout : {false, true}) {
+        for (int weights : {1, 4}) {
+            Model model = animated(weights, randomLayout);
+            model.createBuffers(&gl);
+            // 200 frames cross many keys and wrap around the clip.
+            EXPECT_EQ(allocationsOverFrames(model, 200), 0) << weights << " weights";
+        }
+    }
+}
+
+TEST(FrameAllocations, NoneForABindPoseModelOrOneWithoutSkeleton)
+{
+    const GlFunctions gl = silentGl();
+    Model model = animated(1, false);
+    stripWeights(model.rootBone);
+    model.createBuffers(&gl);
+    EXPECT_EQ(allocationsOverFrames(model, 20), 0);
+
+    Model plain;
+    plain.vertices.resize(100);
+    plain.createBuffers(&gl);
+    EXPECT_EQ(allocationsOverFrames(plain, 20), 0);
+}
+
+TEST(FrameAllocations, AChangedSkinIsRebuiltOnceThenNothing)
+{
+    const GlFunctions gl = silentGl();
+    Model model = animated(2, true);
+    model.createBuffers(&gl);
+    EXPECT_EQ(allocationsOverFrames(model, 10), 0);
+    model.rootBone.children.front().addWeight(0, 0.5f);
+    const long before = allocations.load();
+    model.updatePose();
+    EXPECT_GT(allocations.load(), before);  // the counter does count
+    EXPECT_EQ(allocationsOverFrames(model, 10), 0);
+}
