@@ -111,8 +111,9 @@ const BoxSpec kBoxes[] = {
 };
 
 // Adds the six faces of a box, four vertices each so that every face shades
-// flat. Triangles are wound clockwise as seen from outside, which gives
-// outward normals.
+// flat. Triangles are wound counter-clockwise as seen from outside, as
+// Milkshape writes them: the face normals computed at import then point
+// inward, and skinning, which negates normals, turns them outward again.
 void addBox(Ms3dFile& file, const BoxSpec& box)
 {
     const auto bone = static_cast<std::int8_t>(jointIndex(box.joint));
@@ -135,7 +136,7 @@ void addBox(Ms3dFile& file, const BoxSpec& box)
                 vertex.referenceCount = 1;
                 file.vertices.push_back(vertex);
             }
-            const std::uint16_t corners[2][3] = {{0, 2, 1}, {0, 3, 2}};
+            const std::uint16_t corners[2][3] = {{0, 1, 2}, {0, 2, 3}};
             for (const auto& c : corners) {
                 Ms3dTriangle triangle;
                 for (int k = 0; k < 3; ++k) {

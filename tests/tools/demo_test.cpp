@@ -141,3 +141,22 @@ TEST(DemoCharacter, FeetAlternateWhileTheLowerFootStaysOnTheGround)
     const Model quarter = posedAt(imported, 0.25f);
     EXPECT_GT(quarter.rootBone.find("hand_l")->worldMatrix(1, 3), quarter.rootBone.find("hand_r")->worldMatrix(1, 3));
 }
+
+TEST(DemoCharacter, PosedNormalsPointOutOfTheBody)
+{
+    // Skinning negates normals, so a skinned file must be wound the way
+    // Milkshape winds it (counter-clockwise from outside) to be lit outside.
+    const Model m = posedAt(loadDemo(), 0.0f);
+    float top = -1.0f;
+    for (const Vertex& v : m.skinnedVertices) {
+        top = std::max(top, v.position.z);
+    }
+    int upward = 0;
+    for (const Vertex& v : m.skinnedVertices) {
+        if (v.position.z > top - 1e-4f) {
+            EXPECT_GT(v.normal.z, -1e-3f) << "a normal at the top of the head points down";
+            upward += v.normal.z > 0.9f ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(upward, 4);  // the four corners of the head's top face
+}
