@@ -218,3 +218,24 @@ TEST(Model, DestructionAndRecreationDeleteTheBuffers)
     }
     EXPECT_EQ(fakeGl().deleted, (std::vector<GlUint>{1, 2, 3, 4, 5, 6}));
 }
+
+TEST(Model, BindResolvesSharedNamesToTheFirstBoneInDepthFirstOrder)
+{
+    Model m;
+    Bone deep = namedBone("twin");
+    Bone holder = namedBone("holder");
+    holder.addChild(deep);
+    m.rootBone.addChild(holder);
+    m.rootBone.addChild(namedBone("twin"));
+    Animation clip;
+    KeyFrame key;
+    key.boneName = "twin";
+    clip.addKey(key);
+    key.boneName = "missing";
+    clip.addKey(key);
+    m.animator.animations.push_back(clip);
+    m.animator.bind(&m);
+    const auto& tracks = m.animator.animations[0].tracks;
+    EXPECT_EQ(tracks[0][0].bone, &m.rootBone.children[0].children[0]);
+    EXPECT_EQ(tracks[0][1].bone, nullptr);
+}
