@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ik/ik_controller.h"
+#include "importers/x_importer.h"
 #include "paths/path.h"
 #include "paths/path_binding.h"
 #include "platform/gl_context.h"
@@ -50,6 +51,7 @@ public:
     ChildWindowList childWindows;  // open views, in opening order
     WindowHandle mainWindow = kNoWindow;
     std::unique_ptr<GlContext> glContext;  // offscreen, shared with every view
+    std::unique_ptr<XImporter> xImporter = std::make_unique<XImporter>();  // the .X import context
     std::string title;
     std::string windowClassName;
 

@@ -15,11 +15,18 @@ constexpr CommandEntry kCommands[] = {
     {kCommandOpenGlWindow, commandOpenGlWindow},
     {kCommandRemoveAllModels, commandRemoveAllModels},
     {kCommandImportMs3d, commandImportMs3d},
+    {kCommandImport3ds, commandImport3ds},
+    {kCommandImportX, commandImportX},
+    {kCommandOpenPathWindow, commandOpenPathWindow},
+    {kCommandRemoveAllPaths, commandRemoveAllPaths},
+    {kCommandBindToPath, commandBindToPath},
 };
 
 // One line per file format that a command imports.
 const FileImportEntry kFileImports[] = {
     {"MS3D", importMs3dFile},
+    {"3DS", import3dsFile},
+    {"X", importXFile},
 };
 
 }  // namespace

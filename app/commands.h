@@ -24,11 +24,17 @@ bool runCommand(Application& app, int id);
 
 // File menu.
 void commandImportMs3d(Application& app);  // 32779
+void commandImport3ds(Application& app);   // 32776
+void commandImportX(Application& app);     // 32775
 void commandExit(Application& app);        // 105
 // View menu.
 void commandOpenGlWindow(Application& app);  // 32771
+void commandOpenPathWindow(Application& app);  // 32781
 // Scene menu.
 void commandRemoveAllModels(Application& app);  // 32777
+void commandRemoveAllPaths(Application& app);   // 32782
+// Edit menu.
+void commandBindToPath(Application& app);  // 32783
 // Help menu.
 void commandAbout(Application& app);  // 104
 
@@ -36,6 +42,8 @@ void commandAbout(Application& app);  // 104
 // dialog: the model is appended and made ready, or the failure is shown in
 // the command's error box and nothing changes.
 void importMs3dFile(Application& app, const std::string& path);
+void import3dsFile(Application& app, const std::string& path);
+void importXFile(Application& app, const std::string& path);
 
 // A file named on the command line: imported by the import that its name's
 // ending selects (the format table in command_table.cpp).

@@ -1,0 +1,48 @@
+// Paths: the Path Window (View menu), binding a model to a path (Edit menu)
+// and removing the paths (Scene menu).
+
+#include <stdexcept>
+
+#include "app/application.h"
+#include "app/commands.h"
+#include "platform/dialogs.h"
+#include "ui/path_window.h"
+
+namespace fyrel {
+
+void commandOpenPathWindow(Application& app)
+{
+    try {
+        app.childWindows.push_back(std::make_unique<PathWindow>(&app, &app));
+    } catch (const std::runtime_error& error) {
+        messageBox(app.mainWindow, error.what(), "Open Path Window", MessageBoxIcon::Error);
+    }
+}
+
+// The bindings go with the paths they follow: a model that was walking stops
+// where it stands. The bindings are dropped first, so none is ever left
+// pointing at a path that is gone. Models and IK controllers stay.
+void commandRemoveAllPaths(Application& app)
+{
+    app.bindings.clear();
+    app.paths.clear();
+}
+
+// The last model walks the last path, from its start, looping. Earlier
+// bindings stay, even ones of the same model.
+void commandBindToPath(Application& app)
+{
+    if (app.models.empty() || app.paths.empty()) {
+        return;
+    }
+    PathBinding binding;
+    binding.controller = nullptr;
+    binding.path = &app.paths.back();
+    binding.model = &app.models.back();
+    binding.parameter = 0.0f;
+    binding.speed = 1.0f;
+    binding.searchHint = 0;
+    app.bindings.push_back(binding);
+}
+
+}  // namespace fyrel
