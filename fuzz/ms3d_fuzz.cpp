@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes handed to the .ms3d importer either load or fail
 // with an ImportError; anything else (a crash, a sanitizer report, a hang, a
-// leak, an exception of another kind, a broken model invariant) is a finding.
+// leak, an exception of another kind, a broken model invariant, a refusal
+// that took more than 100 times the input's size in memory) is a finding.
 // A model that loads is also copied, played and posed the way the import
 // command does it, so that what the importer builds is exercised downstream.
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "heap_meter.h"
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "scene/debug_output.h"
@@ -64,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
+    const fyrel::test::HeapMeasure heap;
     try {
         const Model imported = importMs3dFromMemory(data, size, "fuzz.ms3d");
         checkModel(imported);
@@ -73,6 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             m.updatePose();
         }
     } catch (const ImportError&) {
+        // Refusing a file takes at most 100 times its size (plus 1 MiB of
+        // tables that do not grow with it).
+        if (heap.peakAbove() > 100 * size + (std::size_t{1} << 20)) {
+            __builtin_trap();
+        }
     }
     return 0;
 }

@@ -1,8 +1,9 @@
 // libFuzzer target: any bytes handed to the .X importer (text, binary or
 // compressed) either load or fail with an ImportError; anything else (a
 // crash, a sanitizer report, a hang, a leak, an exception of another kind, a
-// broken model invariant) is a finding. A model that loads is also copied and
-// posed the way the import command does it.
+// broken model invariant, a refusal that took more than 100 times the input's
+// size in memory) is a finding. A model that loads is also copied and posed
+// the way the import command does it.
 //
 // Seeds (seeds/x): small skinned and multi-frame files in every encoding,
 // written with the tests' .X writers (tests/importers/x_test_files.h).
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "heap_meter.h"
 #include "importers/import_error.h"
 #include "importers/x_importer.h"
 #include "scene/debug_output.h"
@@ -47,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
+    const fyrel::test::HeapMeasure heap;
     try {
         // A folder that does not exist: relative texture names find nothing.
         XImporter importer;
@@ -63,6 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         m.animator.update(1.0f);
         m.updatePose();
     } catch (const ImportError&) {
+        // Refusing a file takes at most 100 times its size (plus 1 MiB of
+        // tables that do not grow with it).
+        if (heap.peakAbove() > 100 * size + (std::size_t{1} << 20)) {
+            __builtin_trap();
+        }
     }
     return 0;
 }

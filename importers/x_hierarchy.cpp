@@ -46,6 +46,20 @@ namespace {
 
 constexpr std::uint32_t kNoNeighbour = 0xFFFFFFFFu;
 
+// Estimates for the memory budget (x_budget.h). A mesh container with its
+// blocks (the allocator's record, adjacency, materials, textures); per
+// material of a container, its copy and its texture slot; a built mesh with
+// its record, shared ownership and map entry; per triangle, its three
+// indices (appended: twice their size once grown), its adjacency entry and
+// the three edges sorted to find it, all held at once while the adjacency is
+// worked out.
+constexpr std::uint64_t kContainerCost = 192;
+constexpr std::uint64_t kContainerMaterialCost = 96;
+constexpr std::uint64_t kMeshCost = 256;
+constexpr std::uint64_t kTriangleCost = 2 * 3 * sizeof(std::uint32_t) + 3 * sizeof(std::uint32_t) +
+                                        3 * 3 * sizeof(std::uint32_t);
+constexpr std::uint64_t kWorkEntryCost = kXGrowthFactor * sizeof(std::pair<const void*, void*>);
+
 std::string describeObject(const XObject& o)
 {
     return o.name.empty() ? o.type : o.type + " \"" + o.name + "\"";
@@ -158,15 +172,26 @@ std::vector<std::uint32_t> computeAdjacency(const XMesh& mesh)
 class Loader {
 public:
     Loader(const XFileData& file, XAllocateHierarchy& allocator)
-        : file_(file), allocator_(allocator), budget_(std::uint64_t{file.contentBytes} + 65536)
+        : file_(file), allocator_(allocator), budget_(std::uint64_t{file.contentBytes} + 65536),
+          memory_(file.budget)
     {
     }
 
     XFrame* run();
 
 private:
-    XFrame* createFrame(const std::string& name)
+    // Counts bytes against what reading left of the file's memory budget.
+    void charge(const XObject& o, std::uint64_t bytes)
     {
+        if (!memory_.take(bytes)) {
+            fail(file_, o, memory_.refusal());
+        }
+    }
+    // A frame record for the object, with its name and its place on the work list.
+    XFrame* createFrame(const XObject& o, const std::string& name)
+    {
+        charge(o, sizeof(XFrame) + kXAllocOverhead + (name.empty() ? 0 : name.size() + 1 + kXAllocOverhead) +
+                      kWorkEntryCost);
         return allocator_.CreateFrame(name.empty() ? nullptr : name.c_str());
     }
     XMeshContainer* createContainer(const XObject& meshObject);
@@ -183,6 +208,7 @@ private:
     std::unordered_map<const XObject*, BuiltMesh> meshes_;
     std::uint64_t used_ = 0;
     std::uint64_t budget_;
+    XMemoryBudget memory_;
 };
 
 XFrame* Loader::run()
@@ -212,11 +238,11 @@ XFrame* Loader::run()
     std::vector<std::pair<const XObject*, XFrame*>> work;
     for (const XObject* top : file_.topLevel) {
         if (top->kind == XObjectKind::Frame) {
-            XFrame* frame = createFrame(top->name);
+            XFrame* frame = createFrame(*top, top->name);
             linkTop(frame);
             work.emplace_back(top, frame);
         } else if (top->kind == XObjectKind::Mesh && referenced.count(top) == 0) {
-            XFrame* frame = createFrame("");
+            XFrame* frame = createFrame(*top, "");
             linkTop(frame);
             frame->pMeshContainer = createContainer(*top);
         }
@@ -254,7 +280,7 @@ void Loader::fillFrame(const XObject& object, XFrame* frame,
             frame->TransformationMatrix = Values(file_, *o).takeMatrix();
             break;
         case XObjectKind::Frame: {
-            XFrame* child = createFrame(o->name);
+            XFrame* child = createFrame(*o, o->name);
             (lastChild ? lastChild->pFrameSibling : frame->pFrameFirstChild) = child;
             lastChild = child;
             work.emplace_back(o, child);
@@ -280,6 +306,11 @@ XMeshContainer* Loader::createContainer(const XObject& meshObject)
         fail(file_, meshObject, "the meshes of the frames add up to more vertices and triangles (" +
                                     std::to_string(used_) + ") than the file has bytes");
     }
+    // Every container copies the mesh's adjacency and materials, however
+    // small the mesh: references cannot repeat it without paying for that.
+    charge(meshObject, kContainerCost + (meshObject.name.empty() ? 0 : meshObject.name.size() + 1 + kXAllocOverhead) +
+                           std::uint64_t{3 * sizeof(std::uint32_t)} * built.mesh->GetNumFaces() +
+                           kContainerMaterialCost * built.materials.size());
     const char* name = meshObject.name.empty() ? nullptr : meshObject.name.c_str();
     return allocator_.CreateMeshContainer(name, XMeshData{built.mesh},
                                           built.materials.empty() ? nullptr : built.materials.data(),
@@ -292,6 +323,7 @@ const BuiltMesh& Loader::meshOf(const XObject& meshObject)
     if (auto it = meshes_.find(&meshObject); it != meshes_.end()) {
         return it->second;
     }
+    charge(meshObject, kMeshCost);
     auto mesh = std::make_shared<XMesh>();
     readMeshGeometry(meshObject, *mesh);
     BuiltMesh built;
@@ -307,6 +339,7 @@ const BuiltMesh& Loader::meshOf(const XObject& meshObject)
             materialsRead = true;
         } else if (o->kind == XObjectKind::XSkinMeshHeader || o->kind == XObjectKind::SkinWeights) {
             if (!skin) {
+                charge(*o, sizeof(XSkinInfo) + 2 * kXAllocOverhead);
                 skin = std::make_shared<XSkinInfo>();
             }
             if (o->kind == XObjectKind::SkinWeights) {
@@ -327,6 +360,7 @@ void Loader::readMeshGeometry(const XObject& o, XMesh& mesh)
     if (vertexCount > o.numbers.size() / 3) {
         fail(file_, o, describeObject(o) + " ends before its vertices do");
     }
+    charge(o, std::uint64_t{sizeof(Vector3)} * vertexCount + kXAllocOverhead);
     mesh.positions.resize(vertexCount);
     for (Vector3& p : mesh.positions) {
         p.x = values.takeFinite("vertex coordinate");
@@ -339,6 +373,12 @@ void Loader::readMeshGeometry(const XObject& o, XMesh& mesh)
         std::uint32_t cornerCount = values.takeCount();
         if (cornerCount > o.numbers.size()) {
             fail(file_, o, describeObject(o) + " ends before its faces do");
+        }
+        if (cornerCount > corners.capacity()) {
+            charge(o, 2 * std::uint64_t{sizeof(std::uint32_t)} * cornerCount);
+        }
+        if (cornerCount > 2) {
+            charge(o, kTriangleCost * (cornerCount - 2));
         }
         corners.resize(cornerCount);
         for (std::uint32_t& index : corners) {
@@ -365,6 +405,8 @@ void Loader::readMaterialList(const XObject& o, std::vector<XMaterial>& material
                                "\", which names no object before it");
         }
         if (c.object->kind == XObjectKind::Material) {
+            charge(o, kXGrowthFactor * sizeof(XMaterial) +
+                          (c.object->strings.empty() ? 0 : xStringHeapBytes(c.object->strings.front().size())));
             materials.push_back(readMaterial(*c.object));
         } else if (c.isReference) {
             fail(file_, o, describeObject(o) + " refers to \"" + c.referenceName + "\", which is a " +
@@ -404,6 +446,8 @@ XSkinBone Loader::readSkinWeights(const XObject& o, const XObject& meshObject, s
     if (count > o.numbers.size() / 2) {
         fail(file_, o, describeObject(o) + " ends before its weights do");
     }
+    charge(o, kXGrowthFactor * sizeof(XSkinBone) + xStringHeapBytes(bone.name.size()) + 2 * kXAllocOverhead +
+                  std::uint64_t{sizeof(std::uint32_t) + sizeof(float)} * count);
     bone.vertices.resize(count);
     for (std::uint32_t& v : bone.vertices) {
         v = values.takeCount();

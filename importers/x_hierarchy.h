@@ -160,7 +160,9 @@ public:
 // frame or material list that names no earlier object, or names one of the
 // wrong kind (a frame cannot be included by reference); meshes whose
 // containers add up to more vertices and triangles than the file has bytes
-// (references can repeat a mesh without limit otherwise).
+// (references can repeat a mesh without limit otherwise); frames, meshes and
+// mesh containers that would take more than what reading left of the file's
+// memory budget (x_budget.h).
 XFrame* loadMeshHierarchyFromX(const XFileData& file, XAllocateHierarchy& allocator);
 
 // Frees a tree: every frame, sibling and child, and every mesh container of

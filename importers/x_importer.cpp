@@ -1,5 +1,6 @@
 #include "importers/x_importer.h"
 
+#include <algorithm>
 #include <cassert>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +94,28 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
     return true;
 }
 
+// The deepest level of the frame tree, the first frame counting firstLevel.
+int deepestFrameLevel(const XFrame* root, int firstLevel)
+{
+    int deepest = 0;
+    std::vector<std::pair<const XFrame*, int>> stack;
+    if (root) {
+        stack.emplace_back(root, firstLevel);
+    }
+    while (!stack.empty()) {
+        auto [frame, level] = stack.back();
+        stack.pop_back();
+        deepest = std::max(deepest, level);
+        if (frame->pFrameSibling) {
+            stack.emplace_back(frame->pFrameSibling, level);
+        }
+        if (frame->pFrameFirstChild) {
+            stack.emplace_back(frame->pFrameFirstChild, level + 1);
+        }
+    }
+    return deepest;
+}
+
 // Bones by name, the first in depth-first order winning as with Bone::find.
 void indexBones(Bone& root, std::unordered_map<std::string, Bone*>& out)
 {
@@ -150,6 +173,11 @@ Model XImporter::importXFromMemory(const std::uint8_t* data, std::size_t size, c
         rejectFile(fileName, e.what());
     }
     if (const XFrame* root = tree.get()) {
+        // Checked before any bone is built, so that a tree too deep is
+        // refused without first being converted almost whole.
+        if (deepestFrameLevel(root, root->pFrameSibling ? 2 : 1) > kMaxBoneDepth) {
+            rejectFile(fileName, "its frames nest deeper than " + std::to_string(kMaxBoneDepth) + " levels");
+        }
         vertexTotal = 0;
         triangleTotal = 0;
         firstVertex_.clear();

@@ -84,7 +84,10 @@ std::vector<std::uint8_t> inflateMsZip(const std::uint8_t* data, std::size_t siz
              0);
     }
 
+    // Sized once: growing block by block would hold up to three times the
+    // data while it moves.
     std::vector<std::uint8_t> out;
+    out.reserve(expected);
     RawInflater inflater;
     std::size_t p = 4;
     for (int block = 1; out.size() < expected; ++block) {

@@ -16,6 +16,15 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 16;
 
+// Estimates for the memory budget (x_budget.h): an entry of the map of
+// names; a node of the hierarchy's set of referenced meshes; a declared
+// template, plus kTemplateBytePrice per byte of its declaration (members,
+// names and array sizes).
+constexpr std::uint64_t kNameEntryCost = 96;
+constexpr std::uint64_t kReferencedSetCost = 64;
+constexpr std::uint64_t kTemplateCost = 1024;
+constexpr std::uint64_t kTemplateBytePrice = 32;
+
 XObjectKind kindOfTemplate(const std::string& name)
 {
     static const struct {
@@ -135,12 +144,21 @@ private:
     void skipSeparators();
     std::size_t capacity();
     void checkNoValuesLeft(const Open& o);
+    // Counts bytes against the file's memory budget; fails at location when
+    // they do not fit.
+    void charge(std::uint64_t bytes, std::size_t location) const
+    {
+        if (!out_.budget.take(bytes)) {
+            fail(out_.budget.refusal(), location);
+        }
+    }
 
     XTokenizer& tokens_;
     XFileData& out_;
     XTemplateRegistry templates_;
     bool text_;
     std::vector<Open> stack_;
+    std::size_t deepestCharged_ = 0;  // stack entries counted against the budget
     std::unordered_map<std::string, const XObject*> named_;
     // Binary lists hand out their values one by one across members.
     const std::uint8_t* list_ = nullptr;
@@ -158,7 +176,9 @@ void XParser::run()
                 return;
             }
             if (keywordOf(t) == XKeyword::Template) {
+                std::size_t before = tokens_.remainingBytes();
                 templates_.declare(tokens_);
+                charge(kTemplateCost + kTemplateBytePrice * (before - tokens_.remainingBytes()), t.location);
                 continue;
             }
             if (t.kind == XTokenKind::Comma || t.kind == XTokenKind::Semicolon) {
@@ -228,7 +248,17 @@ void XParser::beginObject(const XToken& typeToken)
     XObjectKind kind = kindOfTemplate(tmpl->name);
     bool parentKept = stack_.empty() || stack_.back().object != nullptr;
     XObject* object = nullptr;
+    if (stack_.size() >= deepestCharged_) {
+        charge(kXGrowthFactor * sizeof(Open), typeToken.location);
+        deepestCharged_ = stack_.size() + 1;
+    }
+    charge(xStringHeapBytes(type.size()) + xStringHeapBytes(name.size()), typeToken.location);  // stack copies
     if (kind != XObjectKind::Other && parentKept) {
+        // The object, its strings and its entry in its parent or the top-level list.
+        std::uint64_t entry = stack_.empty() ? sizeof(const XObject*) : sizeof(XChild);
+        charge(sizeof(XObject) + kXAllocOverhead + kXGrowthFactor * entry + xStringHeapBytes(type.size()) +
+                   xStringHeapBytes(name.size()),
+               typeToken.location);
         object = &out_.objects.emplace_back();
         object->kind = kind;
         object->type = type;
@@ -253,7 +283,10 @@ void XParser::endObject()
     XObject* object = stack_.back().object;
     stack_.pop_back();
     if (object && !object->name.empty()) {
-        named_[object->name] = object;
+        auto [it, added] = named_.insert_or_assign(object->name, object);
+        if (added) {
+            charge(kNameEntryCost + xStringHeapBytes(it->first.size()), object->location);
+        }
     }
 }
 
@@ -276,6 +309,9 @@ void XParser::readReference(const XToken& open)
     if (!parent) {
         return;
     }
+    // The entry, its name and a node of the set the hierarchy notes
+    // referenced meshes in.
+    charge(kXGrowthFactor * sizeof(XChild) + xStringHeapBytes(name.size()) + kReferencedSetCost, open.location);
     XChild child;
     child.isReference = true;
     child.referenceName = name;
@@ -347,11 +383,17 @@ void XParser::readValues(const XTemplate& t, XObject* sink, const std::string& o
             if (m.primitive == XPrimitive::String) {
                 std::string_view s = readString(objectType);
                 if (sink) {
+                    if (!out_.budget.take(kXGrowthFactor * sizeof(std::string) + xStringHeapBytes(s.size()))) {
+                        fail(out_.budget.refusal(), tokens_.peek().location);
+                    }
                     sink->strings.emplace_back(s);
                 }
             } else if (m.primitive != XPrimitive::None) {
                 double v = readNumber(m.primitive, objectType);
                 if (sink) {
+                    if (!out_.budget.take(kXGrowthFactor * sizeof(double))) {
+                        fail(out_.budget.refusal(), tokens_.peek().location);
+                    }
                     sink->numbers.push_back(v);
                 }
                 scalars[i] = v;
@@ -521,17 +563,18 @@ XFileData readXFile(const std::uint8_t* data, std::size_t size)
     XFileData out;
     out.text = text;
     out.compressed = compressed;
+    out.budget = XMemoryBudget(size);
     XEncoding encoding = text ? XEncoding::Text : XEncoding::Binary;
     if (!compressed) {
         out.contentBytes = size - kHeaderBytes;
         readContent(data + kHeaderBytes, data + size, encoding, floatBytes, out);
         return out;
     }
-    std::size_t ratioLimit = size > (kMaxXInflatedSize - 65536) / kMaxXInflateRatio
-                                 ? kMaxXInflatedSize
-                                 : size * kMaxXInflateRatio + 65536;
-    std::vector<std::uint8_t> inflated =
-        inflateMsZip(data + kHeaderBytes, size - kHeaderBytes, std::min(ratioLimit, kMaxXInflatedSize));
+    // The inflated data takes its share of the budget first; what is parsed
+    // from it has to fit in the rest.
+    std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(out.budget.left(), kMaxXInflatedSize));
+    std::vector<std::uint8_t> inflated = inflateMsZip(data + kHeaderBytes, size - kHeaderBytes, room);
+    out.budget.take(inflated.size());
     out.contentBytes = inflated.size();
     try {
         readContent(inflated.data(), inflated.data() + inflated.size(), encoding, floatBytes, out);

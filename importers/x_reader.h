@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "importers/x_budget.h"
 #include "importers/x_tokenizer.h"
 
 // The .X reader: from the bytes of a file to the tree of data objects that the
@@ -39,7 +40,9 @@
 // Bounds: every array size is checked against what remains of the file
 // before values are read; objects nest at most kMaxXNesting deep; nesting is
 // followed with an explicit stack and templates recurse at most
-// kMaxXTemplateDepth deep, so no file can exhaust the call stack. Failures
+// kMaxXTemplateDepth deep, so no file can exhaust the call stack; what the
+// reader keeps (and the inflated data) counts against the file's memory
+// budget (x_budget.h), which the frame hierarchy goes on using. Failures
 // throw XReadError with what went wrong and where (line or byte offset).
 
 namespace fyrel {
@@ -51,9 +54,11 @@ inline constexpr std::size_t kMaxXNesting = 1024 + 16;
 // Files larger than this are refused before they are read.
 inline constexpr std::size_t kMaxXFileSize = std::size_t{256} * 1024 * 1024;
 
-// Compressed files may inflate to at most this many times their size (plus a
-// little), so a small file cannot hold the machine's memory hostage.
-inline constexpr std::size_t kMaxXInflateRatio = 128;
+// Compressed files may inflate to at most this many times their size (plus
+// kXMemoryAllowance), so a small file cannot hold the machine's memory
+// hostage: the inflated data is part of the file's memory budget, and what
+// is parsed from it has to fit in what the data left of it.
+inline constexpr std::size_t kMaxXInflateRatio = kXMemoryPerFileByte;
 
 enum class XObjectKind : std::uint8_t {
     Other,
@@ -92,6 +97,7 @@ struct XFileData {
     std::size_t contentBytes = 0;            // bytes after the header (inflated when compressed)
     bool text = true;
     bool compressed = false;
+    XMemoryBudget budget;                    // what reading took of the file's memory budget
 
     // "line 12", "byte offset 345" or "byte offset 345 of the inflated data".
     std::string where(std::size_t location) const;

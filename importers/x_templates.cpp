@@ -257,7 +257,11 @@ void XTemplateRegistry::declare(XTokenizer& tokens)
         if (tokens.peek().kind == XTokenKind::Semicolon) {
             tokens.next();
         }
-        t->members.push_back(std::move(member));
+        // Members past the limit make the template unusable (below); they
+        // are read but not kept, so a long declaration holds no memory.
+        if (t->members.size() <= kMaxXTemplateMembers) {
+            t->members.push_back(std::move(member));
+        }
     }
 
     if (t->members.size() > kMaxXTemplateMembers) {

@@ -1,17 +1,19 @@
 #include "importers/x_texture.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <vector>
 
 // stb_image's functions stay private to this file (STB_IMAGE_STATIC), so its
 // implementation cannot clash with another part of the program that uses it.
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
-#define STBI_NO_STDIO
+#define STBI_NO_STDIO  // files are read through callbacks (checkImageFile)
 #define STBI_FAILURE_USERMSG
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wshadow"
@@ -31,6 +33,18 @@ namespace {
 
 constexpr std::uint32_t kMaxSide = 1u << 16;
 
+// Bytes of a texture file read before anything else: enough for every header
+// the checks below look at. Larger files are then read only as far as
+// stb_image needs, so naming a large file that is no image costs nothing.
+constexpr std::size_t kHeadBytes = 4096;
+
+// What the header checks see of a file: its first bytes and its size.
+struct Head {
+    const std::uint8_t* data;
+    std::size_t available;  // bytes at data
+    std::uint64_t size;     // of the whole file
+};
+
 std::uint16_t u16(const std::uint8_t* p)
 {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -48,11 +62,12 @@ bool fail(std::string& reason, const char* why)
     return false;
 }
 
-bool checkDds(const std::uint8_t* data, std::size_t size, TextureInfo& info, std::string& reason)
+bool checkDds(const Head& head, TextureInfo& info, std::string& reason)
 {
     constexpr std::size_t kHeader = 128;
     constexpr std::uint32_t kFourCc = 0x4;
-    if (size < kHeader) {
+    const std::uint8_t* data = head.data;
+    if (head.available < kHeader) {
         return fail(reason, "a DDS header cut off");
     }
     if (u32(data + 4) != 124 || u32(data + 76) != 32) {
@@ -85,7 +100,7 @@ bool checkDds(const std::uint8_t* data, std::size_t size, TextureInfo& info, std
         }
         need = std::uint64_t{width} * height * (bits / 8);
     }
-    if (need > size - kHeader) {
+    if (need > head.size - kHeader) {
         return fail(reason, "a DDS file whose pixel data is cut off");
     }
     info.width = static_cast<int>(width);
@@ -93,9 +108,11 @@ bool checkDds(const std::uint8_t* data, std::size_t size, TextureInfo& info, std
     return true;
 }
 
-bool checkBmp(const std::uint8_t* data, std::size_t size, TextureInfo& info, std::string& reason)
+bool checkBmp(const Head& head, TextureInfo& info, std::string& reason)
 {
-    if (size < 26) {
+    const std::uint8_t* data = head.data;
+    const std::uint64_t size = head.size;
+    if (head.available < 26) {
         return fail(reason, "a BMP header cut off");
     }
     std::uint32_t dataOffset = u32(data + 10);
@@ -112,7 +129,7 @@ bool checkBmp(const std::uint8_t* data, std::size_t size, TextureInfo& info, std
         bits = u16(data + 24);
     } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 ||
                headerSize == 108 || headerSize == 124) {
-        if (size < 14 + std::size_t{headerSize}) {
+        if (head.available < 14 + std::size_t{headerSize}) {
             return fail(reason, "a BMP header cut off");
         }
         width = static_cast<std::int32_t>(u32(data + 18));
@@ -147,8 +164,10 @@ bool checkBmp(const std::uint8_t* data, std::size_t size, TextureInfo& info, std
     return true;
 }
 
-bool checkPfm(const std::uint8_t* data, std::size_t size, TextureInfo& info, std::string& reason)
+bool checkPfm(const Head& head, TextureInfo& info, std::string& reason)
 {
+    const std::uint8_t* data = head.data;
+    const std::size_t size = head.available;
     std::size_t p = 2;
     auto space = [&] { return p < size && (data[p] == ' ' || data[p] == '\t' || data[p] == '\r' || data[p] == '\n'); };
     auto skipSpace = [&] {
@@ -178,13 +197,55 @@ bool checkPfm(const std::uint8_t* data, std::size_t size, TextureInfo& info, std
     }
     ++p;  // the single whitespace before the pixels
     std::uint64_t channels = data[1] == 'F' ? 3 : 1;
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * channels * 4 > size - p) {
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * channels * 4 > head.size - p) {
         return fail(reason, "a PFM file whose pixel data is cut off");
     }
     info.width = static_cast<int>(width);
     info.height = static_cast<int>(height);
     return true;
 }
+
+// The formats stb_image does not read, told apart by their first bytes.
+bool checkOtherFormats(const Head& head, TextureInfo& info, std::string& reason)
+{
+    const std::uint8_t* data = head.data;
+    const std::size_t n = head.available;
+    if (n >= 4 && std::memcmp(data, "DDS ", 4) == 0) {
+        return checkDds(head, info, reason);
+    }
+    if (n >= 2 && data[0] == 'B' && data[1] == 'M') {
+        return checkBmp(head, info, reason);
+    }
+    if (n >= 3 && data[0] == 'P' && (data[1] == 'F' || data[1] == 'f')) {
+        return checkPfm(head, info, reason);
+    }
+    return fail(reason, "not an image (none of PNG, JPEG, TGA, BMP, DIB, DDS, PFM, HDR, PNM, GIF, PSD)");
+}
+
+bool fewEnoughPixels(int width, int height)
+{
+    return std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height) <=
+           kMaxDecodedTexturePixels;
+}
+
+// stb_image reading straight from an open file.
+int readFile(void* file, char* out, int bytes)
+{
+    return static_cast<int>(std::fread(out, 1, static_cast<std::size_t>(bytes), static_cast<std::FILE*>(file)));
+}
+
+void skipInFile(void* file, int bytes)
+{
+    std::fseek(static_cast<std::FILE*>(file), bytes, SEEK_CUR);
+}
+
+int endOfFile(void* file)
+{
+    auto* f = static_cast<std::FILE*>(file);
+    return std::feof(f) || std::ferror(f);
+}
+
+const stbi_io_callbacks kFileCallbacks = {readFile, skipInFile, endOfFile};
 
 }  // namespace
 
@@ -227,8 +288,7 @@ bool checkImageData(const std::uint8_t* data, std::size_t size, TextureInfo& inf
     int channels = 0;
     int length = static_cast<int>(size);
     if (stbi_info_from_memory(data, length, &width, &height, &channels)) {
-        if (std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height) <=
-            kMaxDecodedTexturePixels) {
+        if (fewEnoughPixels(width, height)) {
             stbi_uc* pixels = stbi_load_from_memory(data, length, &width, &height, &channels, 0);
             if (!pixels) {
                 reason = std::string("an image that does not decode (") + stbi_failure_reason() + ")";
@@ -240,16 +300,7 @@ bool checkImageData(const std::uint8_t* data, std::size_t size, TextureInfo& inf
         info.height = height;
         return true;
     }
-    if (size >= 4 && std::memcmp(data, "DDS ", 4) == 0) {
-        return checkDds(data, size, info, reason);
-    }
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
-        return checkBmp(data, size, info, reason);
-    }
-    if (size >= 3 && data[0] == 'P' && (data[1] == 'F' || data[1] == 'f')) {
-        return checkPfm(data, size, info, reason);
-    }
-    return fail(reason, "not an image (none of PNG, JPEG, TGA, BMP, DIB, DDS, PFM, HDR, PNM, GIF, PSD)");
+    return checkOtherFormats(Head{data, size, size}, info, reason);
 }
 
 bool checkImageFile(const std::string& path, TextureInfo& info, std::string& reason)
@@ -263,12 +314,35 @@ bool checkImageFile(const std::string& path, TextureInfo& info, std::string& rea
     if (ec || bytes > kMaxTextureFileSize) {
         return fail(reason, ec ? "a file whose size cannot be read" : "a file too large to be a texture");
     }
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(bytes));
-    std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()))) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uintmax_t>(bytes, kHeadBytes)));
+    if (!file || std::fread(head.data(), 1, head.size(), file.get()) != head.size()) {
         return fail(reason, "a file that cannot be read");
     }
-    return checkImageData(data.data(), data.size(), info, reason);
+    if (head.size() == bytes) {
+        return checkImageData(head.data(), head.size(), info, reason);
+    }
+    // A larger file: stb_image reads what it needs of it, the other formats
+    // are judged by their header and the file's size.
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::rewind(file.get());
+    if (stbi_info_from_callbacks(&kFileCallbacks, file.get(), &width, &height, &channels)) {
+        if (fewEnoughPixels(width, height)) {
+            std::rewind(file.get());
+            stbi_uc* pixels = stbi_load_from_callbacks(&kFileCallbacks, file.get(), &width, &height, &channels, 0);
+            if (!pixels) {
+                reason = std::string("an image that does not decode (") + stbi_failure_reason() + ")";
+                return false;
+            }
+            stbi_image_free(pixels);
+        }
+        info.width = width;
+        info.height = height;
+        return true;
+    }
+    return checkOtherFormats(Head{head.data(), head.size(), bytes}, info, reason);
 }
 
 }  // namespace fyrel

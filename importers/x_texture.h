@@ -37,7 +37,10 @@ std::string findTextureFile(const std::string& textureName, const std::string& m
 bool checkImageData(const std::uint8_t* data, std::size_t size, TextureInfo& info, std::string& reason);
 
 // The same for a file: it must be a regular file no larger than
-// kMaxTextureFileSize.
+// kMaxTextureFileSize. Only its first 4 KiB are read up front; of a larger
+// file stb_image reads what it needs (an image is decoded from the file), and
+// DDS, DIB and PFM files are judged by their header and the file's size, so
+// naming a large file that is no image costs next to nothing.
 bool checkImageFile(const std::string& path, TextureInfo& info, std::string& reason);
 
 }  // namespace fyrel
