@@ -40,8 +40,8 @@ struct SkinInfluence {
 
 // Consecutive vertices with the same number of influences.
 struct SkinRun {
-    std::uint32_t first = 0;
-    std::uint32_t count = 0;
+    std::size_t first = 0;
+    std::size_t count = 0;
     std::uint32_t influences = 0;
 };
 

@@ -72,7 +72,7 @@ void buildSkin(SkinCache& cache, const Bone& root, std::size_t vertexCount)
     for (std::size_t v = 0; v < vertexCount; ++v) {
         const std::uint32_t k = next[v + 1];
         if (cache.runs.empty() || cache.runs.back().influences != k) {
-            cache.runs.push_back(SkinRun{static_cast<std::uint32_t>(v), 0, k});
+            cache.runs.push_back(SkinRun{v, 0, k});
         }
         ++cache.runs.back().count;
         next[v + 1] += next[v];

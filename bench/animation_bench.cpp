@@ -3,6 +3,8 @@
 //    GL calls that do nothing), 10k and 100k vertices, 1 and 4 weights.
 //  - UpdatePose: pose evaluation and skinning alone, 100k and 1M vertices,
 //    with a memcpy of the same number of bytes timed in the same run.
+//  Processor time of this thread is what counts (the items/s column), so that
+//  other processes on a shared machine weigh less.
 //  - AnimatorUpdate: key-frame sampling of 64 tracks of 61 keys.
 // Weighted vertices/s and bone samples/s are the items/s column.
 
@@ -99,9 +101,11 @@ double threadSeconds()
 }
 
 // Bytes updatePose must move: it reads the bind-pose vertices and every
-// weight and writes skinnedVertices. The memcpy copies that many bytes, timed
-// around each pose in the same loop; ratio = memcpy time / pose time, so 1.0
-// means the pose moves its bytes as fast as memcpy moves as many.
+// weight as the bones list them, and writes skinnedVertices. After the timed
+// loop, memcpy copies that many bytes as many times, timed the same way
+// (this thread's processor time, warm caches as for the pose); ratio = memcpy
+// time / pose time, so 1.0 means the pose moves its bytes as fast as memcpy
+// copies as many.
 void UpdatePose(benchmark::State& state)
 {
     const auto vertices = static_cast<std::size_t>(state.range(0));
@@ -110,31 +114,31 @@ void UpdatePose(benchmark::State& state)
     randomPose(model, 3);
     model.updatePose();
 
-    const std::size_t bytes = vertices * sizeof(Vertex) * 2 + weightBytes(model.rootBone);
-    std::vector<unsigned char> from(bytes, 1), to(bytes, 2);
-
-    double poseSeconds = 0.0, copySeconds = 0.0;
+    const double started = threadSeconds();
     for (auto _ : state) {
-        const double t0 = threadSeconds();
         model.updatePose();
         benchmark::DoNotOptimize(model.skinnedVertices.data());
         benchmark::ClobberMemory();
-        const double t1 = threadSeconds();
+    }
+    const double poseSeconds = threadSeconds() - started;
+
+    const std::size_t bytes = vertices * sizeof(Vertex) * 2 + weightBytes(model.rootBone);
+    std::vector<unsigned char> from(bytes, 1), to(bytes, 2);
+    std::memcpy(to.data(), from.data(), bytes);
+    const double copyStarted = threadSeconds();
+    for (std::int64_t i = 0; i < state.iterations(); ++i) {
         std::memcpy(to.data(), from.data(), bytes);
         benchmark::DoNotOptimize(to.data());
         benchmark::ClobberMemory();
-        const double t2 = threadSeconds();
-        const double pose = t1 - t0;
-        poseSeconds += pose;
-        copySeconds += t2 - t1;
-        state.SetIterationTime(pose);
     }
+    const double copySeconds = threadSeconds() - copyStarted;
+
     const double n = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(vertices));
     state.counters["pose_GB/s"] = static_cast<double>(bytes) * n / poseSeconds * 1e-9;
     state.counters["memcpy_GB/s"] = static_cast<double>(bytes) * n / copySeconds * 1e-9;
     state.counters["ratio"] = copySeconds / poseSeconds;
-    state.SetLabel("weighted vertices/s; bytes " + std::to_string(bytes));
+    state.SetLabel("weighted vertices/s; " + std::to_string(bytes / 1000000) + " MB moved");
 }
 
 void AnimatorUpdate(benchmark::State& state)
@@ -152,10 +156,7 @@ void AnimatorUpdate(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(Frame)->ArgsProduct({{10000, 100000}, {1, 4}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(UpdatePose)
-    ->ArgsProduct({{100000, 1000000}, {1, 4}})
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(UpdatePose)->ArgsProduct({{100000, 1000000}, {1, 4}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(AnimatorUpdate)->Unit(benchmark::kNanosecond);
 
 BENCHMARK_MAIN();

@@ -33,7 +33,7 @@ struct Rig {
         clip.loop = loop;
         for (KeyFrame k : keysAt) {
             k.bone = bone;
-            k.boneName = "b";
+            k.boneName = bone->name;
             clip.addKey(k);
         }
         model.animator.animations.push_back(clip);
