@@ -375,9 +375,9 @@ void XParser::readValues(const XTemplate& t, XObject* sink, const std::string& o
         }
         std::uint64_t per = m.primitive == XPrimitive::None ? std::max<std::uint64_t>(m.type->minValues, 1) : 1;
         if (count > limit / per) {
-            fail("an array " + m.name + " of " + sizes + " entries in " + objectType +
-                     ", more than the rest of the file holds",
-                 tokens_.peek().location);
+            std::string what = m.dimensions.empty() ? "a " + m.name + " of " + std::to_string(per) + " values"
+                                                    : "an array " + m.name + " of " + sizes + " entries";
+            fail(what + " in " + objectType + ", more than the rest of the file holds", tokens_.peek().location);
         }
         for (std::uint64_t k = 0; k < count; ++k) {
             if (m.primitive == XPrimitive::String) {
