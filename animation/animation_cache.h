@@ -2,9 +2,10 @@
 
 // Derived, cache-friendly forms of a model's animation data, kept next to the
 // records they are derived from (Model, Animator) and never copied with them:
-// a copy starts empty and builds its own on its first frame. Each form checks
-// on every use that it still matches its source and is rebuilt when it does
-// not, so the results are always those of the plain evaluation.
+// a copy starts empty and builds its own on its first frame. Every use checks
+// the form against what it was derived from (SkinCache says how far) and
+// rebuilds it when they differ, so the results are always those of the plain
+// evaluation.
 
 #include <cstddef>
 #include <cstdint>
@@ -55,9 +56,9 @@ struct SkinSource {
 // per-vertex gather. For every vertex the influences appear in the order the
 // bone walk would add them (bones in pre-order, then each bone's weights in
 // order), so every sum is formed exactly as the scatter forms it. Rebuilt
-// when a bone's weight list is replaced, grows or shrinks, when bones are
-// added or removed, and when the vertex count changes; weights edited in place
-// are announced with Model::skinChanged.
+// when a bone's weight list moves to new storage, grows or shrinks, when
+// bones are added or removed, and when the vertex count changes; weights
+// changed in place are announced with Model::skinChanged.
 struct SkinCache {
     bool built = false;
     std::size_t vertexCount = 0;

@@ -91,7 +91,6 @@ void fillPalette(const Bone& bone, float*& slot)
 }
 
 }  // namespace
-void stageCopy(const Vertex* in, std::size_t count, float* positions, float* normals);
 
 void Model::evaluateBone(const Bone* parent, Bone& bone)
 {

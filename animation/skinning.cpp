@@ -1,7 +1,9 @@
 #include "animation/skinning.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "scene/model.h"
@@ -53,11 +55,14 @@ void buildSkin(SkinCache& cache, const Bone& root, std::size_t vertexCount)
 {
     cache.sources.clear();
     collectSources(root, cache.sources);
+    // Palette slots are addressed by 32-bit float offsets: far more bones
+    // than any model can hold in memory.
+    assert(cache.sources.size() <= UINT32_MAX / kPaletteFloats);
     cache.vertexCount = vertexCount;
 
     // Influences per vertex, then their places: the bones are visited in the
     // order of the walk, so each vertex lists them in the order they apply.
-    std::vector<std::uint32_t> next(vertexCount + 1, 0);
+    std::vector<std::size_t> next(vertexCount + 1, 0);
     cache.anyWeights = false;
     for (const SkinSource& source : cache.sources) {
         cache.anyWeights = cache.anyWeights || source.size > 0;
@@ -70,7 +75,7 @@ void buildSkin(SkinCache& cache, const Bone& root, std::size_t vertexCount)
     }
     cache.runs.clear();
     for (std::size_t v = 0; v < vertexCount; ++v) {
-        const std::uint32_t k = next[v + 1];
+        const auto k = static_cast<std::uint32_t>(next[v + 1]);
         if (cache.runs.empty() || cache.runs.back().influences != k) {
             cache.runs.push_back(SkinRun{v, 0, k});
         }

@@ -166,10 +166,11 @@ struct Model {
     // first. Does not skin.
     void evaluateBone(const Bone* parent, Bone& bone);
 
-    // Pose evaluation keeps a per-vertex form of the bones' weights and notices
-    // on its own when weight lists are replaced, grown or shrunk, bones come or
-    // go, or the vertex count changes. Code that edits weight entries in place
-    // after the first pose calls this.
+    // Pose evaluation keeps a per-vertex form of the bones' weights, rebuilt
+    // when it sees a weight list move to new storage, grow or shrink, bones
+    // come or go, or the vertex count change. Code that changes weights after
+    // the first pose without any of that (editing entries, or assigning a
+    // list of the same length into an existing one) calls this.
     void skinChanged();
 
     // True when some bone of the skeleton weights a vertex of this model.
