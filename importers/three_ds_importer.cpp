@@ -4,8 +4,10 @@
 #include <lib3ds/io.h>
 #include <lib3ds/mesh.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -118,17 +120,41 @@ Model importBytes(const std::uint8_t* data, std::size_t size, const std::string&
     throw ImportError(kLoadFailed + source);
 }
 
-std::vector<std::uint8_t> readWholeFile(const std::string& path, const std::string& source)
+// The file's main chunk: its header says how long it is, and the bytes after
+// it are not part of the scene, so they are not read. A path that is not a
+// regular file (a device, a pipe) is refused before it is opened: reading it
+// could block, or never end.
+std::vector<std::uint8_t> readMainChunk(const std::string& path, const std::string& source)
 {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!error && fs::exists(status) && !fs::is_regular_file(status)) {
+        throw ImportError(kLoadFailed + source + ": it is not a regular file");
+    }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f) {
         throw ImportError(kLoadFailed + source + ": the file cannot be opened");
     }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t block[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(block, 1, sizeof block, f.get())) > 0) {
-        bytes.insert(bytes.end(), block, block + n);
+    std::vector<std::uint8_t> bytes(6);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
+    if (bytes.size() == 6) {
+        const std::uint64_t length = std::uint64_t{bytes[2]} | (std::uint64_t{bytes[3]} << 8) |
+                                     (std::uint64_t{bytes[4]} << 16) | (std::uint64_t{bytes[5]} << 24);
+        const std::uintmax_t fileSize = fs::file_size(path, error);
+        if (!error) {
+            bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize)));
+        }
+        std::uint8_t block[65536];
+        while (bytes.size() < length) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, length - bytes.size()));
+            const std::size_t n = std::fread(block, 1, want, f.get());
+            bytes.insert(bytes.end(), block, block + n);
+            if (n < want) {
+                break;
+            }
+        }
     }
     if (std::ferror(f.get())) {
         throw ImportError(kLoadFailed + source + ": the file cannot be read");
@@ -189,7 +215,7 @@ Model import3dsFromMemory(const std::uint8_t* data, std::size_t size)
 Model import3ds(const std::string& path)
 {
     const std::string source = " \"" + path + "\"";
-    const std::vector<std::uint8_t> bytes = readWholeFile(path, source);
+    const std::vector<std::uint8_t> bytes = readMainChunk(path, source);
     return importBytes(bytes.data(), bytes.size(), source);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -292,13 +293,10 @@ TEST(ThreeDsHostileInput, ManyMeshesAndABadLastOneCostLittle)
 {
     // 20000 small meshes, the last with a face beyond its points: refused by
     // the chunk check before lib3ds builds anything.
-    Bytes objects;
-    const Bytes good = chunk(0x4000, Bytes("m") + '\0' +
-                                         chunk(0x4100, chunk(0x4110, countOf(3) + std::string(36, '\0')) +
-                                                           chunk(0x4120, countOf(1) + std::string("\0\0\1\0\2\0\0\0", 8))));
-    objects = repeated(good, 20000);
-    objects += chunk(0x4000, Bytes("bad") + '\0' +
-                                 chunk(0x4100, kOnePoint + chunk(0x4120, countOf(1) + std::string("\0\0\1\0\2\0\0\0", 8))));
+    const Bytes face = chunk(0x4120, countOf(1) + std::string("\0\0\1\0\2\0\0\0", 8));  // corners 0, 1, 2
+    const Bytes threePoints = chunk(0x4110, countOf(3) + std::string(36, '\0'));
+    Bytes objects = repeated(chunk(0x4000, Bytes("m") + '\0' + chunk(0x4100, threePoints + face)), 20000);
+    objects += chunk(0x4000, Bytes("bad") + '\0' + chunk(0x4100, kOnePoint + face));
     const Bytes file = scene3ds(chunk(0x3D3D, objects));
     const Refusal r = refuse3ds("20001 meshes, the last broken", file);
     ASSERT_TRUE(r.refused);
@@ -564,7 +562,8 @@ TEST(XHostileInput, SelfReferencesNameNothing)
     // nothing and is passed over.
     DebugCapture quiet;
     Model m = importXBytes(xText("Frame F { Mesh M { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; { M } "
-                                 "MeshMaterialList { 1; 1; 0;; Material Q { 1;1;1;1;; 1; 0;0;0;; 0;0;0;; { Q } } } } }"));
+                                 "MeshMaterialList { 1; 1; 0;; "
+                                 "Material Q { 1;1;1;1;; 1; 0;0;0;; 0;0;0;; { Q } } } } }"));
     EXPECT_EQ(m.vertices.size(), 3u);
 }
 
@@ -710,4 +709,40 @@ TEST(XHostileInput, EveryRegressionFileIsRefusedWithinItsCost)
         }
     }
     EXPECT_GE(refused, 25);
+}
+
+// ---- Paths that are not files -------------------------------------------------------------
+
+TEST(ThreeDsHostileInput, PathsThatAreNotFilesAreNotRead)
+{
+    // A pipe would block the import for ever, a device could be read without
+    // end: all three importers refuse both before opening them.
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("fyrel_hostile_paths_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::filesystem::create_directories(folder);
+    for (const char* ending : {".3ds", ".ms3d", ".x"}) {
+        const std::string pipe = (folder / (std::string("pipe") + ending)).string();
+        const std::string zero = (folder / (std::string("zero") + ending)).string();
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        std::filesystem::create_symlink("/dev/zero", zero);
+        for (const std::string& path : {pipe, zero}) {
+            SCOPED_TRACE(path);
+            DebugCapture debug;
+            try {
+                const std::string e = ending;
+                if (e == ".3ds") {
+                    import3ds(path);
+                } else if (e == ".ms3d") {
+                    importMs3d(path);
+                } else {
+                    importX(path);
+                }
+                ADD_FAILURE() << "loaded";
+            } catch (const ImportError& e) {
+                EXPECT_NE((std::string(e.what()) + debug.text()).find("not a regular file"), std::string::npos)
+                    << e.what() << " / " << debug.text();
+            }
+        }
+    }
+    std::filesystem::remove_all(folder);
 }
