@@ -20,7 +20,9 @@ namespace fyrel {
 // Parsing is done by lib3ds, but only after the file's chunks have been
 // checked (see three_ds_chunks.h). Any failure throws ImportError whose text
 // begins "Unable to load 3ds file", followed, when known, by the file's path
-// and what is wrong with it.
+// and what is wrong with it. A path that is not a regular file (a device, a
+// pipe) is refused without being opened; of a file, only its main chunk is
+// read.
 Model import3ds(const std::string& path);
 
 // The same for a file already in memory: data[0, size) is only read.
