@@ -35,7 +35,14 @@ void released(std::size_t bytes)
 
 #ifdef FYREL_HEAP_METER_ASAN
 
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's allocator interface (declared here: not every
+// compiler ships its header).
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*, std::size_t),
+                                              void (*freeHook)(const volatile void*));
+std::size_t __sanitizer_get_allocated_size(const volatile void* p);
+int __sanitizer_get_ownership(const volatile void* p);
+}
 
 namespace {
 
