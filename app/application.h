@@ -19,6 +19,7 @@
 namespace fyrel {
 
 class Camera;
+struct SceneInformationDialog;
 
 // A start-up that cannot go on: no main window, no child window, no GL.
 class StartupError : public std::runtime_error {
@@ -54,6 +55,7 @@ public:
     std::unique_ptr<XImporter> xImporter = std::make_unique<XImporter>();  // the .X import context
     std::string title;
     std::string windowClassName;
+    SceneInformationDialog* sceneInfoDialog = nullptr;  // the last one opened while open; not owned
 
     // Start-up: main window with its menu, GL context and GL objects, one
     // GlWindow. Throws StartupError when any of them cannot be made.

@@ -29,12 +29,17 @@ void commandImportX(Application& app);     // 32775
 void commandExit(Application& app);        // 105
 // View menu.
 void commandOpenGlWindow(Application& app);  // 32771
+void commandSceneInformation(Application& app);  // 32772
 void commandOpenPathWindow(Application& app);  // 32781
 // Scene menu.
 void commandRemoveAllModels(Application& app);  // 32777
 void commandRemoveAllPaths(Application& app);   // 32782
 // Edit menu.
 void commandBindToPath(Application& app);  // 32783
+// IK menu.
+void commandAddIkController(Application& app);       // 32784
+void commandGenerateIkAnimation(Application& app);  // 32785
+void commandPlayIkAnimation(Application& app);      // 32786
 // Help menu.
 void commandAbout(Application& app);  // 104
 

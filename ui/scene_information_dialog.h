@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/messages.h"
+#include "platform/tree_view.h"
+#include "scene/model.h"
+
+namespace fyrel {
+
+class Application;
+
+// The Scene Information dialog: a modeless window inside the main window's
+// client area whose tree lists the scene: "Models" with one "Model N" item
+// per model (its "Animations" by name in list order, its "Bones" nested as
+// the skeleton), and "Paths". Models, bones and the two groups of each model
+// stand in order of their text; "Model 10" therefore comes before "Model 2".
+//
+// The tree is a snapshot, filled when the dialog opens and again on
+// "&Refresh" only. "&Close" and the caption's close box end the dialog.
+//
+// The object belongs to its window: it is freed when the window is
+// destroyed, whether by closing the dialog or with the main window. Nobody
+// else deletes it.
+struct SceneInformationDialog {
+    Application* scene = nullptr;  // not owned: whose models are listed
+    Application* owner = nullptr;  // not owned: the main window, and sceneInfoDialog cleared on close
+    WindowHandle dialogWindow = kNoWindow;
+
+    // Opens and fills a new dialog; the caller keeps the pointer only while
+    // the dialog lives (owner's sceneInfoDialog follows that rule). Null when
+    // the dialog window cannot be made.
+    static SceneInformationDialog* open(Application* sceneApplication, Application* ownerApplication);
+
+    // Refills the tree from the scene as it is now.
+    void refresh();
+};
+
+// Inserts bone under parent, in order of text among its siblings, and below
+// it each child's subtree. Shared by both tree dialogs.
+void addBoneItems(WindowHandle dialog, int treeId, const Bone& bone, TreeItem parent);
+
+LResult sceneInformationProc(WindowHandle dialog, unsigned message, WParam wParam, LParam lParam);
+
+}  // namespace fyrel
