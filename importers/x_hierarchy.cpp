@@ -308,9 +308,10 @@ XMeshContainer* Loader::createContainer(const XObject& meshObject)
     }
     // Every container copies the mesh's adjacency and materials, however
     // small the mesh: references cannot repeat it without paying for that.
-    charge(meshObject, kContainerCost + (meshObject.name.empty() ? 0 : meshObject.name.size() + 1 + kXAllocOverhead) +
-                           std::uint64_t{3 * sizeof(std::uint32_t)} * built.mesh->GetNumFaces() +
-                           kContainerMaterialCost * built.materials.size());
+    const std::uint64_t nameBytes = meshObject.name.empty() ? 0 : meshObject.name.size() + 1 + kXAllocOverhead;
+    const std::uint64_t adjacencyBytes = std::uint64_t{3 * sizeof(std::uint32_t)} * built.mesh->GetNumFaces();
+    charge(meshObject,
+           kContainerCost + nameBytes + adjacencyBytes + kContainerMaterialCost * built.materials.size());
     const char* name = meshObject.name.empty() ? nullptr : meshObject.name.c_str();
     return allocator_.CreateMeshContainer(name, XMeshData{built.mesh},
                                           built.materials.empty() ? nullptr : built.materials.data(),
