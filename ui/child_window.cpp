@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/window.h"
+#include "resources/resources.h"
+#include "ui/about_box.h"
 
 namespace fyrel {
 
@@ -24,6 +26,32 @@ bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window)
     std::unique_ptr<ChildWindow> doomed = std::move(*it);
     list.erase(it);
     return true;
+}
+
+bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHandle window, unsigned message,
+                             WParam wParam, LResult& result)
+{
+    result = 0;
+    switch (message) {
+    case kWmDestroy:
+        eraseChildWindow(list, &view);
+        return true;
+    case kWmMouseActivate:
+        setFocus(view.windowHandle);
+        return true;
+    case kWmCommand:
+        if (commandId(wParam) == kCommandAbout) {
+            showAboutBox(window);
+            return true;
+        }
+        if (commandId(wParam) == kCommandExit) {
+            destroyWindow(window);
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
 }
 
 }  // namespace fyrel

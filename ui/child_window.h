@@ -36,4 +36,13 @@ using ChildWindowList = std::vector<std::unique_ptr<ChildWindow>>;
 // list does not hold it (nothing is deleted then).
 bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window);
 
+// The messages every view answers alike. WM_DESTROY erases view from list
+// (deleting it: the caller may not touch it afterwards), WM_MOUSEACTIVATE
+// gives the view the keyboard focus, and the About and Exit commands show
+// the About box and close the view. Returns true with the message's result
+// when the message was one of these; any other command, like any other
+// message, is left to the caller.
+bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHandle window, unsigned message,
+                             WParam wParam, LResult& result);
+
 }  // namespace fyrel

@@ -8,7 +8,6 @@
 #include "platform/window.h"
 #include "render/scene_render.h"
 #include "resources/resources.h"
-#include "ui/about_box.h"
 
 namespace fyrel {
 
@@ -118,27 +117,15 @@ LResult glWindowProc(WindowHandle window, unsigned message, WParam wParam, LPara
     if (!self) {
         return defaultWindowProc(window, message, wParam, lParam);
     }
+    // Destruction deletes self: nothing of it may be touched after that.
+    LResult result = 0;
+    if (handleCommonViewMessage(self->owner->childWindows, *self, window, message, wParam, result)) {
+        return result;
+    }
     switch (message) {
-    case kWmDestroy:
-        // Deletes self: nothing of it may be touched after this.
-        eraseChildWindow(self->owner->childWindows, self);
-        return 0;
-    case kWmMouseActivate:
-        setFocus(self->windowHandle);
-        return 0;
     case kWmKeyDown:
         handleKey(*self, static_cast<int>(wParam));
         return 0;
-    case kWmCommand:
-        if (commandId(wParam) == kCommandAbout) {
-            showAboutBox(window);
-            return 0;
-        }
-        if (commandId(wParam) == kCommandExit) {
-            destroyWindow(window);
-            return 0;
-        }
-        return defaultWindowProc(window, message, wParam, lParam);
     case kWmMouseMove:
         if (wParam == kMkLButton) {
             turn(*self, static_cast<float>(pointX(lParam)), static_cast<float>(pointY(lParam)));
