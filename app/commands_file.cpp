@@ -1,12 +1,9 @@
 // The File menu: imports and Exit; and files named on the command line.
 
-#include <exception>
-#include <new>
-
 #include "app/application.h"
 #include "app/commands.h"
+#include "app/import_steps.h"
 #include "importers/import_any.h"
-#include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
@@ -17,31 +14,6 @@ namespace {
 
 const char* const kMs3dFailureCaption = "Failed to load .MS3D";
 const char* const kFileFailureCaption = "Failed to load file";
-
-// The model stands in the pose of its current clip at once, advanced by one
-// second's worth of its rate.
-void appendAnimated(Application& app, const Model& model)
-{
-    app.models.push_back(model);
-    Model& added = app.models.back();
-    added.animator.update(1.0f);
-    added.updatePose();
-}
-
-// Runs an import; a failure is shown in an error box with caption and the
-// scene stays as it was.
-template <typename Import>
-void importShowingFailure(Application& app, const std::string& path, const char* caption, Import import)
-{
-    try {
-        import();
-    } catch (const ImportError& error) {
-        messageBox(app.mainWindow, error.what(), caption, MessageBoxIcon::Error);
-    } catch (const std::bad_alloc&) {
-        messageBox(app.mainWindow, "There is not enough memory to load \"" + path + "\".", caption,
-                   MessageBoxIcon::Error);
-    }
-}
 
 }  // namespace
 

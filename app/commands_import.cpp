@@ -2,11 +2,9 @@
 // served partly: each command says so in a warning box every time, before the
 // file is chosen.
 
-#include <new>
-
 #include "app/application.h"
 #include "app/commands.h"
-#include "importers/import_error.h"
+#include "app/import_steps.h"
 #include "importers/three_ds_importer.h"
 #include "importers/x_importer.h"
 #include "platform/dialogs.h"
@@ -26,21 +24,6 @@ const char* const kXWarning =
 const char* const kXWarningCaption = "File not supported";
 const char* const kXFailureCaption = "Failed to load .X";
 
-// Runs an import; a failure is shown in an error box with the caption and
-// the scene stays as it was.
-template <typename Import>
-void importShowingFailure(Application& app, const std::string& path, const char* caption, Import import)
-{
-    try {
-        import();
-    } catch (const ImportError& error) {
-        messageBox(app.mainWindow, error.what(), caption, MessageBoxIcon::Error);
-    } catch (const std::bad_alloc&) {
-        messageBox(app.mainWindow, "There is not enough memory to load \"" + path + "\".", caption,
-                   MessageBoxIcon::Error);
-    }
-}
-
 }  // namespace
 
 // A .3ds model has no animation: it is appended as it is and posed by the
@@ -54,13 +37,7 @@ void import3dsFile(Application& app, const std::string& path)
 // rate and posed.
 void importXFile(Application& app, const std::string& path)
 {
-    importShowingFailure(app, path, kXFailureCaption, [&] {
-        const Model model = app.xImporter->importX(path);
-        app.models.push_back(model);
-        Model& added = app.models.back();
-        added.animator.update(1.0f);
-        added.updatePose();
-    });
+    importShowingFailure(app, path, kXFailureCaption, [&] { appendAnimated(app, app.xImporter->importX(path)); });
 }
 
 void commandImport3ds(Application& app)
