@@ -13,64 +13,29 @@
 #include <cstdint>
 #include <string>
 
-#include "heap_meter.h"
 #include "importers/import_error.h"
 #include "importers/x_importer.h"
+#include "model_checks.h"
 #include "scene/debug_output.h"
-
-namespace {
-
-using namespace fyrel;
-
-void require(bool condition)
-{
-    if (!condition) {
-        __builtin_trap();
-    }
-}
-
-void checkBones(const Bone& bone, std::size_t vertexCount, int depth)
-{
-    require(depth <= kMaxBoneDepth);
-    for (const VertexWeight& w : bone.weights) {
-        require(w.vertex >= 0 && static_cast<std::size_t>(w.vertex) < vertexCount);
-    }
-    for (const Bone& child : bone.children) {
-        checkBones(child, vertexCount, depth + 1);
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const bool quiet = [] {
-        setDebugSink([](const std::string&) {});
+        fyrel::setDebugSink([](const std::string&) {});
         return true;
     }();
     (void)quiet;
     const fyrel::test::HeapMeasure heap;
     try {
         // A folder that does not exist: relative texture names find nothing.
-        XImporter importer;
-        const Model imported = importer.importXFromMemory(data, size, "/nonexistent-fyrel-fuzz/fuzz.x");
-        require(imported.vertices.size() == importer.vertexTotal);
-        require(imported.triangles.size() == importer.triangleTotal);
-        for (const Triangle& t : imported.triangles) {
-            for (std::uint32_t index : t.indices) {
-                require(index < imported.vertices.size());
-            }
-        }
-        checkBones(imported.rootBone, imported.vertices.size(), 1);
-        Model m(imported);
-        m.animator.update(1.0f);
-        m.updatePose();
-    } catch (const ImportError&) {
-        // Refusing a file takes at most 100 times its size (plus 1 MiB of
-        // tables that do not grow with it).
-        if (heap.peakAbove() > 100 * size + (std::size_t{1} << 20)) {
-            __builtin_trap();
-        }
+        fyrel::XImporter importer;
+        const fyrel::Model imported = importer.importXFromMemory(data, size, "/nonexistent-fyrel-fuzz/fuzz.x");
+        fyrel::fuzz::require(imported.vertices.size() == importer.vertexTotal);
+        fyrel::fuzz::require(imported.triangles.size() == importer.triangleTotal);
+        fyrel::fuzz::checkModel(imported);
+        fyrel::fuzz::playCopy(imported);
+    } catch (const fyrel::ImportError&) {
+        fyrel::fuzz::checkRefusalCost(heap, size);
     }
     return 0;
 }

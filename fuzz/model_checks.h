@@ -1,0 +1,75 @@
+#pragma once
+
+// What every importer's fuzz target demands of the outcome of one input: a
+// model that keeps the invariants the rest of the program relies on, or a
+// refusal that cost little memory. A broken demand traps, which libFuzzer
+// reports as a crash with the input that caused it.
+
+#include <cstddef>
+#include <vector>
+
+#include "heap_meter.h"
+#include "scene/model.h"
+
+namespace fyrel::fuzz {
+
+inline void require(bool condition)
+{
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+// Every weight names a vertex; the tree is no deeper than allowed.
+inline void checkBones(const Bone& bone, std::size_t vertexCount, int depth)
+{
+    require(depth <= kMaxBoneDepth);
+    for (const VertexWeight& w : bone.weights) {
+        require(w.vertex >= 0 && static_cast<std::size_t>(w.vertex) < vertexCount);
+    }
+    for (const Bone& child : bone.children) {
+        checkBones(child, vertexCount, depth + 1);
+    }
+}
+
+// Triangles name vertices, weights name vertices, and every track of keys
+// drives one bone, in time order, within its clip.
+inline void checkModel(const Model& m)
+{
+    for (const Triangle& t : m.triangles) {
+        for (std::uint32_t index : t.indices) {
+            require(index < m.vertices.size());
+        }
+    }
+    checkBones(m.rootBone, m.vertices.size(), 1);
+    for (const Animation& a : m.animator.animations) {
+        for (const std::vector<KeyFrame>& track : a.tracks) {
+            require(!track.empty());
+            for (std::size_t k = 0; k < track.size(); ++k) {
+                require(track[k].bone == track[0].bone);
+                require(k == 0 || !(track[k].time < track[k - 1].time));
+                require(track[k].time <= a.length);
+            }
+        }
+    }
+}
+
+// Copies the model and plays it a few steps the way the program does after
+// an import, so that what the importer built is exercised downstream.
+inline void playCopy(const Model& imported)
+{
+    Model m(imported);
+    for (float dt : {1.0f, 0.37f, 5.0f}) {
+        m.animator.update(dt);
+        m.updatePose();
+    }
+}
+
+// Refusing a file takes at most 100 times its size (plus 1 MiB of tables
+// that do not grow with it).
+inline void checkRefusalCost(const test::HeapMeasure& heap, std::size_t size)
+{
+    require(heap.peakAbove() <= 100 * size + (std::size_t{1} << 20));
+}
+
+}  // namespace fyrel::fuzz
