@@ -5,6 +5,9 @@
 #include <QOpenGLWidget>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/qt_access.h"
@@ -201,6 +204,33 @@ std::string assimpModel(const std::string& relativePath)
 {
     const std::filesystem::path p = std::filesystem::path("/usr/share/assimp/models") / relativePath;
     return std::filesystem::exists(p) ? p.string() : std::string();
+}
+
+ScratchDir::ScratchDir()
+{
+    path_ = std::filesystem::temp_directory_path() /
+            ("fyrel-gui-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::write(const std::string& name, const std::string& bytes) const
+{
+    const std::filesystem::path p = path_ / name;
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+}
+
+std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace fyrel::test

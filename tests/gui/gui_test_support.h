@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QWidget>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +72,25 @@ protected:
     std::unique_ptr<DialogScript> script;
     std::unique_ptr<Application> app;
 };
+
+// A scratch folder of its own for each test, removed with its files when
+// the test ends.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    // Writes bytes to the file name in the folder; returns its path.
+    std::string write(const std::string& name, const std::string& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// The whole content of a file (empty when it cannot be read).
+std::string readBytes(const std::string& path);
 
 // Colour tests on pixels.
 bool isReddish(QRgb c);

@@ -27,34 +27,6 @@ const char* const kXWarning =
     ".X files are not fully functional, use .3ds or .ms3d (Milkshape3D) instead.  "
     "Animations are only supported from .ms3d files";
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        path_ = std::filesystem::temp_directory_path() /
-                ("fyrel-formats-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-
-    std::string write(const std::string& name, const std::string& bytes) const
-    {
-        const std::filesystem::path p = path_ / name;
-        std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
-
-private:
-    std::filesystem::path path_;
-};
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 template <typename Import>
 std::string errorText(Import import)
 {

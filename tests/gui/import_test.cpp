@@ -21,35 +21,6 @@ namespace {
 
 const char* const kDemo = "resources/demo/walker.ms3d";
 
-// A scratch folder of its own for each test.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        path_ = std::filesystem::temp_directory_path() /
-                ("fyrel-gui-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-
-    std::string write(const std::string& name, const std::string& bytes) const
-    {
-        const std::filesystem::path p = path_ / name;
-        std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
-
-private:
-    std::filesystem::path path_;
-};
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string importErrorText(const std::string& path)
 {
     try {
