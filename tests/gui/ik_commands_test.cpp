@@ -12,11 +12,12 @@
 #include "platform/window.h"
 #include "resources/resources.h"
 #include "tree_dialog_probe.h"
+#include "support/source_tree.h"
 
 namespace fyrel::test {
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 const char* const kNoEffector = "Danger Zarnok!  Root bone not found bone bone bone";
 
 int clipIndex(const Model& model, const std::string& name)

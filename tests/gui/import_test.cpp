@@ -15,11 +15,12 @@
 #include "importers/ms3d_importer.h"
 #include "resources/resources.h"
 #include "tools/ms3d_writer.h"
+#include "support/source_tree.h"
 
 namespace fyrel::test {
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 
 std::string importErrorText(const std::string& path)
 {

@@ -12,11 +12,12 @@
 #include "platform/qt_access.h"
 #include "resources/resources.h"
 #include "ui/path_window.h"
+#include "support/source_tree.h"
 
 namespace fyrel::test {
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 
 Vector3 minus(const Vector3& a, const Vector3& b)
 {

@@ -13,11 +13,12 @@
 #include "render/gl_diagnostics.h"
 #include "render/gl_resources.h"
 #include "resources/resources.h"
+#include "support/source_tree.h"
 
 namespace fyrel::test {
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 
 bool isYellowish(QRgb c)
 {
@@ -218,7 +219,7 @@ protected:
         dir_ = std::filesystem::temp_directory_path() / ("fyrel-shaders-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
         std::ofstream(dir_ / "shader.vert") << "#version 120\nvoid main() { gl_Position = ftransform() }\n";
-        std::filesystem::copy_file("resources/shader.frag", dir_ / "shader.frag",
+        std::filesystem::copy_file(sourcePath("resources/shader.frag"), dir_ / "shader.frag",
                                    std::filesystem::copy_options::overwrite_existing);
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);

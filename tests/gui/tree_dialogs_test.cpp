@@ -15,11 +15,12 @@
 #include "resources/resources.h"
 #include "tree_dialog_probe.h"
 #include "ui/scene_information_dialog.h"
+#include "support/source_tree.h"
 
 namespace fyrel::test {
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 const char* const kSceneInformation = " Scene Information";
 const char* const kSelector = "End Effector Selector";
 

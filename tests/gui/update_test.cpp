@@ -5,11 +5,12 @@
 #include "app/commands.h"
 #include "gui_test_support.h"
 #include "resources/resources.h"
+#include "support/source_tree.h"
 
 namespace fyrel::test {
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 
 Path straightPath()
 {

@@ -30,6 +30,7 @@
 #include "importers/x_mesh_hierarchy.h"
 #include "importers/x_reader.h"
 #include "x_test_files.h"
+#include "support/source_tree.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -684,7 +685,7 @@ TEST(XHostileInput, EveryRegressionFileIsRefusedWithinItsCost)
     warmUpX();
     int refused = 0;
     for (const char* folder : {"tests/data/ms3d", "tests/data/3ds", "tests/data/x"}) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        for (const auto& entry : std::filesystem::directory_iterator(sourcePath(folder))) {
             const std::string path = entry.path().string();
             const std::string ending = entry.path().extension().string();
             if (ending != ".ms3d" && ending != ".3ds" && ending != ".x") {

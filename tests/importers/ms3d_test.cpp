@@ -20,6 +20,7 @@
 #include "scene/debug_output.h"
 #include "scene/model.h"
 #include "tools/ms3d_writer.h"
+#include "support/source_tree.h"
 
 using namespace fyrel;
 namespace fs = std::filesystem;
@@ -999,7 +1000,7 @@ TEST(Ms3dFuzzedFiles, LoadOrFailWithTheirOwnMessage)
         {"fuzzed_nan_bind_pose.ms3d", "has a joint 3 of 16 (\"\") whose bind rotation or position is not a finite"},
     };
     for (const Case& c : cases) {
-        const std::string path = std::string("tests/data/ms3d/") + c.file;
+        const std::string path = sourcePath("tests/data/ms3d/") + c.file;
         SCOPED_TRACE(path);
         ASSERT_TRUE(fs::is_regular_file(path));
         if (*c.message) {

@@ -16,6 +16,7 @@
 
 #include "importers/import_error.h"
 #include "importers/three_ds_importer.h"
+#include "support/source_tree.h"
 
 using namespace fyrel;
 
@@ -400,7 +401,7 @@ TEST(ThreeDsHostileFiles, EachIsRefusedWithItsReason)
 {
     for (const HostileCase& c : kHostileCases) {
         SCOPED_TRACE(std::string(c.file) + " (lib3ds alone " + c.lib3dsAlone + ")");
-        const Bytes bytes = readFile(std::string("tests/data/3ds/") + c.file);
+        const Bytes bytes = readFile(sourcePath("tests/data/3ds/") + c.file);
         ASSERT_FALSE(bytes.empty());
         const std::string text = failureOf(bytes);
         EXPECT_TRUE(startsWith(text, kLoadFailed + ": ")) << text;
@@ -414,7 +415,7 @@ TEST(ThreeDsHostileFiles, DamageWhereTheModelDoesNotLookCostsNothing)
     // 2^31 key frames past the end of the file; neither section reaches it.
     for (const char* file : {"damaged_key_frames.3ds", "endless_key_track.3ds"}) {
         SCOPED_TRACE(file);
-        const Bytes bytes = readFile(std::string("tests/data/3ds/") + file);
+        const Bytes bytes = readFile(sourcePath("tests/data/3ds/") + file);
         ASSERT_FALSE(bytes.empty());
         const Model m = import(bytes);
         EXPECT_EQ(m.vertices.size(), 3u);

@@ -11,6 +11,7 @@
 #include "importers/x_importer.h"
 #include "importers/x_mesh_hierarchy.h"
 #include "x_test_files.h"
+#include "support/source_tree.h"
 
 using namespace fyrel;
 using namespace fyrel::test;
@@ -217,7 +218,7 @@ TEST(XMalformed, HostileFilesOfTheRegressionFolderAreRejected)
     // hog: gigabytes announced, billions of vertices, deep nesting, objects
     // naming themselves, one mesh named thousands of times.
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("tests/data/x")) {
+    for (const auto& entry : std::filesystem::directory_iterator(sourcePath("tests/data/x"))) {
         std::ifstream in(entry.path(), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         expectRejected(bytes, entry.path().filename().string());

@@ -12,6 +12,7 @@
 #include "run_program.h"
 #include "scene/debug_output.h"
 #include "scene/model.h"
+#include "support/source_tree.h"
 
 using namespace fyrel;
 using fyrel::test::readBytes;
@@ -19,7 +20,7 @@ using fyrel::test::runProgram;
 
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 
 Model loadDemo()
 {

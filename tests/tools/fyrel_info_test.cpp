@@ -10,13 +10,14 @@
 #include "run_program.h"
 #include "scene/debug_output.h"
 #include "scene/model.h"
+#include "support/source_tree.h"
 
 using namespace fyrel;
 using fyrel::test::runProgram;
 
 namespace {
 
-const char* const kDemo = "resources/demo/walker.ms3d";
+const std::string kDemo = sourcePath("resources/demo/walker.ms3d");
 
 // The posed box as the README describes it, formatted like the program.
 std::string posedBoxLine()
@@ -51,7 +52,7 @@ TEST(FyrelInfo, PrintsTheDocumentedSummaryOfTheDemo)
     const auto run = runProgram(FYREL_INFO_PROGRAM, {kDemo});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");  // the reading summary stays quiet without --verbose
-    const std::string expected = std::string("file: resources/demo/walker.ms3d\n"
+    const std::string expected = "file: " + kDemo + "\n" + std::string(
                                              "format: MS3D\n"
                                              "vertices: 432\n"
                                              "triangles: 216\n"
@@ -97,17 +98,17 @@ TEST(FyrelInfo, ReportsFailuresOnStandardErrorAndGoesOn)
                             0),
               0u)
         << run.err;
-    EXPECT_EQ(run.out.rfind("file: resources/demo/walker.ms3d\n", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind("file: " + kDemo + "\n", 0), 0u) << run.out;
 }
 
 TEST(FyrelInfo, SeparatesFilesByABlankLineAndShowsSummariesWhenVerbose)
 {
     const auto run = runProgram(FYREL_INFO_PROGRAM, {"--verbose", kDemo, kDemo});
     ASSERT_EQ(run.exitCode, 0);
-    const std::size_t second = run.out.find("\n\nfile: resources/demo/walker.ms3d\n");
+    const std::size_t second = run.out.find("\n\nfile: " + kDemo + "\n");
     ASSERT_NE(second, std::string::npos);
     EXPECT_EQ(run.out.substr(0, second + 1), run.out.substr(second + 2));
-    EXPECT_NE(run.err.find("Reading resources/demo/walker.ms3d\n"), std::string::npos);
+    EXPECT_NE(run.err.find("Reading " + kDemo + "\n"), std::string::npos);
 
     EXPECT_EQ(runProgram(FYREL_INFO_PROGRAM, {}).exitCode, 2);
     EXPECT_EQ(runProgram(FYREL_INFO_PROGRAM, {"--frobnicate", kDemo}).exitCode, 2);
