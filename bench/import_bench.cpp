@@ -1,0 +1,162 @@
+// Model import against a reference importer, in one process on the same
+// files: Fyrel's importers (by file ending, as the program picks them) and
+// Assimp's ReadFile(path, 0) (no post-processing). Files come from Debian's
+// assimp-testmodels; both sides read them from the page cache.
+//
+// Prints one Google Benchmark row per file and side (with MB/s), then a table
+// per group of files: total MB/s of each side over the group and their ratio
+// (Fyrel / Assimp, higher is better), and for the .X groups the geometric
+// mean of the ratios of text, binary and compressed files.
+//
+//   build/bench/import_bench --benchmark_min_time=0.2
+
+#include <benchmark/benchmark.h>
+
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "importers/import_any.h"
+#include "scene/debug_output.h"
+
+namespace {
+
+const char* const kModels = "/usr/share/assimp/models/";
+
+struct SampleFile {
+    const char* group;  // files compared as one
+    const char* path;   // under kModels
+};
+
+const SampleFile kFiles[] = {
+    {"x-text", "X/BCN_Epileptic.X"},
+    {"x-text", "X/Testwuson.X"},
+    {"x-text", "X/anim_test.x"},
+    {"x-text", "X/kwxport_test_cubewithvcolors.x"},
+    {"x-text", "X/test.x"},
+    {"x-text", "X/test_cube_text.x"},
+    {"x-binary", "X/fromtruespace_bin32.x"},
+    {"x-binary", "X/test_cube_binary.x"},
+    {"x-compressed", "X/test_cube_compressed.x"},
+    {"ms3d", "MS3D/Wuson.ms3d"},
+    {"ms3d", "MS3D/jeep1.ms3d"},
+    {"ms3d", "MS3D/twospheres.ms3d"},
+    {"ms3d", "MS3D/twospheres_withmats.ms3d"},
+    {"3ds", "3DS/CameraRollAnimWithChildObject.3ds"},
+    {"3ds", "3DS/RotatingCube.3DS"},
+    {"3ds", "3DS/cube_with_diffuse_texture.3DS"},
+    {"3ds", "3DS/cubes_with_alpha.3DS"},
+    {"3ds", "3DS/fels.3ds"},
+    {"3ds", "3DS/test1.3ds"},
+};
+
+void ImportFyrel(benchmark::State& state, std::string path, std::uintmax_t bytes)
+{
+    for (auto _ : state) {
+        fyrel::Model model = fyrel::importModelFile(path);
+        benchmark::DoNotOptimize(model.vertices.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+void ImportAssimp(benchmark::State& state, std::string path, std::uintmax_t bytes)
+{
+    for (auto _ : state) {
+        Assimp::Importer importer;
+        const aiScene* scene = importer.ReadFile(path, 0);
+        if (!scene) {
+            state.SkipWithError(importer.GetErrorString());
+            return;
+        }
+        benchmark::DoNotOptimize(scene);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+// Keeps every run's time per iteration while printing as the console does.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> seconds;  // by run name
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
+                seconds[run.benchmark_name()] = run.GetAdjustedRealTime() /
+                                                benchmark::GetTimeUnitMultiplier(run.time_unit);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+struct GroupTotal {
+    double bytes = 0, fyrelSeconds = 0, assimpSeconds = 0;
+    bool complete = true;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    fyrel::setDebugSink([](const std::string&) {});  // the importers' reading summaries
+    std::vector<std::pair<const SampleFile*, std::uintmax_t>> present;
+    for (const SampleFile& file : kFiles) {
+        const std::string path = std::string(kModels) + file.path;
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+        if (error) {
+            std::fprintf(stderr, "skipped (not there): %s\n", path.c_str());
+            continue;
+        }
+        present.emplace_back(&file, bytes);
+        benchmark::RegisterBenchmark((std::string("fyrel/") + file.path).c_str(), ImportFyrel, path, bytes)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("assimp/") + file.path).c_str(), ImportAssimp, path, bytes)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+
+    std::map<std::string, GroupTotal> groups;
+    for (const auto& [file, bytes] : present) {
+        GroupTotal& g = groups[file->group];
+        const auto fyrel = collector.seconds.find(std::string("fyrel/") + file->path);
+        const auto assimp = collector.seconds.find(std::string("assimp/") + file->path);
+        if (fyrel == collector.seconds.end() || assimp == collector.seconds.end()) {
+            g.complete = false;
+            continue;
+        }
+        g.bytes += static_cast<double>(bytes);
+        g.fyrelSeconds += fyrel->second;
+        g.assimpSeconds += assimp->second;
+    }
+    std::printf("\n%-14s %12s %12s %8s\n", "files", "Fyrel MB/s", "Assimp MB/s", "ratio");
+    double logSum = 0;
+    int xGroups = 0;
+    for (const auto& [name, g] : groups) {
+        if (!g.complete || g.fyrelSeconds <= 0 || g.assimpSeconds <= 0) {
+            std::printf("%-14s (not every file ran)\n", name.c_str());
+            continue;
+        }
+        const double ratio = g.assimpSeconds / g.fyrelSeconds;
+        std::printf("%-14s %12.1f %12.1f %8.2f\n", name.c_str(), g.bytes / g.fyrelSeconds / 1e6,
+                    g.bytes / g.assimpSeconds / 1e6, ratio);
+        if (name.rfind("x-", 0) == 0) {
+            logSum += std::log(ratio);
+            ++xGroups;
+        }
+    }
+    if (xGroups > 0) {
+        std::printf("%-14s %12s %12s %8.2f\n", ".X geo. mean", "", "", std::exp(logSum / xGroups));
+    }
+    benchmark::Shutdown();
+    return 0;
+}
