@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "importers/gltf/gltf_importer.h"
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "importers/three_ds_importer.h"
@@ -23,6 +24,8 @@ const ModelFormat kFormats[] = {
     {".ms3d", "MS3D", &importMs3d},
     {".3ds", "3DS", &import3ds},
     {".x", "X", &importX},
+    {".gltf", "glTF", &importGltf},
+    {".glb", "glTF", &importGltf},
 };
 
 std::string lowerExtension(const std::string& path)

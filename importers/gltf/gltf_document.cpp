@@ -1,0 +1,171 @@
+#include "importers/gltf/gltf_document.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "importers/import_error.h"
+
+namespace fyrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the file callbacks may read: files under folder, up to budget bytes in all.
+struct Fence {
+    fs::path folder;  // canonical; empty: no external file at all
+    std::size_t budget = kMaxGltfExternalBytes;
+};
+
+std::string printable(const std::string& text)
+{
+    std::string out = text;
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
+    return out;
+}
+
+// True when path, resolved, lies inside the fence's folder.
+bool insideFence(const Fence& fence, const std::string& path)
+{
+    if (fence.folder.empty()) {
+        return false;
+    }
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(fs::path(path), error);
+    if (error) {
+        return false;
+    }
+    const auto [fenceEnd, pathAt] =
+        std::mismatch(fence.folder.begin(), fence.folder.end(), resolved.begin(), resolved.end());
+    return fenceEnd == fence.folder.end() && pathAt != resolved.end();
+}
+
+bool fileExists(const std::string& path, void* user)
+{
+    const Fence& fence = *static_cast<const Fence*>(user);
+    std::error_code error;
+    return insideFence(fence, path) && fs::is_regular_file(path, error);
+}
+
+std::string expandFilePath(const std::string& path, void*)
+{
+    return path;  // no ~ or $VARIABLE expansion: a URI names a file beside the model
+}
+
+bool readWholeFile(std::vector<unsigned char>* out, std::string* err, const std::string& path, void* user)
+{
+    Fence& fence = *static_cast<Fence*>(user);
+    if (!insideFence(fence, path)) {
+        *err = "outside the model's folder";
+        return false;
+    }
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error || !fs::is_regular_file(path, error)) {
+        *err = "not a regular file";
+        return false;
+    }
+    if (size > kMaxGltfFileSize || size > fence.budget) {
+        *err = "larger than the program reads";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    out->resize(static_cast<std::size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(out->data()), static_cast<std::streamsize>(size))) {
+        *err = "cannot be read";
+        return false;
+    }
+    fence.budget -= static_cast<std::size_t>(size);
+    return true;
+}
+
+bool writeWholeFile(std::string* err, const std::string&, const std::vector<unsigned char>&, void*)
+{
+    *err = "loading writes nothing";
+    return false;
+}
+
+// Images are drawn elsewhere: the loader keeps their URIs and views only.
+bool keepImageUndecoded(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int,
+                        void*)
+{
+    return true;
+}
+
+bool isBinary(const std::uint8_t* data, std::size_t size)
+{
+    return size >= 4 && data[0] == 'g' && data[1] == 'l' && data[2] == 'T' && data[3] == 'F';
+}
+
+// The last line of tinygltf's error text (it ends every line with '\n').
+std::string firstLines(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text.empty() ? "the file is not glTF 2.0" : text;
+}
+
+tinygltf::Model load(const std::uint8_t* data, std::size_t size, const std::string& fileName, Fence& fence)
+{
+    tinygltf::TinyGLTF loader;
+    loader.SetImageLoader(keepImageUndecoded, nullptr);
+    loader.SetFsCallbacks({fileExists, expandFilePath, readWholeFile, writeWholeFile, &fence});
+    tinygltf::Model model;
+    std::string err, warn;
+    const std::string folder = fence.folder.string();
+    bool loaded = false;
+    if (size > std::numeric_limits<unsigned int>::max()) {
+        err = "the file is too large";
+    } else if (isBinary(data, size)) {
+        loaded = loader.LoadBinaryFromMemory(&model, &err, &warn, data, static_cast<unsigned int>(size), folder);
+    } else {
+        loaded = loader.LoadASCIIFromString(&model, &err, &warn, reinterpret_cast<const char*>(data),
+                                            static_cast<unsigned int>(size), folder);
+    }
+    if (!loaded || !err.empty()) {
+        throw ImportError(gltfMessage(fileName, firstLines(err.empty() ? warn : err)));
+    }
+    return model;
+}
+
+}  // namespace
+
+std::string gltfMessage(const std::string& fileName, const std::string& what)
+{
+    return "Unable to load glTF file \"" + printable(fileName) + "\": " + printable(what);
+}
+
+tinygltf::Model loadGltfDocument(const std::string& path)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        throw ImportError(gltfMessage(path, "not a file that can be read"));
+    }
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error || size > kMaxGltfFileSize) {
+        throw ImportError(gltfMessage(path, error ? "cannot be read" : "the file is larger than the program reads"));
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+        throw ImportError(gltfMessage(path, "cannot be read"));
+    }
+    Fence fence;
+    fence.folder = fs::weakly_canonical(fs::absolute(fs::path(path)).parent_path(), error);
+    if (error) {
+        fence.folder.clear();
+    }
+    return load(bytes.data(), bytes.size(), path, fence);
+}
+
+tinygltf::Model loadGltfDocumentFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)
+{
+    Fence fence;  // no folder: data: URIs only
+    return load(data, size, fileName, fence);
+}
+
+}  // namespace fyrel

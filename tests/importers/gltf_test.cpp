@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "importers/gltf/gltf_importer.h"
+#include "importers/import_error.h"
+
+using namespace fyrel;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string base64(const Bytes& bytes)
+{
+    static const char* const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t n = (bytes[i] << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
+                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+        out += digits[(n >> 18) & 63];
+        out += digits[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? digits[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? digits[n & 63] : '=';
+    }
+    return out;
+}
+
+template <typename T>
+void put(Bytes& bytes, std::initializer_list<T> values)
+{
+    for (const T v : values) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + sizeof(T));
+        std::memcpy(bytes.data() + at, &v, sizeof(T));
+    }
+}
+
+// The buffer every document below shares: at 0, the four corners of a unit
+// square in z = 0 going round (floats, 48 bytes); at 48, the indices
+// 0 1 2 0 2 3 (unsigned shorts, 12 bytes); at 60, three floats (0, 0, 9) for
+// sparse values and at 72 one unsigned short 2 for their index; at 76, the
+// corners in strip order (zigzag) as normalized unsigned bytes, 8 bytes apart
+// (x, y, z, padding).
+Bytes sharedBuffer()
+{
+    Bytes b;
+    put<float>(b, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0});
+    put<std::uint16_t>(b, {0, 1, 2, 0, 2, 3});
+    put<float>(b, {0, 0, 9});
+    put<std::uint16_t>(b, {2, 0});
+    for (const std::uint8_t corner : {0, 1, 2, 3}) {
+        put<std::uint8_t>(b, {static_cast<std::uint8_t>(corner & 1 ? 255 : 0),
+                              static_cast<std::uint8_t>(corner & 2 ? 255 : 0), 0, 0, 0, 0, 0, 0});
+    }
+    return b;
+}
+
+// A document over the shared buffer: views 0 positions, 1 indices, 2 sparse
+// values, 3 sparse index, 4 byte corners (stride 8); the caller supplies
+// accessors, meshes and nodes, and may replace the buffer's URI.
+std::string document(const std::string& accessors, const std::string& meshes, const std::string& nodes,
+                     const std::string& uri = "")
+{
+    const Bytes b = sharedBuffer();
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
+           R"("buffers":[{"byteLength":)" +
+           std::to_string(b.size()) + R"(,"uri":")" +
+           (uri.empty() ? "data:application/octet-stream;base64," + base64(b) : uri) +
+           R"("}],"bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"
+           R"({"buffer":0,"byteOffset":48,"byteLength":12},{"buffer":0,"byteOffset":60,"byteLength":12},)"
+           R"({"buffer":0,"byteOffset":72,"byteLength":2},{"buffer":0,"byteOffset":76,"byteLength":32,"byteStride":8}],)"
+           R"("accessors":[)" +
+           accessors + R"(],"meshes":[)" + meshes + R"(],"nodes":[)" + nodes + "]}";
+}
+
+const std::string kPositions = R"({"bufferView":0,"componentType":5126,"count":4,"type":"VEC3"})";
+const std::string kIndices = R"({"bufferView":1,"componentType":5123,"count":6,"type":"SCALAR"})";
+const std::string kQuad = R"({"primitives":[{"attributes":{"POSITION":0},"indices":1}]})";
+
+Model load(const std::string& json)
+{
+    return importGltfFromMemory(reinterpret_cast<const std::uint8_t*>(json.data()), json.size(), "test.gltf");
+}
+
+// A vertex as the file placed it (before the base transform).
+Vector3 at(const Model& m, std::size_t i)
+{
+    return m.vertices.at(i).position;
+}
+
+TEST(GltfImport, ReadsTrianglesStripsFansStridesSparseAndNodeTransforms)
+{
+    struct Case {
+        const char* name;
+        std::string json;
+        std::size_t vertex;
+        Vector3 expected;  // where that vertex lands
+        bool flat;         // the square: both triangles must face one way along z
+    };
+    const std::string strip =
+        R"({"primitives":[{"attributes":{"POSITION":0},"mode":5}]})";
+    const std::string node = R"({"mesh":0})";
+    const Case cases[] = {
+        {"indexed triangle list", document(kPositions + "," + kIndices, kQuad, node), 2, {1, 1, 0}, true},
+        {"strip of normalized bytes with a stride",
+         document(R"({"bufferView":4,"componentType":5121,"normalized":true,"count":4,"type":"VEC3"})", strip, node),
+         2, {0, 1, 0}, true},
+        {"fan", document(kPositions, R"({"primitives":[{"attributes":{"POSITION":0},"mode":6}]})", node), 1,
+         {1, 0, 0}, true},
+        {"sparse substitution",
+         document(R"({"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","sparse":{"count":1,)"
+                  R"("indices":{"bufferView":3,"componentType":5123},"values":{"bufferView":2}}},)" +
+                      kIndices,
+                  kQuad, node),
+         2, {0, 0, 9}, false},
+        {"translation, rotation and scale of parent and child",
+         document(kPositions + "," + kIndices, kQuad,
+                  R"({"children":[1],"translation":[0,0,5]},)"
+                  R"({"mesh":0,"scale":[2,2,2],"rotation":[0,0,0.70710678,0.70710678]})"),
+         1, {0, 2, 5}, true},
+        {"column-major matrix",
+         document(kPositions + "," + kIndices, kQuad, R"({"mesh":0,"matrix":[1,0,0,0, 0,1,0,0, 0,0,1,0, 3,4,5,1]})"),
+         1, {4, 4, 5}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Model m = load(c.json);
+        ASSERT_EQ(m.triangles.size(), 2u);
+        const Vector3 p = at(m, c.vertex);
+        EXPECT_NEAR(p.x, c.expected.x, 1e-5f);
+        EXPECT_NEAR(p.y, c.expected.y, 1e-5f);
+        EXPECT_NEAR(p.z, c.expected.z, 1e-5f);
+        // Strips alternate their corners so that every triangle keeps the winding.
+        if (c.flat) {
+            EXPECT_NEAR(std::fabs(m.triangles[0].normal.z), 1.0f, 1e-6f);
+            EXPECT_EQ(m.triangles[1].normal.z, m.triangles[0].normal.z);
+        }
+    }
+}
+
+TEST(GltfImport, PlacesYUpModelsUprightOnTheGround)
+{
+    // glTF's +y is up and +z the front: (x, y, z) → (−x, z, y), lowest vertex on z = 0.
+    const Model m = load(document(kPositions + "," + kIndices, kQuad, R"({"mesh":0,"translation":[0,-3,0]})"));
+    Vector4 p{1, 1 - 3, 0, 1}, placed;
+    transform(m.baseTransform, p, placed);
+    EXPECT_NEAR(placed.x, -1.0f, 1e-6f);
+    EXPECT_NEAR(placed.y, 0.0f, 1e-6f);
+    EXPECT_NEAR(placed.z, 1.0f, 1e-6f);
+}
+
+TEST(GltfImport, RefusesBadDocumentsWithAMessage)
+{
+    struct Case {
+        const char* name;
+        std::string json;
+        const char* message;
+    };
+    const std::string strip = R"({"primitives":[{"attributes":{"POSITION":0},"mode":5}]})";
+    const std::string node = R"({"mesh":0})";
+    const Case cases[] = {
+        {"not JSON", "{\"asset\":", "Unable to load glTF file \"test.gltf\""},
+        {"accessor beyond its view", document(R"({"bufferView":0,"componentType":5126,"count":5,"type":"VEC3"})", strip, node),
+         "accessor 0 (POSITION of mesh 0): elements end beyond buffer view 0"},
+        {"view beyond its buffer",
+         document(kPositions, strip, node).replace(document(kPositions, strip, node).find("\"byteLength\":48"), 15,
+                                                   "\"byteLength\":480"),
+         "buffer view 0 ends beyond its buffer"},
+        {"stride shorter than an element",
+         document(R"({"bufferView":4,"componentType":5126,"count":1,"type":"VEC3"})", strip, node),
+         "is shorter than an element"},
+        {"wrong element type", document(R"({"bufferView":0,"componentType":5126,"count":6,"type":"VEC2"})", strip, node),
+         "has 2 components per element where 3 are needed"},
+        {"index beyond the vertices",
+         document(kPositions + R"(,{"bufferView":4,"componentType":5121,"count":3,"type":"SCALAR"})", kQuad, node),
+         "an index of mesh 0 names vertex 255 of 4"},
+        {"sparse index beyond the elements",
+         document(R"({"bufferView":0,"componentType":5126,"count":2,"type":"VEC3","sparse":{"count":1,)"
+                  R"("indices":{"bufferView":3,"componentType":5123},"values":{"bufferView":2}}})",
+                  strip, node),
+         "a sparse index lies beyond its elements"},
+        {"huge accessor without a view",
+         document(R"({"componentType":5126,"count":10000000,"type":"VEC3"})", strip, node),
+         "more elements without a buffer view"},
+        {"no such accessor", document(kPositions, R"({"primitives":[{"attributes":{"POSITION":7}}]})", node),
+         "accessor 7 (POSITION of mesh 0): there is no such accessor"},
+        {"node cycle", document(kPositions, strip, R"({"mesh":0,"children":[1]},{"children":[0]})"),
+         "is its own ancestor or the child of two parents"},
+        {"no such node", document(kPositions, strip, R"({"mesh":0,"children":[5]})"), "node 5 does not exist"},
+        {"transform not a number", document(kPositions, strip, R"({"mesh":0,"scale":[1,1e999,1]})"),
+         "Unable to load glTF file"},
+        {"nothing to show", document(kPositions, R"({"primitives":[{"attributes":{"POSITION":0},"mode":1}]})", node),
+         "its scene holds no triangles to show"},
+        {"external buffer from memory", document(kPositions, strip, node, "buffer.bin"), "buffer.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            load(c.json);
+            ADD_FAILURE() << "loaded";
+        } catch (const ImportError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(GltfImport, ReadsExternalFilesOnlyFromTheModelsFolder)
+{
+    const auto top = std::filesystem::temp_directory_path() / ("fyrel_gltf_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(top / "model" / "sub");
+    const Bytes b = sharedBuffer();
+    for (const auto& path : {top / "outside.bin", top / "model" / "sub" / "inside.bin"}) {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
+                                                    static_cast<std::streamsize>(b.size()));
+    }
+    const auto write = [&](const std::string& uri) {
+        const std::string json = document(kPositions + "," + kIndices, kQuad, R"({"mesh":0})", uri);
+        std::ofstream(top / "model" / "m.gltf") << json;
+        return (top / "model" / "m.gltf").string();
+    };
+    EXPECT_EQ(importGltf(write("sub/inside.bin")).vertices.size(), 4u);
+    for (const std::string& uri : {std::string("../outside.bin"), (top / "outside.bin").string(), std::string("sub/../../outside.bin")}) {
+        SCOPED_TRACE(uri);
+        EXPECT_THROW(importGltf(write(uri)), ImportError);
+    }
+    std::filesystem::remove_all(top);
+}
+
+TEST(GltfImport, RealFilesLoadWithTheirCountsAndBrokenOnesFailWithAMessage)
+{
+    struct Case {
+        const char* file;  // under assimp-testmodels' glTF2 folder
+        std::size_t vertices, triangles;
+        const char* message;  // when it must fail
+    };
+    const Case cases[] = {
+        {"simple_skin/simple_skin.gltf", 10, 8, nullptr},
+        {"BoxTextured-glTF/BoxTextured.gltf", 24, 12, nullptr},
+        {"BoxTextured-glTF-Binary/BoxTextured.glb", 24, 12, nullptr},
+        {"BoxTextured-glTF-Embedded/BoxTextured.gltf", 24, 12, nullptr},
+        {"glTF-Asset-Generator/Mesh_PrimitiveMode/Mesh_PrimitiveMode_05.gltf", 4, 2, nullptr},
+        {"glTF-Asset-Generator/Mesh_PrimitiveMode/Mesh_PrimitiveMode_06.gltf", 6, 2, nullptr},
+        {"IndexOutOfRange/IndexOutOfRange.gltf", 0, 0, "an index of mesh 0 names vertex 255 of 24"},
+        {"RecursiveNodes/RecursiveNodes.gltf", 0, 0, "is its own ancestor"},
+        {"MissingBin/BoxTextured.gltf", 0, 0, "File not found : BoxTextured0.bin"},
+        {"BoxWithInfinites-glTF-Binary/BoxWithInfinites.glb", 0, 0, "a position of mesh 0 is not a number"},
+        {"TestNoRootNode/NoScene.gltf", 0, 0, "scene 0 does not exist"},
+        {"draco/2CylinderEngine.gltf", 0, 0, "bufferView"},
+    };
+    const std::string folder = "/usr/share/assimp/models/glTF2/";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (c.message) {
+            try {
+                importGltf(folder + c.file);
+                ADD_FAILURE() << "loaded";
+            } catch (const ImportError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            }
+            continue;
+        }
+        const Model m = importGltf(folder + c.file);
+        EXPECT_EQ(m.vertices.size(), c.vertices);
+        EXPECT_EQ(m.triangles.size(), c.triangles);
+    }
+}
+
+}  // namespace
