@@ -4,6 +4,8 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "importers/gltf/gltf_accessors.h"
@@ -19,6 +21,110 @@ bool finite(const std::vector<double>& values)
     return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
 
+bool finite(const Vector3& v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+Vector3 place(const Matrix4& m, const Vector3& p, float w)
+{
+    Vector4 in{p.x, p.y, p.z, w}, out;
+    transform(m, in, out);
+    return {out.x, out.y, out.z};
+}
+
+Quaternion conjugate(const Quaternion& q)
+{
+    return {q.w, -q.x, -q.y, -q.z};
+}
+
+// A node's rest transform in parts, for turning absolute keys into keys
+// relative to the bind pose.
+struct RestParts {
+    Vector3 translation;
+    Quaternion rotation;
+    float scale = 1.0f;  // the mean of the three axes' scales
+};
+
+// Spherical interpolation of x, y, z, w quaternions the short way round, as
+// glTF readers play rotations; a normalised lerp for angles too small for
+// the sine's quotient.
+void shortArc(const float* a, const float* b, float s, float* out)
+{
+    double dot = 0;
+    for (int c = 0; c < 4; ++c) {
+        dot += double(a[c]) * b[c];
+    }
+    const double sign = dot < 0 ? -1.0 : 1.0;
+    dot = std::min(1.0, std::fabs(dot));
+    double k0 = 1 - s, k1 = s;
+    if (dot < 0.9995) {
+        const double theta = std::acos(dot);
+        k0 = std::sin((1 - s) * theta) / std::sin(theta);
+        k1 = std::sin(s * theta) / std::sin(theta);
+    }
+    for (int c = 0; c < 4; ++c) {
+        out[c] = static_cast<float>(k0 * a[c] + sign * k1 * b[c]);
+    }
+}
+
+// One channel's values at a time, as the format interpolates them.
+struct Channel {
+    std::vector<float> times;
+    std::vector<float> values;  // per key: width, or 3 · width for CUBICSPLINE
+    int width = 3;               // 3 translation or scale, 4 rotation (x, y, z, w)
+    enum class Mode { Linear, Step, Cubic } mode = Mode::Linear;
+
+    std::size_t keys() const { return times.size(); }
+
+    // The value of key k (for a cubic spline, its point between the tangents).
+    const float* at(std::size_t k) const
+    {
+        return values.data() + (mode == Mode::Cubic ? (3 * k + 1) : k) * static_cast<std::size_t>(width);
+    }
+
+    void sample(float t, float* out) const
+    {
+        const std::size_t n = keys();
+        const auto next = std::upper_bound(times.begin(), times.end(), t);
+        if (next == times.begin() || n == 1) {
+            std::copy(at(0), at(0) + width, out);
+            return;
+        }
+        if (next == times.end()) {
+            std::copy(at(n - 1), at(n - 1) + width, out);
+            return;
+        }
+        const std::size_t k1 = static_cast<std::size_t>(next - times.begin()), k0 = k1 - 1;
+        const float span = times[k1] - times[k0];
+        const float s = span > 0 ? (t - times[k0]) / span : 1.0f;
+        if (mode == Mode::Step) {
+            std::copy(at(k0), at(k0) + width, out);
+        } else if (mode == Mode::Cubic) {
+            const float s2 = s * s, s3 = s2 * s;
+            const float* v0 = at(k0);
+            const float* b0 = v0 + width;                           // out-tangent of k0
+            const float* a1 = values.data() + 3 * k1 * static_cast<std::size_t>(width);  // in-tangent of k1
+            const float* v1 = at(k1);
+            for (int c = 0; c < width; ++c) {
+                out[c] = (2 * s3 - 3 * s2 + 1) * v0[c] + (s3 - 2 * s2 + s) * span * b0[c] +
+                         (-2 * s3 + 3 * s2) * v1[c] + (s3 - s2) * span * a1[c];
+            }
+        } else if (width == 4) {
+            shortArc(at(k0), at(k1), s, out);
+        } else {
+            for (int c = 0; c < width; ++c) {
+                out[c] = at(k0)[c] + s * (at(k1)[c] - at(k0)[c]);
+            }
+        }
+        if (width == 4) {
+            Quaternion q{out[3], out[0], out[1], out[2]};
+            quatNormalize(q, q);
+            out[0] = q.x, out[1] = q.y, out[2] = q.z, out[3] = q.w;
+        }
+    }
+};
+
 class Converter {
 public:
     Converter(const tinygltf::Model& document, const std::string& fileName, std::size_t inputBytes)
@@ -32,15 +138,26 @@ public:
 
     Model convert()
     {
+        nodes_.assign(doc_.nodes.size(), NodeInfo{});
         for (const int root : sceneRoots()) {
             walk(root);
         }
-        if (skippedPrimitives_ > 0) {
-            debugOutput("glTF: " + std::to_string(skippedPrimitives_) + " primitives of points or lines in \"" +
-                        fileName_ + "\" are not drawn\n");
+        markBones();
+        for (const int n : order_) {
+            if (doc_.nodes[static_cast<std::size_t>(n)].mesh >= 0) {
+                addMesh(n);
+            }
         }
         if (model_.triangles.empty()) {
             fail("its scene holds no triangles to show");
+        }
+        modelSize_ = size();
+        buildSkeleton();
+        for (std::size_t a = 0; a < doc_.animations.size(); ++a) {
+            addAnimation(a);
+        }
+        if (skippedPrimitives_ > 0) {
+            note(std::to_string(skippedPrimitives_) + " primitives of points or lines are not drawn");
         }
         model_.computeNormals();
         for (std::size_t i = 0; i < fileNormals_.size(); ++i) {
@@ -49,16 +166,31 @@ public:
             }
         }
         placeInWorld();
+        model_.animator.rate = 1.0f;  // key times are seconds
+        model_.animator.bind(&model_);
         return std::move(model_);
     }
 
 private:
+    struct NodeInfo {
+        bool inScene = false;
+        int parent = -1;
+        Matrix4 local;  // rest transform relative to the parent
+        Matrix4 world;  // rest transform in the scene
+        bool animated = false;
+        bool bone = false;
+        std::vector<VertexWeight> weights;
+        std::string boneName;
+    };
+
     struct FileNormal {
         Vector3 normal;
         bool given = false;
     };
 
     [[noreturn]] void fail(const std::string& what) const { throw ImportError(gltfMessage(fileName_, what)); }
+
+    void note(const std::string& what) const { debugOutput("glTF: \"" + fileName_ + "\": " + what + "\n"); }
 
     std::vector<int> sceneRoots() const
     {
@@ -90,18 +222,17 @@ private:
         return roots;
     }
 
-    const tinygltf::Node& node(int index) const
+    void checkNode(int index) const
     {
         if (index < 0 || static_cast<std::size_t>(index) >= doc_.nodes.size()) {
             fail("node " + std::to_string(index) + " does not exist");
         }
-        return doc_.nodes[static_cast<std::size_t>(index)];
     }
 
     // The node's transform relative to its parent: its matrix, else T·R·S.
     Matrix4 localMatrix(int index) const
     {
-        const tinygltf::Node& n = node(index);
+        const tinygltf::Node& n = doc_.nodes[static_cast<std::size_t>(index)];
         if (!finite(n.matrix) || !finite(n.translation) || !finite(n.rotation) || !finite(n.scale)) {
             fail("node " + std::to_string(index) + " has a transform that is not a number");
         }
@@ -137,37 +268,116 @@ private:
     }
 
     // Depth-first over the node tree with an explicit stack: a file decides
-    // how deep it goes, not the call stack.
+    // how deep it goes, not the call stack. Records every node's parent and
+    // rest transforms, and the nodes in pre-order.
     void walk(int root)
     {
         struct Entry {
-            int node;
-            Matrix4 parentWorld;
-            int depth;
+            int node, parent, depth;
         };
-        if (visited_.empty()) {
-            visited_.assign(doc_.nodes.size(), false);
-        }
-        std::vector<Entry> stack{{root, Matrix4{}, 1}};
+        std::vector<Entry> stack{{root, -1, 1}};
         while (!stack.empty()) {
             const Entry e = stack.back();
             stack.pop_back();
-            const tinygltf::Node& n = node(e.node);
-            if (visited_[static_cast<std::size_t>(e.node)]) {
+            checkNode(e.node);
+            NodeInfo& info = nodes_[static_cast<std::size_t>(e.node)];
+            if (info.inScene) {
                 fail("node " + std::to_string(e.node) + " is its own ancestor or the child of two parents");
             }
-            visited_[static_cast<std::size_t>(e.node)] = true;
-            if (e.depth > kMaxBoneDepth) {
-                fail("nodes are nested deeper than " + std::to_string(kMaxBoneDepth) + " levels");
+            if (e.depth > kMaxBoneDepth - 1) {
+                fail("nodes are nested deeper than " + std::to_string(kMaxBoneDepth - 1) + " levels");
             }
-            Matrix4 world;
-            mul(e.parentWorld, localMatrix(e.node), world);
-            if (n.mesh >= 0) {
-                addMesh(n.mesh, world);
+            info.inScene = true;
+            info.parent = e.parent;
+            info.local = localMatrix(e.node);
+            if (e.parent >= 0) {
+                mul(nodes_[static_cast<std::size_t>(e.parent)].world, info.local, info.world);
+            } else {
+                info.world = info.local;
             }
+            order_.push_back(e.node);
+            const tinygltf::Node& n = doc_.nodes[static_cast<std::size_t>(e.node)];
             for (auto child = n.children.rbegin(); child != n.children.rend(); ++child) {
-                stack.push_back({*child, world, e.depth + 1});
+                stack.push_back({*child, e.node, e.depth + 1});
             }
+        }
+    }
+
+    const tinygltf::Skin* skinOf(int node) const
+    {
+        const int skin = doc_.nodes[static_cast<std::size_t>(node)].skin;
+        if (skin < 0) {
+            return nullptr;
+        }
+        if (static_cast<std::size_t>(skin) >= doc_.skins.size()) {
+            fail("skin " + std::to_string(skin) + " does not exist");
+        }
+        return &doc_.skins[static_cast<std::size_t>(skin)];
+    }
+
+    // Bones: the joints of the skins that scene meshes use, the animated
+    // nodes, and every ancestor of those, so each bone's parent is a bone.
+    void markBones()
+    {
+        for (const tinygltf::Animation& a : doc_.animations) {
+            for (const tinygltf::AnimationChannel& c : a.channels) {
+                if (c.target_node >= 0 && static_cast<std::size_t>(c.target_node) < nodes_.size() &&
+                    nodes_[static_cast<std::size_t>(c.target_node)].inScene) {
+                    nodes_[static_cast<std::size_t>(c.target_node)].animated = true;
+                }
+            }
+        }
+        for (const int n : order_) {
+            NodeInfo& info = nodes_[static_cast<std::size_t>(n)];
+            const NodeInfo* parent = info.parent >= 0 ? &nodes_[static_cast<std::size_t>(info.parent)] : nullptr;
+            // An unskinned mesh moves with its node when that or an ancestor is animated.
+            info.animated = info.animated || (parent && parent->animated);
+            if (doc_.nodes[static_cast<std::size_t>(n)].mesh < 0) {
+                continue;
+            }
+            if (const tinygltf::Skin* skin = skinOf(n)) {
+                for (const int joint : skin->joints) {
+                    checkNode(joint);
+                    if (!nodes_[static_cast<std::size_t>(joint)].inScene) {
+                        fail("a joint of skin " + std::to_string(doc_.nodes[static_cast<std::size_t>(n)].skin) +
+                             " is not in the scene");
+                    }
+                    nodes_[static_cast<std::size_t>(joint)].bone = true;
+                }
+            } else if (info.animated) {
+                info.bone = true;
+            }
+        }
+        for (const int n : order_) {
+            if (nodes_[static_cast<std::size_t>(n)].animated) {
+                nodes_[static_cast<std::size_t>(n)].bone = true;
+            }
+        }
+        for (auto n = order_.rbegin(); n != order_.rend(); ++n) {  // children before parents
+            const NodeInfo& info = nodes_[static_cast<std::size_t>(*n)];
+            if (info.bone && info.parent >= 0) {
+                nodes_[static_cast<std::size_t>(info.parent)].bone = true;
+            }
+        }
+        // Keys find their bones by name: every bone gets a name of its own
+        // (a lone root may keep an empty one: nothing else is unnamed).
+        std::set<std::string> used;
+        int roots = 0;
+        for (const int n : order_) {
+            roots += nodes_[static_cast<std::size_t>(n)].bone && nodes_[static_cast<std::size_t>(n)].parent < 0;
+        }
+        for (const int n : order_) {
+            NodeInfo& info = nodes_[static_cast<std::size_t>(n)];
+            if (!info.bone) {
+                continue;
+            }
+            const std::string& name = doc_.nodes[static_cast<std::size_t>(n)].name;
+            const bool loneRoot = roots == 1 && info.parent < 0;
+            info.boneName = (name.empty() && !loneRoot) || used.count(name) ? "node " + std::to_string(n) : name;
+            while (used.count(info.boneName)) {
+                info.boneName += "'";
+            }
+            used.insert(info.boneName);
         }
     }
 
@@ -179,27 +389,86 @@ private:
         budget_ -= bytes;
     }
 
-    void addMesh(int meshIndex, const Matrix4& world)
+    void addMesh(int node)
     {
+        const int meshIndex = doc_.nodes[static_cast<std::size_t>(node)].mesh;
         if (static_cast<std::size_t>(meshIndex) >= doc_.meshes.size()) {
             fail("mesh " + std::to_string(meshIndex) + " does not exist");
         }
         const tinygltf::Mesh& mesh = doc_.meshes[static_cast<std::size_t>(meshIndex)];
-        Matrix4 normalMatrix;  // inverse transpose of world's 3×3 part
-        Matrix4 inverse;
-        invert(world, inverse);
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) {
-                normalMatrix(r, c) = inverse(c, r);
+        for (const tinygltf::Primitive& primitive : mesh.primitives) {
+            if (!primitive.targets.empty() && !notedMorphs_) {
+                note("morph targets are not played");
+                notedMorphs_ = true;
             }
-        }
-        for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
-            addPrimitive(mesh.primitives[p], "mesh " + std::to_string(meshIndex), world, normalMatrix);
+            addPrimitive(primitive, node, "mesh " + std::to_string(meshIndex));
         }
     }
 
-    void addPrimitive(const tinygltf::Primitive& primitive, const std::string& mesh, const Matrix4& world,
-                      const Matrix4& normalMatrix)
+    // The four (or more) joint influences of every vertex of a skinned
+    // primitive: joint indices into the skin, weights normalised to sum 1.
+    struct Influences {
+        std::vector<std::uint32_t> joints;
+        std::vector<float> weights;
+        std::size_t perVertex = 0;
+    };
+
+    Influences readInfluences(const tinygltf::Primitive& primitive, const std::string& what, std::size_t count,
+                              std::size_t jointCount)
+    {
+        Influences in;
+        for (int set = 0;; ++set) {
+            const auto j = primitive.attributes.find("JOINTS_" + std::to_string(set));
+            const auto w = primitive.attributes.find("WEIGHTS_" + std::to_string(set));
+            if (j == primitive.attributes.end() || w == primitive.attributes.end()) {
+                break;
+            }
+            const std::vector<std::uint32_t> joints =
+                readGltfIndices(doc_, j->second, {("JOINTS of " + what).c_str(), 4}, fileName_);
+            const std::vector<float> weights =
+                readGltfFloats(doc_, w->second, {("WEIGHTS of " + what).c_str(), 4}, fileName_);
+            if (joints.size() != 4 * count || weights.size() != 4 * count) {
+                fail("the joints or weights of " + what + " do not match its positions");
+            }
+            in.joints.insert(in.joints.end(), joints.begin(), joints.end());
+            in.weights.insert(in.weights.end(), weights.begin(), weights.end());
+            in.perVertex += 4;
+        }
+        // Sets are stored one after another: reorder to per vertex.
+        std::vector<std::uint32_t> joints(in.joints.size());
+        std::vector<float> weights(in.weights.size());
+        const std::size_t sets = in.perVertex / 4;
+        for (std::size_t s = 0; s < sets; ++s) {
+            for (std::size_t v = 0; v < count; ++v) {
+                for (std::size_t k = 0; k < 4; ++k) {
+                    joints[v * in.perVertex + 4 * s + k] = in.joints[(s * count + v) * 4 + k];
+                    weights[v * in.perVertex + 4 * s + k] = in.weights[(s * count + v) * 4 + k];
+                }
+            }
+        }
+        for (std::size_t v = 0; v < count; ++v) {
+            float sum = 0;
+            for (std::size_t k = 0; k < in.perVertex; ++k) {
+                float& weight = weights[v * in.perVertex + k];
+                if (!std::isfinite(weight) || weight < 0) {
+                    weight = 0;
+                }
+                if (weight > 0 && joints[v * in.perVertex + k] >= jointCount) {
+                    fail("a vertex of " + what + " names joint " + std::to_string(joints[v * in.perVertex + k]) +
+                         " of a skin of " + std::to_string(jointCount));
+                }
+                sum += weight;
+            }
+            for (std::size_t k = 0; k < in.perVertex; ++k) {
+                weights[v * in.perVertex + k] = sum > 0 ? weights[v * in.perVertex + k] / sum : 0.0f;
+            }
+        }
+        in.joints = std::move(joints);
+        in.weights = std::move(weights);
+        return in;
+    }
+
+    void addPrimitive(const tinygltf::Primitive& primitive, int node, const std::string& what)
     {
         const int mode = primitive.mode < 0 ? TINYGLTF_MODE_TRIANGLES : primitive.mode;
         if (mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
@@ -211,8 +480,8 @@ private:
         if (position == primitive.attributes.end()) {
             return;  // nothing to place
         }
-        const std::string what = mesh;
-        const std::vector<float> positions = readGltfFloats(doc_, position->second, {("POSITION of " + what).c_str(), 3}, fileName_);
+        const std::vector<float> positions =
+            readGltfFloats(doc_, position->second, {("POSITION of " + what).c_str(), 3}, fileName_);
         const std::size_t count = positions.size() / 3;
         std::vector<float> normals;
         if (const auto normal = primitive.attributes.find("NORMAL"); normal != primitive.attributes.end()) {
@@ -236,34 +505,66 @@ private:
                      std::to_string(count));
             }
         }
+        const tinygltf::Skin* skin = skinOf(node);
+        Influences influences;
+        std::vector<Matrix4> bindOffsets;  // per joint: rest world · inverse bind matrix
+        if (skin) {
+            influences = readInfluences(primitive, what, count, skin->joints.size());
+            bindOffsets = jointOffsets(*skin);
+        }
         const std::size_t corners = indices.size();
-        const std::size_t triangles = mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
-        spend(count * (sizeof(Vertex) + sizeof(FileNormal)) + triangles * sizeof(Triangle));
+        const std::size_t triangles =
+            mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
+        spend(count * (sizeof(Vertex) + sizeof(FileNormal) + influences.perVertex * sizeof(VertexWeight)) +
+              triangles * sizeof(Triangle));
 
         const std::size_t first = model_.vertices.size();
-        if (first + count > std::numeric_limits<std::uint32_t>::max()) {
+        if (first + count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
             fail("the model has more vertices than the program holds");
         }
+        const NodeInfo& info = nodes_[static_cast<std::size_t>(node)];
         for (std::size_t i = 0; i < count; ++i) {
-            Vector4 p{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2], 1.0f};
-            if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+            const Vector3 p{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]};
+            if (!finite(p)) {
                 fail("a position of " + what + " is not a number");
             }
-            Vector4 placed;
-            transform(world, p, placed);
+            // Where the vertex stands at rest: a skinned one where its joints'
+            // inverse bind matrices and rest pose put it, any other where its node does.
+            Matrix4 placement;
+            if (skin && influences.perVertex > 0) {
+                placement = blend(bindOffsets, influences, i);
+            } else {
+                placement = info.world;
+            }
             Vertex v;
-            v.position = {placed.x, placed.y, placed.z};
+            v.position = place(placement, p, 1.0f);
             model_.vertices.push_back(v);
             FileNormal n;
             if (!normals.empty()) {
-                Vector4 given{normals[3 * i], normals[3 * i + 1], normals[3 * i + 2], 0.0f}, turned;
-                transform(normalMatrix, given, turned);
-                Vector3 t{turned.x, turned.y, turned.z};
-                normalize(t, n.normal);
-                n.given = std::isfinite(n.normal.x) && std::isfinite(n.normal.y) && std::isfinite(n.normal.z) &&
-                          (n.normal.x != 0.0f || n.normal.y != 0.0f || n.normal.z != 0.0f);
+                Matrix4 inverse, normalMatrix;
+                invert(placement, inverse);
+                for (int r = 0; r < 3; ++r) {
+                    for (int c = 0; c < 3; ++c) {
+                        normalMatrix(r, c) = inverse(c, r);
+                    }
+                }
+                const Vector3 given{normals[3 * i], normals[3 * i + 1], normals[3 * i + 2]};
+                normalize(place(normalMatrix, given, 0.0f), n.normal);
+                n.given = finite(n.normal) && (n.normal.x != 0.0f || n.normal.y != 0.0f || n.normal.z != 0.0f);
             }
             fileNormals_.push_back(n);
+            const std::int32_t vertex = static_cast<std::int32_t>(first + i);
+            if (skin) {
+                for (std::size_t k = 0; k < influences.perVertex; ++k) {
+                    const float w = influences.weights[i * influences.perVertex + k];
+                    if (w > 0) {
+                        const int joint = skin->joints[influences.joints[i * influences.perVertex + k]];
+                        nodes_[static_cast<std::size_t>(joint)].weights.push_back({vertex, w});
+                    }
+                }
+            } else if (info.bone) {
+                nodes_[static_cast<std::size_t>(node)].weights.push_back({vertex, 1.0f});
+            }
         }
         const auto corner = [&](std::size_t i) { return static_cast<std::uint32_t>(first + indices[i]); };
         for (std::size_t t = 0; t < triangles; ++t) {
@@ -282,12 +583,326 @@ private:
         }
     }
 
+    // Per joint, rest world · inverse bind matrix: where the skin puts a mesh
+    // vertex when the skeleton stands at rest (the identity when the mesh was
+    // bound in that pose, as usual).
+    std::vector<Matrix4> jointOffsets(const tinygltf::Skin& skin)
+    {
+        std::vector<float> inverseBinds;
+        if (skin.inverseBindMatrices >= 0) {
+            inverseBinds = readGltfFloats(doc_, skin.inverseBindMatrices, {"inverse bind matrices", 16}, fileName_);
+            if (inverseBinds.size() != 16 * skin.joints.size()) {
+                fail("a skin has " + std::to_string(inverseBinds.size() / 16) + " inverse bind matrices for " +
+                     std::to_string(skin.joints.size()) + " joints");
+            }
+        }
+        std::vector<Matrix4> offsets(skin.joints.size());
+        for (std::size_t j = 0; j < skin.joints.size(); ++j) {
+            Matrix4 inverseBind;
+            for (int r = 0; r < 4 && !inverseBinds.empty(); ++r) {
+                for (int c = 0; c < 4; ++c) {
+                    inverseBind(r, c) = inverseBinds[16 * j + static_cast<std::size_t>(4 * c + r)];
+                }
+            }
+            if (!std::all_of(inverseBind.m, inverseBind.m + 16, [](float f) { return std::isfinite(f); })) {
+                fail("an inverse bind matrix is not a number");
+            }
+            mul(nodes_[static_cast<std::size_t>(skin.joints[j])].world, inverseBind, offsets[j]);
+        }
+        return offsets;
+    }
+
+    static Matrix4 blend(const std::vector<Matrix4>& offsets, const Influences& in, std::size_t vertex)
+    {
+        Matrix4 sum;
+        std::fill(sum.m, sum.m + 16, 0.0f);
+        float total = 0;
+        for (std::size_t k = 0; k < in.perVertex; ++k) {
+            const float w = in.weights[vertex * in.perVertex + k];
+            if (w > 0) {
+                const Matrix4& m = offsets[in.joints[vertex * in.perVertex + k]];
+                for (int e = 0; e < 16; ++e) {
+                    sum.m[e] += w * m.m[e];
+                }
+                total += w;
+            }
+        }
+        return total > 0 ? sum : Matrix4{};
+    }
+
+    // The diagonal of the vertices' box: what "close" means for this model.
+    float size() const
+    {
+        Vector3 lo = model_.vertices[0].position, hi = lo;
+        for (const Vertex& v : model_.vertices) {
+            lo = {std::min(lo.x, v.position.x), std::min(lo.y, v.position.y), std::min(lo.z, v.position.z)};
+            hi = {std::max(hi.x, v.position.x), std::max(hi.y, v.position.y), std::max(hi.z, v.position.z)};
+        }
+        const float d = std::sqrt((hi.x - lo.x) * (hi.x - lo.x) + (hi.y - lo.y) * (hi.y - lo.y) +
+                                  (hi.z - lo.z) * (hi.z - lo.z));
+        return d > 0 && std::isfinite(d) ? d : 1.0f;
+    }
+
+    // The bones below the model's unnamed root, as the node tree has them.
+    void buildSkeleton()
+    {
+        std::vector<int> roots;
+        for (const int n : order_) {
+            const NodeInfo& info = nodes_[static_cast<std::size_t>(n)];
+            if (info.bone && info.parent < 0) {
+                roots.push_back(n);
+            }
+        }
+        if (roots.size() == 1) {
+            model_.rootBone = makeBone(roots[0]);  // one skeleton: its root is the model's
+        } else {
+            for (const int root : roots) {
+                model_.rootBone.addChild(makeBone(root));
+            }
+        }
+        std::vector<Bone*> bones;
+        collect(model_.rootBone, bones);
+        for (Bone* bone : bones) {
+            boneByName_[bone->name] = bone;
+        }
+    }
+
+    Bone makeBone(int node)
+    {
+        NodeInfo& info = nodes_[static_cast<std::size_t>(node)];
+        Bone bone;
+        bone.name = info.boneName;
+        bone.localMatrix = info.local;
+        if (!invert(info.local, bone.inverseLocalMatrix)) {
+            fail("node " + std::to_string(node) + " has a transform that cannot be undone (scale 0)");
+        }
+        bone.weights = std::move(info.weights);
+        for (const int child : doc_.nodes[static_cast<std::size_t>(node)].children) {
+            if (nodes_[static_cast<std::size_t>(child)].bone) {
+                bone.children.push_back(makeBone(child));
+            }
+        }
+        return bone;
+    }
+
+    static void collect(Bone& bone, std::vector<Bone*>& out)
+    {
+        out.push_back(&bone);
+        for (Bone& child : bone.children) {
+            collect(child, out);
+        }
+    }
+
+    // The parts of a node's rest transform (its mean scale stands for all three).
+    RestParts restParts(int node) const
+    {
+        const tinygltf::Node& n = doc_.nodes[static_cast<std::size_t>(node)];
+        const Matrix4& m = nodes_[static_cast<std::size_t>(node)].local;
+        RestParts parts;
+        parts.translation = {m(0, 3), m(1, 3), m(2, 3)};
+        float scales[3];
+        Matrix4 rotation;
+        for (int c = 0; c < 3; ++c) {
+            scales[c] = std::sqrt(m(0, c) * m(0, c) + m(1, c) * m(1, c) + m(2, c) * m(2, c));
+            for (int r = 0; r < 3; ++r) {
+                rotation(r, c) = scales[c] > 0 ? m(r, c) / scales[c] : 0.0f;
+            }
+        }
+        parts.scale = (scales[0] + scales[1] + scales[2]) / 3.0f;
+        if (n.rotation.size() == 4) {
+            parts.rotation = {static_cast<float>(n.rotation[3]), static_cast<float>(n.rotation[0]),
+                              static_cast<float>(n.rotation[1]), static_cast<float>(n.rotation[2])};
+            quatNormalize(parts.rotation, parts.rotation);
+        } else if (n.matrix.size() == 16) {
+            parts.rotation = rotationOf(rotation);
+        }
+        return parts;
+    }
+
+    static Quaternion rotationOf(const Matrix4& r)
+    {
+        const float trace = r(0, 0) + r(1, 1) + r(2, 2);
+        Quaternion q;
+        if (trace > 0) {
+            const float s = std::sqrt(trace + 1.0f) * 2;
+            q = {0.25f * s, (r(2, 1) - r(1, 2)) / s, (r(0, 2) - r(2, 0)) / s, (r(1, 0) - r(0, 1)) / s};
+        } else if (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) {
+            const float s = std::sqrt(1.0f + r(0, 0) - r(1, 1) - r(2, 2)) * 2;
+            q = {(r(2, 1) - r(1, 2)) / s, 0.25f * s, (r(0, 1) + r(1, 0)) / s, (r(0, 2) + r(2, 0)) / s};
+        } else if (r(1, 1) > r(2, 2)) {
+            const float s = std::sqrt(1.0f + r(1, 1) - r(0, 0) - r(2, 2)) * 2;
+            q = {(r(0, 2) - r(2, 0)) / s, (r(0, 1) + r(1, 0)) / s, 0.25f * s, (r(1, 2) + r(2, 1)) / s};
+        } else {
+            const float s = std::sqrt(1.0f + r(2, 2) - r(0, 0) - r(1, 1)) * 2;
+            q = {(r(1, 0) - r(0, 1)) / s, (r(0, 2) + r(2, 0)) / s, (r(1, 2) + r(2, 1)) / s, 0.25f * s};
+        }
+        Quaternion unit;
+        quatNormalize(q, unit);
+        return unit;
+    }
+
+    Channel readChannel(const tinygltf::Animation& animation, const tinygltf::AnimationChannel& c,
+                        const std::string& what)
+    {
+        if (c.sampler < 0 || static_cast<std::size_t>(c.sampler) >= animation.samplers.size()) {
+            fail(what + " names a sampler that does not exist");
+        }
+        const tinygltf::AnimationSampler& sampler = animation.samplers[static_cast<std::size_t>(c.sampler)];
+        Channel channel;
+        channel.width = c.target_path == "rotation" ? 4 : 3;
+        channel.mode = sampler.interpolation == "STEP"          ? Channel::Mode::Step
+                       : sampler.interpolation == "CUBICSPLINE" ? Channel::Mode::Cubic
+                                                                : Channel::Mode::Linear;
+        channel.times = readGltfFloats(doc_, sampler.input, {("key times of " + what).c_str(), 1}, fileName_);
+        channel.values =
+            readGltfFloats(doc_, sampler.output, {("key values of " + what).c_str(), channel.width}, fileName_);
+        const std::size_t perKey = static_cast<std::size_t>(channel.width) * (channel.mode == Channel::Mode::Cubic ? 3 : 1);
+        if (channel.times.empty() || channel.values.size() != channel.times.size() * perKey) {
+            fail(what + " has " + std::to_string(channel.values.size() / perKey) + " key values for " +
+                 std::to_string(channel.times.size()) + " key times");
+        }
+        for (std::size_t k = 0; k < channel.times.size(); ++k) {
+            if (!std::isfinite(channel.times[k]) || channel.times[k] < 0 ||
+                (k > 0 && !(channel.times[k] > channel.times[k - 1]))) {
+                fail(what + " has key times that do not ascend");
+            }
+        }
+        if (!std::all_of(channel.values.begin(), channel.values.end(), [](float v) { return std::isfinite(v); })) {
+            fail(what + " has a key value that is not a number");
+        }
+        return channel;
+    }
+
+    // The times at which a bone's keys are made: every key time of its
+    // channels; a step also just before the next key, a cubic spline as
+    // densely as keeps the motion within a thousandth of the model's size.
+    std::vector<float> keyTimes(const std::vector<Channel>& channels) const
+    {
+        std::vector<float> times;
+        for (const Channel& c : channels) {
+            times.insert(times.end(), c.times.begin(), c.times.end());
+            for (std::size_t k = 0; k + 1 < c.keys(); ++k) {
+                if (c.mode == Channel::Mode::Step) {
+                    times.push_back(std::nextafter(c.times[k + 1], 0.0f));
+                } else if (c.mode == Channel::Mode::Cubic) {
+                    refine(c, c.times[k], c.times[k + 1], 0, times);
+                }
+            }
+        }
+        std::sort(times.begin(), times.end());
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+        return times;
+    }
+
+    void refine(const Channel& c, float a, float b, int depth, std::vector<float>& times) const
+    {
+        const float m = 0.5f * (a + b);
+        float va[4], vb[4], vm[4];
+        c.sample(a, va), c.sample(b, vb), c.sample(m, vm);
+        float error = 0;
+        for (int i = 0; i < c.width; ++i) {
+            error = std::max(error, std::fabs(vm[i] - 0.5f * (va[i] + vb[i])));
+        }
+        const float tolerance = c.width == 4 ? 1e-3f : 1e-3f * modelSize_;
+        if (depth >= 6 || error <= tolerance) {
+            return;
+        }
+        times.push_back(m);
+        refine(c, a, m, depth + 1, times);
+        refine(c, m, b, depth + 1, times);
+    }
+
+    void addAnimation(std::size_t index)
+    {
+        const tinygltf::Animation& a = doc_.animations[index];
+        std::map<int, std::vector<Channel>> byNode;  // translation, rotation, scale, in file order
+        std::map<int, std::vector<std::string>> pathsOf;
+        for (std::size_t c = 0; c < a.channels.size(); ++c) {
+            const tinygltf::AnimationChannel& channel = a.channels[c];
+            const std::string what = "channel " + std::to_string(c) + " of animation " + std::to_string(index);
+            if (channel.target_path == "weights") {
+                if (!notedMorphs_) {
+                    note("morph target weights are not played");
+                    notedMorphs_ = true;
+                }
+                continue;
+            }
+            if (channel.target_path != "translation" && channel.target_path != "rotation" &&
+                channel.target_path != "scale") {
+                continue;  // an extension's target
+            }
+            checkNode(channel.target_node);
+            if (!nodes_[static_cast<std::size_t>(channel.target_node)].bone) {
+                continue;  // a node outside the scene moves nothing shown
+            }
+            byNode[channel.target_node].push_back(readChannel(a, channel, what));
+            pathsOf[channel.target_node].push_back(channel.target_path);
+        }
+        Animation clip;
+        clip.name = a.name.empty() ? "Animation " + std::to_string(index) : a.name;
+        clip.loop = true;
+        for (const auto& [node, channels] : byNode) {
+            const std::vector<float> times = keyTimes(channels);
+            spend(times.size() * (sizeof(KeyFrame) + nodes_[static_cast<std::size_t>(node)].boneName.size()));
+            const RestParts rest = restParts(node);
+            Bone* bone = boneByName_.at(nodes_[static_cast<std::size_t>(node)].boneName);
+            std::vector<KeyFrame> track;
+            track.reserve(times.size());
+            for (const float t : times) {
+                Vector3 translation = rest.translation;
+                Quaternion rotation = rest.rotation;
+                for (std::size_t c = 0; c < channels.size(); ++c) {
+                    float v[4];
+                    channels[c].sample(t, v);
+                    if (pathsOf[node][c] == "translation") {
+                        translation = {v[0], v[1], v[2]};
+                    } else if (pathsOf[node][c] == "rotation") {
+                        rotation = {v[3], v[0], v[1], v[2]};
+                    } else if (!notedScale_ && (std::fabs(v[0] - rest.scale) > 1e-4f * rest.scale ||
+                                                std::fabs(v[1] - rest.scale) > 1e-4f * rest.scale ||
+                                                std::fabs(v[2] - rest.scale) > 1e-4f * rest.scale)) {
+                        note("scale keys are not played");
+                        notedScale_ = true;
+                    }
+                }
+                track.push_back(relativeKey(t, translation, rotation, rest, *bone));
+            }
+            clip.length = std::max(clip.length, times.back());
+            clip.tracks.push_back(std::move(track));
+        }
+        if (!clip.tracks.empty()) {
+            model_.animator.animations.push_back(std::move(clip));
+        }
+    }
+
+    // Keys here are relative to the bind pose (local = bind · T · R): with
+    // bind = T0 · R0 · s0, the absolute translation t and rotation q become
+    // T = R0⁻¹ (t − t0) / s0 and R = R0⁻¹ q.
+    static KeyFrame relativeKey(float time, const Vector3& t, const Quaternion& q, const RestParts& rest, Bone& bone)
+    {
+        const Quaternion inverse = conjugate(rest.rotation);
+        Matrix4 unrotate;
+        quatToMatrix(inverse, unrotate);
+        const float s = rest.scale > 0 ? rest.scale : 1.0f;
+        const Vector3 moved{(t.x - rest.translation.x) / s, (t.y - rest.translation.y) / s,
+                            (t.z - rest.translation.z) / s};
+        KeyFrame key;
+        key.time = time;
+        key.bone = &bone;
+        key.boneName = bone.name;
+        key.translation = place(unrotate, moved, 0.0f);
+        Quaternion unit;
+        quatNormalize(q, unit);
+        quatMul(inverse, unit, key.rotation);
+        return key;
+    }
+
     // y-up, front +z → z-up, front +y: (x, y, z) → (−x, z, y), then the lowest
     // vertex onto z = 0.
     void placeInWorld()
     {
         Matrix4 axes;
-        axes.m[0] = -1.0f;
+        axes(0, 0) = -1.0f;
         axes(1, 1) = 0.0f, axes(1, 2) = 1.0f;
         axes(2, 1) = 1.0f, axes(2, 2) = 0.0f;
         float lowest = 0.0f;
@@ -302,9 +917,14 @@ private:
     const std::string& fileName_;
     std::size_t budget_ = 0;
     Model model_;
+    std::vector<NodeInfo> nodes_;
+    std::vector<int> order_;  // scene nodes, pre-order
     std::vector<FileNormal> fileNormals_;
-    std::vector<bool> visited_;
+    std::map<std::string, Bone*> boneByName_;
+    float modelSize_ = 1.0f;
     int skippedPrimitives_ = 0;
+    bool notedMorphs_ = false;
+    bool notedScale_ = false;
 };
 
 std::size_t inputBytes(const tinygltf::Model& document, std::size_t fileSize)

@@ -87,7 +87,7 @@ paths=$(
     ninja -C "$build" -t commands 2> /dev/null | grep -oE ' /[^ ]+\.(so|a)(\.[0-9]+)*' | sed 's/^ //'
   fi
   # What the scripts and tests use at run time.
-  for program in xvfb-run Xvfb xauth clang clang++; do command -v "$program" || echo "missing-program:$program"; done
+  for program in xvfb-run Xvfb xauth clang clang++ node; do command -v "$program" || echo "missing-program:$program"; done
   if command -v clang > /dev/null; then
     for runtime in asan ubsan_standalone fuzzer; do clang -print-file-name="libclang_rt.$runtime-x86_64.a"; done
   fi

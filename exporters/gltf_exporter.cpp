@@ -1,0 +1,448 @@
+#include "exporters/gltf_exporter.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <unordered_map>
+
+#include <tiny_gltf.h>
+
+namespace fyrel {
+namespace {
+
+// y-up with the front towards +z ↔ this program's z-up world: the change
+// (x, y, z) → (−x, z, y) is its own inverse.
+Matrix4 axisChange()
+{
+    Matrix4 c;
+    c(0, 0) = -1.0f;
+    c(1, 1) = 0.0f, c(1, 2) = 1.0f;
+    c(2, 1) = 1.0f, c(2, 2) = 0.0f;
+    return c;
+}
+
+struct Trs {
+    std::array<double, 3> translation{0, 0, 0};
+    std::array<double, 4> rotation{0, 0, 0, 1};  // x, y, z, w
+    std::array<double, 3> scale{1, 1, 1};
+};
+
+// An affine matrix as translation · rotation · scale: the columns' lengths
+// are the scale (the first negated when the matrix mirrors), the normalised
+// columns the rotation. Shear, which TRS cannot hold, is dropped.
+Trs decompose(const Matrix4& m)
+{
+    Trs out;
+    for (int r = 0; r < 3; ++r) {
+        out.translation[static_cast<std::size_t>(r)] = m(r, 3);
+    }
+    double col[3][3];
+    for (int c = 0; c < 3; ++c) {
+        const double len = std::sqrt(double(m(0, c)) * m(0, c) + double(m(1, c)) * m(1, c) + double(m(2, c)) * m(2, c));
+        out.scale[static_cast<std::size_t>(c)] = len;
+        for (int r = 0; r < 3; ++r) {
+            col[c][r] = len > 0 ? m(r, c) / len : (r == c ? 1.0 : 0.0);
+        }
+    }
+    const double det = col[0][0] * (col[1][1] * col[2][2] - col[2][1] * col[1][2]) -
+                       col[1][0] * (col[0][1] * col[2][2] - col[2][1] * col[0][2]) +
+                       col[2][0] * (col[0][1] * col[1][2] - col[1][1] * col[0][2]);
+    if (det < 0) {
+        out.scale[0] = -out.scale[0];
+        for (int r = 0; r < 3; ++r) {
+            col[0][r] = -col[0][r];
+        }
+    }
+    // Rotation matrix R(r, c) = col[c][r] to a unit quaternion (Shepperd's method).
+    const auto R = [&](int r, int c) { return col[c][r]; };
+    const double trace = R(0, 0) + R(1, 1) + R(2, 2);
+    double x, y, z, w;
+    if (trace > 0) {
+        const double s = std::sqrt(trace + 1.0) * 2;
+        w = 0.25 * s, x = (R(2, 1) - R(1, 2)) / s, y = (R(0, 2) - R(2, 0)) / s, z = (R(1, 0) - R(0, 1)) / s;
+    } else if (R(0, 0) > R(1, 1) && R(0, 0) > R(2, 2)) {
+        const double s = std::sqrt(1.0 + R(0, 0) - R(1, 1) - R(2, 2)) * 2;
+        w = (R(2, 1) - R(1, 2)) / s, x = 0.25 * s, y = (R(0, 1) + R(1, 0)) / s, z = (R(0, 2) + R(2, 0)) / s;
+    } else if (R(1, 1) > R(2, 2)) {
+        const double s = std::sqrt(1.0 + R(1, 1) - R(0, 0) - R(2, 2)) * 2;
+        w = (R(0, 2) - R(2, 0)) / s, x = (R(0, 1) + R(1, 0)) / s, y = 0.25 * s, z = (R(1, 2) + R(2, 1)) / s;
+    } else {
+        const double s = std::sqrt(1.0 + R(2, 2) - R(0, 0) - R(1, 1)) * 2;
+        w = (R(1, 0) - R(0, 1)) / s, x = (R(0, 2) + R(2, 0)) / s, y = (R(1, 2) + R(2, 1)) / s, z = 0.25 * s;
+    }
+    const double n = std::sqrt(x * x + y * y + z * z + w * w);
+    out.rotation = {x / n, y / n, z / n, w / n};
+    return out;
+}
+
+// The bone's local transform for a pose: bind · T(translation) · R(rotation),
+// as pose evaluation forms it.
+Matrix4 localPose(const Bone& bone, const Vector3& translation, const Quaternion& rotation)
+{
+    Matrix4 t, r, lt, out;
+    translationMatrix(translation, t);
+    Quaternion unit;
+    quatNormalize(rotation, unit);
+    quatToMatrix(unit, r);
+    mul(bone.localMatrix, t, lt);
+    mul(lt, r, out);
+    return out;
+}
+
+class Writer {
+public:
+    explicit Writer(const Model& model) : model_(model) {}
+
+    tinygltf::Model build()
+    {
+        if (model_.triangles.empty() || model_.vertices.empty()) {
+            throw ExportError("The model has no triangles to export.");
+        }
+        doc_.asset.version = "2.0";
+        doc_.asset.generator = "Fyrel";
+        doc_.buffers.emplace_back();
+        doc_.scenes.emplace_back();
+        doc_.defaultScene = 0;
+
+        mul(axisChange(), model_.baseTransform, placed_);
+        const bool skinned = model_.hasSkin();
+        if (skinned) {
+            addBones(model_.rootBone, -1);
+        }
+        // The mesh stands at the scene's root: a skinned one follows its
+        // joints alone, any other carries the model's placement itself.
+        tinygltf::Node meshNode;
+        meshNode.name = "mesh";
+        meshNode.mesh = addMesh(skinned);
+        if (skinned) {
+            meshNode.skin = addSkin();
+        } else {
+            setTrs(meshNode, decompose(placed_));
+        }
+        doc_.scenes[0].nodes.push_back(static_cast<int>(doc_.nodes.size()));
+        doc_.nodes.push_back(meshNode);
+        if (skinned) {
+            for (const Animation& clip : model_.animator.animations) {
+                addAnimation(clip);
+            }
+        }
+        return std::move(doc_);
+    }
+
+private:
+    static void setTrs(tinygltf::Node& node, const Trs& trs)
+    {
+        node.translation.assign(trs.translation.begin(), trs.translation.end());
+        node.rotation.assign(trs.rotation.begin(), trs.rotation.end());
+        node.scale.assign(trs.scale.begin(), trs.scale.end());
+    }
+
+    // Appends bytes to the buffer (4-byte aligned) as a new view; its index.
+    int addView(const void* data, std::size_t size, int target)
+    {
+        std::vector<unsigned char>& buffer = doc_.buffers[0].data;
+        buffer.resize((buffer.size() + 3) & ~std::size_t{3}, 0);
+        tinygltf::BufferView view;
+        view.buffer = 0;
+        view.byteOffset = buffer.size();
+        view.byteLength = size;
+        view.target = target;
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        buffer.insert(buffer.end(), bytes, bytes + size);
+        doc_.bufferViews.push_back(view);
+        return static_cast<int>(doc_.bufferViews.size() - 1);
+    }
+
+    template <typename T>
+    int addAccessor(const std::vector<T>& values, int componentType, int type, int components, int target,
+                    bool withBounds = false)
+    {
+        tinygltf::Accessor a;
+        a.bufferView = addView(values.data(), values.size() * sizeof(T), target);
+        a.componentType = componentType;
+        a.type = type;
+        a.count = values.size() / static_cast<std::size_t>(components);
+        if (withBounds) {
+            a.minValues.assign(static_cast<std::size_t>(components), std::numeric_limits<double>::max());
+            a.maxValues.assign(static_cast<std::size_t>(components), std::numeric_limits<double>::lowest());
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                const std::size_t c = i % static_cast<std::size_t>(components);
+                a.minValues[c] = std::min(a.minValues[c], static_cast<double>(values[i]));
+                a.maxValues[c] = std::max(a.maxValues[c], static_cast<double>(values[i]));
+            }
+        }
+        doc_.accessors.push_back(a);
+        return static_cast<int>(doc_.accessors.size() - 1);
+    }
+
+    // The root bone's transform also carries the model's placement, so the
+    // skeleton stands in glTF's axes as it stands here.
+    Matrix4 placedLocal(const Bone& bone, const Matrix4& local) const
+    {
+        if (&bone != &model_.rootBone) {
+            return local;
+        }
+        Matrix4 out;
+        mul(placed_, local, out);
+        return out;
+    }
+
+    void addBones(const Bone& bone, int parentNode)
+    {
+        tinygltf::Node node;
+        node.name = bone.name;
+        setTrs(node, decompose(placedLocal(bone, bone.localMatrix)));
+        const int index = static_cast<int>(doc_.nodes.size());
+        doc_.nodes.push_back(node);
+        if (parentNode < 0) {
+            doc_.scenes[0].nodes.push_back(index);
+        } else {
+            doc_.nodes[static_cast<std::size_t>(parentNode)].children.push_back(index);
+        }
+        jointOf_[&bone] = static_cast<int>(joints_.size());
+        joints_.push_back(&bone);
+        jointNodes_.push_back(index);
+        for (const Bone& child : bone.children) {
+            addBones(child, index);
+        }
+    }
+
+    int addMesh(bool skinned)
+    {
+        const std::size_t n = model_.vertices.size();
+        std::vector<float> positions, normals;
+        positions.reserve(3 * n);
+        normals.reserve(3 * n);
+        for (const Vertex& v : model_.vertices) {
+            positions.insert(positions.end(), {v.position.x, v.position.y, v.position.z});
+            Vector3 unit;
+            normalize(v.normal, unit);
+            if (unit.x == 0 && unit.y == 0 && unit.z == 0) {
+                unit = {0, 0, 1};
+            }
+            normals.insert(normals.end(), {unit.x, unit.y, unit.z});
+        }
+        std::vector<std::uint32_t> indices;
+        indices.reserve(3 * model_.triangles.size());
+        for (const Triangle& t : model_.triangles) {
+            indices.insert(indices.end(), {t.indices[0], t.indices[1], t.indices[2]});
+        }
+        tinygltf::Primitive primitive;
+        primitive.mode = TINYGLTF_MODE_TRIANGLES;
+        primitive.attributes["POSITION"] = addAccessor(positions, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3,
+                                                       3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
+        primitive.attributes["NORMAL"] = addAccessor(normals, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, 3,
+                                                     TINYGLTF_TARGET_ARRAY_BUFFER);
+        primitive.indices = addAccessor(indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, 1,
+                                        TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+        if (skinned) {
+            addInfluences(primitive);
+        }
+        tinygltf::Mesh mesh;
+        mesh.name = "mesh";
+        mesh.primitives.push_back(primitive);
+        doc_.meshes.push_back(mesh);
+        return static_cast<int>(doc_.meshes.size() - 1);
+    }
+
+    // The four strongest weights of every vertex, renormalised.
+    void addInfluences(tinygltf::Primitive& primitive)
+    {
+        if (joints_.size() > 65535) {
+            throw ExportError("The model has more bones than glTF joints can name (65,535).");
+        }
+        struct Influence {
+            std::uint16_t joint;
+            float weight;
+        };
+        std::vector<std::vector<Influence>> influences(model_.vertices.size());
+        for (std::size_t j = 0; j < joints_.size(); ++j) {
+            for (const VertexWeight& w : joints_[j]->weights) {
+                if (w.vertex >= 0 && static_cast<std::size_t>(w.vertex) < influences.size() && w.weight > 0 &&
+                    std::isfinite(w.weight)) {
+                    influences[static_cast<std::size_t>(w.vertex)].push_back({static_cast<std::uint16_t>(j), w.weight});
+                }
+            }
+        }
+        std::vector<std::uint16_t> joints(4 * influences.size(), 0);
+        std::vector<float> weights(4 * influences.size(), 0.0f);
+        for (std::size_t v = 0; v < influences.size(); ++v) {
+            std::vector<Influence>& list = influences[v];
+            std::stable_sort(list.begin(), list.end(),
+                             [](const Influence& a, const Influence& b) { return a.weight > b.weight; });
+            list.resize(std::min<std::size_t>(list.size(), 4));
+            float sum = 0;
+            for (const Influence& i : list) {
+                sum += i.weight;
+            }
+            if (list.empty() || !(sum > 0)) {
+                weights[4 * v] = 1.0f;  // on the root bone
+                continue;
+            }
+            for (std::size_t k = 0; k < list.size(); ++k) {
+                joints[4 * v + k] = list[k].joint;
+                weights[4 * v + k] = list[k].weight / sum;
+            }
+        }
+        primitive.attributes["JOINTS_0"] = addAccessor(joints, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                                                       TINYGLTF_TYPE_VEC4, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
+        primitive.attributes["WEIGHTS_0"] = addAccessor(weights, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC4, 4,
+                                                        TINYGLTF_TARGET_ARRAY_BUFFER);
+    }
+
+    // Inverse bind matrices as the pose evaluation forms them: the inverse of
+    // the bind chain from the root down, column-major.
+    int addSkin()
+    {
+        std::vector<float> matrices;
+        matrices.reserve(16 * joints_.size());
+        std::vector<Matrix4> bindWorld(joints_.size());
+        std::unordered_map<const Bone*, const Bone*> parentOf;
+        collectParents(model_.rootBone, nullptr, parentOf);
+        for (std::size_t j = 0; j < joints_.size(); ++j) {
+            const Bone* parent = parentOf[joints_[j]];
+            if (parent) {
+                mul(bindWorld[static_cast<std::size_t>(jointOf_[parent])], joints_[j]->localMatrix, bindWorld[j]);
+            } else {
+                bindWorld[j] = joints_[j]->localMatrix;
+            }
+            Matrix4 inverse;
+            invert(bindWorld[j], inverse);
+            inverse(3, 0) = inverse(3, 1) = inverse(3, 2) = 0.0f;  // affine, exactly
+            inverse(3, 3) = 1.0f;
+            for (int c = 0; c < 4; ++c) {
+                for (int r = 0; r < 4; ++r) {
+                    matrices.push_back(inverse(r, c));
+                }
+            }
+        }
+        tinygltf::Skin skin;
+        skin.joints = jointNodes_;
+        skin.skeleton = jointNodes_.front();
+        skin.inverseBindMatrices = addAccessor(matrices, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_MAT4, 16, 0);
+        doc_.skins.push_back(skin);
+        return static_cast<int>(doc_.skins.size() - 1);
+    }
+
+    static void collectParents(const Bone& bone, const Bone* parent,
+                               std::unordered_map<const Bone*, const Bone*>& parentOf)
+    {
+        parentOf[&bone] = parent;
+        for (const Bone& child : bone.children) {
+            collectParents(child, &bone, parentOf);
+        }
+    }
+
+    void addAnimation(const Animation& clip)
+    {
+        const float rate = model_.animator.rate > 0 && std::isfinite(model_.animator.rate) ? model_.animator.rate : 1.0f;
+        tinygltf::Animation animation;
+        animation.name = clip.name;
+        for (const std::vector<KeyFrame>& track : clip.tracks) {
+            const Bone* bone = track.empty() ? nullptr : model_.rootBone.find(track.front().boneName);
+            if (!bone || !jointOf_.count(bone)) {
+                continue;
+            }
+            std::vector<float> times, translations, rotations, scales;
+            for (const KeyFrame& key : track) {
+                const Trs trs = decompose(placedLocal(*bone, localPose(*bone, key.translation, key.rotation)));
+                times.push_back(key.time / rate);
+                translations.insert(translations.end(), trs.translation.begin(), trs.translation.end());
+                rotations.insert(rotations.end(), trs.rotation.begin(), trs.rotation.end());
+                scales.insert(scales.end(), trs.scale.begin(), trs.scale.end());
+            }
+            // Times must ascend strictly: keys at one time keep the last.
+            dropRepeatedTimes(times, {&translations, &rotations, &scales}, {3, 4, 3});
+            const int input = addAccessor(times, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_SCALAR, 1, 0, true);
+            const int node = jointNodes_[static_cast<std::size_t>(jointOf_[bone])];
+            addChannel(animation, input, translations, TINYGLTF_TYPE_VEC3, 3, node, "translation");
+            addChannel(animation, input, rotations, TINYGLTF_TYPE_VEC4, 4, node, "rotation");
+            addChannel(animation, input, scales, TINYGLTF_TYPE_VEC3, 3, node, "scale");
+        }
+        if (!animation.channels.empty()) {
+            doc_.animations.push_back(animation);
+        }
+    }
+
+    static void dropRepeatedTimes(std::vector<float>& times, std::initializer_list<std::vector<float>*> values,
+                                  std::initializer_list<std::size_t> widths)
+    {
+        std::vector<float> keptTimes;
+        std::vector<std::vector<float>> kept(values.size());
+        for (std::size_t k = 0; k < times.size(); ++k) {
+            const bool replace = !keptTimes.empty() && !(times[k] > keptTimes.back());
+            if (!replace) {
+                keptTimes.push_back(times[k]);
+            }
+            std::size_t v = 0;
+            for (auto [list, width] = std::pair{values.begin(), widths.begin()}; list != values.end();
+                 ++list, ++width, ++v) {
+                const float* from = (*list)->data() + k * *width;
+                if (replace) {
+                    std::copy(from, from + *width, kept[v].end() - static_cast<std::ptrdiff_t>(*width));
+                } else {
+                    kept[v].insert(kept[v].end(), from, from + *width);
+                }
+            }
+        }
+        times = std::move(keptTimes);
+        std::size_t v = 0;
+        for (std::vector<float>* list : values) {
+            *list = std::move(kept[v++]);
+        }
+    }
+
+    void addChannel(tinygltf::Animation& animation, int input, const std::vector<float>& values, int type,
+                    int components, int node, const char* path)
+    {
+        tinygltf::AnimationSampler sampler;
+        sampler.input = input;
+        sampler.output = addAccessor(values, TINYGLTF_COMPONENT_TYPE_FLOAT, type, components, 0);
+        sampler.interpolation = "LINEAR";
+        animation.samplers.push_back(sampler);
+        tinygltf::AnimationChannel channel;
+        channel.sampler = static_cast<int>(animation.samplers.size() - 1);
+        channel.target_node = node;
+        channel.target_path = path;
+        animation.channels.push_back(channel);
+    }
+
+    const Model& model_;
+    Matrix4 placed_;  // glTF's axes from the model's: axis change · base transform
+    tinygltf::Model doc_;
+    std::vector<const Bone*> joints_;  // pre-order
+    std::vector<int> jointNodes_;      // node of each joint
+    std::unordered_map<const Bone*, int> jointOf_;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> exportGlb(const Model& model)
+{
+    tinygltf::Model document = Writer(model).build();
+    document.buffers[0].data.resize((document.buffers[0].data.size() + 3) & ~std::size_t{3}, 0);
+    std::ostringstream out;
+    tinygltf::TinyGLTF writer;
+    if (!writer.WriteGltfSceneToStream(&document, out, false, true)) {
+        throw ExportError("The model could not be written as glTF.");
+    }
+    const std::string bytes = out.str();
+    return {bytes.begin(), bytes.end()};
+}
+
+void exportGlbFile(const Model& model, const std::string& path)
+{
+    const std::vector<std::uint8_t> bytes = exportGlb(model);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())) ||
+        !file.flush()) {
+        throw ExportError("Cannot write \"" + path + "\".");
+    }
+}
+
+}  // namespace fyrel
