@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "app/commands.h"
-#include "importers/import_error.h"
+#include "ik/ik_error.h"
 #include "platform/dialogs.h"
 #include "platform/icons.h"
 #include "platform/platform.h"
@@ -21,7 +21,6 @@ namespace {
 constexpr int kMainWindowWidth = 1024;
 constexpr int kMainWindowHeight = 768;
 const char* const kStartupFailure = "Failed to initialize Window... Sorry :'(";
-const char* const kIkFailureCaption = "Failed to generate IK Animation";
 
 }  // namespace
 
@@ -160,7 +159,7 @@ void Application::updateScene(float dt)
     for (std::size_t i = 0; i < bindings.size(); ++i) {
         try {
             bindings[i].advance(dt);
-        } catch (const ImportError& error) {
+        } catch (const IkError& error) {
             failures.push_back(error.what());
         }
     }

@@ -11,6 +11,10 @@ namespace fyrel {
 
 class Application;
 
+// The caption of the box that shows a failed IK generation, whether a command
+// or a binding's arrival started it.
+inline constexpr const char* kIkFailureCaption = "Failed to generate IK Animation";
+
 using CommandHandler = void (*)(Application& app);
 
 struct CommandEntry {

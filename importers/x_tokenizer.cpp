@@ -209,11 +209,6 @@ std::string XTokenizer::where(std::size_t location) const
     return "byte offset " + std::to_string(location);
 }
 
-std::string XTokenizer::whereNext()
-{
-    return where(peek().location);
-}
-
 void XTokenizer::fail(const std::string& what, std::size_t location) const
 {
     throw XReadError(what + " at " + where(location));

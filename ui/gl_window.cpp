@@ -23,7 +23,8 @@ void moveLastTarget(Application& scene, float dx, float dy)
         return;
     }
     Vector3& target = scene.ikControllers.back().target;
-    addAssign(target, Vector3{dx, dy, 0.0f}, target);
+    Vector3 moved;
+    addAssign(target, Vector3{dx, dy, 0.0f}, moved);
 }
 
 void handleKey(GlWindow& w, int key)

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "ik/ik_controller.h"
+#include "ik/ik_error.h"
 #include "ik_rigs.h"
-#include "importers/import_error.h"
 #include "scene/scene_list.h"
 
 using namespace fyrel;
@@ -217,7 +217,7 @@ TEST(IkGeneration, MissingEffectorRaisesAndLeavesTheModelAsDocumented)
     try {
         bad.generateAnimation();
         FAIL() << "no error raised";
-    } catch (const ImportError& e) {
+    } catch (const IkError& e) {
         EXPECT_STREQ(e.what(), kMissing);
     }
     EXPECT_EQ(clipNames(model), (Names{"Walk", "Run"}));
@@ -233,7 +233,7 @@ TEST(IkGeneration, MissingEffectorRaisesAndLeavesTheModelAsDocumented)
     ASSERT_EQ(clipNames(model), (Names{"Walk", "Run", "IKAnimation"}));
     model.animator.animations.push_back(clipNamed(model, "Jump"));
     model.animator.current = 3;
-    EXPECT_THROW(bad.generateAnimation(), ImportError);
+    EXPECT_THROW(bad.generateAnimation(), IkError);
     EXPECT_EQ(clipNames(model), (Names{"Walk", "Run", "Jump"}));
     EXPECT_EQ(model.animator.current, 2);
 
@@ -252,7 +252,7 @@ TEST(IkGeneration, ControllerWithoutModelRaisesInsteadOfCrashing)
     try {
         orphan.generateAnimation();
         FAIL() << "no error raised";
-    } catch (const ImportError& e) {
+    } catch (const IkError& e) {
         EXPECT_STREQ(e.what(), kMissing);
     }
     orphan.playAnimation();
