@@ -70,7 +70,7 @@ void commandAddIkController(Application& app)
     if (app.models.empty()) {
         return;
     }
-    EndEffectorSelector::open(&app, &app);
+    EndEffectorSelector::open(app);
 }
 
 // The model that walks and reaches is the controller's own: the one that was

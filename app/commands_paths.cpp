@@ -13,7 +13,7 @@ namespace fyrel {
 void commandOpenPathWindow(Application& app)
 {
     try {
-        app.childWindows.push_back(std::make_unique<PathWindow>(&app, &app));
+        app.childWindows.push_back(std::make_unique<PathWindow>(app));
     } catch (const std::runtime_error& error) {
         messageBox(app.mainWindow, error.what(), "Open Path Window", MessageBoxIcon::Error);
     }

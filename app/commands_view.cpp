@@ -13,7 +13,7 @@ namespace fyrel {
 void commandOpenGlWindow(Application& app)
 {
     try {
-        app.childWindows.push_back(std::make_unique<GlWindow>(&app, &app));
+        app.childWindows.push_back(std::make_unique<GlWindow>(app));
     } catch (const std::runtime_error& error) {
         messageBox(app.mainWindow, error.what(), "Open GlWindow", MessageBoxIcon::Error);
     }

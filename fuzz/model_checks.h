@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "heap_meter.h"
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "scene/model.h"
 
 namespace fyrel::fuzz {
@@ -60,8 +62,8 @@ inline void playCopy(const Model& imported)
 {
     Model m(imported);
     for (float dt : {1.0f, 0.37f, 5.0f}) {
-        m.animator.update(dt);
-        m.updatePose();
+        updateAnimator(m.animator, dt);
+        updatePose(m);
     }
 }
 

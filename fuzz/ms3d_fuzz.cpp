@@ -11,7 +11,7 @@
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "model_checks.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "importers/import_error.h"
-#include "importers/x_importer.h"
+#include "importers/x/x_importer.h"
 #include "model_checks.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         // A folder that does not exist: relative texture names find nothing.
         fyrel::XImporter importer;
-        const fyrel::Model imported = importer.importXFromMemory(data, size, "/nonexistent-fyrel-fuzz/fuzz.x");
+        const fyrel::Model imported = importer.loadFromMemory(data, size, "/nonexistent-fyrel-fuzz/fuzz.x");
         fyrel::fuzz::require(imported.vertices.size() == importer.vertexTotal);
         fyrel::fuzz::require(imported.triangles.size() == importer.triangleTotal);
         fyrel::fuzz::checkModel(imported);

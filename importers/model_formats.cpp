@@ -1,4 +1,4 @@
-#include "importers/import_any.h"
+#include "importers/model_formats.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,23 +6,23 @@
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "importers/three_ds_importer.h"
-#include "importers/x_importer.h"
+#include "importers/x/x_importer.h"
 
 namespace fyrel {
 
 namespace {
 
-struct ModelFormat {
-    const char* extension;  // lower case, with the dot
-    const char* name;
-    Model (*import)(const std::string& path);
-};
+const char* const k3dsNotice =
+    "Animation is not supported in .3ds files, use .ms3d (Milkshape3D) files for animation";
+const char* const kXNotice =
+    ".X files are not fully functional, use .3ds or .ms3d (Milkshape3D) instead.  "
+    "Animations are only supported from .ms3d files";
 
-// One line per importer.
+// One row per format.
 const ModelFormat kFormats[] = {
-    {".ms3d", "MS3D", &importMs3d},
-    {".3ds", "3DS", &import3ds},
-    {".x", "X", &importX},
+    {".ms3d", "MS3D", &importMs3d, true, "MS3D File", "Failed to load .MS3D"},
+    {".3ds", "3DS", &import3ds, false, "3ds File", "Failed to load .3ds", k3dsNotice, "Animation not supported"},
+    {".x", "X", &importX, true, "X File", "Failed to load .X", kXNotice, "File not supported"},
 };
 
 std::string lowerExtension(const std::string& path)
@@ -38,17 +38,6 @@ std::string lowerExtension(const std::string& path)
     return extension;
 }
 
-const ModelFormat* formatOf(const std::string& path)
-{
-    const std::string extension = lowerExtension(path);
-    for (const ModelFormat& format : kFormats) {
-        if (extension == format.extension) {
-            return &format;
-        }
-    }
-    return nullptr;
-}
-
 std::string supportedEndings()
 {
     std::string list;
@@ -56,26 +45,41 @@ std::string supportedEndings()
         if (!list.empty()) {
             list += ", ";
         }
-        list += format.extension;
+        list += format.ending;
     }
     return list;
 }
 
 }  // namespace
 
+const ModelFormat* findModelFormat(const std::string& path)
+{
+    const std::string extension = lowerExtension(path);
+    for (const ModelFormat& format : kFormats) {
+        if (extension == format.ending) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+std::string unsupportedEndingMessage(const std::string& path)
+{
+    return "Cannot import \"" + path + "\": Fyrel reads model files ending in " + supportedEndings() + " only.";
+}
+
 Model importModelFile(const std::string& path)
 {
-    const ModelFormat* format = formatOf(path);
+    const ModelFormat* format = findModelFormat(path);
     if (!format) {
-        throw ImportError("Cannot import \"" + path + "\": Fyrel reads model files ending in " + supportedEndings() +
-                          " only.");
+        throw ImportError(unsupportedEndingMessage(path));
     }
     return format->import(path);
 }
 
 std::string modelFormatName(const std::string& path)
 {
-    const ModelFormat* format = formatOf(path);
+    const ModelFormat* format = findModelFormat(path);
     return format ? format->name : std::string();
 }
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "importers/import_error.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 

@@ -2,11 +2,28 @@
 
 #include <algorithm>
 
+#include <cmath>
+#include <stdexcept>
+
+#include "platform/icons.h"
 #include "platform/window.h"
-#include "resources/resources.h"
+#include "render/scene_render.h"
 #include "ui/about_box.h"
+#include "ui/camera.h"
+#include "ui/resources.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
+
+void registerProgramWindowClass(const std::string& className, WindowProc procedure)
+{
+    WindowClass windowClass;
+    windowClass.name = className;
+    windowClass.procedure = procedure;
+    windowClass.largeIcon = kLargeIcon;
+    windowClass.smallIcon = kSmallIcon;
+    registerWindowClass(windowClass);
+}
 
 ChildWindow::~ChildWindow()
 {
@@ -52,6 +69,39 @@ bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHan
     default:
         return false;
     }
+}
+
+SceneViewWindow::SceneViewWindow(ViewHost& viewHost, int classString, WindowProc procedure) : host(&viewHost)
+{
+    title = loadString(kStringChildTitle);
+    windowClassName = loadString(classString);
+    registerProgramWindowClass(windowClassName, procedure);
+    windowHandle = createChildWindow(windowClassName, title, host->hostWindow(), 640, 480);
+    if (windowHandle == kNoWindow) {
+        throw std::runtime_error(kWindowFailure);
+    }
+    setWindowUserData(windowHandle, this);
+}
+
+void SceneViewWindow::frame(float)
+{
+    render();
+    swapBuffers(windowHandle);
+}
+
+void SceneViewWindow::fitCamera(int, int) {}
+
+void SceneViewWindow::render()
+{
+    if (!makeCurrent(windowHandle)) {
+        return;
+    }
+    clearView();
+    const ClientSize size = clientSize(windowHandle);
+    fitCamera(size.width, size.height);
+    const double ratio = devicePixelRatio(windowHandle);
+    host->renderScene(static_cast<int>(std::lround(size.width * ratio)),
+                      static_cast<int>(std::lround(size.height * ratio)), viewCamera());
 }
 
 }  // namespace fyrel

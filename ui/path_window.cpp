@@ -1,13 +1,8 @@
 #include "ui/path_window.h"
 
-#include <cmath>
-#include <stdexcept>
-
-#include "app/application.h"
-#include "platform/icons.h"
 #include "platform/window.h"
-#include "render/scene_render.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
 
@@ -38,46 +33,9 @@ void handleKey(PathWindow& w, int key)
 
 }  // namespace
 
-PathWindow::PathWindow(Application* ownerApplication, Application* sceneApplication)
-    : owner(ownerApplication), scene(sceneApplication)
+PathWindow::PathWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringPathWindowClass, pathWindowProc)
 {
-    title = loadString(kStringChildTitle);
-    windowClassName = loadString(kStringPathWindowClass);
-    registerWindowClass();
-    windowHandle = createChildWindow(windowClassName, title, owner->mainWindow, 640, 480);
-    if (windowHandle == kNoWindow) {
-        throw std::runtime_error("Failed to initialize Window... Sorry :'(");
-    }
-    setWindowUserData(windowHandle, this);
     camera = OrthoCamera(Vector3{10.0f, 10.0f, 10000.0f});
-}
-
-void PathWindow::registerWindowClass()
-{
-    WindowClass windowClass;
-    windowClass.name = windowClassName;
-    windowClass.procedure = pathWindowProc;
-    windowClass.largeIcon = kLargeIcon;
-    windowClass.smallIcon = kSmallIcon;
-    fyrel::registerWindowClass(windowClass);
-}
-
-void PathWindow::frame(float)
-{
-    render();
-    swapBuffers(windowHandle);
-}
-
-void PathWindow::render()
-{
-    if (!makeCurrent(windowHandle)) {
-        return;
-    }
-    clearView();
-    const ClientSize size = clientSize(windowHandle);
-    const double ratio = devicePixelRatio(windowHandle);
-    scene->renderScene(static_cast<int>(std::lround(size.width * ratio)),
-                       static_cast<int>(std::lround(size.height * ratio)), camera);
 }
 
 bool PathWindow::worldPointAt(int x, int y, int clientWidth, int clientHeight, Vector3& point) const
@@ -102,13 +60,14 @@ void PathWindow::addPoint(int x, int y, bool startNewPath)
     if (!worldPointAt(x, y, size.width, size.height, point)) {
         return;
     }
-    if (startNewPath || scene->paths.empty()) {
-        scene->paths.emplace_back();
+    SceneList<Path>& paths = host->scenePaths();
+    if (startNewPath || paths.empty()) {
+        paths.emplace_back();
     }
     // Appending to the list never moves the paths that bindings follow; the
     // one extended here gets its new table at once, and a binding on it reads
     // that table from its next advance.
-    Path& path = scene->paths.back();
+    Path& path = paths.back();
     path.addControlPoint(point);
     path.buildCurve();
     path.buildArcLengthTable();
@@ -122,7 +81,7 @@ LResult pathWindowProc(WindowHandle window, unsigned message, WParam wParam, LPa
     }
     // Destruction deletes self: nothing of it may be touched after that.
     LResult result = 0;
-    if (handleCommonViewMessage(self->owner->childWindows, *self, window, message, wParam, result)) {
+    if (handleCommonViewMessage(self->host->views(), *self, window, message, wParam, result)) {
         return result;
     }
     switch (message) {

@@ -1,11 +1,11 @@
-#include "importers/x_inflate.h"
+#include "importers/x/x_inflate.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <string>
 
-#include "importers/x_tokenizer.h"
+#include "importers/x/x_tokenizer.h"
 
 namespace fyrel {
 

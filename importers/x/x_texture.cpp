@@ -1,4 +1,4 @@
-#include "importers/x_texture.h"
+#include "importers/x/x_texture.h"
 
 #include <algorithm>
 #include <cmath>

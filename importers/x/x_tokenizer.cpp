@@ -1,4 +1,4 @@
-#include "importers/x_tokenizer.h"
+#include "importers/x/x_tokenizer.h"
 
 namespace fyrel {
 

@@ -12,7 +12,7 @@
 #include "platform/qt_access.h"
 #include "render/gl_diagnostics.h"
 #include "render/gl_resources.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 
 namespace fyrel::test {
 namespace {

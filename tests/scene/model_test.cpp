@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "animation/pose.h"
+#include "render/model_buffers.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 #include "support/fake_gl.h"
@@ -60,7 +62,7 @@ TEST(Model, DefaultsAreTheDocumentedOnes)
     EXPECT_EQ(m.animator.time, 0.0f);
     EXPECT_EQ(m.orientation.w, 1.0f);
     EXPECT_EQ(m.baseTransform.m[5], 1.0f);
-    EXPECT_EQ(m.bufferFunctions, nullptr);
+    EXPECT_EQ(bufferFunctions(m), nullptr);
     EXPECT_FLOAT_EQ(m.material.diffuse[0], 0.8f);
     EXPECT_FLOAT_EQ(m.material.shininess, 1.0f);
 }
@@ -80,8 +82,8 @@ TEST(Model, CopyRebindsEverythingToTheCopyAndDropsTheGpuSide)
 {
     GlFunctions gl = makeFakeGl();
     Model original = makeAnimatedModel();
-    original.createBuffers(&gl);
-    original.updatePose();
+    createBuffers(original, &gl);
+    updatePose(original);
     ASSERT_EQ(original.skinnedVertices.size(), 3u);
 
     Model copy(original);
@@ -97,8 +99,7 @@ TEST(Model, CopyRebindsEverythingToTheCopyAndDropsTheGpuSide)
         }
     }
     EXPECT_TRUE(copy.skinnedVertices.empty());
-    EXPECT_EQ(copy.bufferFunctions, nullptr);
-    EXPECT_TRUE(copy.skinnedPositions.empty());
+    EXPECT_EQ(bufferFunctions(copy), nullptr);
 
     Model assigned;
     assigned = original;
@@ -177,8 +178,8 @@ TEST(Model, CreateBuffersUploadsBindPoseAndIndices)
     m.vertices[1].position = {1, 2, 3};
     m.vertices[2].normal = {0, 0, 1};
     m.triangles.push_back(Triangle{{0, 1, 2}, {}});
-    m.createBuffers(&gl);
-    EXPECT_EQ(m.bufferFunctions, &gl);
+    createBuffers(m, &gl);
+    EXPECT_EQ(bufferFunctions(m), &gl);
     const std::vector<std::string> expected = {
         "gen 3",
         "bind 34962 1", "data 34962 36 35040",
@@ -195,15 +196,15 @@ TEST(Model, CreateBuffersUploadsBindPoseAndIndices)
 
     // Without a skeleton the skinned upload changes nothing.
     fakeGl().calls.clear();
-    m.updatePose();
-    m.uploadSkinned();
+    updatePose(m);
+    uploadSkinned(m);
     EXPECT_TRUE(fakeGl().calls.empty());
 
     // A table without buffer entries leaves the model alone.
     Model other;
     GlFunctions incomplete;
-    other.createBuffers(&incomplete);
-    EXPECT_EQ(other.bufferFunctions, nullptr);
+    createBuffers(other, &incomplete);
+    EXPECT_EQ(bufferFunctions(other), nullptr);
 }
 
 TEST(Model, DestructionAndRecreationDeleteTheBuffers)
@@ -212,8 +213,8 @@ TEST(Model, DestructionAndRecreationDeleteTheBuffers)
     {
         Model m;
         m.vertices.resize(1);
-        m.createBuffers(&gl);
-        m.createBuffers(&gl);  // the old three are deleted first
+        createBuffers(m, &gl);
+        createBuffers(m, &gl);  // the old three are deleted first
         EXPECT_EQ(fakeGl().deleted, (std::vector<GlUint>{1, 2, 3}));
     }
     EXPECT_EQ(fakeGl().deleted, (std::vector<GlUint>{1, 2, 3, 4, 5, 6}));
