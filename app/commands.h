@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 // The main window's menu commands. Each command is one function taking the
@@ -15,6 +16,8 @@
 namespace fyrel {
 
 class Application;
+class ChildWindow;
+class ViewHost;
 struct ModelFormat;
 
 // The caption of the box that shows a failed IK generation, whether a command
@@ -52,6 +55,10 @@ void commandGenerateIkAnimation(Application& app);
 void commandPlayIkAnimation(Application& app);
 // Help menu.
 void commandAbout(Application& app);
+
+// Appends the view that makeView makes to the child windows; a view that
+// cannot be made is reported in an error box with that caption.
+void openView(Application& app, const char* caption, std::unique_ptr<ChildWindow> (*makeView)(ViewHost& host));
 
 // An import command: the format's notice, if it has one, then the file
 // dialog with the format's filter, then importFile.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "importers/byte_reader.h"
 #include "importers/import_error.h"
 
 namespace fyrel {
@@ -33,22 +34,6 @@ constexpr std::size_t kTexelSize = 8;
 constexpr std::size_t kPointFlagSize = 2;
 constexpr std::size_t kMatrixSize = 48;
 constexpr std::size_t kNameDigits = 10;  // of the object names write3dsMeshes gives
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-float readFloat(const std::uint8_t* p)
-{
-    return std::bit_cast<float>(readU32(p));
-}
 
 std::string hex(std::uint16_t id)
 {
@@ -96,9 +81,9 @@ void forEachChunk(const Scan& scan, const Chunk& parent, const std::uint8_t* fir
                               std::to_string(parent.offset) + " are too few for a chunk");
         }
         Chunk child;
-        child.id = readU16(p);
+        child.id = loadU16(p);
         child.offset = scan.offsetOf(p);
-        const std::uint32_t length = readU32(p + 2);
+        const std::uint32_t length = loadU32(p + 2);
         if (length < kHeaderSize) {
             throw ImportError("chunk " + hex(child.id) + " at byte " + std::to_string(child.offset) +
                               " has an impossible length of " + std::to_string(length));
@@ -127,7 +112,7 @@ std::uint16_t countedArray(const Chunk& c, std::size_t recordSize, const std::st
     if (c.bodySize() < 2) {
         throw ImportError("the " + what + " of " + mesh + " at byte " + std::to_string(c.offset) + " has no count");
     }
-    const std::uint16_t count = readU16(c.body);
+    const std::uint16_t count = loadU16(c.body);
     if (count > (c.bodySize() - 2) / recordSize) {
         throw ImportError("the " + what + " of " + mesh + " at byte " + std::to_string(c.offset) + " counts " +
                           std::to_string(count) + " entries, but its chunk holds only " +
@@ -146,7 +131,7 @@ void checkMaterialGroup(const Chunk& c, std::uint16_t faceCount, const std::stri
     const Chunk list{c.id, c.offset, static_cast<const std::uint8_t*>(nul) + 1, c.end};
     const std::uint16_t count = countedArray(list, 2, "face group", mesh);
     for (std::uint16_t i = 0; i < count; ++i) {
-        const std::uint16_t face = readU16(list.body + 2 + 2 * std::size_t{i});
+        const std::uint16_t face = loadU16(list.body + 2 + 2 * std::size_t{i});
         if (face >= faceCount) {
             throw ImportError("a material group of " + mesh + " names face " + std::to_string(face + 1) +
                               ", but the mesh has " + std::to_string(faceCount) + " faces");
@@ -174,7 +159,7 @@ void checkFacesAndPoints(const ThreeDsMeshChunks& mesh, std::size_t number)
 {
     for (std::size_t f = 0; f < mesh.faceCount; ++f) {
         for (std::size_t k = 0; k < 3; ++k) {
-            const std::uint16_t vertex = readU16(mesh.faces + f * kFaceSize + 2 * k);
+            const std::uint16_t vertex = loadU16(mesh.faces + f * kFaceSize + 2 * k);
             if (vertex >= mesh.pointCount) {
                 throw ImportError(threeDsFaceIndexProblem(f + 1, number, mesh.name, vertex, mesh.pointCount));
             }
@@ -182,7 +167,7 @@ void checkFacesAndPoints(const ThreeDsMeshChunks& mesh, std::size_t number)
     }
     for (std::size_t v = 0; v < mesh.pointCount; ++v) {
         for (std::size_t k = 0; k < 3; ++k) {
-            if (!std::isfinite(readFloat(mesh.points + v * kPointSize + 4 * k))) {
+            if (!std::isfinite(loadF32(mesh.points + v * kPointSize + 4 * k))) {
                 throw ImportError("vertex " + std::to_string(v + 1) + " of " + meshLabel(number, mesh.name) +
                                   " has a coordinate that is not a finite number");
             }
@@ -320,11 +305,11 @@ std::vector<ThreeDsMeshChunks> scan3dsMeshes(const std::uint8_t* data, std::size
         throw ImportError("the file is too short to be a 3ds file");
     }
     Chunk main;
-    main.id = readU16(data);
+    main.id = loadU16(data);
     if (main.id != kMainChunk && main.id != kSceneData && main.id != kMaterialLibrary && main.id != kProjectFile) {
         throw ImportError("the file is not a 3ds file (it starts with chunk " + hex(main.id) + ")");
     }
-    const std::uint32_t length = readU32(data + 2);
+    const std::uint32_t length = loadU32(data + 2);
     if (length < kHeaderSize) {
         throw ImportError("the main chunk has an impossible length of " + std::to_string(length));
     }

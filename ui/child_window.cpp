@@ -71,11 +71,11 @@ bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHan
     }
 }
 
-SceneViewWindow::SceneViewWindow(ViewHost& viewHost, int classString, WindowProc procedure) : host(&viewHost)
+SceneViewWindow::SceneViewWindow(ViewHost& viewHost, int classString) : host(&viewHost)
 {
     title = loadString(kStringChildTitle);
     windowClassName = loadString(classString);
-    registerProgramWindowClass(windowClassName, procedure);
+    registerProgramWindowClass(windowClassName, sceneViewProc);
     windowHandle = createChildWindow(windowClassName, title, host->hostWindow(), 640, 480);
     if (windowHandle == kNoWindow) {
         throw std::runtime_error(kWindowFailure);
@@ -102,6 +102,23 @@ void SceneViewWindow::render()
     const double ratio = devicePixelRatio(windowHandle);
     host->renderScene(static_cast<int>(std::lround(size.width * ratio)),
                       static_cast<int>(std::lround(size.height * ratio)), viewCamera());
+}
+
+LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+{
+    auto* self = static_cast<SceneViewWindow*>(windowUserData(window));
+    if (!self) {
+        return defaultWindowProc(window, message, wParam, lParam);
+    }
+    // Destruction deletes self: nothing of it may be touched after that.
+    LResult result = 0;
+    if (handleCommonViewMessage(self->host->views(), *self, window, message, wParam, result)) {
+        return result;
+    }
+    if (self->handleViewMessage(message, wParam, lParam)) {
+        return 0;
+    }
+    return defaultWindowProc(window, message, wParam, lParam);
 }
 
 }  // namespace fyrel

@@ -54,18 +54,29 @@ public:
     virtual void render();
 
 protected:
-    // Registers the class named by string classString, creates and shows the
+    // Registers the class named by string classString (with sceneViewProc),
+    // creates and shows the
     // window (640 x 480 client area, at the top-left corner of the host
     // window's client area) titled by kStringChildTitle and attaches this
     // object to it. Throws std::runtime_error with kWindowFailure when the
     // window cannot be made. The caller appends the object to host's views.
-    SceneViewWindow(ViewHost& viewHost, int classString, WindowProc procedure);
+    SceneViewWindow(ViewHost& viewHost, int classString);
 
     virtual Camera& viewCamera() = 0;
     // Fits the camera to the client area before a render; clientWidth and
     // clientHeight in logical pixels.
     virtual void fitCamera(int clientWidth, int clientHeight);
+
+    // The view's own messages (keys, mouse), after the common ones; true
+    // when the message was handled (its result is 0).
+    virtual bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) = 0;
+
+    friend LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 };
+
+// The procedure of every scene view: handleCommonViewMessage, then the
+// view's handleViewMessage, then the default procedure.
+LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 using ChildWindowList = std::vector<std::unique_ptr<ChildWindow>>;
 

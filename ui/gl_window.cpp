@@ -62,7 +62,7 @@ void turn(GlWindow& w, float x, float y)
 
 }  // namespace
 
-GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringGlWindowClass, glWindowProc)
+GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringGlWindowClass)
 {
     camera = EulerCameraFov(1.3333334f, 1.0471976f, 1.0f, 1000.0f);
     camera.position = Vector3{0.0f, -10.0f, 0.0f};
@@ -75,32 +75,23 @@ void GlWindow::fitCamera(int clientWidth, int clientHeight)
     camera.updateProjection();
 }
 
-LResult glWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+bool GlWindow::handleViewMessage(unsigned message, WParam wParam, LParam lParam)
 {
-    auto* self = static_cast<GlWindow*>(windowUserData(window));
-    if (!self) {
-        return defaultWindowProc(window, message, wParam, lParam);
-    }
-    // Destruction deletes self: nothing of it may be touched after that.
-    LResult result = 0;
-    if (handleCommonViewMessage(self->host->views(), *self, window, message, wParam, result)) {
-        return result;
-    }
     switch (message) {
     case kWmKeyDown:
-        handleKey(*self, static_cast<int>(wParam));
-        return 0;
+        handleKey(*this, static_cast<int>(wParam));
+        return true;
     case kWmMouseMove:
         if (wParam == kMkLButton) {
-            turn(*self, static_cast<float>(pointX(lParam)), static_cast<float>(pointY(lParam)));
+            turn(*this, static_cast<float>(pointX(lParam)), static_cast<float>(pointY(lParam)));
         }
-        return 0;
+        return true;
     case kWmLButtonDown:
-        self->lastMouseX = static_cast<float>(pointX(lParam));
-        self->lastMouseY = static_cast<float>(pointY(lParam));
-        return 0;
+        lastMouseX = static_cast<float>(pointX(lParam));
+        lastMouseY = static_cast<float>(pointY(lParam));
+        return true;
     default:
-        return defaultWindowProc(window, message, wParam, lParam);
+        return false;
     }
 }
 

@@ -28,8 +28,7 @@ protected:
     Camera& viewCamera() override { return camera; }
     // The camera's aspect follows the window's shape.
     void fitCamera(int clientWidth, int clientHeight) override;
+    bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) override;
 };
-
-LResult glWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 }  // namespace fyrel

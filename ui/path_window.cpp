@@ -33,7 +33,7 @@ void handleKey(PathWindow& w, int key)
 
 }  // namespace
 
-PathWindow::PathWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringPathWindowClass, pathWindowProc)
+PathWindow::PathWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringPathWindowClass)
 {
     camera = OrthoCamera(Vector3{10.0f, 10.0f, 10000.0f});
 }
@@ -73,32 +73,18 @@ void PathWindow::addPoint(int x, int y, bool startNewPath)
     path.buildArcLengthTable();
 }
 
-LResult pathWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+bool PathWindow::handleViewMessage(unsigned message, WParam wParam, LParam lParam)
 {
-    auto* self = static_cast<PathWindow*>(windowUserData(window));
-    if (!self) {
-        return defaultWindowProc(window, message, wParam, lParam);
+    if (message == kWmKeyDown) {
+        handleKey(*this, static_cast<int>(wParam));
+        return true;
     }
-    // Destruction deletes self: nothing of it may be touched after that.
-    LResult result = 0;
-    if (handleCommonViewMessage(self->host->views(), *self, window, message, wParam, result)) {
-        return result;
+    if (message == kWmLButtonDown || message == kWmRButtonDown) {
+        // The right button starts a new path at the point.
+        addPoint(pointX(lParam), pointY(lParam), message == kWmRButtonDown);
+        return true;
     }
-    switch (message) {
-    case kWmKeyDown:
-        handleKey(*self, static_cast<int>(wParam));
-        return 0;
-    case kWmMouseMove:
-        return 0;
-    case kWmLButtonDown:
-        self->addPoint(pointX(lParam), pointY(lParam), false);
-        return 0;
-    case kWmRButtonDown:
-        self->addPoint(pointX(lParam), pointY(lParam), true);
-        return 0;
-    default:
-        return defaultWindowProc(window, message, wParam, lParam);
-    }
+    return message == kWmMouseMove;  // moving the mouse does nothing here
 }
 
 }  // namespace fyrel

@@ -43,8 +43,7 @@ public:
 
 protected:
     Camera& viewCamera() override { return camera; }
+    bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) override;
 };
-
-LResult pathWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 }  // namespace fyrel

@@ -1,5 +1,7 @@
 #include "importers/x/x_tokenizer.h"
 
+#include "importers/byte_reader.h"
+
 namespace fyrel {
 
 namespace {
@@ -38,17 +40,6 @@ enum : std::uint16_t {
     kTokenCstring = 51,
     kTokenArray = 52,
 };
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 bool isTextSpace(std::uint8_t c)
 {
@@ -297,7 +288,7 @@ XToken XTokenizer::readBinary()
     if (left < 2) {
         fail("a token cut off by the end of the file", at);
     }
-    std::uint16_t code = readU16(p_);
+    std::uint16_t code = loadU16(p_);
     p_ += 2;
     auto need = [&](std::size_t bytes, const char* what) {
         if (bytes > static_cast<std::size_t>(end_ - p_)) {
@@ -310,17 +301,17 @@ XToken XTokenizer::readBinary()
     case kTokenName:
     case kTokenString: {
         need(4, code == kTokenName ? "a name record" : "a string record");
-        std::uint32_t length = readU32(p_);
+        std::uint32_t length = loadU32(p_);
         p_ += 4;
         need(length, code == kTokenName ? "a name" : "a string");
         t.kind = code == kTokenName ? XTokenKind::Name : XTokenKind::String;
         t.text = std::string_view(reinterpret_cast<const char*>(p_), length);
         p_ += length;
         if (code == kTokenString && end_ - p_ >= 2) {
-            std::uint16_t terminator = readU16(p_);
+            std::uint16_t terminator = loadU16(p_);
             if (terminator == kTokenSemicolon || terminator == kTokenComma) {
                 p_ += 2;
-                if (end_ - p_ >= 2 && readU16(p_) == 0) {
+                if (end_ - p_ >= 2 && loadU16(p_) == 0) {
                     p_ += 2;  // the upper half of a 32-bit terminator
                 }
             }
@@ -330,7 +321,7 @@ XToken XTokenizer::readBinary()
     case kTokenInteger:
         need(4, "an integer record");
         t.kind = XTokenKind::Integer;
-        t.integer = readU32(p_);
+        t.integer = loadU32(p_);
         p_ += 4;
         return t;
     case kTokenGuid:
@@ -341,7 +332,7 @@ XToken XTokenizer::readBinary()
     case kTokenIntegerList:
     case kTokenFloatList: {
         need(4, "a list record");
-        std::uint32_t count = readU32(p_);
+        std::uint32_t count = loadU32(p_);
         p_ += 4;
         std::size_t elementBytes = code == kTokenIntegerList ? 4u : static_cast<std::size_t>(floatBytes_);
         if (count > static_cast<std::size_t>(end_ - p_) / elementBytes) {
