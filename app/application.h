@@ -36,7 +36,7 @@ public:
 // a command is the last element of its list.
 class Application final : public ViewHost {
 public:
-    GlFunctions glFunctions;  // models keep a pointer to this table
+    GlFunctions glFunctions;  // the models' buffers keep a pointer to this table
     GlUint axesList = 0;
     GlUint groundList = 0;
     GlUint vertexShader = 0;

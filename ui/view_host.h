@@ -31,8 +31,8 @@ public:
     // The main window, whose client area holds the views and dialogs.
     virtual WindowHandle hostWindow() const = 0;
 
-    // The open views, in opening order: a view appends itself when made and
-    // leaves (and is deleted) when its window is destroyed.
+    // The open views, in opening order: whoever makes a view appends it; a
+    // view leaves (and is deleted) when its window is destroyed.
     virtual ChildWindowList& views() = 0;
 
     // The Scene Information dialog the program refers to, null when none: a
