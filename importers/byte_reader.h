@@ -1,6 +1,7 @@
 #pragma once
 
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -55,11 +56,16 @@ public:
     std::size_t wholeRecords(std::size_t recordSize) const { return remaining() / recordSize; }
 
     // The readers below are called only after fits() has vouched for them.
-    std::uint8_t u8() { return *p_++; }
+    std::uint8_t u8()
+    {
+        assert(remaining() >= 1);
+        return *p_++;
+    }
     std::int8_t i8() { return static_cast<std::int8_t>(u8()); }
 
     std::uint16_t u16()
     {
+        assert(remaining() >= 2);
         const std::uint16_t v = loadU16(p_);
         p_ += 2;
         return v;
@@ -67,6 +73,7 @@ public:
 
     std::uint32_t u32()
     {
+        assert(remaining() >= 4);
         const std::uint32_t v = loadU32(p_);
         p_ += 4;
         return v;
@@ -85,6 +92,7 @@ public:
     // A fixed text field: its bytes up to the first zero, or all of them.
     std::string text(std::size_t fieldSize)
     {
+        assert(remaining() >= fieldSize);
         const auto* zero = static_cast<const std::uint8_t*>(std::memchr(p_, 0, fieldSize));
         const std::size_t length = zero ? static_cast<std::size_t>(zero - p_) : fieldSize;
         std::string s(reinterpret_cast<const char*>(p_), length);
@@ -92,7 +100,11 @@ public:
         return s;
     }
 
-    void skip(std::size_t n) { p_ += n; }
+    void skip(std::size_t n)
+    {
+        assert(remaining() >= n);
+        p_ += n;
+    }
 
 private:
     const std::uint8_t* begin_;

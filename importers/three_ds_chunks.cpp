@@ -73,17 +73,18 @@ struct Scan {
 template <class Visit>
 void forEachChunk(const Scan& scan, const Chunk& parent, const std::uint8_t* first, Visit visit)
 {
-    const std::uint8_t* p = first;
-    while (p < parent.end) {
-        const std::size_t left = static_cast<std::size_t>(parent.end - p);
-        if (left < kHeaderSize) {
+    ByteReader in(first, static_cast<std::size_t>(parent.end - first));
+    while (in.remaining() > 0) {
+        const std::uint8_t* p = in.here();
+        const std::size_t left = in.remaining();
+        if (!in.fits(1, kHeaderSize)) {
             throw ImportError("the last " + std::to_string(left) + " bytes of chunk " + hex(parent.id) + " at byte " +
                               std::to_string(parent.offset) + " are too few for a chunk");
         }
         Chunk child;
-        child.id = loadU16(p);
+        child.id = in.u16();
         child.offset = scan.offsetOf(p);
-        const std::uint32_t length = loadU32(p + 2);
+        const std::uint32_t length = in.u32();
         if (length < kHeaderSize) {
             throw ImportError("chunk " + hex(child.id) + " at byte " + std::to_string(child.offset) +
                               " has an impossible length of " + std::to_string(length));
@@ -93,10 +94,10 @@ void forEachChunk(const Scan& scan, const Chunk& parent, const std::uint8_t* fir
                               std::to_string(length) + " bytes, but only " + std::to_string(left) +
                               " are left in chunk " + hex(parent.id) + " (the file is truncated or damaged)");
         }
-        child.body = p + kHeaderSize;
+        child.body = in.here();
         child.end = p + length;
+        in.skip(length - kHeaderSize);
         visit(child);
-        p = child.end;
     }
 }
 
@@ -109,11 +110,12 @@ std::string meshLabel(std::size_t number, const std::string& name)
 // count after checking that the records fit the chunk.
 std::uint16_t countedArray(const Chunk& c, std::size_t recordSize, const std::string& what, const std::string& mesh)
 {
-    if (c.bodySize() < 2) {
+    ByteReader in(c.body, c.bodySize());
+    if (!in.fits(1, 2)) {
         throw ImportError("the " + what + " of " + mesh + " at byte " + std::to_string(c.offset) + " has no count");
     }
-    const std::uint16_t count = loadU16(c.body);
-    if (count > (c.bodySize() - 2) / recordSize) {
+    const std::uint16_t count = in.u16();
+    if (!in.fits(count, recordSize)) {
         throw ImportError("the " + what + " of " + mesh + " at byte " + std::to_string(c.offset) + " counts " +
                           std::to_string(count) + " entries, but its chunk holds only " +
                           std::to_string((c.bodySize() - 2) / recordSize));
@@ -301,15 +303,16 @@ std::vector<ThreeDsMeshChunks> scan3dsMeshes(const std::uint8_t* data, std::size
     if (size == 0) {
         throw ImportError("the file is empty");
     }
-    if (size < kHeaderSize) {
+    ByteReader in(data, size);
+    if (!in.fits(1, kHeaderSize)) {
         throw ImportError("the file is too short to be a 3ds file");
     }
     Chunk main;
-    main.id = loadU16(data);
+    main.id = in.u16();
     if (main.id != kMainChunk && main.id != kSceneData && main.id != kMaterialLibrary && main.id != kProjectFile) {
         throw ImportError("the file is not a 3ds file (it starts with chunk " + hex(main.id) + ")");
     }
-    const std::uint32_t length = loadU32(data + 2);
+    const std::uint32_t length = in.u32();
     if (length < kHeaderSize) {
         throw ImportError("the main chunk has an impossible length of " + std::to_string(length));
     }
