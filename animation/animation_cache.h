@@ -1,8 +1,9 @@
 #pragma once
 
-// Derived, cache-friendly forms of a model's animation data, kept next to the
-// records they are derived from (Model, Animator) and never copied with them:
-// a copy starts empty and builds its own on its first frame. Every use checks
+// Derived, cache-friendly forms of a model's animation data, kept in the
+// DerivedState slots of the records they are derived from (Model::skin,
+// Animator::sampling) and never copied with them: a copy starts empty and
+// builds its own on its first frame. Every use checks
 // the form against what it was derived from (SkinCache says how far) and
 // rebuilds it when they differ, so the results are always those of the plain
 // evaluation.
@@ -16,20 +17,6 @@
 namespace fyrel {
 
 struct VertexWeight;
-
-// Holds a cache that is not copied with its owner: a copy, or the target of
-// an assignment, starts from an empty one.
-template <typename T>
-struct Uncopied {
-    T value;
-    Uncopied() = default;
-    Uncopied(const Uncopied&) {}
-    Uncopied& operator=(const Uncopied&)
-    {
-        value = T{};
-        return *this;
-    }
-};
 
 // One weighted contribution: where the bone's matrix starts in the skinning
 // palette (in floats) and the weight, stored per vertex in the order the bone
@@ -58,7 +45,7 @@ struct SkinSource {
 // order), so every sum is formed exactly as the scatter forms it. Rebuilt
 // when a bone's weight list moves to new storage, grows or shrinks, when
 // bones are added or removed, and when the vertex count changes; weights
-// changed in place are announced with Model::skinChanged.
+// changed in place are announced with skinChanged (animation/pose.h).
 struct SkinCache {
     bool built = false;
     std::size_t vertexCount = 0;

@@ -1,5 +1,8 @@
+#include "animation/pose.h"
+
 #include <algorithm>
 
+#include "animation/animation_cache.h"
 #include "animation/skinning.h"
 #include "scene/model.h"
 
@@ -92,7 +95,7 @@ void fillPalette(const Bone& bone, float*& slot)
 
 }  // namespace
 
-void Model::evaluateBone(const Bone* parent, Bone& bone)
+void evaluateBone(const Bone* parent, Bone& bone)
 {
     poseBone(parent, bone);
     for (Bone& child : bone.children) {
@@ -100,19 +103,20 @@ void Model::evaluateBone(const Bone* parent, Bone& bone)
     }
 }
 
-void Model::skinChanged()
+void skinChanged(Model& model)
 {
-    skin_.value.built = false;
+    model.skin.get<SkinCache>().built = false;
 }
 
-void Model::updatePose()
+void updatePose(Model& model)
 {
-    SkinCache& cache = skin_.value;
+    SkinCache& cache = model.skin.get<SkinCache>();
+    const std::vector<Vertex>& vertices = model.vertices;
+    std::vector<Vertex>& skinnedVertices = model.skinnedVertices;
+    Bone& rootBone = model.rootBone;
     const std::size_t count = vertices.size();
     if (skinnedVertices.size() != count) {
         skinnedVertices.assign(count, Vertex{});
-        skinnedPositions.assign(3 * count, 0.0f);
-        skinnedNormals.assign(3 * count, 0.0f);
         cache.built = false;
     }
     if (rootBone.children.empty()) {
@@ -137,21 +141,6 @@ void Model::updatePose()
         return;
     }
     skinVertices(cache, vertices.data(), count, skinnedVertices.data());
-}
-
-void Model::uploadSkinned()
-{
-    if (rootBone.children.empty() || !bufferFunctions) {
-        return;
-    }
-    const std::size_t count =
-        std::min({skinnedVertices.size(), skinnedPositions.size() / 3, skinnedNormals.size() / 3});
-    stageVertices(skinnedVertices.data(), count, skinnedPositions.data(), skinnedNormals.data());
-    const auto bytes = static_cast<GlSizeiptr>(count * 12);
-    bufferFunctions->bindBuffer(kGlArrayBuffer, bufferNames[0]);
-    bufferFunctions->bufferData(kGlArrayBuffer, bytes, skinnedPositions.data(), kGlStreamDraw);
-    bufferFunctions->bindBuffer(kGlArrayBuffer, bufferNames[1]);
-    bufferFunctions->bufferData(kGlArrayBuffer, bytes, skinnedNormals.data(), kGlStreamDraw);
 }
 
 }  // namespace fyrel

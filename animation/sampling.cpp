@@ -1,6 +1,9 @@
+#include "animation/sampling.h"
+
 #include <cmath>
 #include <cstring>
 
+#include "animation/animation_cache.h"
 #include "scene/model.h"
 
 namespace fyrel {
@@ -131,8 +134,13 @@ void sample(SlerpAngle& cached, const KeyFrame& prev, const KeyFrame& next, floa
 
 }  // namespace
 
-void Animator::update(float dt)
+void updateAnimator(Animator& animator, float dt)
 {
+    const Model* model = animator.model;
+    const std::vector<Animation>& animations = animator.animations;
+    const std::int32_t current = animator.current;
+    float& time = animator.time;
+    const float rate = animator.rate;
     if (!model || animations.empty()) {
         return;
     }
@@ -152,7 +160,7 @@ void Animator::update(float dt)
         time = clip.length;
     }
 
-    SamplingCache& cache = sampling_.value;
+    SamplingCache& cache = animator.sampling.get<SamplingCache>();
     fitCache(cache, clip);
     for (std::size_t j = 0; j < clip.tracks.size(); ++j) {
         const std::vector<KeyFrame>& track = clip.tracks[j];

@@ -3,14 +3,16 @@
 #include <exception>
 
 #include "app/commands.h"
-#include "importers/import_error.h"
+#include "ik/ik_error.h"
 #include "platform/dialogs.h"
-#include "platform/icons.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "render/gl_resources.h"
+#include "render/model_buffers.h"
 #include "render/scene_render.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 #include "ui/camera.h"
 #include "ui/gl_window.h"
 
@@ -20,8 +22,6 @@ namespace {
 
 constexpr int kMainWindowWidth = 1024;
 constexpr int kMainWindowHeight = 768;
-const char* const kStartupFailure = "Failed to initialize Window... Sorry :'(";
-const char* const kIkFailureCaption = "Failed to generate IK Animation";
 
 }  // namespace
 
@@ -30,12 +30,12 @@ Application::Application()
     loadGlFunctions(glFunctions, glProcAddress, nullptr);
     title = loadString(kStringTitle);
     windowClassName = loadString(kStringMainWindowClass);
-    registerWindowClass();
+    registerProgramWindowClass(windowClassName, mainWindowProc);
     createMainWindow();
     setAccelerators(mainAccelerators());
     createGlContext();
     try {
-        childWindows.push_back(std::make_unique<GlWindow>(this, this));
+        childWindows.push_back(std::make_unique<GlWindow>(*this));
     } catch (const std::runtime_error& error) {
         releaseGl();
         setWindowUserData(mainWindow, nullptr);
@@ -58,21 +58,11 @@ Application::~Application()
     glContext.reset();
 }
 
-void Application::registerWindowClass()
-{
-    WindowClass windowClass;
-    windowClass.name = windowClassName;
-    windowClass.procedure = mainWindowProc;
-    windowClass.largeIcon = kLargeIcon;
-    windowClass.smallIcon = kSmallIcon;
-    fyrel::registerWindowClass(windowClass);
-}
-
 void Application::createMainWindow()
 {
     mainWindow = fyrel::createMainWindow(windowClassName, title, mainMenu(), kMainWindowWidth, kMainWindowHeight);
     if (mainWindow == kNoWindow) {
-        throw StartupError(kStartupFailure);
+        throw StartupError(kWindowFailure);
     }
     setWindowUserData(mainWindow, this);
 }
@@ -92,9 +82,6 @@ void Application::createGlContext()
 void Application::initGl()
 {
     loadGlFunctions(glFunctions, glProcAddress, nullptr);
-    for (Model& model : models) {
-        model.createBuffers(&glFunctions);
-    }
     genDisplayLists(axesList, groundList);
     const std::vector<std::string> dirs = dataDirs();
     const std::string vertexSource = loadShaderSource("shader.vert", dirs);
@@ -118,7 +105,7 @@ void Application::releaseGl()
     paths.clear();
     if (!current) {
         for (Model& model : models) {
-            model.bufferFunctions = nullptr;
+            forgetBuffers(model);
         }
     }
     models.clear();
@@ -160,7 +147,7 @@ void Application::updateScene(float dt)
     for (std::size_t i = 0; i < bindings.size(); ++i) {
         try {
             bindings[i].advance(dt);
-        } catch (const ImportError& error) {
+        } catch (const IkError& error) {
             failures.push_back(error.what());
         }
     }
@@ -172,14 +159,12 @@ void Application::updateScene(float dt)
         }
         makeGlCurrent();
     }
+    createMissingBuffers(models, &glFunctions);
     for (std::size_t i = 0; i < models.size(); ++i) {
         Model& model = models[i];
-        if (!model.bufferFunctions) {
-            model.createBuffers(&glFunctions);
-        }
-        model.animator.update(dt);
-        model.updatePose();
-        model.uploadSkinned();
+        updateAnimator(model.animator, dt);
+        updatePose(model);
+        uploadSkinned(model);
     }
 }
 

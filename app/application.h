@@ -6,20 +6,17 @@
 #include <vector>
 
 #include "ik/ik_controller.h"
-#include "importers/x_importer.h"
 #include "paths/path.h"
 #include "paths/path_binding.h"
 #include "platform/gl_context.h"
 #include "platform/messages.h"
-#include "scene/gl_functions.h"
+#include "render/gl_functions.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 #include "ui/child_window.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
-
-class Camera;
-struct SceneInformationDialog;
 
 // A start-up that cannot go on: no main window, no child window, no GL.
 class StartupError : public std::runtime_error {
@@ -37,9 +34,9 @@ public:
 // them, so bindings and controllers keep plain pointers into models, paths
 // and controllers while the lists grow. "The" model, path or controller of
 // a command is the last element of its list.
-class Application {
+class Application final : public ViewHost {
 public:
-    GlFunctions glFunctions;  // models keep a pointer to this table
+    GlFunctions glFunctions;  // the models' buffers keep a pointer to this table
     GlUint axesList = 0;
     GlUint groundList = 0;
     GlUint vertexShader = 0;
@@ -52,7 +49,6 @@ public:
     ChildWindowList childWindows;  // open views, in opening order
     WindowHandle mainWindow = kNoWindow;
     std::unique_ptr<GlContext> glContext;  // offscreen, shared with every view
-    std::unique_ptr<XImporter> xImporter = std::make_unique<XImporter>();  // the .X import context
     std::string title;
     std::string windowClassName;
     SceneInformationDialog* sceneInfoDialog = nullptr;  // the last one opened while open; not owned
@@ -70,16 +66,23 @@ public:
     // then every child window draws and presents.
     void frame(float dt);
 
-    // Advances every binding, then animates, poses and uploads every model.
+    // Advances every binding, then makes the buffers of models that have
+    // none, and animates, poses and uploads every model.
     // A binding whose IK generation fails is reported in an error box; the
     // program goes on.
     void updateScene(float dt);
 
-    // Draws the scene for a view: width and height in device pixels.
-    void renderScene(int width, int height, const Camera& camera);
+    // What the views use (ui/view_host.h).
+    SceneList<Model>& sceneModels() override { return models; }
+    SceneList<Path>& scenePaths() override { return paths; }
+    SceneList<IkController>& sceneIkControllers() override { return ikControllers; }
+    void renderScene(int width, int height, const Camera& camera) override;
+    WindowHandle hostWindow() const override { return mainWindow; }
+    ChildWindowList& views() override { return childWindows; }
+    SceneInformationDialog*& currentSceneInformation() override { return sceneInfoDialog; }
 
-    // Fetches the entry points, creates missing model buffers, the display
-    // lists and the shader program. Requires the context to be current.
+    // Fetches the entry points, the display lists and the shader program.
+    // Requires the context to be current.
     void initGl();
 
     // Makes the Application's own context current, for GL work outside a
@@ -91,7 +94,6 @@ public:
     static std::vector<std::string> dataDirs();
 
 private:
-    void registerWindowClass();
     void createMainWindow();
     void createGlContext();
     void releaseGl();

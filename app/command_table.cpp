@@ -1,8 +1,9 @@
 #include "app/commands.h"
 
-#include <string>
+#include <cassert>
 
-#include "resources/resources.h"
+#include "importers/model_formats.h"
+#include "ui/resources.h"
 
 namespace fyrel {
 
@@ -14,23 +15,16 @@ constexpr CommandEntry kCommands[] = {
     {kCommandExit, commandExit},
     {kCommandOpenGlWindow, commandOpenGlWindow},
     {kCommandRemoveAllModels, commandRemoveAllModels},
-    {kCommandImportMs3d, commandImportMs3d},
+    {kCommandImportMs3d, nullptr, ".ms3d"},
     {kCommandSceneInformation, commandSceneInformation},
     {kCommandAddIkController, commandAddIkController},
     {kCommandGenerateIkAnimation, commandGenerateIkAnimation},
     {kCommandPlayIkAnimation, commandPlayIkAnimation},
-    {kCommandImport3ds, commandImport3ds},
-    {kCommandImportX, commandImportX},
+    {kCommandImport3ds, nullptr, ".3ds"},
+    {kCommandImportX, nullptr, ".x"},
     {kCommandOpenPathWindow, commandOpenPathWindow},
     {kCommandRemoveAllPaths, commandRemoveAllPaths},
     {kCommandBindToPath, commandBindToPath},
-};
-
-// One line per file format that a command imports.
-const FileImportEntry kFileImports[] = {
-    {"MS3D", importMs3dFile},
-    {"3DS", import3dsFile},
-    {"X", importXFile},
 };
 
 }  // namespace
@@ -38,22 +32,19 @@ const FileImportEntry kFileImports[] = {
 bool runCommand(Application& app, int id)
 {
     for (const CommandEntry& entry : kCommands) {
-        if (entry.id == id) {
-            entry.handler(app);
-            return true;
+        if (entry.id != id) {
+            continue;
         }
+        if (entry.importEnding) {
+            const ModelFormat* format = findModelFormat(entry.importEnding);
+            assert(format);
+            commandImport(app, *format);
+        } else {
+            entry.handler(app);
+        }
+        return true;
     }
     return false;
-}
-
-const FileImportEntry* findFileImport(const std::string& formatName)
-{
-    for (const FileImportEntry& entry : kFileImports) {
-        if (formatName == entry.formatName) {
-            return &entry;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace fyrel

@@ -1,21 +1,37 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 // The main window's menu commands. Each command is one function taking the
-// Application; the table in command_table.cpp maps the WM_COMMAND
-// identifiers (resources/resources.h) to them. A new command is a function
-// in a commands_*.cpp file of its own plus one line in that table.
+// Application, mapped from its WM_COMMAND identifier by the table in
+// command_table.cpp. A new menu command takes four lines in three files:
+//   1. its identifier, kCommand..., in ui/resources.h;
+//   2. its item in the menu of mainMenu() in ui/resources.cpp;
+//   3. its function, declared below and defined in a commands_*.cpp file;
+//   4. its line in the table of command_table.cpp.
+// An import command has no function of its own: its table line names the
+// ending of its format's row in importers/model_formats.cpp.
 
 namespace fyrel {
 
 class Application;
+class ChildWindow;
+class ViewHost;
+struct ModelFormat;
+
+// The caption of the box that shows a failed IK generation, whether a command
+// or a binding's arrival started it.
+inline constexpr const char* kIkFailureCaption = "Failed to generate IK Animation";
 
 using CommandHandler = void (*)(Application& app);
 
+// A line of the command table: the identifier and either the handler or the
+// ending of the format that the command imports.
 struct CommandEntry {
     int id = 0;
     CommandHandler handler = nullptr;
+    const char* importEnding = nullptr;
 };
 
 // Runs the command with this identifier; false when there is none (the
@@ -23,45 +39,37 @@ struct CommandEntry {
 bool runCommand(Application& app, int id);
 
 // File menu.
-void commandImportMs3d(Application& app);  // 32779
-void commandImport3ds(Application& app);   // 32776
-void commandImportX(Application& app);     // 32775
-void commandExit(Application& app);        // 105
+void commandExit(Application& app);
 // View menu.
-void commandOpenGlWindow(Application& app);  // 32771
-void commandSceneInformation(Application& app);  // 32772
-void commandOpenPathWindow(Application& app);  // 32781
+void commandOpenGlWindow(Application& app);
+void commandSceneInformation(Application& app);
+void commandOpenPathWindow(Application& app);
 // Scene menu.
-void commandRemoveAllModels(Application& app);  // 32777
-void commandRemoveAllPaths(Application& app);   // 32782
+void commandRemoveAllModels(Application& app);
+void commandRemoveAllPaths(Application& app);
 // Edit menu.
-void commandBindToPath(Application& app);  // 32783
+void commandBindToPath(Application& app);
 // IK menu.
-void commandAddIkController(Application& app);       // 32784
-void commandGenerateIkAnimation(Application& app);  // 32785
-void commandPlayIkAnimation(Application& app);      // 32786
+void commandAddIkController(Application& app);
+void commandGenerateIkAnimation(Application& app);
+void commandPlayIkAnimation(Application& app);
 // Help menu.
-void commandAbout(Application& app);  // 104
+void commandAbout(Application& app);
 
-// Imports of a named file, as the import commands do them after their file
-// dialog: the model is appended and made ready, or the failure is shown in
-// the command's error box and nothing changes.
-void importMs3dFile(Application& app, const std::string& path);
-void import3dsFile(Application& app, const std::string& path);
-void importXFile(Application& app, const std::string& path);
+// Appends the view that makeView makes to the child windows; a view that
+// cannot be made is reported in an error box with that caption.
+void openView(Application& app, const char* caption, std::unique_ptr<ChildWindow> (*makeView)(ViewHost& host));
 
-// A file named on the command line: imported by the import that its name's
-// ending selects (the format table in command_table.cpp).
+// An import command: the format's notice, if it has one, then the file
+// dialog with the format's filter, then importFile.
+void commandImport(Application& app, const ModelFormat& format);
+
+// Imports the file: the model is appended and made ready, or the failure is
+// shown in the format's error box and nothing changes.
+void importFile(Application& app, const ModelFormat& format, const std::string& path);
+
+// A file named on the command line: imported as its format's row says; a
+// name whose ending no format claims is refused in an error box.
 void importFileByName(Application& app, const std::string& path);
-
-// Formats for importFileByName: the format name of importers/import_any.h
-// and the import that serves it.
-struct FileImportEntry {
-    const char* formatName = "";
-    void (*import)(Application& app, const std::string& path) = nullptr;
-};
-
-// The entry for a format name, or null.
-const FileImportEntry* findFileImport(const std::string& formatName);
 
 }  // namespace fyrel

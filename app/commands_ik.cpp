@@ -3,15 +3,13 @@
 
 #include "app/application.h"
 #include "app/commands.h"
-#include "importers/import_error.h"
+#include "ik/ik_error.h"
 #include "platform/dialogs.h"
 #include "ui/end_effector_dialog.h"
 
 namespace fyrel {
 
 namespace {
-
-const char* const kIkFailureCaption = "Failed to generate IK Animation";
 
 // Within this distance of the target, measured in the ground plane, the model
 // reaches from where it stands; farther away it first walks to a point this
@@ -24,7 +22,7 @@ void generateAndPlay(Application& app, IkController& controller)
 {
     try {
         controller.generateAnimation();
-    } catch (const ImportError& error) {
+    } catch (const IkError& error) {
         messageBox(app.mainWindow, error.what(), kIkFailureCaption, MessageBoxIcon::Error);
         return;
     }
@@ -72,7 +70,7 @@ void commandAddIkController(Application& app)
     if (app.models.empty()) {
         return;
     }
-    EndEffectorSelector::open(&app, &app);
+    EndEffectorSelector::open(app);
 }
 
 // The model that walks and reaches is the controller's own: the one that was

@@ -1,62 +1,74 @@
-// The File menu's imports of 3D Studio and DirectX files. Both formats are
-// served partly: each command says so in a warning box every time, before the
-// file is chosen.
+// Imports: the File menu's import commands and files named on the command
+// line, every format served by its row of importers/model_formats.h.
 
+#include <new>
+
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "app/application.h"
 #include "app/commands.h"
-#include "app/import_steps.h"
-#include "importers/three_ds_importer.h"
-#include "importers/x_importer.h"
+#include "importers/import_error.h"
+#include "importers/model_formats.h"
 #include "platform/dialogs.h"
 
 namespace fyrel {
 
 namespace {
 
-const char* const k3dsWarning =
-    "Animation is not supported in .3ds files, use .ms3d (Milkshape3D) files for animation";
-const char* const k3dsWarningCaption = "Animation not supported";
-const char* const k3dsFailureCaption = "Failed to load .3ds";
+const char* const kFileFailureCaption = "Failed to load file";
 
-const char* const kXWarning =
-    ".X files are not fully functional, use .3ds or .ms3d (Milkshape3D) instead.  "
-    "Animations are only supported from .ms3d files";
-const char* const kXWarningCaption = "File not supported";
-const char* const kXFailureCaption = "Failed to load .X";
+// Runs an import; a failure is shown in an error box with caption and the
+// scene stays as it was.
+template <typename Import>
+void importShowingFailure(Application& app, const std::string& path, const char* caption, Import import)
+{
+    try {
+        import();
+    } catch (const ImportError& error) {
+        messageBox(app.mainWindow, error.what(), caption, MessageBoxIcon::Error);
+    } catch (const std::bad_alloc&) {
+        messageBox(app.mainWindow, "There is not enough memory to load \"" + path + "\".", caption,
+                   MessageBoxIcon::Error);
+    }
+}
 
 }  // namespace
 
-// A .3ds model has no animation: it is appended as it is and posed by the
-// next frame.
-void import3dsFile(Application& app, const std::string& path)
+// A model of an animated format stands in the pose of its current clip at
+// once, advanced by one second's worth of its rate; any other is appended as
+// it is and posed by the next frame.
+void importFile(Application& app, const ModelFormat& format, const std::string& path)
 {
-    importShowingFailure(app, path, k3dsFailureCaption, [&] { app.models.push_back(import3ds(path)); });
+    importShowingFailure(app, path, format.failureCaption, [&] {
+        app.models.push_back(format.import(path));
+        if (format.animated) {
+            Model& added = app.models.back();
+            updateAnimator(added.animator, 1.0f);
+            updatePose(added);
+        }
+    });
 }
 
-// The model stands in its pose at once: advanced by one second's worth of its
-// rate and posed.
-void importXFile(Application& app, const std::string& path)
+void commandImport(Application& app, const ModelFormat& format)
 {
-    importShowingFailure(app, path, kXFailureCaption, [&] { appendAnimated(app, app.xImporter->importX(path)); });
-}
-
-void commandImport3ds(Application& app)
-{
-    messageBox(app.mainWindow, k3dsWarning, k3dsWarningCaption, MessageBoxIcon::Warning);
+    if (format.notice) {
+        messageBox(app.mainWindow, format.notice, format.noticeCaption, MessageBoxIcon::Warning);
+    }
+    const std::string pattern = format.dialogPatterns ? format.dialogPatterns : std::string("*") + format.ending;
     const std::optional<std::string> path =
-        openFileDialog(app.mainWindow, {{"3ds File", "*.3ds"}, {"All", "*.*"}});
+        openFileDialog(app.mainWindow, {{format.filterLabel, pattern}, {"All", "*.*"}});
     if (path) {
-        import3dsFile(app, *path);
+        importFile(app, format, *path);
     }
 }
 
-void commandImportX(Application& app)
+void importFileByName(Application& app, const std::string& path)
 {
-    messageBox(app.mainWindow, kXWarning, kXWarningCaption, MessageBoxIcon::Warning);
-    const std::optional<std::string> path = openFileDialog(app.mainWindow, {{"X File", "*.x"}, {"All", "*.*"}});
-    if (path) {
-        importXFile(app, *path);
+    if (const ModelFormat* format = findModelFormat(path)) {
+        importFile(app, *format, path);
+        return;
     }
+    messageBox(app.mainWindow, unsupportedEndingMessage(path), kFileFailureCaption, MessageBoxIcon::Error);
 }
 
 }  // namespace fyrel

@@ -12,11 +12,9 @@ namespace fyrel {
 
 void commandOpenPathWindow(Application& app)
 {
-    try {
-        app.childWindows.push_back(std::make_unique<PathWindow>(&app, &app));
-    } catch (const std::runtime_error& error) {
-        messageBox(app.mainWindow, error.what(), "Open Path Window", MessageBoxIcon::Error);
-    }
+    openView(app, "Open Path Window", [](ViewHost& host) -> std::unique_ptr<ChildWindow> {
+        return std::make_unique<PathWindow>(host);
+    });
 }
 
 // The bindings go with the paths they follow: a model that was walking stops

@@ -9,7 +9,7 @@ namespace fyrel {
 // A dialog opened earlier stays open; the Application refers to the new one.
 void commandSceneInformation(Application& app)
 {
-    app.sceneInfoDialog = SceneInformationDialog::open(&app, &app);
+    app.sceneInfoDialog = SceneInformationDialog::open(app);
 }
 
 }  // namespace fyrel

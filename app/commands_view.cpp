@@ -1,4 +1,4 @@
-// The View and Help menus.
+// The View and Help menus, and the opening of views.
 
 #include <stdexcept>
 
@@ -10,13 +10,20 @@
 
 namespace fyrel {
 
-void commandOpenGlWindow(Application& app)
+void openView(Application& app, const char* caption, std::unique_ptr<ChildWindow> (*makeView)(ViewHost& host))
 {
     try {
-        app.childWindows.push_back(std::make_unique<GlWindow>(&app, &app));
+        app.childWindows.push_back(makeView(app));
     } catch (const std::runtime_error& error) {
-        messageBox(app.mainWindow, error.what(), "Open GlWindow", MessageBoxIcon::Error);
+        messageBox(app.mainWindow, error.what(), caption, MessageBoxIcon::Error);
     }
+}
+
+void commandOpenGlWindow(Application& app)
+{
+    openView(app, "Open GlWindow", [](ViewHost& host) -> std::unique_ptr<ChildWindow> {
+        return std::make_unique<GlWindow>(host);
+    });
 }
 
 void commandAbout(Application& app)

@@ -15,6 +15,9 @@
 #include <cstring>
 #include <vector>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "render/model_buffers.h"
 #include "scene/model.h"
 #include "tests/animation/synthetic_character.h"
 
@@ -79,12 +82,12 @@ void Frame(benchmark::State& state)
     const auto vertices = static_cast<std::size_t>(state.range(0));
     const int weights = static_cast<int>(state.range(1));
     Model model = character(vertices, weights);
-    model.createBuffers(&noGl());
+    createBuffers(model, &noGl());
     for (auto _ : state) {
-        model.animator.update(kFrameDt);
-        model.updatePose();
-        model.uploadSkinned();
-        benchmark::DoNotOptimize(model.skinnedPositions.data());
+        updateAnimator(model.animator, kFrameDt);
+        updatePose(model);
+        uploadSkinned(model);
+        benchmark::DoNotOptimize(modelBuffers(model)->positions.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(vertices));
@@ -112,11 +115,11 @@ void UpdatePose(benchmark::State& state)
     const int weights = static_cast<int>(state.range(1));
     Model model = character(vertices, weights);
     randomPose(model, 3);
-    model.updatePose();
+    updatePose(model);
 
     const double started = threadSeconds();
     for (auto _ : state) {
-        model.updatePose();
+        updatePose(model);
         benchmark::DoNotOptimize(model.skinnedVertices.data());
         benchmark::ClobberMemory();
     }
@@ -146,7 +149,7 @@ void AnimatorUpdate(benchmark::State& state)
     Model model = character(1000, 1);
     const std::int64_t tracks = static_cast<std::int64_t>(model.animator.animations[0].tracks.size());
     for (auto _ : state) {
-        model.animator.update(kFrameDt);
+        updateAnimator(model.animator, kFrameDt);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * tracks);

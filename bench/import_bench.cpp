@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "importers/import_any.h"
-#include "scene/debug_output.h"
+#include "importers/model_formats.h"
+#include "diagnostics/debug_output.h"
 
 namespace {
 

@@ -6,9 +6,15 @@
 // reports as a crash with the input that caused it.
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <vector>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "diagnostics/debug_output.h"
 #include "heap_meter.h"
+#include "importers/import_error.h"
 #include "scene/model.h"
 
 namespace fyrel::fuzz {
@@ -60,8 +66,8 @@ inline void playCopy(const Model& imported)
 {
     Model m(imported);
     for (float dt : {1.0f, 0.37f, 5.0f}) {
-        m.animator.update(dt);
-        m.updatePose();
+        updateAnimator(m.animator, dt);
+        updatePose(m);
     }
 }
 
@@ -70,6 +76,29 @@ inline void playCopy(const Model& imported)
 inline void checkRefusalCost(const test::HeapMeasure& heap, std::size_t size)
 {
     require(heap.peakAbove() <= 100 * size + (std::size_t{1} << 20));
+}
+
+// One input: import(data, size) either returns a model, which must keep the
+// invariants and survive being played, or throws ImportError, which must
+// have cost little memory. Anything else escapes to libFuzzer. The
+// importers' debug output is silenced.
+template <typename Import>
+int fuzzImport(const std::uint8_t* data, std::size_t size, Import import)
+{
+    static const bool quiet = [] {
+        setDebugSink([](const std::string&) {});
+        return true;
+    }();
+    (void)quiet;
+    const test::HeapMeasure heap;
+    try {
+        const Model imported = import(data, size);
+        checkModel(imported);
+        playCopy(imported);
+    } catch (const ImportError&) {
+        checkRefusalCost(heap, size);
+    }
+    return 0;
 }
 
 }  // namespace fyrel::fuzz

@@ -6,27 +6,13 @@
 // command does it, so that what the importer builds is exercised downstream.
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
-#include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "model_checks.h"
-#include "scene/debug_output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool quiet = [] {
-        fyrel::setDebugSink([](const std::string&) {});
-        return true;
-    }();
-    (void)quiet;
-    const fyrel::test::HeapMeasure heap;
-    try {
-        const fyrel::Model imported = fyrel::importMs3dFromMemory(data, size, "fuzz.ms3d");
-        fyrel::fuzz::checkModel(imported);
-        fyrel::fuzz::playCopy(imported);
-    } catch (const fyrel::ImportError&) {
-        fyrel::fuzz::checkRefusalCost(heap, size);
-    }
-    return 0;
+    return fyrel::fuzz::fuzzImport(data, size, [](const std::uint8_t* bytes, std::size_t length) {
+        return fyrel::importMs3dFromMemory(bytes, length, "fuzz.ms3d");
+    });
 }

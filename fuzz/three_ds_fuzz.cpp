@@ -7,19 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "importers/import_error.h"
 #include "importers/three_ds_importer.h"
 #include "model_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const fyrel::test::HeapMeasure heap;
-    try {
-        const fyrel::Model imported = fyrel::import3dsFromMemory(data, size);
-        fyrel::fuzz::checkModel(imported);
-        fyrel::fuzz::playCopy(imported);
-    } catch (const fyrel::ImportError&) {
-        fyrel::fuzz::checkRefusalCost(heap, size);
-    }
-    return 0;
+    return fyrel::fuzz::fuzzImport(data, size, [](const std::uint8_t* bytes, std::size_t length) {
+        return fyrel::import3dsFromMemory(bytes, length);
+    });
 }

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "ik/joint_rotation.h"
-#include "importers/import_error.h"
+#include "ik/ik_error.h"
 #include "math/quaternion.h"
 
 namespace fyrel {
@@ -165,7 +165,7 @@ void IkController::generateAnimation()
 {
     chain.clear();
     if (!model) {
-        throw ImportError(kNoEffectorMessage);
+        throw IkError(kNoEffectorMessage);
     }
     Animator& animator = model->animator;
     for (std::size_t i = 0; i < animator.animations.size(); ++i) {
@@ -187,7 +187,7 @@ void IkController::generateAnimation()
     clip.model = model;
     clip.loop = true;
     if (!buildChain(model->rootBone)) {
-        throw ImportError(kNoEffectorMessage);
+        throw IkError(kNoEffectorMessage);
     }
     clip.recordPose(0.0f);
     solve();

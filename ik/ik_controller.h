@@ -61,7 +61,7 @@ struct IkController {
     // index follows the clip it selected; it becomes 0 when that clip was the
     // removed one), builds the chain, records the pose at time 0, solves,
     // records the solved pose at time 0.5 and appends the looping clip.
-    // Throws ImportError "Danger Zarnok!  Root bone not found bone bone bone"
+    // Throws IkError "Danger Zarnok!  Root bone not found bone bone bone"
     // when the end effector is not in the skeleton, or there is no model; the
     // earlier clip is then already gone, chain is empty and nothing is added.
     void generateAnimation();

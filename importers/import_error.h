@@ -5,7 +5,7 @@
 
 namespace fyrel {
 
-// The message text an importer (or IK generation) raises. Commands catch it
+// The message text an importer raises. Commands catch it
 // and show what() to the user; it is worded for them: which file, what is
 // wrong.
 class ImportError : public std::runtime_error {

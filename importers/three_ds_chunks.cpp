@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "importers/byte_reader.h"
 #include "importers/import_error.h"
 
 namespace fyrel {
@@ -33,22 +34,6 @@ constexpr std::size_t kTexelSize = 8;
 constexpr std::size_t kPointFlagSize = 2;
 constexpr std::size_t kMatrixSize = 48;
 constexpr std::size_t kNameDigits = 10;  // of the object names write3dsMeshes gives
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-float readFloat(const std::uint8_t* p)
-{
-    return std::bit_cast<float>(readU32(p));
-}
 
 std::string hex(std::uint16_t id)
 {
@@ -88,17 +73,18 @@ struct Scan {
 template <class Visit>
 void forEachChunk(const Scan& scan, const Chunk& parent, const std::uint8_t* first, Visit visit)
 {
-    const std::uint8_t* p = first;
-    while (p < parent.end) {
-        const std::size_t left = static_cast<std::size_t>(parent.end - p);
-        if (left < kHeaderSize) {
+    ByteReader in(first, static_cast<std::size_t>(parent.end - first));
+    while (in.remaining() > 0) {
+        const std::uint8_t* p = in.here();
+        const std::size_t left = in.remaining();
+        if (!in.fits(1, kHeaderSize)) {
             throw ImportError("the last " + std::to_string(left) + " bytes of chunk " + hex(parent.id) + " at byte " +
                               std::to_string(parent.offset) + " are too few for a chunk");
         }
         Chunk child;
-        child.id = readU16(p);
+        child.id = in.u16();
         child.offset = scan.offsetOf(p);
-        const std::uint32_t length = readU32(p + 2);
+        const std::uint32_t length = in.u32();
         if (length < kHeaderSize) {
             throw ImportError("chunk " + hex(child.id) + " at byte " + std::to_string(child.offset) +
                               " has an impossible length of " + std::to_string(length));
@@ -108,10 +94,10 @@ void forEachChunk(const Scan& scan, const Chunk& parent, const std::uint8_t* fir
                               std::to_string(length) + " bytes, but only " + std::to_string(left) +
                               " are left in chunk " + hex(parent.id) + " (the file is truncated or damaged)");
         }
-        child.body = p + kHeaderSize;
+        child.body = in.here();
         child.end = p + length;
+        in.skip(length - kHeaderSize);
         visit(child);
-        p = child.end;
     }
 }
 
@@ -124,11 +110,12 @@ std::string meshLabel(std::size_t number, const std::string& name)
 // count after checking that the records fit the chunk.
 std::uint16_t countedArray(const Chunk& c, std::size_t recordSize, const std::string& what, const std::string& mesh)
 {
-    if (c.bodySize() < 2) {
+    ByteReader in(c.body, c.bodySize());
+    if (!in.fits(1, 2)) {
         throw ImportError("the " + what + " of " + mesh + " at byte " + std::to_string(c.offset) + " has no count");
     }
-    const std::uint16_t count = readU16(c.body);
-    if (count > (c.bodySize() - 2) / recordSize) {
+    const std::uint16_t count = in.u16();
+    if (!in.fits(count, recordSize)) {
         throw ImportError("the " + what + " of " + mesh + " at byte " + std::to_string(c.offset) + " counts " +
                           std::to_string(count) + " entries, but its chunk holds only " +
                           std::to_string((c.bodySize() - 2) / recordSize));
@@ -146,7 +133,7 @@ void checkMaterialGroup(const Chunk& c, std::uint16_t faceCount, const std::stri
     const Chunk list{c.id, c.offset, static_cast<const std::uint8_t*>(nul) + 1, c.end};
     const std::uint16_t count = countedArray(list, 2, "face group", mesh);
     for (std::uint16_t i = 0; i < count; ++i) {
-        const std::uint16_t face = readU16(list.body + 2 + 2 * std::size_t{i});
+        const std::uint16_t face = loadU16(list.body + 2 + 2 * std::size_t{i});
         if (face >= faceCount) {
             throw ImportError("a material group of " + mesh + " names face " + std::to_string(face + 1) +
                               ", but the mesh has " + std::to_string(faceCount) + " faces");
@@ -174,7 +161,7 @@ void checkFacesAndPoints(const ThreeDsMeshChunks& mesh, std::size_t number)
 {
     for (std::size_t f = 0; f < mesh.faceCount; ++f) {
         for (std::size_t k = 0; k < 3; ++k) {
-            const std::uint16_t vertex = readU16(mesh.faces + f * kFaceSize + 2 * k);
+            const std::uint16_t vertex = loadU16(mesh.faces + f * kFaceSize + 2 * k);
             if (vertex >= mesh.pointCount) {
                 throw ImportError(threeDsFaceIndexProblem(f + 1, number, mesh.name, vertex, mesh.pointCount));
             }
@@ -182,7 +169,7 @@ void checkFacesAndPoints(const ThreeDsMeshChunks& mesh, std::size_t number)
     }
     for (std::size_t v = 0; v < mesh.pointCount; ++v) {
         for (std::size_t k = 0; k < 3; ++k) {
-            if (!std::isfinite(readFloat(mesh.points + v * kPointSize + 4 * k))) {
+            if (!std::isfinite(loadF32(mesh.points + v * kPointSize + 4 * k))) {
                 throw ImportError("vertex " + std::to_string(v + 1) + " of " + meshLabel(number, mesh.name) +
                                   " has a coordinate that is not a finite number");
             }
@@ -316,15 +303,16 @@ std::vector<ThreeDsMeshChunks> scan3dsMeshes(const std::uint8_t* data, std::size
     if (size == 0) {
         throw ImportError("the file is empty");
     }
-    if (size < kHeaderSize) {
+    ByteReader in(data, size);
+    if (!in.fits(1, kHeaderSize)) {
         throw ImportError("the file is too short to be a 3ds file");
     }
     Chunk main;
-    main.id = readU16(data);
+    main.id = in.u16();
     if (main.id != kMainChunk && main.id != kSceneData && main.id != kMaterialLibrary && main.id != kProjectFile) {
         throw ImportError("the file is not a 3ds file (it starts with chunk " + hex(main.id) + ")");
     }
-    const std::uint32_t length = readU32(data + 2);
+    const std::uint32_t length = in.u32();
     if (length < kHeaderSize) {
         throw ImportError("the main chunk has an impossible length of " + std::to_string(length));
     }

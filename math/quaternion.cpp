@@ -77,14 +77,6 @@ Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& 
     return out;
 }
 
-Quaternion& rotationAboutPoint(const Vector3& pivot, const Vector3& from, const Vector3& to, Quaternion& out)
-{
-    Vector3 a, b;
-    difference(from, pivot, a);
-    difference(to, pivot, b);
-    return rotationBetween(a, b, out);
-}
-
 Quaternion& rotationFromUp(const Vector3& d, Quaternion& out)
 {
     const float u = 0.0f * d.x + d.y + 0.0f * d.z;

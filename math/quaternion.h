@@ -41,9 +41,6 @@ Quaternion& eulerToQuat(float ax, float ay, float az, Quaternion& out);
 // that must not store NaN test for.
 Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& out);
 
-// rotationBetween(from − pivot, to − pivot).
-Quaternion& rotationAboutPoint(const Vector3& pivot, const Vector3& from, const Vector3& to, Quaternion& out);
-
 // Turns +Y onto the unit direction d.
 Quaternion& rotationFromUp(const Vector3& d, Quaternion& out);
 

@@ -63,7 +63,7 @@ struct PathBinding {
     // there and, unless the model's current clip is already "IKAnimation" (a
     // model without a clip at its current index counts as not), generates and
     // plays the controller's clip, leaving position and orientation alone.
-    // The ImportError of a failing generation propagates to the caller, who
+    // The IkError of a failing generation propagates to the caller, who
     // shows it; the binding is then finished and the model holds what the
     // failed generation left.
     void advance(float dt);

@@ -25,7 +25,7 @@ private:
 
 // An entry point of the current context by name, null when there is no
 // current context or no such function. Shaped as the loader of
-// loadGlFunctions (scene/gl_functions.h); the context argument is unused.
+// loadGlFunctions (render/gl_functions.h); the context argument is unused.
 void* glProcAddress(const char* name, void* context);
 
 }  // namespace fyrel

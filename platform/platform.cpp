@@ -8,7 +8,7 @@
 
 #include "platform/icons.h"
 #include "platform/window_registry.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 

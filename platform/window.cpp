@@ -1,6 +1,5 @@
 #include "platform/window.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -238,11 +237,6 @@ void setFocus(WindowHandle window)
     if (target) {
         target->setFocus(Qt::OtherFocusReason);
     }
-}
-
-WindowHandle focusWindow()
-{
-    return windowOfWidget(QApplication::focusWidget());
 }
 
 void destroyWindow(WindowHandle window)

@@ -81,8 +81,6 @@ ClientSize clientSize(WindowHandle window);
 double devicePixelRatio(WindowHandle window);
 
 void setFocus(WindowHandle window);
-// The window whose procedure receives key presses now, or kNoWindow.
-WindowHandle focusWindow();
 
 // Sends WM_DESTROY to the window, then to each of its child windows, and
 // removes them; from then on their handles are invalid. Safe to call from

@@ -2,7 +2,7 @@
 
 #include <GL/gl.h>
 
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "scene/gl_functions.h"
+#include "render/gl_functions.h"
 
-// GL error texts and shader logs on the debug output (scene/debug_output.h).
+// GL error texts and shader logs on the debug output (diagnostics/debug_output.h).
 
 namespace fyrel {
 

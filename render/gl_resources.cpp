@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "render/gl_diagnostics.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "scene/gl_functions.h"
+#include "render/gl_functions.h"
 
 // The GL objects that every view shares: the two display lists and the
 // shader program. All functions require a current context.

@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "math/quaternion.h"
+#include "render/model_buffers.h"
 
 namespace fyrel {
 
@@ -123,13 +124,12 @@ void clearView()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void drawModelMesh(const GlFunctions& gl, Model& model)
+void drawModelMesh(const GlFunctions& gl, const Model& model)
 {
-    if (!model.bufferFunctions) {
-        model.createBuffers(&gl);
-    }
-    // Without buffers (an incomplete table) there is nothing to draw from.
-    if (!model.bufferFunctions || model.triangles.size() > static_cast<std::size_t>(INT_MAX / 3)) {
+    // Without buffers (not made yet, or an incomplete table) there is nothing
+    // to draw from.
+    const ModelBuffers* buffers = modelBuffers(model);
+    if (!buffers || model.triangles.size() > static_cast<std::size_t>(INT_MAX / 3)) {
         return;
     }
     glPushMatrix();
@@ -142,11 +142,11 @@ void drawModelMesh(const GlFunctions& gl, Model& model)
     glMaterialfv(GL_FRONT, GL_EMISSION, m.emissive);
     glMaterialf(GL_FRONT, GL_SHININESS, m.shininess);
 
-    gl.bindBuffer(kGlArrayBuffer, model.bufferNames[1]);
+    gl.bindBuffer(kGlArrayBuffer, buffers->names[1]);
     glNormalPointer(GL_FLOAT, 0, nullptr);
-    gl.bindBuffer(kGlArrayBuffer, model.bufferNames[0]);
+    gl.bindBuffer(kGlArrayBuffer, buffers->names[0]);
     glVertexPointer(3, GL_FLOAT, 0, nullptr);
-    gl.bindBuffer(kGlElementArrayBuffer, model.bufferNames[2]);
+    gl.bindBuffer(kGlElementArrayBuffer, buffers->names[2]);
     glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(3 * model.triangles.size()), GL_UNSIGNED_INT, nullptr);
     glPopMatrix();
 }
@@ -205,7 +205,7 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     if (scene.models) {
-        for (Model& model : *scene.models) {
+        for (const Model& model : *scene.models) {
             drawModelMesh(gl, model);
         }
     }

@@ -3,7 +3,7 @@
 #include "ik/ik_controller.h"
 #include "math/matrix.h"
 #include "paths/path.h"
-#include "scene/gl_functions.h"
+#include "render/gl_functions.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 
@@ -14,14 +14,14 @@
 
 namespace fyrel {
 
-// What the pass reads. It changes nothing but the models' buffers, which it
-// creates for a model that has none yet.
+// What the pass reads; it changes nothing. A model without buffers
+// (render/model_buffers.h) is not drawn.
 struct SceneView {
     const GlFunctions* glFunctions = nullptr;
     GlUint axesList = 0;
     GlUint groundList = 0;
     GlUint shaderProgram = 0;
-    SceneList<Model>* models = nullptr;
+    const SceneList<Model>* models = nullptr;
     const SceneList<Path>* paths = nullptr;
     const SceneList<IkController>* ikControllers = nullptr;
 };
@@ -35,7 +35,7 @@ void clearView();
 void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view);
 
 // The pieces of the pass, for the views that draw a part of it on its own.
-void drawModelMesh(const GlFunctions& gl, Model& model);
+void drawModelMesh(const GlFunctions& gl, const Model& model);
 void drawPath(const Path& path);
 void drawSkeleton(const Model& model, GlUint axesList);
 

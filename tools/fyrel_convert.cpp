@@ -7,8 +7,8 @@
 #include <string>
 
 #include "exporters/gltf_exporter.h"
-#include "importers/import_any.h"
-#include "scene/debug_output.h"
+#include "importers/model_formats.h"
+#include "diagnostics/debug_output.h"
 
 using namespace fyrel;
 

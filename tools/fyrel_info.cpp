@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "importers/import_any.h"
-#include "scene/debug_output.h"
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "importers/model_formats.h"
+#include "diagnostics/debug_output.h"
 #include "scene/model.h"
 
 namespace {
@@ -150,8 +152,8 @@ void describe(std::ostream& out, const std::string& path, const Model& imported)
     // As the import command leaves it: a copy (which binds its animator to
     // itself), advanced by one second and posed.
     Model posed(imported);
-    posed.animator.update(1.0f);
-    posed.updatePose();
+    updateAnimator(posed.animator, 1.0f);
+    updatePose(posed);
     const bool skinned = !posed.rootBone.children.empty();
     printBox(out, "posed box", posed, skinned ? posed.skinnedVertices : posed.vertices);
 }

@@ -1,7 +1,7 @@
 #include "ui/about_box.h"
 
 #include "platform/dialogs.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 
 namespace fyrel {
 

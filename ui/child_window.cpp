@@ -2,11 +2,28 @@
 
 #include <algorithm>
 
+#include <cmath>
+#include <stdexcept>
+
+#include "platform/icons.h"
 #include "platform/window.h"
-#include "resources/resources.h"
+#include "render/scene_render.h"
 #include "ui/about_box.h"
+#include "ui/camera.h"
+#include "ui/resources.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
+
+void registerProgramWindowClass(const std::string& className, WindowProc procedure)
+{
+    WindowClass windowClass;
+    windowClass.name = className;
+    windowClass.procedure = procedure;
+    windowClass.largeIcon = kLargeIcon;
+    windowClass.smallIcon = kSmallIcon;
+    registerWindowClass(windowClass);
+}
 
 ChildWindow::~ChildWindow()
 {
@@ -52,6 +69,56 @@ bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHan
     default:
         return false;
     }
+}
+
+SceneViewWindow::SceneViewWindow(ViewHost& viewHost, int classString) : host(&viewHost)
+{
+    title = loadString(kStringChildTitle);
+    windowClassName = loadString(classString);
+    registerProgramWindowClass(windowClassName, sceneViewProc);
+    windowHandle = createChildWindow(windowClassName, title, host->hostWindow(), 640, 480);
+    if (windowHandle == kNoWindow) {
+        throw std::runtime_error(kWindowFailure);
+    }
+    setWindowUserData(windowHandle, this);
+}
+
+void SceneViewWindow::frame(float)
+{
+    render();
+    swapBuffers(windowHandle);
+}
+
+void SceneViewWindow::fitCamera(int, int) {}
+
+void SceneViewWindow::render()
+{
+    if (!makeCurrent(windowHandle)) {
+        return;
+    }
+    clearView();
+    const ClientSize size = clientSize(windowHandle);
+    fitCamera(size.width, size.height);
+    const double ratio = devicePixelRatio(windowHandle);
+    host->renderScene(static_cast<int>(std::lround(size.width * ratio)),
+                      static_cast<int>(std::lround(size.height * ratio)), viewCamera());
+}
+
+LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+{
+    auto* self = static_cast<SceneViewWindow*>(windowUserData(window));
+    if (!self) {
+        return defaultWindowProc(window, message, wParam, lParam);
+    }
+    // Destruction deletes self: nothing of it may be touched after that.
+    LResult result = 0;
+    if (handleCommonViewMessage(self->host->views(), *self, window, message, wParam, result)) {
+        return result;
+    }
+    if (self->handleViewMessage(message, wParam, lParam)) {
+        return 0;
+    }
+    return defaultWindowProc(window, message, wParam, lParam);
 }
 
 }  // namespace fyrel

@@ -1,11 +1,23 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/messages.h"
 
 namespace fyrel {
+
+class Camera;
+class ViewHost;
+
+// The text of the error that a view or the main window raises when its
+// window cannot be made.
+inline constexpr const char* kWindowFailure = "Failed to initialize Window... Sorry :'(";
+
+// Registers a window class of the program (its icons, the procedure); a
+// repeated registration is ignored.
+void registerProgramWindowClass(const std::string& className, WindowProc procedure);
 
 // A view of the scene inside the main window's client area. The Application
 // owns its child windows; a child window leaves that list (and is deleted)
@@ -24,11 +36,47 @@ public:
 
     // Draws this window's view of the scene and presents it.
     virtual void frame(float dt) = 0;
-
-    // Registers the window class of the kind; a repeated registration is
-    // ignored.
-    virtual void registerWindowClass() = 0;
 };
+
+// A child window that shows the host's scene through a camera of its own:
+// GlWindow and PathWindow.
+class SceneViewWindow : public ChildWindow {
+public:
+    ViewHost* host = nullptr;  // not owned: the scene drawn and edited, the parent window, the view list
+    std::string title;
+    std::string windowClassName;
+
+    // render(), then present.
+    void frame(float dt) override;
+
+    // Clears and draws the scene with viewCamera(), after fitCamera. Does
+    // nothing while the window has no surface yet.
+    virtual void render();
+
+protected:
+    // Registers the class named by string classString (with sceneViewProc),
+    // creates and shows the
+    // window (640 x 480 client area, at the top-left corner of the host
+    // window's client area) titled by kStringChildTitle and attaches this
+    // object to it. Throws std::runtime_error with kWindowFailure when the
+    // window cannot be made. The caller appends the object to host's views.
+    SceneViewWindow(ViewHost& viewHost, int classString);
+
+    virtual Camera& viewCamera() = 0;
+    // Fits the camera to the client area before a render; clientWidth and
+    // clientHeight in logical pixels.
+    virtual void fitCamera(int clientWidth, int clientHeight);
+
+    // The view's own messages (keys, mouse), after the common ones; true
+    // when the message was handled (its result is 0).
+    virtual bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) = 0;
+
+    friend LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
+};
+
+// The procedure of every scene view: handleCommonViewMessage, then the
+// view's handleViewMessage, then the default procedure.
+LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 using ChildWindowList = std::vector<std::unique_ptr<ChildWindow>>;
 

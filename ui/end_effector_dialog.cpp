@@ -3,13 +3,13 @@
 #include <cassert>
 #include <string>
 
-#include "app/application.h"
 #include "platform/modeless_dialog.h"
 #include "platform/tree_view.h"
 #include "platform/window.h"
-#include "resources/tree_dialogs.h"
-#include "scene/debug_output.h"
+#include "ui/tree_dialogs.h"
+#include "diagnostics/debug_output.h"
 #include "ui/scene_information_dialog.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
 
@@ -25,17 +25,17 @@ void makeController(EndEffectorSelector& self)
     }
     const std::string name = treeItemText(self.dialogWindow, kControlTree, selected);
     debugOutput(name + "\n");
-    Application& scene = *self.scene;
-    if (scene.models.empty()) {
+    SceneList<Model>& models = self.host->sceneModels();
+    if (models.empty()) {
         return;
     }
-    scene.ikControllers.emplace_back(name, EndEffectorSelector::kInitialTarget, &scene.models.back());
+    self.host->sceneIkControllers().emplace_back(name, EndEffectorSelector::kInitialTarget, &models.back());
 }
 
 void closeDialog(EndEffectorSelector* self)
 {
     const WindowHandle window = self->dialogWindow;
-    const WindowHandle mainWindow = self->owner->mainWindow;
+    const WindowHandle mainWindow = self->host->hostWindow();
     destroyWindow(window);  // frees self
     // After the window has gone: the client area would otherwise hand the
     // keyboard on to the next child window.
@@ -44,21 +44,19 @@ void closeDialog(EndEffectorSelector* self)
 
 }  // namespace
 
-EndEffectorSelector* EndEffectorSelector::open(Application* sceneApplication, Application* ownerApplication)
+EndEffectorSelector* EndEffectorSelector::open(ViewHost& viewHost)
 {
-    assert(!sceneApplication->models.empty());
-    const WindowHandle window =
-        createModelessDialog(ownerApplication->mainWindow, endEffectorTemplate(), endEffectorProc);
+    assert(!viewHost.sceneModels().empty());
+    const WindowHandle window = createModelessDialog(viewHost.hostWindow(), endEffectorTemplate(), endEffectorProc);
     if (window == kNoWindow) {
         return nullptr;
     }
     auto* dialog = new EndEffectorSelector;
-    dialog->scene = sceneApplication;
-    dialog->owner = ownerApplication;
+    dialog->host = &viewHost;
     dialog->dialogWindow = window;
     setWindowUserData(window, dialog);
     treeDeleteAll(window, kControlTree);
-    addBoneItems(window, kControlTree, sceneApplication->models.back().rootBone, kTreeRoot);
+    addBoneItems(window, kControlTree, viewHost.sceneModels().back().rootBone, kTreeRoot);
     return dialog;
 }
 

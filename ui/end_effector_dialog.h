@@ -5,7 +5,7 @@
 
 namespace fyrel {
 
-class Application;
+class ViewHost;
 
 // The End Effector Selector: a modeless window inside the main window's
 // client area that shows the skeleton of the model that was last when it
@@ -18,15 +18,14 @@ class Application;
 // The object belongs to its window and is freed when the window is destroyed,
 // by closing or with the main window; nobody keeps a reference to it.
 struct EndEffectorSelector {
-    Application* scene = nullptr;  // not owned: whose last model gets the controller
-    Application* owner = nullptr;  // not owned: the main window
+    ViewHost* host = nullptr;  // not owned: whose last model gets the controller
     WindowHandle dialogWindow = kNoWindow;
 
     static constexpr Vector3 kInitialTarget{-2.0f, 5.0f, 5.0f};
 
-    // Opens the dialog on scene's last model. Requires a model. Null when
+    // Opens the dialog on the host's last model. Requires a model. Null when
     // the dialog window cannot be made.
-    static EndEffectorSelector* open(Application* sceneApplication, Application* ownerApplication);
+    static EndEffectorSelector* open(ViewHost& viewHost);
 };
 
 LResult endEffectorProc(WindowHandle dialog, unsigned message, WParam wParam, LParam lParam);

@@ -1,13 +1,8 @@
 #include "ui/path_window.h"
 
-#include <cmath>
-#include <stdexcept>
-
-#include "app/application.h"
-#include "platform/icons.h"
 #include "platform/window.h"
-#include "render/scene_render.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
 
@@ -38,46 +33,9 @@ void handleKey(PathWindow& w, int key)
 
 }  // namespace
 
-PathWindow::PathWindow(Application* ownerApplication, Application* sceneApplication)
-    : owner(ownerApplication), scene(sceneApplication)
+PathWindow::PathWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringPathWindowClass)
 {
-    title = loadString(kStringChildTitle);
-    windowClassName = loadString(kStringPathWindowClass);
-    registerWindowClass();
-    windowHandle = createChildWindow(windowClassName, title, owner->mainWindow, 640, 480);
-    if (windowHandle == kNoWindow) {
-        throw std::runtime_error("Failed to initialize Window... Sorry :'(");
-    }
-    setWindowUserData(windowHandle, this);
     camera = OrthoCamera(Vector3{10.0f, 10.0f, 10000.0f});
-}
-
-void PathWindow::registerWindowClass()
-{
-    WindowClass windowClass;
-    windowClass.name = windowClassName;
-    windowClass.procedure = pathWindowProc;
-    windowClass.largeIcon = kLargeIcon;
-    windowClass.smallIcon = kSmallIcon;
-    fyrel::registerWindowClass(windowClass);
-}
-
-void PathWindow::frame(float)
-{
-    render();
-    swapBuffers(windowHandle);
-}
-
-void PathWindow::render()
-{
-    if (!makeCurrent(windowHandle)) {
-        return;
-    }
-    clearView();
-    const ClientSize size = clientSize(windowHandle);
-    const double ratio = devicePixelRatio(windowHandle);
-    scene->renderScene(static_cast<int>(std::lround(size.width * ratio)),
-                       static_cast<int>(std::lround(size.height * ratio)), camera);
 }
 
 bool PathWindow::worldPointAt(int x, int y, int clientWidth, int clientHeight, Vector3& point) const
@@ -102,44 +60,31 @@ void PathWindow::addPoint(int x, int y, bool startNewPath)
     if (!worldPointAt(x, y, size.width, size.height, point)) {
         return;
     }
-    if (startNewPath || scene->paths.empty()) {
-        scene->paths.emplace_back();
+    SceneList<Path>& paths = host->scenePaths();
+    if (startNewPath || paths.empty()) {
+        paths.emplace_back();
     }
     // Appending to the list never moves the paths that bindings follow; the
     // one extended here gets its new table at once, and a binding on it reads
     // that table from its next advance.
-    Path& path = scene->paths.back();
+    Path& path = paths.back();
     path.addControlPoint(point);
     path.buildCurve();
     path.buildArcLengthTable();
 }
 
-LResult pathWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+bool PathWindow::handleViewMessage(unsigned message, WParam wParam, LParam lParam)
 {
-    auto* self = static_cast<PathWindow*>(windowUserData(window));
-    if (!self) {
-        return defaultWindowProc(window, message, wParam, lParam);
+    if (message == kWmKeyDown) {
+        handleKey(*this, static_cast<int>(wParam));
+        return true;
     }
-    // Destruction deletes self: nothing of it may be touched after that.
-    LResult result = 0;
-    if (handleCommonViewMessage(self->owner->childWindows, *self, window, message, wParam, result)) {
-        return result;
+    if (message == kWmLButtonDown || message == kWmRButtonDown) {
+        // The right button starts a new path at the point.
+        addPoint(pointX(lParam), pointY(lParam), message == kWmRButtonDown);
+        return true;
     }
-    switch (message) {
-    case kWmKeyDown:
-        handleKey(*self, static_cast<int>(wParam));
-        return 0;
-    case kWmMouseMove:
-        return 0;
-    case kWmLButtonDown:
-        self->addPoint(pointX(lParam), pointY(lParam), false);
-        return 0;
-    case kWmRButtonDown:
-        self->addPoint(pointX(lParam), pointY(lParam), true);
-        return 0;
-    default:
-        return defaultWindowProc(window, message, wParam, lParam);
-    }
+    return message == kWmMouseMove;  // moving the mouse does nothing here
 }
 
 }  // namespace fyrel

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "math/vector.h"
 #include "platform/messages.h"
 #include "ui/camera.h"
@@ -9,7 +7,7 @@
 
 namespace fyrel {
 
-class Application;
+class ViewHost;
 
 // The top-down view in which the user draws paths. It shows the scene from
 // straight above through an OrthoCamera framing a 10 x 10 square of the
@@ -19,30 +17,16 @@ class Application;
 // arc-length table are rebuilt, so the drawn curve and any model walking the
 // path follow at once. The arrow keys and W, A, S, D pan the view by half a
 // unit.
-class PathWindow : public ChildWindow {
+class PathWindow : public SceneViewWindow {
 public:
+    // The camera keeps its 10 x 10 box whatever the window's shape: a window
+    // that is not square shows the ground stretched.
     OrthoCamera camera;
-    Application* owner = nullptr;  // not owned: parent window and childWindows
-    Application* scene = nullptr;  // not owned: what is drawn, whose paths the clicks edit
-    std::string title;
-    std::string windowClassName;
 
-    // Creates and shows the window (640 x 480 client area, at the top-left
-    // corner of the main window's client area) with the camera centred on
-    // the world origin. Throws std::runtime_error with the text "Failed to
-    // initialize Window... Sorry :'(" when the window cannot be made. The
-    // caller appends the object to owner's childWindows.
-    PathWindow(Application* ownerApplication, Application* sceneApplication);
-
-    // render(), then present.
-    void frame(float dt) override;
-    void registerWindowClass() override;
-
-    // Clears and draws the scene with the camera. The camera keeps its
-    // 10 x 10 box whatever the window's shape: a window that is not square
-    // shows the ground stretched. Does nothing while the window has no
-    // surface yet.
-    virtual void render();
+    // Creates and shows the window (as SceneViewWindow does) with the camera
+    // centred on the world origin. The caller appends the object to host's
+    // views.
+    explicit PathWindow(ViewHost& viewHost);
 
     // The world point under client pixel (x, y) of a window of the given
     // client size: the left edge is position.x − extents.x/2, the top edge
@@ -56,8 +40,10 @@ public:
     // table. With startNewPath, a new path is appended first. A window whose
     // client area has no width or height adds nothing, not even the path.
     void addPoint(int x, int y, bool startNewPath);
-};
 
-LResult pathWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
+protected:
+    Camera& viewCamera() override { return camera; }
+    bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) override;
+};
 
 }  // namespace fyrel

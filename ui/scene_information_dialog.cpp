@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "app/application.h"
 #include "platform/modeless_dialog.h"
 #include "platform/window.h"
-#include "resources/tree_dialogs.h"
+#include "ui/tree_dialogs.h"
+#include "ui/view_host.h"
 
 namespace fyrel {
 
@@ -26,25 +26,24 @@ void addModelItems(WindowHandle dialog, const Model& model, TreeItem modelItem)
 // window goes, taking the object with it.
 void closeDialog(SceneInformationDialog* self)
 {
-    Application* owner = self->owner;
+    ViewHost* host = self->host;
     const WindowHandle window = self->dialogWindow;
-    owner->sceneInfoDialog = nullptr;
+    host->currentSceneInformation() = nullptr;
     destroyWindow(window);  // frees self
-    setFocus(owner->mainWindow);
+    setFocus(host->hostWindow());
 }
 
 }  // namespace
 
-SceneInformationDialog* SceneInformationDialog::open(Application* sceneApplication, Application* ownerApplication)
+SceneInformationDialog* SceneInformationDialog::open(ViewHost& viewHost)
 {
     const WindowHandle window =
-        createModelessDialog(ownerApplication->mainWindow, sceneInformationTemplate(), sceneInformationProc);
+        createModelessDialog(viewHost.hostWindow(), sceneInformationTemplate(), sceneInformationProc);
     if (window == kNoWindow) {
         return nullptr;
     }
     auto* dialog = new SceneInformationDialog;
-    dialog->scene = sceneApplication;
-    dialog->owner = ownerApplication;
+    dialog->host = &viewHost;
     dialog->dialogWindow = window;
     setWindowUserData(window, dialog);
     dialog->refresh();
@@ -55,10 +54,11 @@ void SceneInformationDialog::refresh()
 {
     treeDeleteAll(dialogWindow, kControlTree);
     const TreeItem models = treeInsertItem(dialogWindow, kControlTree, kTreeRoot, "Models", TreeInsert::Sort);
-    for (std::size_t i = 0; i < scene->models.size(); ++i) {
+    const SceneList<Model>& sceneModels = host->sceneModels();
+    for (std::size_t i = 0; i < sceneModels.size(); ++i) {
         const TreeItem modelItem =
             treeInsertItem(dialogWindow, kControlTree, models, "Model " + std::to_string(i), TreeInsert::Sort);
-        addModelItems(dialogWindow, scene->models[i], modelItem);
+        addModelItems(dialogWindow, sceneModels[i], modelItem);
     }
     treeInsertItem(dialogWindow, kControlTree, kTreeRoot, "Paths", TreeInsert::Sort);
 }
@@ -93,8 +93,8 @@ LResult sceneInformationProc(WindowHandle dialog, unsigned message, WParam wPara
         return 0;
     case kWmDestroy:
         setWindowUserData(dialog, nullptr);
-        if (self->owner->sceneInfoDialog == self) {
-            self->owner->sceneInfoDialog = nullptr;
+        if (self->host->currentSceneInformation() == self) {
+            self->host->currentSceneInformation() = nullptr;
         }
         delete self;
         return 0;

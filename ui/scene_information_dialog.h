@@ -6,7 +6,7 @@
 
 namespace fyrel {
 
-class Application;
+class ViewHost;
 
 // The Scene Information dialog: a modeless window inside the main window's
 // client area whose tree lists the scene: "Models" with one "Model N" item
@@ -21,14 +21,13 @@ class Application;
 // destroyed, whether by closing the dialog or with the main window. Nobody
 // else deletes it.
 struct SceneInformationDialog {
-    Application* scene = nullptr;  // not owned: whose models are listed
-    Application* owner = nullptr;  // not owned: the main window, and sceneInfoDialog cleared on close
+    ViewHost* host = nullptr;  // not owned: whose models are listed; its current dialog is cleared on close
     WindowHandle dialogWindow = kNoWindow;
 
     // Opens and fills a new dialog; the caller keeps the pointer only while
-    // the dialog lives (owner's sceneInfoDialog follows that rule). Null when
-    // the dialog window cannot be made.
-    static SceneInformationDialog* open(Application* sceneApplication, Application* ownerApplication);
+    // the dialog lives (the host's currentSceneInformation follows that
+    // rule). Null when the dialog window cannot be made.
+    static SceneInformationDialog* open(ViewHost& viewHost);
 
     // Refills the tree from the scene as it is now.
     void refresh();

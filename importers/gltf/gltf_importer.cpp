@@ -11,7 +11,7 @@
 #include "importers/gltf/gltf_accessors.h"
 #include "importers/gltf/gltf_document.h"
 #include "importers/import_error.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 namespace {
@@ -897,19 +897,15 @@ private:
         return key;
     }
 
-    // y-up, front +z → z-up, front +y: (x, y, z) → (−x, z, y), then the lowest
-    // vertex onto z = 0.
+    // y-up, front +z → z-up, front +y: (x, y, z) → (−x, z, y). The origin
+    // stays where the file has it (glTF models stand on it), so a model
+    // written by fyrel-convert comes back where it stood.
     void placeInWorld()
     {
         Matrix4 axes;
         axes(0, 0) = -1.0f;
         axes(1, 1) = 0.0f, axes(1, 2) = 1.0f;
         axes(2, 1) = 1.0f, axes(2, 2) = 0.0f;
-        float lowest = 0.0f;
-        for (std::size_t i = 0; i < model_.vertices.size(); ++i) {
-            lowest = i == 0 ? model_.vertices[i].position.y : std::min(lowest, model_.vertices[i].position.y);
-        }
-        axes(2, 3) = -lowest;
         model_.baseTransform = axes;
     }
 

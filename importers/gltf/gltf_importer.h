@@ -18,7 +18,7 @@
 // the primitive has them (turned with the node; computed from the faces
 // otherwise). glTF is y-up with the front towards +z; the model's base
 // transform turns that into this program's z-up world, (x, y, z) → (−x, z, y),
-// and then lifts the lowest vertex onto z = 0.
+// and leaves the origin where it is.
 //
 // Bad input throws ImportError through gltfMessage, naming what is wrong:
 // tinygltf's own errors; a scene without a triangle to show; an accessor that reads outside its buffers (see

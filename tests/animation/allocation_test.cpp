@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <new>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "render/model_buffers.h"
 #include "tests/animation/synthetic_character.h"
 
 namespace {
@@ -79,9 +82,9 @@ GlFunctions silentGl()
 long allocationsOverFrames(Model& model, int frames)
 {
     auto frame = [&] {
-        model.animator.update(1.0f / 60.0f);
-        model.updatePose();
-        model.uploadSkinned();
+        updateAnimator(model.animator, 1.0f / 60.0f);
+        updatePose(model);
+        uploadSkinned(model);
     };
     frame();
     const long before = allocations.load();
@@ -119,7 +122,7 @@ TEST(FrameAllocations, NoneAfterTheFirstFrame)
     for (bool randomLayout : {false, true}) {
         for (int weights : {1, 4}) {
             Model model = animated(weights, randomLayout);
-            model.createBuffers(&gl);
+            createBuffers(model, &gl);
             // 200 frames cross many keys and wrap around the clip.
             EXPECT_EQ(allocationsOverFrames(model, 200), 0) << weights << " weights";
         }
@@ -131,12 +134,12 @@ TEST(FrameAllocations, NoneForABindPoseModelOrOneWithoutSkeleton)
     const GlFunctions gl = silentGl();
     Model model = animated(1, false);
     stripWeights(model.rootBone);
-    model.createBuffers(&gl);
+    createBuffers(model, &gl);
     EXPECT_EQ(allocationsOverFrames(model, 20), 0);
 
     Model plain;
     plain.vertices.resize(100);
-    plain.createBuffers(&gl);
+    createBuffers(plain, &gl);
     EXPECT_EQ(allocationsOverFrames(plain, 20), 0);
 }
 
@@ -144,11 +147,11 @@ TEST(FrameAllocations, AChangedSkinIsRebuiltOnceThenNothing)
 {
     const GlFunctions gl = silentGl();
     Model model = animated(2, true);
-    model.createBuffers(&gl);
+    createBuffers(model, &gl);
     EXPECT_EQ(allocationsOverFrames(model, 10), 0);
     model.rootBone.children.front().addWeight(0, 0.5f);
     const long before = allocations.load();
-    model.updatePose();
+    updatePose(model);
     EXPECT_GT(allocations.load(), before);  // the counter does count
     EXPECT_EQ(allocationsOverFrames(model, 10), 0);
 }

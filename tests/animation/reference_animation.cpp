@@ -121,8 +121,6 @@ void referenceUpdatePose(Model& model)
     const std::size_t count = model.vertices.size();
     if (model.skinnedVertices.size() != count) {
         model.skinnedVertices.assign(count, Vertex{});
-        model.skinnedPositions.assign(3 * count, 0.0f);
-        model.skinnedNormals.assign(3 * count, 0.0f);
     }
     if (model.rootBone.children.empty()) {
         return;
@@ -138,17 +136,19 @@ void referenceUpdatePose(Model& model)
     evaluateBone(model, nullptr, model.rootBone, true);
 }
 
-void referenceStage(Model& model)
+void referenceStage(const Model& model, std::vector<float>& positions, std::vector<float>& normals)
 {
-    const std::size_t count = std::min(model.skinnedVertices.size(), model.skinnedPositions.size() / 3);
+    const std::size_t count = model.skinnedVertices.size();
+    positions.assign(3 * count, 0.0f);
+    normals.assign(3 * count, 0.0f);
     for (std::size_t i = 0; i < count; ++i) {
         const Vertex& v = model.skinnedVertices[i];
-        model.skinnedPositions[3 * i + 0] = v.position.x;
-        model.skinnedPositions[3 * i + 1] = v.position.y;
-        model.skinnedPositions[3 * i + 2] = v.position.z;
-        model.skinnedNormals[3 * i + 0] = v.normal.x;
-        model.skinnedNormals[3 * i + 1] = v.normal.y;
-        model.skinnedNormals[3 * i + 2] = v.normal.z;
+        positions[3 * i + 0] = v.position.x;
+        positions[3 * i + 1] = v.position.y;
+        positions[3 * i + 2] = v.position.z;
+        normals[3 * i + 0] = v.normal.x;
+        normals[3 * i + 1] = v.normal.y;
+        normals[3 * i + 2] = v.normal.z;
     }
 }
 

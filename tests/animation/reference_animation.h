@@ -5,18 +5,21 @@
 // linear key scan per track, and skinning scattered bone by bone, weight by
 // weight, into all-zero vertices.
 
+#include <vector>
+
 #include "scene/model.h"
 
 namespace fyrel::test {
 
-// Animator::update as written out in the playback rules.
+// updateAnimator as written out in the playback rules.
 void referenceAnimatorUpdate(Animator& animator, float dt);
 
-// Model::updatePose by scatter: sizes skinnedVertices and the staging arrays,
-// poses the bones and accumulates every weight into skinnedVertices.
+// updatePose by scatter: sizes skinnedVertices, poses the bones and
+// accumulates every weight into skinnedVertices.
 void referenceUpdatePose(Model& model);
 
-// The staging copy of uploadSkinned, without the GL calls.
-void referenceStage(Model& model);
+// The staging copy of uploadSkinned, without the GL calls: positions and
+// normals are sized to the skinned vertices, 3 floats each.
+void referenceStage(const Model& model, std::vector<float>& positions, std::vector<float>& normals);
 
 }  // namespace fyrel::test

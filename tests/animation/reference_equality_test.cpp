@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "animation/skinning.h"
+#include "render/model_buffers.h"
 #include "support/fake_gl.h"
 #include "tests/animation/reference_animation.h"
 #include "tests/animation/synthetic_character.h"
@@ -134,7 +137,7 @@ TEST(ReferenceEquality, RandomSkeletonsAndWeightsSkinIdentically)
                 for (std::uint32_t frame = 0; frame < 3; ++frame) {
                     setPose(fast, seed * 10 + frame);
                     setPose(reference, seed * 10 + frame);
-                    fast.updatePose();
+                    updatePose(fast);
                     referenceUpdatePose(reference);
                     SCOPED_TRACE(std::string(name(kernel)) + " vertices " + std::to_string(vertices) +
                                  " weights " + std::to_string(weights) + " frame " + std::to_string(frame));
@@ -157,7 +160,7 @@ TEST(ReferenceEquality, OrderedCharactersSkinIdenticallyWithOneAndFourWeights)
             Model fast(source), reference(source);
             setPose(fast, 9);
             setPose(reference, 9);
-            fast.updatePose();
+            updatePose(fast);
             referenceUpdatePose(reference);
             SCOPED_TRACE(std::string(name(kernel)) + " weights " + std::to_string(weights));
             expectSamePose(fast, reference);
@@ -199,10 +202,10 @@ TEST(ReferenceEquality, PlaybackSamplesAndPosesIdenticallyFrameAfterFrame)
     const float steps[] = {1.0f / 60, 1.0f / 60, 0.1f, 0.3f, 1.7f, -0.4f, NAN, 1.0f / 30, 2.5f, 0.0f, 1.0f / 60};
     for (int round = 0; round < 3; ++round) {
         for (float dt : steps) {
-            fast.animator.update(dt);
+            updateAnimator(fast.animator, dt);
             referenceAnimatorUpdate(reference.animator, dt);
             ASSERT_TRUE(sameBytes(fast.animator.time, reference.animator.time));
-            fast.updatePose();
+            updatePose(fast);
             referenceUpdatePose(reference);
             expectSamePose(fast, reference);
         }
@@ -232,7 +235,7 @@ TEST(ReferenceEquality, KeysAddedDuringPlaybackAreFound)
                 clip.addKey(key);
             }
         }
-        fast.animator.update(0.3f);
+        updateAnimator(fast.animator, 0.3f);
         referenceAnimatorUpdate(reference.animator, 0.3f);
         expectSameBones(fast.rootBone, reference.rootBone);
     }
@@ -250,7 +253,7 @@ TEST(ReferenceEquality, ChangedSkinIsNoticedOnTheNextPose)
     auto both = [&](const std::function<void(Model&)>& change) {
         change(fast);
         change(reference);
-        fast.updatePose();
+        updatePose(fast);
         referenceUpdatePose(reference);
         expectSamePose(fast, reference);
     };
@@ -287,8 +290,8 @@ TEST(ReferenceEquality, ChangedSkinIsNoticedOnTheNextPose)
         SCOPED_TRACE("a weight edited in place, announced");
         fast.rootBone.children.front().weights[0].weight = -3.0f;
         reference.rootBone.children.front().weights[0].weight = -3.0f;
-        fast.skinChanged();
-        fast.updatePose();
+        skinChanged(fast);
+        updatePose(fast);
         referenceUpdatePose(reference);
         expectSamePose(fast, reference);
     }
@@ -333,22 +336,24 @@ TEST(ReferenceEquality, StagingHoldsThePoseThatIsUploaded)
             addClip(source, 7, 0.5f, 4);
             GlFunctions gl = makeFakeGl();
             Model fast(source), reference(source);
-            fast.createBuffers(&gl);
+            createBuffers(fast, &gl);
             for (int frame = 0; frame < 3; ++frame) {
-                fast.animator.update(0.2f);
+                updateAnimator(fast.animator, 0.2f);
                 referenceAnimatorUpdate(reference.animator, 0.2f);
-                fast.updatePose();
+                updatePose(fast);
                 referenceUpdatePose(reference);
-                fast.uploadSkinned();
-                referenceStage(reference);
-                ASSERT_TRUE(sameBytes(fast.skinnedPositions, reference.skinnedPositions));
-                ASSERT_TRUE(sameBytes(fast.skinnedNormals, reference.skinnedNormals));
-                const auto& positions = fakeGl().data[fast.bufferNames[0]];
-                const auto& normals = fakeGl().data[fast.bufferNames[1]];
+                uploadSkinned(fast);
+                std::vector<float> referencePositions, referenceNormals;
+                referenceStage(reference, referencePositions, referenceNormals);
+                const ModelBuffers& staged = *modelBuffers(fast);
+                ASSERT_TRUE(sameBytes(staged.positions, referencePositions));
+                ASSERT_TRUE(sameBytes(staged.normals, referenceNormals));
+                const auto& positions = fakeGl().data[staged.names[0]];
+                const auto& normals = fakeGl().data[staged.names[1]];
                 ASSERT_EQ(positions.size(), vertices * 12);
                 ASSERT_EQ(normals.size(), vertices * 12);
-                EXPECT_EQ(std::memcmp(positions.data(), reference.skinnedPositions.data(), positions.size()), 0);
-                EXPECT_EQ(std::memcmp(normals.data(), reference.skinnedNormals.data(), normals.size()), 0);
+                EXPECT_EQ(std::memcmp(positions.data(), referencePositions.data(), positions.size()), 0);
+                EXPECT_EQ(std::memcmp(normals.data(), referenceNormals.data(), normals.size()), 0);
             }
         }
     }
@@ -377,7 +382,7 @@ TEST(ReferenceEquality, KeysWithNaNTimesAreSkippedAsByTheScan)
     Model fast(source), reference(source);
     fast.animator.rate = reference.animator.rate = 1.0f;
     for (float dt : {0.3f, 0.3f, 0.5f, 0.9f, 0.05f, 1.4f, 0.6f, 0.6f, 0.6f, 2.2f, 0.1f}) {
-        fast.animator.update(dt);
+        updateAnimator(fast.animator, dt);
         referenceAnimatorUpdate(reference.animator, dt);
         SCOPED_TRACE(reference.animator.time);
         expectSameBones(fast.rootBone, reference.rootBone);

@@ -17,7 +17,7 @@
 
 #include "app/application.h"
 #include "platform/dialogs.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 #include "ui/gl_window.h"
 
 namespace fyrel::test {

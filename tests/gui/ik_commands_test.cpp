@@ -10,7 +10,7 @@
 #include "gui_test_support.h"
 #include "platform/qt_access.h"
 #include "platform/window.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 #include "tree_dialog_probe.h"
 #include "support/source_tree.h"
 

@@ -10,7 +10,7 @@
 #include "gui_test_support.h"
 #include "math/quaternion.h"
 #include "platform/qt_access.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 #include "ui/path_window.h"
 #include "support/source_tree.h"
 

@@ -13,7 +13,7 @@
 #include "gui_test_support.h"
 #include "platform/qt_access.h"
 #include "platform/window.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 #include "ui/path_window.h"
 
 namespace fyrel::test {
@@ -97,8 +97,7 @@ TEST_F(PathWindowTest, OpensWithTheTopViewOfATenByTenSquare)
     EXPECT_EQ(clientSize(window.windowHandle).width, 640);
     EXPECT_EQ(clientSize(window.windowHandle).height, 480);
     EXPECT_EQ(windowWidget(window.windowHandle)->pos(), QPoint(0, 0));
-    EXPECT_EQ(window.owner, app.get());
-    EXPECT_EQ(window.scene, app.get());
+    EXPECT_EQ(window.host, app.get());
     expectPoint(window.camera.extents, 10.0f, 10.0f, 10000.0f);
     expectPoint(window.camera.position, 0.0f, 0.0f, 0.0f);
     EXPECT_TRUE(app->paths.empty());  // opening draws nothing yet

@@ -12,8 +12,8 @@
 #include "platform/qt_access.h"
 #include "render/gl_diagnostics.h"
 #include "render/gl_resources.h"
-#include "resources/resources.h"
 #include "support/source_tree.h"
+#include "ui/resources.h"
 
 namespace fyrel::test {
 namespace {

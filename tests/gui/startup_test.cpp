@@ -18,7 +18,7 @@
 #include "gui_test_support.h"
 #include "platform/qt_access.h"
 #include "platform/window.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 
 namespace fyrel::test {
 namespace {

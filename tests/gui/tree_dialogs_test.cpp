@@ -12,7 +12,7 @@
 #include "importers/three_ds_importer.h"
 #include "platform/qt_access.h"
 #include "platform/window.h"
-#include "resources/resources.h"
+#include "ui/resources.h"
 #include "tree_dialog_probe.h"
 #include "ui/scene_information_dialog.h"
 #include "support/source_tree.h"
@@ -83,8 +83,7 @@ TEST_F(SceneInformationTest, WithoutModelsListsOnlyModelsAndPaths)
     EXPECT_NE(buttonOf(dialog, "&Refresh"), nullptr);
     EXPECT_TRUE(buttonOf(dialog, "&Close")->isDefault());
     EXPECT_EQ(outline(treeOf(dialog)), "Models,Paths");
-    EXPECT_EQ(app->sceneInfoDialog->scene, app.get());
-    EXPECT_EQ(app->sceneInfoDialog->owner, app.get());
+    EXPECT_EQ(app->sceneInfoDialog->host, app.get());
 }
 
 TEST_F(SceneInformationTest, ListsModelsWithTheirAnimationsAboveTheirBones)

@@ -4,8 +4,9 @@
 
 #include "app/commands.h"
 #include "gui_test_support.h"
-#include "resources/resources.h"
+#include "render/model_buffers.h"
 #include "support/source_tree.h"
+#include "ui/resources.h"
 
 namespace fyrel::test {
 namespace {
@@ -35,7 +36,7 @@ TEST_F(AppTest, FramesMoveBoundModelsAndGiveNewModelsBuffers)
     const float timeBefore = app->models.back().animator.time;
     runFrames(1, 10.0f);  // a tenth of a lap
     const Model& model = app->models.back();
-    EXPECT_NE(model.bufferFunctions, nullptr);
+    EXPECT_NE(bufferFunctions(model), nullptr);
     EXPECT_FLOAT_EQ(app->bindings.back().parameter, 0.1f);
     EXPECT_GT(model.position.x, 0.0f);
     EXPECT_LT(model.position.x, 4.0f);
@@ -67,7 +68,7 @@ TEST_F(AppTest, FailingIkGenerationOnArrivalIsShownOnceAndTheProgramGoesOn)
     runFrames(5, 1.0f);
     EXPECT_EQ(script->requests.size(), 1u);
     EXPECT_EQ(app->models.size(), 1u);
-    EXPECT_NE(app->models.back().bufferFunctions, nullptr);  // models were still updated
+    EXPECT_NE(bufferFunctions(app->models.back()), nullptr);  // models were still updated
 }
 
 }  // namespace

@@ -4,9 +4,10 @@
 #include <random>
 #include <string>
 
+#include "animation/sampling.h"
 #include "ik/ik_controller.h"
+#include "ik/ik_error.h"
 #include "ik_rigs.h"
-#include "importers/import_error.h"
 #include "scene/scene_list.h"
 
 using namespace fyrel;
@@ -217,7 +218,7 @@ TEST(IkGeneration, MissingEffectorRaisesAndLeavesTheModelAsDocumented)
     try {
         bad.generateAnimation();
         FAIL() << "no error raised";
-    } catch (const ImportError& e) {
+    } catch (const IkError& e) {
         EXPECT_STREQ(e.what(), kMissing);
     }
     EXPECT_EQ(clipNames(model), (Names{"Walk", "Run"}));
@@ -233,7 +234,7 @@ TEST(IkGeneration, MissingEffectorRaisesAndLeavesTheModelAsDocumented)
     ASSERT_EQ(clipNames(model), (Names{"Walk", "Run", "IKAnimation"}));
     model.animator.animations.push_back(clipNamed(model, "Jump"));
     model.animator.current = 3;
-    EXPECT_THROW(bad.generateAnimation(), ImportError);
+    EXPECT_THROW(bad.generateAnimation(), IkError);
     EXPECT_EQ(clipNames(model), (Names{"Walk", "Run", "Jump"}));
     EXPECT_EQ(model.animator.current, 2);
 
@@ -252,7 +253,7 @@ TEST(IkGeneration, ControllerWithoutModelRaisesInsteadOfCrashing)
     try {
         orphan.generateAnimation();
         FAIL() << "no error raised";
-    } catch (const ImportError& e) {
+    } catch (const IkError& e) {
         EXPECT_STREQ(e.what(), kMissing);
     }
     orphan.playAnimation();
@@ -285,7 +286,7 @@ TEST(IkPlayback, SelectsTheClipAndSamplingMovesHalfwayAtQuarterTime)
 
     // 2.5 s at rate 0.1 lands on time 0.25: each bone halfway along the great
     // arc between its two keys, which is the normalised sum of the two.
-    model.animator.update(2.5f);
+    updateAnimator(model.animator, 2.5f);
     EXPECT_NEAR(model.animator.time, 0.25f, 1e-6f);
     const std::vector<Bone*> bones = preOrder(model.rootBone);
     bool someBoneMoved = false;
@@ -304,7 +305,7 @@ TEST(IkPlayback, SelectsTheClipAndSamplingMovesHalfwayAtQuarterTime)
     EXPECT_TRUE(someBoneMoved);
 
     // Another 2.5 s wraps time to 0 and the start pose returns.
-    model.animator.update(2.5f);
+    updateAnimator(model.animator, 2.5f);
     for (std::size_t i = 0; i < bones.size(); ++i) {
         EXPECT_NEAR(bones[i]->rotation.w, start[i].w, 1e-5f) << bones[i]->name;
         EXPECT_NEAR(bones[i]->rotation.x, start[i].x, 1e-5f) << bones[i]->name;

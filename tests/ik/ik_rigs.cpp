@@ -1,4 +1,5 @@
 #include "ik_rigs.h"
+#include "animation/pose.h"
 
 #include <cmath>
 
@@ -97,7 +98,7 @@ Model makeRig(Shape shape, int bones, Placement placement, std::mt19937& rng)
 
 Vector3 evaluatedOrigin(Model& model, const std::string& boneName)
 {
-    model.evaluateBone(nullptr, model.rootBone);
+    evaluateBone(nullptr, model.rootBone);
     const Bone* bone = model.rootBone.find(boneName);
     Matrix4 placement, w;
     model.worldTransform(placement);

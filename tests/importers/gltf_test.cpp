@@ -146,15 +146,15 @@ TEST(GltfImport, ReadsTrianglesStripsFansStridesSparseAndNodeTransforms)
     }
 }
 
-TEST(GltfImport, PlacesYUpModelsUprightOnTheGround)
+TEST(GltfImport, TurnsYUpModelsUpright)
 {
-    // glTF's +y is up and +z the front: (x, y, z) → (−x, z, y), lowest vertex on z = 0.
+    // glTF's +y is up and +z the front: (x, y, z) → (−x, z, y).
     const Model m = load(document(kPositions + "," + kIndices, kQuad, R"({"mesh":0,"translation":[0,-3,0]})"));
     Vector4 p{1, 1 - 3, 0, 1}, placed;
     transform(m.baseTransform, p, placed);
     EXPECT_NEAR(placed.x, -1.0f, 1e-6f);
     EXPECT_NEAR(placed.y, 0.0f, 1e-6f);
-    EXPECT_NEAR(placed.z, 1.0f, 1e-6f);
+    EXPECT_NEAR(placed.z, -2.0f, 1e-6f);
 }
 
 TEST(GltfImport, RefusesBadDocumentsWithAMessage)

@@ -26,9 +26,9 @@
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
 #include "importers/three_ds_importer.h"
-#include "importers/x_importer.h"
-#include "importers/x_mesh_hierarchy.h"
-#include "importers/x_reader.h"
+#include "importers/x/x_importer.h"
+#include "importers/x/x_mesh_hierarchy.h"
+#include "importers/x/x_reader.h"
 #include "x_test_files.h"
 #include "support/source_tree.h"
 
@@ -105,7 +105,7 @@ Refusal refuseX(const std::string& what, const Bytes& file, const std::string& f
 {
     return measure(what, file.size(), [&] {
         XImporter importer;
-        importer.importXFromMemory(dataOf(file), file.size(), fileName);
+        importer.loadFromMemory(dataOf(file), file.size(), fileName);
     });
 }
 
@@ -700,7 +700,7 @@ TEST(XHostileInput, EveryRegressionFileIsRefusedWithinItsCost)
                     import3dsFromMemory(dataOf(file), file.size());
                 } else {
                     XImporter importer;
-                    importer.importXFromMemory(dataOf(file), file.size(), path);
+                    importer.loadFromMemory(dataOf(file), file.size(), path);
                 }
             });
             if (r.refused) {

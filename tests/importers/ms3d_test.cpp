@@ -14,10 +14,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "importers/import_any.h"
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "importers/model_formats.h"
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 #include "scene/model.h"
 #include "tools/ms3d_writer.h"
 #include "support/source_tree.h"
@@ -1010,8 +1012,8 @@ TEST(Ms3dFuzzedFiles, LoadOrFailWithTheirOwnMessage)
         DebugCapture quiet;
         const Model imported = importMs3d(path);
         Model m(imported);
-        m.animator.update(1.0f);
-        m.updatePose();
+        updateAnimator(m.animator, 1.0f);
+        updatePose(m);
         EXPECT_EQ(m.skinnedVertices.size(), m.vertices.size());
     }
 }

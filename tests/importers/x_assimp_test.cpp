@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "importers/x_importer.h"
+#include "importers/x/x_importer.h"
 #include "x_test_files.h"
 
 // The .X files of Debian's assimp-testmodels: written by exporters we did not
@@ -230,7 +230,7 @@ TEST(XAssimpModels, EveryFileLoadsWithTheDeclaredCounts)
         encodings.insert(bytes.substr(8, 4));
         XImporter importer;
         Model m;
-        ASSERT_NO_THROW(m = importer.importX(path.string()));
+        ASSERT_NO_THROW(m = importer.load(path.string()));
         EXPECT_GT(m.vertices.size(), 0u);
         EXPECT_EQ(m.vertices.size(), importer.vertexTotal);
         EXPECT_EQ(m.triangles.size(), importer.triangleTotal);

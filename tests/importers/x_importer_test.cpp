@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "importers/import_error.h"
-#include "importers/x_importer.h"
-#include "importers/x_mesh_hierarchy.h"
-#include "importers/x_reader.h"
+#include "importers/x/x_importer.h"
+#include "importers/x/x_mesh_hierarchy.h"
+#include "importers/x/x_reader.h"
 #include "x_test_files.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -275,7 +275,7 @@ TEST(XImporter, ConvertFrameWithoutParentKeepsOnlyTheLastTopLevelFrame)
     // only the import hangs them under a shared root.
     std::string text = xText(twoMeshBody() + frame("Last", ""));
     XFileData file = readXFile(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    MeshHierarchy hierarchy("");
+    XImportAllocator hierarchy("");
     XFrameTree tree(hierarchy, loadMeshHierarchyFromX(file, hierarchy));
     XImporter importer;
     Model m;
@@ -476,16 +476,16 @@ TEST(XImporterFile, ReadsFromAPathAndRejectsWhatIsNoFile)
     auto path = std::filesystem::temp_directory_path() / "fyrel_x_path_test.x";
     std::ofstream(path, std::ios::binary) << xText(twoMeshBody());
     XImporter importer;
-    EXPECT_EQ(importer.importX(path.string()).vertices.size(), 7u);
+    EXPECT_EQ(importer.load(path.string()).vertices.size(), 7u);
     std::filesystem::remove(path);
 
     DebugCapture debug;
     try {
-        importer.importX(path.string());
+        importer.load(path.string());
         FAIL();
     } catch (const ImportError& e) {
         EXPECT_STREQ(e.what(), "Failed to load mesh from hierarchy, haha.");
     }
     EXPECT_NE(debug.text().find("no such file"), std::string::npos);
-    EXPECT_THROW(importer.importX(std::filesystem::temp_directory_path().string()), ImportError);
+    EXPECT_THROW(importer.load(std::filesystem::temp_directory_path().string()), ImportError);
 }

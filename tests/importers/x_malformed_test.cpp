@@ -7,9 +7,9 @@
 #include <string>
 
 #include "importers/import_error.h"
-#include "importers/x_hierarchy.h"
-#include "importers/x_importer.h"
-#include "importers/x_mesh_hierarchy.h"
+#include "importers/x/x_hierarchy.h"
+#include "importers/x/x_importer.h"
+#include "importers/x/x_mesh_hierarchy.h"
 #include "x_test_files.h"
 #include "support/source_tree.h"
 
@@ -61,33 +61,33 @@ std::string patched(std::string s, const std::string& from, const std::string& t
     return at == std::string::npos ? s : s.replace(at, from.size(), to);
 }
 
-// Counts every create and destroy of a real MeshHierarchy.
-class CountingHierarchy : public MeshHierarchy {
+// Counts every create and destroy of a real XImportAllocator.
+class CountingHierarchy : public XImportAllocator {
 public:
-    CountingHierarchy() : MeshHierarchy("") {}
+    CountingHierarchy() : XImportAllocator("") {}
     XFrame* CreateFrame(const char* name) override
     {
         ++live;
-        return MeshHierarchy::CreateFrame(name);
+        return XImportAllocator::CreateFrame(name);
     }
     XMeshContainer* CreateMeshContainer(const char* name, const XMeshData& meshData, const XMaterial* materials,
                                         std::uint32_t numMaterials, const std::uint32_t* adjacency,
                                         const std::shared_ptr<const XSkinInfo>& skinInfo) override
     {
         XMeshContainer* c =
-            MeshHierarchy::CreateMeshContainer(name, meshData, materials, numMaterials, adjacency, skinInfo);
+            XImportAllocator::CreateMeshContainer(name, meshData, materials, numMaterials, adjacency, skinInfo);
         ++live;
         return c;
     }
     void DestroyFrame(XFrame* frame) override
     {
         --live;
-        MeshHierarchy::DestroyFrame(frame);
+        XImportAllocator::DestroyFrame(frame);
     }
     void DestroyMeshContainer(XMeshContainer* container) override
     {
         --live;
-        MeshHierarchy::DestroyMeshContainer(container);
+        XImportAllocator::DestroyMeshContainer(container);
     }
     int live = 0;
 };

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "importers/x_inflate.h"
-#include "importers/x_reader.h"
-#include "importers/x_templates.h"
-#include "importers/x_tokenizer.h"
+#include "importers/x/x_inflate.h"
+#include "importers/x/x_reader.h"
+#include "importers/x/x_templates.h"
+#include "importers/x/x_tokenizer.h"
 #include "x_test_files.h"
 
 using namespace fyrel;

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "importers/x_importer.h"
-#include "scene/debug_output.h"
+#include "importers/x/x_importer.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel::test {
 
@@ -337,7 +337,7 @@ std::vector<std::uint8_t> bytesOf(const std::string& s)
 Model importXBytes(const std::string& file, const std::string& fileName)
 {
     XImporter importer;
-    return importer.importXFromMemory(reinterpret_cast<const std::uint8_t*>(file.data()), file.size(), fileName);
+    return importer.loadFromMemory(reinterpret_cast<const std::uint8_t*>(file.data()), file.size(), fileName);
 }
 
 DebugCapture::DebugCapture()

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "importers/x_texture.h"
+#include "importers/x/x_texture.h"
 
 using namespace fyrel;
 

@@ -163,8 +163,6 @@ TEST(Math, RotationBetweenDirections)
     expectQuatNear(q, Quaternion{});
     rotationBetween(Vector3{1, 0, 0}, Vector3{0, 3, 0}, q);
     expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
-    rotationAboutPoint(Vector3{1, 1, 1}, Vector3{2, 1, 1}, Vector3{1, 2, 1}, q);
-    expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
 }
 
 TEST(Math, RotationFromUp)

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "importers/import_error.h"
+#include "ik/ik_error.h"
 #include "paths/path_binding.h"
 
 using namespace fyrel;
@@ -208,7 +208,7 @@ TEST(PathBinding, FailingHandOverIsReportedOnce)
     try {
         binding.advance(60.0f);
         FAIL() << "generation did not throw";
-    } catch (const ImportError& e) {
+    } catch (const IkError& e) {
         EXPECT_EQ(std::string(e.what()), "Danger Zarnok!  Root bone not found bone bone bone");
     }
     EXPECT_TRUE(binding.finished);

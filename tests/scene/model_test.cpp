@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
+#include "animation/pose.h"
+#include "render/model_buffers.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 #include "support/fake_gl.h"
 
 using namespace fyrel;
-using fyrel::test::fakeGl;
 using fyrel::test::makeFakeGl;
 
 namespace {
@@ -60,7 +59,7 @@ TEST(Model, DefaultsAreTheDocumentedOnes)
     EXPECT_EQ(m.animator.time, 0.0f);
     EXPECT_EQ(m.orientation.w, 1.0f);
     EXPECT_EQ(m.baseTransform.m[5], 1.0f);
-    EXPECT_EQ(m.bufferFunctions, nullptr);
+    EXPECT_EQ(bufferFunctions(m), nullptr);
     EXPECT_FLOAT_EQ(m.material.diffuse[0], 0.8f);
     EXPECT_FLOAT_EQ(m.material.shininess, 1.0f);
 }
@@ -80,8 +79,8 @@ TEST(Model, CopyRebindsEverythingToTheCopyAndDropsTheGpuSide)
 {
     GlFunctions gl = makeFakeGl();
     Model original = makeAnimatedModel();
-    original.createBuffers(&gl);
-    original.updatePose();
+    createBuffers(original, &gl);
+    updatePose(original);
     ASSERT_EQ(original.skinnedVertices.size(), 3u);
 
     Model copy(original);
@@ -97,8 +96,7 @@ TEST(Model, CopyRebindsEverythingToTheCopyAndDropsTheGpuSide)
         }
     }
     EXPECT_TRUE(copy.skinnedVertices.empty());
-    EXPECT_EQ(copy.bufferFunctions, nullptr);
-    EXPECT_TRUE(copy.skinnedPositions.empty());
+    EXPECT_EQ(bufferFunctions(copy), nullptr);
 
     Model assigned;
     assigned = original;
@@ -167,56 +165,6 @@ TEST(Model, ComputeNormals)
     m.computeNormals();
     EXPECT_EQ(m.vertices[4].normal.x, 0.0f);
     EXPECT_EQ(m.triangles[2].normal.x, 0.0f);
-}
-
-TEST(Model, CreateBuffersUploadsBindPoseAndIndices)
-{
-    GlFunctions gl = makeFakeGl();
-    Model m;
-    m.vertices.resize(3);
-    m.vertices[1].position = {1, 2, 3};
-    m.vertices[2].normal = {0, 0, 1};
-    m.triangles.push_back(Triangle{{0, 1, 2}, {}});
-    m.createBuffers(&gl);
-    EXPECT_EQ(m.bufferFunctions, &gl);
-    const std::vector<std::string> expected = {
-        "gen 3",
-        "bind 34962 1", "data 34962 36 35040",
-        "bind 34962 2", "data 34962 36 35040",
-        "bind 34963 3", "data 34963 12 35044",
-    };
-    EXPECT_EQ(fakeGl().calls, expected);
-    float y;
-    std::memcpy(&y, fakeGl().data[1].data() + 16, 4);
-    EXPECT_EQ(y, 2.0f);
-    std::uint32_t third;
-    std::memcpy(&third, fakeGl().data[3].data() + 8, 4);
-    EXPECT_EQ(third, 2u);
-
-    // Without a skeleton the skinned upload changes nothing.
-    fakeGl().calls.clear();
-    m.updatePose();
-    m.uploadSkinned();
-    EXPECT_TRUE(fakeGl().calls.empty());
-
-    // A table without buffer entries leaves the model alone.
-    Model other;
-    GlFunctions incomplete;
-    other.createBuffers(&incomplete);
-    EXPECT_EQ(other.bufferFunctions, nullptr);
-}
-
-TEST(Model, DestructionAndRecreationDeleteTheBuffers)
-{
-    GlFunctions gl = makeFakeGl();
-    {
-        Model m;
-        m.vertices.resize(1);
-        m.createBuffers(&gl);
-        m.createBuffers(&gl);  // the old three are deleted first
-        EXPECT_EQ(fakeGl().deleted, (std::vector<GlUint>{1, 2, 3}));
-    }
-    EXPECT_EQ(fakeGl().deleted, (std::vector<GlUint>{1, 2, 3, 4, 5, 6}));
 }
 
 TEST(Model, BindResolvesSharedNamesToTheFirstBoneInDepthFirstOrder)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "scene/gl_functions.h"
+#include "render/gl_functions.h"
 
 namespace fyrel::test {
 

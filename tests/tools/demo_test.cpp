@@ -8,9 +8,11 @@
 
 #include <unistd.h>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "importers/ms3d_importer.h"
 #include "run_program.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 #include "scene/model.h"
 #include "support/source_tree.h"
 
@@ -36,8 +38,8 @@ Model posedAt(const Model& imported, float time)
 {
     Model m(imported);
     m.animator.time = time;
-    m.animator.update(0.0f);
-    m.updatePose();
+    updateAnimator(m.animator, 0.0f);
+    updatePose(m);
     return m;
 }
 

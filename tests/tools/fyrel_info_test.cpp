@@ -6,9 +6,11 @@
 #include <sstream>
 #include <string>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "importers/ms3d_importer.h"
 #include "run_program.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 #include "scene/model.h"
 #include "support/source_tree.h"
 
@@ -26,8 +28,8 @@ std::string posedBoxLine()
     const Model imported = importMs3d(kDemo);
     setDebugSink(previous);
     Model m(imported);
-    m.animator.update(1.0f);
-    m.updatePose();
+    updateAnimator(m.animator, 1.0f);
+    updatePose(m);
     float low[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
                     std::numeric_limits<float>::max()};
     float high[3] = {-low[0], -low[0], -low[0]};

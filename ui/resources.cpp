@@ -1,4 +1,4 @@
-#include "resources/resources.h"
+#include "ui/resources.h"
 
 #include "platform/icons.h"
 

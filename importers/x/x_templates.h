@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "importers/x_tokenizer.h"
+#include "importers/x/x_tokenizer.h"
 
 // Templates of the .X format: the layout of a data object's values. The
 // standard templates (those of Direct3D retained mode and the D3DX

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "importers/x_budget.h"
-#include "importers/x_tokenizer.h"
+#include "importers/x/x_budget.h"
+#include "importers/x/x_tokenizer.h"
 
 // The .X reader: from the bytes of a file to the tree of data objects that the
 // frame hierarchy is built from.

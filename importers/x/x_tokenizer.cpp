@@ -1,4 +1,6 @@
-#include "importers/x_tokenizer.h"
+#include "importers/x/x_tokenizer.h"
+
+#include "importers/byte_reader.h"
 
 namespace fyrel {
 
@@ -38,17 +40,6 @@ enum : std::uint16_t {
     kTokenCstring = 51,
     kTokenArray = 52,
 };
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 bool isTextSpace(std::uint8_t c)
 {
@@ -209,11 +200,6 @@ std::string XTokenizer::where(std::size_t location) const
     return "byte offset " + std::to_string(location);
 }
 
-std::string XTokenizer::whereNext()
-{
-    return where(peek().location);
-}
-
 void XTokenizer::fail(const std::string& what, std::size_t location) const
 {
     throw XReadError(what + " at " + where(location));
@@ -294,18 +280,19 @@ XToken XTokenizer::readText()
 
 XToken XTokenizer::readBinary()
 {
-    std::size_t at = here();
-    std::size_t left = static_cast<std::size_t>(end_ - p_);
-    if (left == 0) {
+    const std::size_t at = here();
+    // The token is read through in; p_ follows it once the token is whole.
+    ByteReader in(p_, static_cast<std::size_t>(end_ - p_));
+    if (in.remaining() == 0) {
         return punctuation(XTokenKind::End, at);
     }
-    if (left < 2) {
+    if (!in.fits(1, 2)) {
         fail("a token cut off by the end of the file", at);
     }
-    std::uint16_t code = readU16(p_);
-    p_ += 2;
+    const std::uint16_t code = in.u16();
+    p_ = in.here();
     auto need = [&](std::size_t bytes, const char* what) {
-        if (bytes > static_cast<std::size_t>(end_ - p_)) {
+        if (bytes > in.remaining()) {
             fail(std::string(what) + " cut off by the end of the file", at);
         }
     };
@@ -315,47 +302,49 @@ XToken XTokenizer::readBinary()
     case kTokenName:
     case kTokenString: {
         need(4, code == kTokenName ? "a name record" : "a string record");
-        std::uint32_t length = readU32(p_);
-        p_ += 4;
+        const std::uint32_t length = in.u32();
         need(length, code == kTokenName ? "a name" : "a string");
         t.kind = code == kTokenName ? XTokenKind::Name : XTokenKind::String;
-        t.text = std::string_view(reinterpret_cast<const char*>(p_), length);
-        p_ += length;
-        if (code == kTokenString && end_ - p_ >= 2) {
-            std::uint16_t terminator = readU16(p_);
+        t.text = std::string_view(reinterpret_cast<const char*>(in.here()), length);
+        in.skip(length);
+        if (code == kTokenString && in.fits(1, 2)) {
+            ByteReader ahead = in;
+            const std::uint16_t terminator = ahead.u16();
             if (terminator == kTokenSemicolon || terminator == kTokenComma) {
-                p_ += 2;
-                if (end_ - p_ >= 2 && readU16(p_) == 0) {
-                    p_ += 2;  // the upper half of a 32-bit terminator
+                in = ahead;
+                if (ahead.fits(1, 2) && ahead.u16() == 0) {
+                    in = ahead;  // the upper half of a 32-bit terminator
                 }
             }
         }
+        p_ = in.here();
         return t;
     }
     case kTokenInteger:
         need(4, "an integer record");
         t.kind = XTokenKind::Integer;
-        t.integer = readU32(p_);
-        p_ += 4;
+        t.integer = in.u32();
+        p_ = in.here();
         return t;
     case kTokenGuid:
         need(16, "a GUID record");
         t.kind = XTokenKind::Guid;
-        p_ += 16;
+        in.skip(16);
+        p_ = in.here();
         return t;
     case kTokenIntegerList:
     case kTokenFloatList: {
         need(4, "a list record");
-        std::uint32_t count = readU32(p_);
-        p_ += 4;
-        std::size_t elementBytes = code == kTokenIntegerList ? 4u : static_cast<std::size_t>(floatBytes_);
-        if (count > static_cast<std::size_t>(end_ - p_) / elementBytes) {
+        const std::uint32_t count = in.u32();
+        const std::size_t elementBytes = code == kTokenIntegerList ? 4u : static_cast<std::size_t>(floatBytes_);
+        if (!in.fits(count, elementBytes)) {
             fail("a list of " + std::to_string(count) + " numbers longer than the rest of the file", at);
         }
         t.kind = code == kTokenIntegerList ? XTokenKind::IntegerList : XTokenKind::FloatList;
         t.count = count;
-        t.list = p_;
-        p_ += count * elementBytes;
+        t.list = in.here();
+        in.skip(count * elementBytes);
+        p_ = in.here();
         return t;
     }
     case kTokenOBrace: return punctuation(XTokenKind::OBrace, at);

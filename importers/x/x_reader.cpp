@@ -1,4 +1,4 @@
-#include "importers/x_reader.h"
+#include "importers/x/x_reader.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,8 +7,8 @@
 #include <memory>
 #include <unordered_map>
 
-#include "importers/x_inflate.h"
-#include "importers/x_templates.h"
+#include "importers/x/x_inflate.h"
+#include "importers/x/x_templates.h"
 
 namespace fyrel {
 

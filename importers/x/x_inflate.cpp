@@ -1,11 +1,12 @@
-#include "importers/x_inflate.h"
+#include "importers/x/x_inflate.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <string>
 
-#include "importers/x_tokenizer.h"
+#include "importers/byte_reader.h"
+#include "importers/x/x_tokenizer.h"
 
 namespace fyrel {
 
@@ -13,17 +14,6 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 16;
 constexpr std::size_t kMaxBlockBytes = 32768;
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 [[noreturn]] void fail(const std::string& what, std::size_t offset)
 {
@@ -70,10 +60,11 @@ private:
 
 std::vector<std::uint8_t> inflateMsZip(const std::uint8_t* data, std::size_t size, std::size_t maxSize)
 {
-    if (size < 4) {
+    ByteReader in(data, size);
+    if (!in.fits(1, 4)) {
         fail("compressed data without its size", 0);
     }
-    std::uint32_t total = readU32(data);
+    const std::uint32_t total = in.u32();
     if (total < kHeaderBytes) {
         fail("an uncompressed size of " + std::to_string(total) + " bytes, smaller than the header", 0);
     }
@@ -89,38 +80,37 @@ std::vector<std::uint8_t> inflateMsZip(const std::uint8_t* data, std::size_t siz
     std::vector<std::uint8_t> out;
     out.reserve(expected);
     RawInflater inflater;
-    std::size_t p = 4;
     for (int block = 1; out.size() < expected; ++block) {
         std::string name = "compressed block " + std::to_string(block);
-        if (size - p < 4) {
+        const std::size_t at = in.offset();
+        if (!in.fits(1, 4)) {
             fail(name + " cut off by the end of the file (" + std::to_string(out.size()) + " of " +
                      std::to_string(expected) + " bytes inflated)",
-                 p);
+                 at);
         }
-        std::size_t rawBytes = readU16(data + p);
-        std::size_t packedBytes = readU16(data + p + 2);
-        std::size_t at = p;
-        p += 4;
+        const std::size_t rawBytes = in.u16();
+        const std::size_t packedBytes = in.u16();
         if (rawBytes == 0 || rawBytes > kMaxBlockBytes) {
             fail(name + " announcing " + std::to_string(rawBytes) + " bytes (a block holds 1 to 32768)", at);
         }
         if (rawBytes > expected - out.size()) {
             fail(name + " inflating past the announced size of " + std::to_string(total) + " bytes", at);
         }
-        if (packedBytes < 2 || packedBytes > size - p) {
+        if (packedBytes < 2 || !in.fits(1, packedBytes)) {
             fail(name + " cut off by the end of the file", at);
         }
-        if (data[p] != 'C' || data[p + 1] != 'K') {
-            fail(name + " without its \"CK\" signature", p);
+        const std::uint8_t* packed = in.here();
+        if (packed[0] != 'C' || packed[1] != 'K') {
+            fail(name + " without its \"CK\" signature", in.offset());
         }
         std::size_t start = out.size();
         std::size_t historyBytes = std::min(start, kMaxBlockBytes);
         out.resize(start + rawBytes);
-        if (!inflater.inflateBlock(data + p + 2, packedBytes - 2, out.data() + start - historyBytes,
+        if (!inflater.inflateBlock(packed + 2, packedBytes - 2, out.data() + start - historyBytes,
                                    historyBytes, out.data() + start, rawBytes)) {
             fail(name + " that does not inflate to its announced " + std::to_string(rawBytes) + " bytes", at);
         }
-        p += packedBytes;
+        in.skip(packedBytes);
     }
     return out;
 }

@@ -1,4 +1,4 @@
-#include "importers/x_texture.h"
+#include "importers/x/x_texture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +27,8 @@
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
+#include "importers/byte_reader.h"
+
 namespace fyrel {
 
 namespace {
@@ -45,17 +47,6 @@ struct Head {
     std::uint64_t size;     // of the whole file
 };
 
-std::uint16_t u16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t u32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 bool fail(std::string& reason, const char* why)
 {
     reason = why;
@@ -70,15 +61,15 @@ bool checkDds(const Head& head, TextureInfo& info, std::string& reason)
     if (head.available < kHeader) {
         return fail(reason, "a DDS header cut off");
     }
-    if (u32(data + 4) != 124 || u32(data + 76) != 32) {
+    if (loadU32(data + 4) != 124 || loadU32(data + 76) != 32) {
         return fail(reason, "a DDS header of the wrong size");
     }
-    std::uint32_t height = u32(data + 12);
-    std::uint32_t width = u32(data + 16);
+    std::uint32_t height = loadU32(data + 12);
+    std::uint32_t width = loadU32(data + 16);
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
         return fail(reason, "a DDS image of impossible size");
     }
-    std::uint32_t flags = u32(data + 80);
+    std::uint32_t flags = loadU32(data + 80);
     std::uint64_t need = 0;
     if (flags & kFourCc) {
         const std::uint8_t* code = data + 84;
@@ -94,7 +85,7 @@ bool checkDds(const Head& head, TextureInfo& info, std::string& reason)
             need = 1;  // another Direct3D format code: at least some data must follow
         }
     } else {
-        std::uint32_t bits = u32(data + 88);
+        std::uint32_t bits = loadU32(data + 88);
         if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
             return fail(reason, "a DDS pixel format of unknown size");
         }
@@ -115,28 +106,28 @@ bool checkBmp(const Head& head, TextureInfo& info, std::string& reason)
     if (head.available < 26) {
         return fail(reason, "a BMP header cut off");
     }
-    std::uint32_t dataOffset = u32(data + 10);
-    std::uint32_t headerSize = u32(data + 14);
+    std::uint32_t dataOffset = loadU32(data + 10);
+    std::uint32_t headerSize = loadU32(data + 14);
     std::int64_t width = 0;
     std::int64_t height = 0;
     std::uint32_t planes = 0;
     std::uint32_t bits = 0;
     std::uint32_t compression = 0;
     if (headerSize == 12) {
-        width = u16(data + 18);
-        height = u16(data + 20);
-        planes = u16(data + 22);
-        bits = u16(data + 24);
+        width = loadU16(data + 18);
+        height = loadU16(data + 20);
+        planes = loadU16(data + 22);
+        bits = loadU16(data + 24);
     } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 ||
                headerSize == 108 || headerSize == 124) {
         if (head.available < 14 + std::size_t{headerSize}) {
             return fail(reason, "a BMP header cut off");
         }
-        width = static_cast<std::int32_t>(u32(data + 18));
-        height = static_cast<std::int32_t>(u32(data + 22));
-        planes = u16(data + 26);
-        bits = u16(data + 28);
-        compression = u32(data + 30);
+        width = static_cast<std::int32_t>(loadU32(data + 18));
+        height = static_cast<std::int32_t>(loadU32(data + 22));
+        planes = loadU16(data + 26);
+        bits = loadU16(data + 28);
+        compression = loadU32(data + 30);
     } else {
         return fail(reason, "a BMP header of unknown size");
     }

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "math/vector.h"
-#include "importers/x_reader.h"
+#include "importers/x/x_reader.h"
 
 // The frame hierarchy of an .X file, in the shape Direct3D's D3DX library
 // hands it to a program: frame records with a name, a transformation matrix,
 // a chain of mesh containers, a first child and a next sibling; mesh
 // containers with the mesh, its materials, its adjacency and its skin
 // information. The program allocates and frees every record itself through
-// the four operations of an XAllocateHierarchy (CreateFrame,
+// the four operations of an XHierarchyAllocator (CreateFrame,
 // CreateMeshContainer, DestroyFrame, DestroyMeshContainer), which
 // loadMeshHierarchyFromX calls while it builds the tree from a file's data
 // objects and frameDestroy calls when the tree is freed.
@@ -78,18 +78,18 @@ struct XColorValue {
 
 // D3DMATERIAL9.
 struct XMaterial9 {
-    XColorValue Diffuse;
-    XColorValue Ambient;
-    XColorValue Specular;
-    XColorValue Emissive;
-    float Power = 0;
+    XColorValue diffuse;
+    XColorValue ambient;
+    XColorValue specular;
+    XColorValue emissive;
+    float power = 0;
 };
 
 // D3DXMATERIAL: the colours and the texture file the material names (empty
 // when it names none).
 struct XMaterial {
     XMaterial9 MatD3D;
-    std::string pTextureFilename;
+    std::string textureFile;
 };
 
 struct XMeshData {
@@ -124,9 +124,9 @@ struct XFrame {
 // CreateFrame and CreateMeshContainer return new records (never null) or
 // throw; what they throw reaches the caller of loadMeshHierarchyFromX
 // unchanged, after everything built so far has been freed.
-class XAllocateHierarchy {
+class XHierarchyAllocator {
 public:
-    virtual ~XAllocateHierarchy() = default;
+    virtual ~XHierarchyAllocator() = default;
     // name is null or non-empty.
     virtual XFrame* CreateFrame(const char* name) = 0;
     // adjacency holds three entries per face of the mesh; materials holds
@@ -163,17 +163,17 @@ public:
 // (references can repeat a mesh without limit otherwise); frames, meshes and
 // mesh containers that would take more than what reading left of the file's
 // memory budget (x_budget.h).
-XFrame* loadMeshHierarchyFromX(const XFileData& file, XAllocateHierarchy& allocator);
+XFrame* loadMeshHierarchyFromX(const XFileData& file, XHierarchyAllocator& allocator);
 
 // Frees a tree: every frame, sibling and child, and every mesh container of
 // each, through the allocator (D3DXFrameDestroy). Walks with its own stack,
 // so trees of any depth and width are freed. Null does nothing.
-void frameDestroy(XFrame* root, XAllocateHierarchy& allocator);
+void frameDestroy(XFrame* root, XHierarchyAllocator& allocator);
 
 // Owns a tree and frees it through its allocator when it goes out of scope.
 class XFrameTree {
 public:
-    explicit XFrameTree(XAllocateHierarchy& allocator, XFrame* root = nullptr)
+    explicit XFrameTree(XHierarchyAllocator& allocator, XFrame* root = nullptr)
         : allocator_(allocator), root_(root) {}
     ~XFrameTree() { frameDestroy(root_, allocator_); }
     XFrameTree(const XFrameTree&) = delete;
@@ -193,7 +193,7 @@ public:
     }
 
 private:
-    XAllocateHierarchy& allocator_;
+    XHierarchyAllocator& allocator_;
     XFrame* root_;
 };
 

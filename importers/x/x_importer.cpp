@@ -1,4 +1,4 @@
-#include "importers/x_importer.h"
+#include "importers/x/x_importer.h"
 
 #include <algorithm>
 #include <cassert>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "importers/import_error.h"
-#include "importers/x_mesh_hierarchy.h"
-#include "importers/x_reader.h"
-#include "scene/debug_output.h"
+#include "importers/x/x_mesh_hierarchy.h"
+#include "importers/x/x_reader.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 
@@ -146,25 +146,25 @@ Matrix4 xBaseTransform()
 Model importX(const std::string& path)
 {
     XImporter importer;
-    return importer.importX(path);
+    return importer.load(path);
 }
 
-Model XImporter::importX(const std::string& path)
+Model XImporter::load(const std::string& path)
 {
     std::vector<std::uint8_t> bytes;
     std::string reason;
     if (!readWholeFile(path, bytes, reason)) {
         rejectFile(path, reason);
     }
-    return importXFromMemory(bytes.data(), bytes.size(), path);
+    return loadFromMemory(bytes.data(), bytes.size(), path);
 }
 
-Model XImporter::importXFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)
+Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)
 {
     assert(data || size == 0);
     fileName_ = fileName;
     Model model;
-    MeshHierarchy hierarchy(std::filesystem::path(fileName).parent_path().string());
+    XImportAllocator hierarchy(std::filesystem::path(fileName).parent_path().string());
     XFrameTree tree(hierarchy);
     try {
         XFileData file = readXFile(data, size);

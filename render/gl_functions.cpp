@@ -1,4 +1,4 @@
-#include "scene/gl_functions.h"
+#include "render/gl_functions.h"
 
 namespace fyrel {
 

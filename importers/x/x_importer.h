@@ -5,11 +5,11 @@
 #include <string>
 #include <unordered_map>
 
-#include "importers/x_hierarchy.h"
+#include "importers/x/x_hierarchy.h"
 #include "scene/model.h"
 
 // The .X importer: loads a DirectX .X file (text, binary or MSZIP-compressed;
-// versions 0302 and 0303) into its frame hierarchy through MeshHierarchy and
+// versions 0302 and 0303) into its frame hierarchy through XImportAllocator and
 // converts that into a Model: one bone per frame in the shape of the frame
 // tree, the meshes of all frames appended to the model's geometry, and the
 // skin weights and bind matrices of the bones that skin information names.
@@ -61,11 +61,11 @@ public:
     std::uint32_t triangleTotal = 0;  // triangles likewise
 
     // Loads the file at path (a regular file of at most kMaxXFileSize bytes).
-    Model importX(const std::string& path);
+    Model load(const std::string& path);
 
     // The same for a file already in memory; fileName names it in messages
     // and its folder is where relative texture names are looked up first.
-    Model importXFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName);
+    Model loadFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName);
 
     // Converts the frame, its meshes, its subtree and its later siblings.
     // Without a parent each frame becomes the model's rootBone in turn (the

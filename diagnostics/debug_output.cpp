@@ -1,4 +1,4 @@
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 #include <cstdio>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "importers/x_hierarchy.h"
+#include "importers/x/x_hierarchy.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -15,7 +15,7 @@ void XSkinInfo::GetBoneInfluence(std::uint32_t bone, std::uint32_t* vertices, fl
     std::copy(b.weights.begin(), b.weights.end(), weights);
 }
 
-void frameDestroy(XFrame* root, XAllocateHierarchy& allocator)
+void frameDestroy(XFrame* root, XHierarchyAllocator& allocator)
 {
     // Children are spliced into the sibling chain ahead of the frame's own
     // siblings, so the whole tree is freed in one pass without a stack.
@@ -171,7 +171,7 @@ std::vector<std::uint32_t> computeAdjacency(const XMesh& mesh)
 
 class Loader {
 public:
-    Loader(const XFileData& file, XAllocateHierarchy& allocator)
+    Loader(const XFileData& file, XHierarchyAllocator& allocator)
         : file_(file), allocator_(allocator), budget_(std::uint64_t{file.contentBytes} + 65536),
           memory_(file.budget)
     {
@@ -204,7 +204,7 @@ private:
     XSkinBone readSkinWeights(const XObject& o, const XObject& meshObject, std::uint32_t vertexCount);
 
     const XFileData& file_;
-    XAllocateHierarchy& allocator_;
+    XHierarchyAllocator& allocator_;
     std::unordered_map<const XObject*, BuiltMesh> meshes_;
     std::uint64_t used_ = 0;
     std::uint64_t budget_;
@@ -421,14 +421,14 @@ XMaterial Loader::readMaterial(const XObject& o)
     Values values(file_, o);
     XMaterial material;
     XMaterial9& m = material.MatD3D;
-    m.Diffuse = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()),
+    m.diffuse = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()),
                             toFloat(values.take())};
-    m.Power = toFloat(values.take());
-    m.Specular = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
-    m.Emissive = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
+    m.power = toFloat(values.take());
+    m.specular = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
+    m.emissive = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
     for (const XChild& c : o.children) {
         if (c.object && c.object->kind == XObjectKind::TextureFilename && !c.object->strings.empty()) {
-            material.pTextureFilename = c.object->strings.front();
+            material.textureFile = c.object->strings.front();
             break;
         }
     }
@@ -468,7 +468,7 @@ XSkinBone Loader::readSkinWeights(const XObject& o, const XObject& meshObject, s
 
 }  // namespace
 
-XFrame* loadMeshHierarchyFromX(const XFileData& file, XAllocateHierarchy& allocator)
+XFrame* loadMeshHierarchyFromX(const XFileData& file, XHierarchyAllocator& allocator)
 {
     return Loader(file, allocator).run();
 }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "importers/x_hierarchy.h"
-#include "importers/x_texture.h"
+#include "importers/x/x_hierarchy.h"
+#include "importers/x/x_texture.h"
 
 // The importer's allocation callbacks for the .X frame hierarchy: they copy
 // what the conversion needs (names, the mesh, its adjacency and skin
@@ -25,16 +25,16 @@ struct XTexture {
 // A mesh container with the copies of its materials' colours and their
 // textures (null where a material names no texture or one that does not
 // exist), both NumMaterials long when NumMaterials is above 0.
-struct HierarchyMeshContainer : XMeshContainer {
+struct XImportMeshContainer : XMeshContainer {
     std::unique_ptr<std::shared_ptr<const XTexture>[]> textures;
     std::unique_ptr<XMaterial9[]> materials;
 };
 
-class MeshHierarchy : public XAllocateHierarchy {
+class XImportAllocator : public XHierarchyAllocator {
 public:
     // Relative texture names are looked up in modelFolder first (see
     // findTextureFile).
-    explicit MeshHierarchy(std::string modelFolder) : modelFolder_(std::move(modelFolder)) {}
+    explicit XImportAllocator(std::string modelFolder) : modelFolder_(std::move(modelFolder)) {}
 
     // A frame with the identity transform, its name copied when given.
     XFrame* CreateFrame(const char* name) override;

@@ -115,7 +115,6 @@ public:
 
     // "line 12" or "byte offset 345" for a token's location.
     std::string where(std::size_t location) const;
-    std::string whereNext();
 
     // Throws XReadError with the reason and the place.
     [[noreturn]] void fail(const std::string& what, std::size_t location) const;

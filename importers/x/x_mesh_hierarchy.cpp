@@ -1,10 +1,10 @@
-#include "importers/x_mesh_hierarchy.h"
+#include "importers/x/x_mesh_hierarchy.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "importers/import_error.h"
-#include "scene/debug_output.h"
+#include "diagnostics/debug_output.h"
 
 namespace fyrel {
 
@@ -23,19 +23,19 @@ std::unique_ptr<char[]> copyName(const char* name)
 
 }  // namespace
 
-XFrame* MeshHierarchy::CreateFrame(const char* name)
+XFrame* XImportAllocator::CreateFrame(const char* name)
 {
     auto frame = std::make_unique<XFrame>();
     frame->Name = copyName(name);
     return frame.release();
 }
 
-XMeshContainer* MeshHierarchy::CreateMeshContainer(const char* name, const XMeshData& meshData,
+XMeshContainer* XImportAllocator::CreateMeshContainer(const char* name, const XMeshData& meshData,
                                                    const XMaterial* materials, std::uint32_t numMaterials,
                                                    const std::uint32_t* adjacency,
                                                    const std::shared_ptr<const XSkinInfo>& skinInfo)
 {
-    auto container = std::make_unique<HierarchyMeshContainer>();
+    auto container = std::make_unique<XImportMeshContainer>();
     container->Name = copyName(name);
 
     std::size_t adjacencyEntries = std::size_t{3} * meshData.pMesh->GetNumFaces();
@@ -51,8 +51,8 @@ XMeshContainer* MeshHierarchy::CreateMeshContainer(const char* name, const XMesh
         container->textures = std::make_unique<std::shared_ptr<const XTexture>[]>(numMaterials);
         for (std::uint32_t i = 0; i < numMaterials; ++i) {
             container->materials[i] = materials[i].MatD3D;
-            if (!materials[i].pTextureFilename.empty()) {
-                container->textures[i] = loadTexture(materials[i].pTextureFilename);
+            if (!materials[i].textureFile.empty()) {
+                container->textures[i] = loadTexture(materials[i].textureFile);
             }
         }
     }
@@ -60,7 +60,7 @@ XMeshContainer* MeshHierarchy::CreateMeshContainer(const char* name, const XMesh
     return container.release();
 }
 
-std::shared_ptr<const XTexture> MeshHierarchy::loadTexture(const std::string& textureName)
+std::shared_ptr<const XTexture> XImportAllocator::loadTexture(const std::string& textureName)
 {
     std::string path = findTextureFile(textureName, modelFolder_);
     if (path.empty()) {
@@ -80,14 +80,14 @@ std::shared_ptr<const XTexture> MeshHierarchy::loadTexture(const std::string& te
     return texture;
 }
 
-void MeshHierarchy::DestroyFrame(XFrame* frame)
+void XImportAllocator::DestroyFrame(XFrame* frame)
 {
     delete frame;
 }
 
-void MeshHierarchy::DestroyMeshContainer(XMeshContainer* container)
+void XImportAllocator::DestroyMeshContainer(XMeshContainer* container)
 {
-    delete static_cast<HierarchyMeshContainer*>(container);
+    delete static_cast<XImportMeshContainer*>(container);
 }
 
 }  // namespace fyrel

@@ -1,4 +1,4 @@
-#include "resources/tree_dialogs.h"
+#include "ui/tree_dialogs.h"
 
 #include "platform/messages.h"
 

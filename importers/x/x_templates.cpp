@@ -1,4 +1,4 @@
-#include "importers/x_templates.h"
+#include "importers/x/x_templates.h"
 
 #include <algorithm>
 #include <charconv>

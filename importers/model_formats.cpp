@@ -1,0 +1,89 @@
+#include "importers/model_formats.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "importers/gltf/gltf_importer.h"
+#include "importers/import_error.h"
+#include "importers/ms3d_importer.h"
+#include "importers/three_ds_importer.h"
+#include "importers/x/x_importer.h"
+
+namespace fyrel {
+
+namespace {
+
+const char* const k3dsNotice =
+    "Animation is not supported in .3ds files, use .ms3d (Milkshape3D) files for animation";
+const char* const kXNotice =
+    ".X files are not fully functional, use .3ds or .ms3d (Milkshape3D) instead.  "
+    "Animations are only supported from .ms3d files";
+
+// One row per format.
+const ModelFormat kFormats[] = {
+    {".ms3d", "MS3D", &importMs3d, true, "MS3D File", "Failed to load .MS3D"},
+    {".3ds", "3DS", &import3ds, false, "3ds File", "Failed to load .3ds", k3dsNotice, "Animation not supported"},
+    {".x", "X", &importX, true, "X File", "Failed to load .X", kXNotice, "File not supported"},
+    {".gltf", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
+    {".glb", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
+};
+
+std::string lowerExtension(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return {};
+    }
+    std::string extension = path.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+std::string supportedEndings()
+{
+    std::string list;
+    for (const ModelFormat& format : kFormats) {
+        if (!list.empty()) {
+            list += ", ";
+        }
+        list += format.ending;
+    }
+    return list;
+}
+
+}  // namespace
+
+const ModelFormat* findModelFormat(const std::string& path)
+{
+    const std::string extension = lowerExtension(path);
+    for (const ModelFormat& format : kFormats) {
+        if (extension == format.ending) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+std::string unsupportedEndingMessage(const std::string& path)
+{
+    return "Cannot import \"" + path + "\": Fyrel reads model files ending in " + supportedEndings() + " only.";
+}
+
+Model importModelFile(const std::string& path)
+{
+    const ModelFormat* format = findModelFormat(path);
+    if (!format) {
+        throw ImportError(unsupportedEndingMessage(path));
+    }
+    return format->import(path);
+}
+
+std::string modelFormatName(const std::string& path)
+{
+    const ModelFormat* format = findModelFormat(path);
+    return format ? format->name : std::string();
+}
+
+}  // namespace fyrel

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "math/quaternion.h"
+#include "math/vector.h"
+#include "scene/bone.h"
+
+namespace fyrel {
+
+struct Model;
+
+struct KeyFrame {
+    float time = 0.0f;
+    Bone* bone = nullptr;  // the bone this key drives; not owned
+    std::string boneName;  // copy of the bone's name, taken when the key is made
+    Quaternion rotation;
+    Vector3 translation;
+};
+
+// One clip of key frames.
+struct Animation {
+    std::string name;
+    float length = 0.0f;  // the largest key time added so far
+    Model* model = nullptr;
+    // One track per animated bone; every key of a track drives the same bone,
+    // a track is never empty and its keys ascend in time.
+    std::vector<std::vector<KeyFrame>> tracks;
+    bool loop = false;
+
+    // Adds a copy of the key to the first track whose first key drives the
+    // same bone (pointer comparison), after any keys of equal time; opens a
+    // new track when none matches.
+    void addKey(const KeyFrame& key);
+
+    // Adds one key at the given time per bone of the subtree at bone (pre-order)
+    // from the bones' current local pose; with no bone, starts at the root bone
+    // of the animation's model.
+    void recordPose(float time, Bone* bone = nullptr);
+};
+
+}  // namespace fyrel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "math/matrix.h"
+#include "math/quaternion.h"
+#include "math/vector.h"
+
+namespace fyrel {
+
+// Bone trees are held by value and walked recursively (copy, find, pose
+// evaluation), so importers refuse skeletons nested deeper than this: a
+// crafted file must not be able to exhaust the stack.
+inline constexpr int kMaxBoneDepth = 1024;
+
+struct VertexWeight {
+    std::int32_t vertex = 0;  // index into the model's vertices
+    float weight = 0.0f;
+};
+
+// A joint of the skeleton. Children live inside their parent by value, so a
+// Bone pointer stays valid only while no bone is added on the path from the
+// root to it: code that keeps Bone pointers takes them once the skeleton is
+// complete, and copies of a model re-resolve them by name (Animator::bind).
+struct Bone {
+    std::string name;
+    Quaternion rotation;        // animated rotation relative to the bind pose
+    Vector3 translation;        // animated translation relative to the bind pose
+    Matrix4 localMatrix;        // bind transform relative to the parent
+    Matrix4 inverseLocalMatrix; // its inverse, set by the importer
+    Matrix4 worldMatrix;        // current absolute transform (pose evaluation)
+    Matrix4 inverseBindMatrix;  // absolute inverse bind transform (pose evaluation)
+    std::vector<Bone> children;
+    std::vector<VertexWeight> weights;
+
+    // Depth-first, this bone first, then each child's subtree in order; the
+    // first exact, case-sensitive match, or null.
+    Bone* find(const std::string& boneName);
+    const Bone* find(const std::string& boneName) const;
+
+    // Appends a copy of the bone with its whole subtree.
+    void addChild(const Bone& bone);
+    void addWeight(std::int32_t vertex, float weight);
+};
+
+}  // namespace fyrel
