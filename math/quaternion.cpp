@@ -94,11 +94,14 @@ Quaternion& rotationFromUp(const Vector3& d, Quaternion& out)
         out = Quaternion{1, 0, 0, 0};
         return out;
     }
-    if (u == -1.0f) {
-        out = Quaternion{-1, 0, 0, 0};
+    // Straight down, or so close that rounding leaves no sideways part to
+    // turn about: the half turn about z. (−1, 0, 0, 0) would turn nothing and
+    // leave the model facing backwards.
+    if (u <= -1.0f || (d.x == 0.0f && d.z == 0.0f && u < 0.0f)) {
+        out = Quaternion{0, 0, 0, 1};
         return out;
     }
-    const float theta = std::acos(u);
+    const float theta = std::acos(std::min(u, 1.0f));
     Vector3 axis;
     normalize(Vector3{d.z, 0.0f, -d.x}, axis);
     const float h = theta * 0.5f;

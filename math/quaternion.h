@@ -44,7 +44,8 @@ Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& 
 // rotationBetween(from − pivot, to − pivot).
 Quaternion& rotationAboutPoint(const Vector3& pivot, const Vector3& from, const Vector3& to, Quaternion& out);
 
-// Turns +Y onto the unit direction d.
+// Turns +Y onto the unit direction d. Straight down (−Y, also when rounding
+// leaves d.y at −1 or no sideways part) is the half turn about z, (0, 0, 0, 1).
 Quaternion& rotationFromUp(const Vector3& d, Quaternion& out);
 
 // Spherical interpolation from q0 (s = 0) to q1 (s = 1) along the shorter

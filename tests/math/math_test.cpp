@@ -172,7 +172,7 @@ TEST(Math, RotationFromUp)
 {
     Quaternion q;
     expectQuatNear(rotationFromUp(Vector3{0, 1, 0}, q), Quaternion{1, 0, 0, 0}, 0.0f);
-    expectQuatNear(rotationFromUp(Vector3{0, -1, 0}, q), Quaternion{-1, 0, 0, 0}, 0.0f);
+    expectQuatNear(rotationFromUp(Vector3{0, -1, 0}, q), Quaternion{0, 0, 0, 1}, 0.0f);
     expectQuatNear(rotationFromUp(Vector3{1, 0, 0}, q), Quaternion{std::cos(kPi / 4), 0, 0, -std::sin(kPi / 4)});
 }
 
