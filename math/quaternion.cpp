@@ -67,7 +67,9 @@ Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& 
     const float lf = length(from), lt = length(to);
     const Vector3 f{from.x / lf, from.y / lf, from.z / lf};
     const Vector3 t{to.x / lt, to.y / lt, to.z / lt};
-    const float theta = std::acos(f.x * t.x + f.y * t.y + f.z * t.z);
+    // Rounding can push the cosine of two unit vectors past ±1, where the
+    // arccosine has no value.
+    const float theta = std::acos(std::clamp(f.x * t.x + f.y * t.y + f.z * t.z, -1.0f, 1.0f));
     const float h = theta * 0.5f;
     const float sh = std::sin(h);
     Vector3 axis;

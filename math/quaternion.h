@@ -36,9 +36,9 @@ Quaternion& eulerToQuat(float ax, float ay, float az, Quaternion& out);
 
 // Turns the direction of from onto the direction of to. The vector part is the
 // unnormalised cross product, so the result is of unit length only for angles
-// 0 and π/2; callers that need a unit rotation normalise it. The cosine is not
-// clamped: directions that rounding pushes past ±1 give NaN, which callers
-// that must not store NaN test for.
+// 0 and π/2; callers that need a unit rotation normalise it. The cosine is
+// clamped to [−1, 1], so equal directions give the identity even where
+// rounding pushes their dot product past 1.
 Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& out);
 
 // rotationBetween(from − pivot, to − pivot).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "math/matrix.h"
 #include "math/quaternion.h"
@@ -166,6 +167,16 @@ TEST(Math, RotationBetweenDirections)
     expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
     rotationAboutPoint(Vector3{1, 1, 1}, Vector3{2, 1, 1}, Vector3{1, 2, 1}, q);
     expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
+
+    // Equal directions whose cosine rounds past 1 (about one in five).
+    std::mt19937 rng(42u);
+    std::uniform_real_distribution<float> coordinate(-10.0f, 10.0f);
+    for (int i = 0; i < 1000; ++i) {
+        const Vector3 v{coordinate(rng), coordinate(rng), coordinate(rng)};
+        rotationBetween(v, Vector3{3 * v.x, 3 * v.y, 3 * v.z}, q);
+        ASSERT_FALSE(std::isnan(q.w)) << v.x << " " << v.y << " " << v.z;
+        expectQuatNear(q, Quaternion{}, 2e-3f);
+    }
 }
 
 TEST(Math, RotationFromUp)
