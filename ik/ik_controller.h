@@ -45,7 +45,9 @@ struct IkController {
     // first; returns the end effector's position after the pass. Only bone
     // rotations change, and a joint whose turn is undefined (the joint lies on
     // the end effector or the target, or its frame cannot be inverted) is left
-    // as it was. Requires k < chain.size().
+    // as it was. A joint that sees the effector on the ray to the target but
+    // beyond it is turned by a small angle across that ray, so that a straight
+    // chain can bend. Requires k < chain.size().
     Vector3 sweep(const Matrix4& frame, std::size_t k);
 
     // One pass over the whole chain under the model's placement; true when the
