@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "ik/joint_rotation.h"
 #include "importers/import_error.h"
@@ -216,7 +217,22 @@ void IkController::generateAnimation()
         throw ImportError(kNoEffectorMessage);
     }
     clip.recordPose(0.0f);
+    std::vector<Quaternion> start;
+    start.reserve(chain.size());
+    for (const Bone* bone : chain) {
+        start.push_back(bone->rotation);
+    }
     solve();
+    // The solver builds rotations by repeated products, so a solved rotation
+    // often comes out with the opposite sign to its start: the same pose, but
+    // a clip between the two would swing the bone the long way round.
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        Quaternion& q = chain[i]->rotation;
+        const Quaternion& s = start[i];
+        if (q.w * s.w + q.x * s.x + q.y * s.y + q.z * s.z < 0.0f) {
+            q = Quaternion{-q.w, -q.x, -q.y, -q.z};
+        }
+    }
     clip.recordPose(kReachTime);
     animator.animations.push_back(std::move(clip));
 }

@@ -62,7 +62,9 @@ struct IkController {
     // Empties chain, removes the model's first "IKAnimation" (the current
     // index follows the clip it selected; it becomes 0 when that clip was the
     // removed one), builds the chain, records the pose at time 0, solves,
-    // records the solved pose at time 0.5 and appends the looping clip.
+    // records the solved pose at time 0.5 and appends the looping clip. Each
+    // solved rotation is stored on its start key's side of the sphere (q or
+    // −q, the same pose), so the clip turns every bone the short way.
     // Throws ImportError "Danger Zarnok!  Root bone not found bone bone bone"
     // when the end effector is not in the skeleton, or there is no model; the
     // earlier clip is then already gone, chain is empty and nothing is added.
