@@ -637,15 +637,6 @@ void convertWeights(const Ms3dRecords& r, const JointTree& tree, const std::vect
     }
 }
 
-float playbackRate(float fps)
-{
-    const float rate = 1.0f / fps;
-    if (std::isfinite(fps) && fps > 0.0f && std::isfinite(rate)) {
-        return rate;
-    }
-    return 1.0f / kMs3dDefaultFps;
-}
-
 // Key k of a joint: rotation key k, translation key k (or the last one, or
 // zero).
 KeyFrame keyFrame(const JointRecord& joint, std::size_t k, Bone* bone)
@@ -675,7 +666,9 @@ void convertAnimation(const Ms3dRecords& r, const JointTree& tree, const std::ve
     animation.name = "Default MS3D Animation";
     animation.length = 0.0f;
     animation.loop = true;
-    model.animator.rate = playbackRate(r.fps);
+    // Milkshape stores key times in seconds; the frames per second only set
+    // its editor's grid, so the clip plays at its own pace.
+    model.animator.rate = 1.0f;
 
     std::unordered_map<const Bone*, std::size_t> trackOf;
     for (const JointRecord& joint : r.joints) {

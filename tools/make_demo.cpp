@@ -9,9 +9,10 @@
 // lower foot on the ground.
 //
 // Key times are seconds, 17 keys per joint at k/16 s; the last repeats the
-// first, so the loop has no seam. The file's frames-per-second is 1: Fyrel
-// plays 1 / fps units of key time per second, so the cycle takes one second,
-// the same pace a path binding gives it at full speed.
+// first, so the loop has no seam. Fyrel plays one second of key time per
+// second, so the cycle takes one second, the same pace a path binding gives it
+// at full speed. The file's frames-per-second is 1, which only Milkshape's
+// editor uses.
 //
 // Every number is rounded to 1e-5 before it is stored, so the bytes do not
 // depend on the last bit of the maths library.

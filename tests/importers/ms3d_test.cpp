@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,7 @@ TEST(Ms3dConversion, OneJointWithoutKeysGivesALoopingEmptyDefaultAnimation)
     EXPECT_TRUE(a.tracks.empty());
     EXPECT_EQ(a.length, 0.0f);
     EXPECT_TRUE(a.loop);
-    EXPECT_FLOAT_EQ(m.animator.rate, 1.0f / 25.0f);
+    EXPECT_EQ(m.animator.rate, 1.0f);  // key times are seconds, whatever the fps
     EXPECT_EQ(m.animator.current, 0);
     EXPECT_EQ(m.animator.time, 0.0f);
 
@@ -430,25 +431,26 @@ TEST(Ms3dConversion, MissingTranslationKeysRepeatTheLastOneOrAreZero)
     }
 }
 
-TEST(Ms3dConversion, UnusableFramesPerSecondGiveTheDefaultRate)
+TEST(Ms3dConversion, KeyTimesAreSecondsWhateverTheFramesPerSecond)
 {
-    const float bad[] = {0.0f, -0.0f, -24.0f, std::numeric_limits<float>::quiet_NaN(),
-                         std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                         std::numeric_limits<float>::denorm_min()};
-    for (float fps : bad) {
+    // A real file at 25 fps keeps its 12-second clip at 12 seconds; the
+    // summary still shows what the file says.
+    const float fps[] = {25.0f, 0.5f, 0.0f, -24.0f, std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), std::numeric_limits<float>::denorm_min()};
+    for (float value : fps) {
         Ms3dFile f;
         f.joints = {joint("a")};
-        f.fps = fps;
-        const Model m = load(f);
-        EXPECT_FLOAT_EQ(m.animator.rate, 1.0f / kMs3dDefaultFps) << "fps " << fps;
-        EXPECT_TRUE(std::isfinite(m.animator.rate));
+        f.fps = value;
+        const std::vector<std::uint8_t> bytes = writeMs3d(f);
+        DebugCapture capture;
+        const Model m = importMs3dFromMemory(bytes.data(), bytes.size(), "a.ms3d");
+        EXPECT_EQ(m.animator.rate, 1.0f) << "fps " << value;
+        std::ostringstream shown;
+        shown << "Animation FPS(" << value << ")";
+        ASSERT_EQ(capture.messages.size(), 1u);
+        EXPECT_NE(capture.messages[0].find(shown.str()), std::string::npos) << capture.messages[0];
     }
-    Ms3dFile f;
-    f.joints = {joint("a")};
-    f.fps = 0.5f;
-    EXPECT_EQ(load(f).animator.rate, 2.0f);
 }
-
 TEST(Ms3dConversion, KeysOutOfOrderAreSortedStablyPerBone)
 {
     Ms3dFile f;
@@ -770,7 +772,7 @@ TEST(Ms3dBadFiles, NumbersThatAreNotFiniteAreRejected)
     std::vector<std::uint8_t> bytes = good;
     putFloat(bytes, layout.animationBlock + 4, nan);                  // current time
     putFloat(bytes, layout.triangleCount + 2 + 8, nan);               // a stored normal
-    putFloat(bytes, layout.animationBlock, nan);                      // frames per second: the default rate
+    putFloat(bytes, layout.animationBlock, nan);                      // frames per second
     DebugCapture quiet;
     EXPECT_NO_THROW(importMs3dFromMemory(bytes.data(), bytes.size(), "fine.ms3d"));
 }
