@@ -705,14 +705,21 @@ void convertSkeleton(const Ms3dRecords& r, const JointTree& tree, Model& model)
     convertAnimation(r, tree, boneOf, model);
 }
 
-// Lifts the lowest vertex onto z = 0.
+// Milkshape is y-up, and real characters and vehicles face −z in it (their
+// right hand towards +x); the scene is z-up and models face +Y. (x, y, z)
+// becomes (x, −z, y), a quarter turn about x, so nothing is mirrored and
+// windings stay as they are. Then the lowest vertex is lifted onto z = 0.
 void convertGround(Model& model)
 {
     float lowest = std::numeric_limits<float>::max();
     for (const Vertex& v : model.vertices) {
-        lowest = std::min(lowest, v.position.z);
+        lowest = std::min(lowest, v.position.y);
     }
     model.baseTransform = Matrix4{};
+    model.baseTransform(1, 1) = 0.0f;
+    model.baseTransform(1, 2) = -1.0f;
+    model.baseTransform(2, 1) = 1.0f;
+    model.baseTransform(2, 2) = 0.0f;
     model.baseTransform(2, 3) = -lowest;
 }
 

@@ -19,8 +19,10 @@
 //   indices; the root bone from joint 0; the other joints under their
 //   parents; one weight of 1.0 per vertex on its joint; the animation
 //   "Default MS3D Animation" (looping, rate 1: key times are seconds) with one
-//   key per rotation key; a baseTransform that lifts the lowest vertex onto
-//   z = 0; normals from the positions.
+//   key per rotation key; a baseTransform that turns Milkshape's y-up axes,
+//   front towards −z, into the scene's z-up ones, front towards +Y ((x, y, z)
+//   to (x, −z, y)), and then lifts the lowest vertex onto z = 0; normals from
+//   the positions.
 // Nothing after the last joint (comments, extended vertex data) is read.
 //
 // The reading summary, one line each, numbers in the default stream format
@@ -76,7 +78,7 @@
 //     Bone::find does (the first in depth-first order), for parents, vertex
 //     weights and keys alike.
 //   - A model without vertices gets a baseTransform whose z translation is
-//     -3.4028235e38 (the lowest z starts from the largest float).
+//     -3.4028235e38 (the lowest height starts from the largest float).
 
 namespace fyrel {
 

@@ -243,19 +243,29 @@ TEST(Ms3dConversion, ParentAndChildWithVertexWeights)
     EXPECT_EQ(m.rootBone.weights[0].vertex, 1);
 }
 
-TEST(Ms3dConversion, BaseTransformLiftsTheLowestVertexOntoTheGround)
+TEST(Ms3dConversion, BaseTransformStandsTheModelUpOnTheGroundFacingPlusY)
 {
+    // Milkshape: y up, front towards −z (as real files face). The scene: z up,
+    // front towards +Y.
     Ms3dFile f;
-    f.vertices = {vertex(0, 0, 3), vertex(4, 4, -5), vertex(1, 2, 0)};
+    f.vertices = {vertex(0, 0, 3), vertex(4, -5, 4), vertex(1, 2, 0)};
     f.triangles = {triangle(0, 1, 2)};
     const Model m = load(f);
-    Matrix4 expected;
-    expected(2, 3) = 5.0f;
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(m.baseTransform.m[i], expected.m[i]) << "element " << i;
+    struct Case {
+        Vector3 file, world;
+    };
+    for (const Case& c : {Case{{4, -5, 4}, {4, -4, 0}},   // the lowest vertex, on the ground
+                          Case{{0, 1, 0}, {0, 0, 6}},     // up stays up
+                          Case{{0, 0, -1}, {0, 1, 5}},    // the front faces +Y
+                          Case{{1, 0, 0}, {1, 0, 5}}}) {  // and the right hand +X: not mirrored
+        Vector4 w;
+        transform(m.baseTransform, Vector4{c.file.x, c.file.y, c.file.z, 1}, w);
+        EXPECT_EQ(w.x + 0.0f, c.world.x) << c.file.x << " " << c.file.y << " " << c.file.z;
+        EXPECT_EQ(w.y + 0.0f, c.world.y) << c.file.x << " " << c.file.y << " " << c.file.z;
+        EXPECT_EQ(w.z + 0.0f, c.world.z) << c.file.x << " " << c.file.y << " " << c.file.z;
     }
     // Positions are kept as they are in the file.
-    EXPECT_EQ(m.vertices[1].position.z, -5.0f);
+    EXPECT_EQ(m.vertices[1].position.y, -5.0f);
 }
 
 TEST(Ms3dConversion, AModelWithoutVerticesIsLoweredByTheLargestFloat)
@@ -978,7 +988,9 @@ TEST(Ms3dRealFiles, AssimpTestModelsLoadWithTheCountsTheyAnnounce)
         // The lowest vertex stands on z = 0.
         float lowest = std::numeric_limits<float>::max();
         for (const Vertex& v : m.vertices) {
-            lowest = std::min(lowest, v.position.z + m.baseTransform(2, 3));
+            Vector4 w;
+            transform(m.baseTransform, Vector4{v.position.x, v.position.y, v.position.z, 1}, w);
+            lowest = std::min(lowest, w.z);
         }
         EXPECT_NEAR(lowest, 0.0f, 1e-4f);
     }

@@ -31,7 +31,9 @@ std::string posedBoxLine()
                     std::numeric_limits<float>::max()};
     float high[3] = {-low[0], -low[0], -low[0]};
     for (const Vertex& v : m.skinnedVertices) {
-        const float p[3] = {v.position.x, v.position.y, v.position.z + m.baseTransform(2, 3)};
+        Vector4 w;
+        transform(m.baseTransform, Vector4{v.position.x, v.position.y, v.position.z, 1.0f}, w);
+        const float p[3] = {w.x, w.y, w.z};
         for (int a = 0; a < 3; ++a) {
             low[a] = std::min(low[a], p[a]);
             high[a] = std::max(high[a], p[a]);
