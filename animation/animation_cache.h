@@ -63,11 +63,13 @@ struct SkinCache {
 };
 
 // The angle of the slerp from one key's rotation to the next (arccosine of
-// their dot product) and its sine, with the two rotations it was computed
-// from: valid while both are unchanged, bit for bit.
+// the magnitude of their dot product), its sine and the side of the later key
+// that the shorter arc takes, with the two rotations it was computed from:
+// valid while both are unchanged, bit for bit.
 struct SlerpAngle {
     Quaternion from;
     Quaternion to;
+    float sign = 1.0f;
     float theta = 0.0f;
     float sinTheta = 0.0f;
     bool known = false;

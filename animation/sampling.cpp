@@ -1,5 +1,6 @@
 #include "animation/sampling.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -54,27 +55,22 @@ std::size_t findKey(const std::vector<KeyFrame>& track, std::size_t last, float 
     return track.size();
 }
 
-// slerp takes spherical weights only for an angle beyond kEpsilon; a smaller
-// one, or NaN, yields the later rotation.
-bool spherical(float theta)
-{
-    return std::fabs(theta) > kEpsilon;
-}
-
 bool sameBits(const Quaternion& a, const Quaternion& b)
 {
     return std::memcmp(&a, &b, sizeof(Quaternion)) == 0;
 }
 
-// The angle of the slerp from q0 to q1 as the math library computes it,
-// recomputed only when the pair of rotations changed.
+// The side and angle of the slerp from q0 to q1 as the math library forms
+// them, recomputed only when the pair of rotations changed.
 const SlerpAngle& slerpAngle(SlerpAngle& angle, const Quaternion& q0, const Quaternion& q1)
 {
     if (!angle.known || !sameBits(angle.from, q0) || !sameBits(angle.to, q1)) {
         angle.from = q0;
         angle.to = q1;
-        angle.theta = std::acos(q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z);
-        angle.sinTheta = spherical(angle.theta) ? std::sin(angle.theta) : 0.0f;
+        const float d = q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z;
+        angle.sign = d < 0.0f ? -1.0f : 1.0f;
+        angle.theta = std::acos(std::min(std::fabs(d), 1.0f));
+        angle.sinTheta = angle.theta > kEpsilon ? std::sin(angle.theta) : 0.0f;
         angle.known = true;
     }
     return angle;
@@ -116,18 +112,10 @@ void sample(SlerpAngle& cached, const KeyFrame& prev, const KeyFrame& next, floa
     const Quaternion& q0 = prev.rotation;
     const Quaternion& q1 = next.rotation;
     const SlerpAngle& angle = slerpAngle(cached, q0, q1);
-    const float theta = angle.theta;
-    if (spherical(theta)) {
-        const float a = theta * s;
-        const float st = angle.sinTheta;
-        const float k1 = std::sin(a) / st;
-        const float k0 = std::sin(theta - a) / st;
-        bone.rotation.w = k1 * q1.w + k0 * q0.w;
-        bone.rotation.x = k1 * q1.x + k0 * q0.x;
-        bone.rotation.y = k1 * q1.y + k0 * q0.y;
-        bone.rotation.z = k1 * q1.z + k0 * q0.z;
-    } else {
+    if (std::isnan(angle.theta)) {
         bone.rotation = q1;
+    } else {
+        slerpWeighted(q0, q1, angle.sign, angle.theta, angle.sinTheta, s, bone.rotation);
     }
     interpolate(prev.translation, next.translation, s, bone.translation);
 }

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "ik/joint_rotation.h"
 #include "ik/ik_error.h"
@@ -53,6 +54,26 @@ bool finite(const Quaternion& q)
     return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
 }
 
+// The turn that takes a joint out of line with the effector and the target.
+constexpr float kNudgeAngle = 0.1f;
+
+// True when, seen from the joint, the effector lies on the ray to the target
+// but beyond it (the joint's correction has no axis, yet the chain must bend
+// to pull the effector in): a straight chain aimed at a target on its own
+// line, nearer than its end. Every joint sees the same, no correction turns
+// any of them, and the solver would spend its whole budget where it stands.
+// A target beyond the effector is left alone: pointing at it is the best
+// this joint can do.
+bool inLineBeyondTarget(const Vector3& toEffector, const Vector3& toTarget, const Vector3& effector,
+                        const Vector3& target)
+{
+    Vector3 c, miss;
+    cross(toEffector, toTarget, c);
+    const float reach = length(toEffector), distance = length(toTarget);
+    return distance > 0.0f && reach > distance && length(c) <= 1e-6f * reach * distance &&
+           dot(toEffector, toTarget) > 0.0f && length(difference(target, effector, miss)) >= kEpsilon;
+}
+
 // Turns the bone whose pre-rotation frame is `joint` so that the end effector,
 // now at `effector`, swings onto the ray from the joint through `target`. The
 // turn is formed in the joint's own frame, where the bone's rotation acts, so
@@ -64,8 +85,14 @@ bool turnTowards(const Matrix4& joint, const Vector3& effector, const Vector3& t
     if (!invert(joint, inverse)) {
         return false;
     }
+    const Vector3 toEffector = pointIn(inverse, effector);
+    const Vector3 toTarget = pointIn(inverse, target);
     Quaternion correction;
-    if (!unitRotationBetween(pointIn(inverse, effector), pointIn(inverse, target), correction)) {
+    if (inLineBeyondTarget(toEffector, toTarget, effector, target)) {
+        if (!turnAcross(toEffector, kNudgeAngle, correction)) {
+            return false;
+        }
+    } else if (!unitRotationBetween(toEffector, toTarget, correction)) {
         return false;
     }
     Quaternion combined, unit;
@@ -190,7 +217,22 @@ void IkController::generateAnimation()
         throw IkError(kNoEffectorMessage);
     }
     clip.recordPose(0.0f);
+    std::vector<Quaternion> start;
+    start.reserve(chain.size());
+    for (const Bone* bone : chain) {
+        start.push_back(bone->rotation);
+    }
     solve();
+    // The solver builds rotations by repeated products, so a solved rotation
+    // often comes out with the opposite sign to its start: the same pose, but
+    // a clip between the two would swing the bone the long way round.
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        Quaternion& q = chain[i]->rotation;
+        const Quaternion& s = start[i];
+        if (q.w * s.w + q.x * s.x + q.y * s.y + q.z * s.z < 0.0f) {
+            q = Quaternion{-q.w, -q.x, -q.y, -q.z};
+        }
+    }
     clip.recordPose(kReachTime);
     animator.animations.push_back(std::move(clip));
 }

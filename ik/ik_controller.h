@@ -45,7 +45,9 @@ struct IkController {
     // first; returns the end effector's position after the pass. Only bone
     // rotations change, and a joint whose turn is undefined (the joint lies on
     // the end effector or the target, or its frame cannot be inverted) is left
-    // as it was. Requires k < chain.size().
+    // as it was. A joint that sees the effector on the ray to the target but
+    // beyond it is turned by a small angle across that ray, so that a straight
+    // chain can bend. Requires k < chain.size().
     Vector3 sweep(const Matrix4& frame, std::size_t k);
 
     // One pass over the whole chain under the model's placement; true when the
@@ -60,7 +62,9 @@ struct IkController {
     // Empties chain, removes the model's first "IKAnimation" (the current
     // index follows the clip it selected; it becomes 0 when that clip was the
     // removed one), builds the chain, records the pose at time 0, solves,
-    // records the solved pose at time 0.5 and appends the looping clip.
+    // records the solved pose at time 0.5 and appends the looping clip. Each
+    // solved rotation is stored on its start key's side of the sphere (q or
+    // −q, the same pose), so the clip turns every bone the short way.
     // Throws IkError "Danger Zarnok!  Root bone not found bone bone bone"
     // when the end effector is not in the skeleton, or there is no model; the
     // earlier clip is then already gone, chain is empty and nothing is added.

@@ -61,4 +61,18 @@ bool unitRotationBetween(const Vector3& from, const Vector3& to, Quaternion& out
     return true;
 }
 
+bool turnAcross(const Vector3& direction, float angle, Quaternion& out)
+{
+    out = Quaternion{};
+    const float l = length(direction);
+    if (!(l > 0.0f) || !std::isfinite(l)) {
+        return false;
+    }
+    const Vector3 axis = perpendicular(Vector3{direction.x / l, direction.y / l, direction.z / l});
+    const float h = angle * 0.5f;
+    const float sh = std::sin(h);
+    out = Quaternion{std::cos(h), axis.x * sh, axis.y * sh, axis.z * sh};
+    return true;
+}
+
 }  // namespace fyrel

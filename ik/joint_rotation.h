@@ -18,4 +18,9 @@ namespace fyrel {
 // carries `from` onto the direction of `to`.
 bool unitRotationBetween(const Vector3& from, const Vector3& to, Quaternion& out);
 
+// The unit rotation by angle about an axis perpendicular to `direction` (the
+// axis unitRotationBetween takes for opposite directions). Returns false,
+// writing the identity, when direction is zero or not finite.
+bool turnAcross(const Vector3& direction, float angle, Quaternion& out);
+
 }  // namespace fyrel

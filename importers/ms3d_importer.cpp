@@ -121,15 +121,6 @@ void convertWeights(const Ms3dRecords& r, const JointTree& tree, const std::vect
     }
 }
 
-float playbackRate(float fps)
-{
-    const float rate = 1.0f / fps;
-    if (std::isfinite(fps) && fps > 0.0f && std::isfinite(rate)) {
-        return rate;
-    }
-    return 1.0f / kMs3dDefaultFps;
-}
-
 // Key k of a joint: rotation key k, translation key k (or the last one, or
 // zero).
 KeyFrame keyFrame(const JointRecord& joint, std::size_t k, Bone* bone)
@@ -159,7 +150,9 @@ void convertAnimation(const Ms3dRecords& r, const JointTree& tree, const std::ve
     animation.name = "Default MS3D Animation";
     animation.length = 0.0f;
     animation.loop = true;
-    model.animator.rate = playbackRate(r.fps);
+    // Milkshape stores key times in seconds; the frames per second only set
+    // its editor's grid, so the clip plays at its own pace.
+    model.animator.rate = 1.0f;
 
     std::unordered_map<const Bone*, std::size_t> trackOf;
     for (const JointRecord& joint : r.joints) {
@@ -196,14 +189,21 @@ void convertSkeleton(const Ms3dRecords& r, const JointTree& tree, Model& model)
     convertAnimation(r, tree, boneOf, model);
 }
 
-// Lifts the lowest vertex onto z = 0.
+// Milkshape is y-up, and real characters and vehicles face −z in it (their
+// right hand towards +x); the scene is z-up and models face +Y. (x, y, z)
+// becomes (x, −z, y), a quarter turn about x, so nothing is mirrored and
+// windings stay as they are. Then the lowest vertex is lifted onto z = 0.
 void convertGround(Model& model)
 {
     float lowest = std::numeric_limits<float>::max();
     for (const Vertex& v : model.vertices) {
-        lowest = std::min(lowest, v.position.z);
+        lowest = std::min(lowest, v.position.y);
     }
     model.baseTransform = Matrix4{};
+    model.baseTransform(1, 1) = 0.0f;
+    model.baseTransform(1, 2) = -1.0f;
+    model.baseTransform(2, 1) = 1.0f;
+    model.baseTransform(2, 2) = 0.0f;
     model.baseTransform(2, 3) = -lowest;
 }
 

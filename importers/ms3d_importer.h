@@ -18,9 +18,11 @@
 //   material of the first material record; vertex positions; triangle
 //   indices; the root bone from joint 0; the other joints under their
 //   parents; one weight of 1.0 per vertex on its joint; the animation
-//   "Default MS3D Animation" (looping, rate 1 / frames per second) with one
-//   key per rotation key; a baseTransform that lifts the lowest vertex onto
-//   z = 0; normals from the positions.
+//   "Default MS3D Animation" (looping, rate 1: key times are seconds) with one
+//   key per rotation key; a baseTransform that turns Milkshape's y-up axes,
+//   front towards −z, into the scene's z-up ones, front towards +Y ((x, y, z)
+//   to (x, −z, y)), and then lifts the lowest vertex onto z = 0; normals from
+//   the positions.
 // Nothing after the last joint (comments, extended vertex data) is read.
 //
 // The reading summary, one line each, numbers in the default stream format
@@ -69,20 +71,16 @@
 //   - Key frame k of a joint takes its translation from translation key k;
 //     a joint with fewer translation keys than rotation keys uses its last
 //     translation key for the later ones, and zero when it has none.
-//   - The playback rate is 1 / frames per second. A frames-per-second value
-//     that is zero, negative or not finite, or whose reciprocal is not
-//     finite, gives kMs3dDefaultFps instead.
+//   - The playback rate is 1 whatever the frames per second: Milkshape
+//     writes key times in seconds, and the frames per second (which only
+//     the reading summary shows) set the grid its editor snaps keys to.
 //   - Joints with the same name: bones are looked up by name as
 //     Bone::find does (the first in depth-first order), for parents, vertex
 //     weights and keys alike.
 //   - A model without vertices gets a baseTransform whose z translation is
-//     -3.4028235e38 (the lowest z starts from the largest float).
+//     -3.4028235e38 (the lowest height starts from the largest float).
 
 namespace fyrel {
-
-// Frames per second assumed when the file's value is unusable (Milkshape's
-// own default rate).
-inline constexpr float kMs3dDefaultFps = 24.0f;
 
 // Larger files are refused before they are read: the format's 16-bit counts
 // cannot fill much more than a few megabytes with anything a model uses.

@@ -1,5 +1,7 @@
 #include "math/quaternion.h"
 
+#include <algorithm>
+
 namespace fyrel {
 
 Quaternion& quatMul(const Quaternion& a, const Quaternion& b, Quaternion& out)
@@ -65,7 +67,9 @@ Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& 
     const float lf = length(from), lt = length(to);
     const Vector3 f{from.x / lf, from.y / lf, from.z / lf};
     const Vector3 t{to.x / lt, to.y / lt, to.z / lt};
-    const float theta = std::acos(f.x * t.x + f.y * t.y + f.z * t.z);
+    // Rounding can push the cosine of two unit vectors past ±1, where the
+    // arccosine has no value.
+    const float theta = std::acos(std::clamp(f.x * t.x + f.y * t.y + f.z * t.z, -1.0f, 1.0f));
     const float h = theta * 0.5f;
     const float sh = std::sin(h);
     Vector3 axis;
@@ -84,11 +88,14 @@ Quaternion& rotationFromUp(const Vector3& d, Quaternion& out)
         out = Quaternion{1, 0, 0, 0};
         return out;
     }
-    if (u == -1.0f) {
-        out = Quaternion{-1, 0, 0, 0};
+    // Straight down, or so close that rounding leaves no sideways part to
+    // turn about: the half turn about z. (−1, 0, 0, 0) would turn nothing and
+    // leave the model facing backwards.
+    if (u <= -1.0f || (d.x == 0.0f && d.z == 0.0f && u < 0.0f)) {
+        out = Quaternion{0, 0, 0, 1};
         return out;
     }
-    const float theta = std::acos(u);
+    const float theta = std::acos(std::min(u, 1.0f));
     Vector3 axis;
     normalize(Vector3{d.z, 0.0f, -d.x}, axis);
     const float h = theta * 0.5f;
@@ -102,20 +109,42 @@ Quaternion& rotationFromUp(const Vector3& d, Quaternion& out)
 
 Quaternion& slerp(const Quaternion& q0, const Quaternion& q1, float s, Quaternion& out)
 {
-    const float theta = std::acos(q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z);
-    if (std::fabs(theta) > kEpsilon) {
-        const float a = theta * s;
-        const float st = std::sin(theta);
-        const float k1 = std::sin(a) / st;
-        const float k0 = std::sin(theta - a) / st;
-        out.w = k1 * q1.w + k0 * q0.w;
-        out.x = k1 * q1.x + k0 * q0.x;
-        out.y = k1 * q1.y + k0 * q0.y;
-        out.z = k1 * q1.z + k0 * q0.z;
+    // q and −q are the same rotation: taking q1 on q0's side of the sphere
+    // turns the shorter way. Otherwise keys that wrap at ±180° spin through
+    // almost a full turn, and for nearly opposite keys sin θ is close to 0
+    // and the weights blow up.
+    const float d = q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z;
+    const float sign = d < 0.0f ? -1.0f : 1.0f;
+    const float theta = std::acos(std::min(std::fabs(d), 1.0f));
+    if (std::isnan(theta)) {
+        out = q1;
         return out;
     }
-    out = q1;  // also when theta is NaN: the comparison above is false
+    slerpWeighted(q0, q1, sign, theta, theta > kEpsilon ? std::sin(theta) : 0.0f, s, out);
     return out;
+}
+
+Quaternion& slerpWeighted(const Quaternion& q0, const Quaternion& q1, float sign, float theta, float sinTheta,
+                          float s, Quaternion& out)
+{
+    const Quaternion nearer{sign * q1.w, sign * q1.x, sign * q1.y, sign * q1.z};
+    Quaternion r;
+    if (theta > kEpsilon) {
+        const float a = theta * s;
+        const float k1 = std::sin(a) / sinTheta;
+        const float k0 = std::sin(theta - a) / sinTheta;
+        r.w = k1 * nearer.w + k0 * q0.w;
+        r.x = k1 * nearer.x + k0 * q0.x;
+        r.y = k1 * nearer.y + k0 * q0.y;
+        r.z = k1 * nearer.z + k0 * q0.z;
+    } else {
+        // Too close for the spherical weights: a straight line is as good.
+        r.w = q0.w + s * (nearer.w - q0.w);
+        r.x = q0.x + s * (nearer.x - q0.x);
+        r.y = q0.y + s * (nearer.y - q0.y);
+        r.z = q0.z + s * (nearer.z - q0.z);
+    }
+    return quatNormalize(r, out);
 }
 
 }  // namespace fyrel

@@ -36,16 +36,26 @@ Quaternion& eulerToQuat(float ax, float ay, float az, Quaternion& out);
 
 // Turns the direction of from onto the direction of to. The vector part is the
 // unnormalised cross product, so the result is of unit length only for angles
-// 0 and π/2; callers that need a unit rotation normalise it. The cosine is not
-// clamped: directions that rounding pushes past ±1 give NaN, which callers
-// that must not store NaN test for.
+// 0 and π/2; callers that need a unit rotation normalise it. The cosine is
+// clamped to [−1, 1], so equal directions give the identity even where
+// rounding pushes their dot product past 1.
 Quaternion& rotationBetween(const Vector3& from, const Vector3& to, Quaternion& out);
 
-// Turns +Y onto the unit direction d.
+// Turns +Y onto the unit direction d. Straight down (−Y, also when rounding
+// leaves d.y at −1 or no sideways part) is the half turn about z, (0, 0, 0, 1).
 Quaternion& rotationFromUp(const Vector3& d, Quaternion& out);
 
-// Spherical interpolation from q0 (s = 0) to q1 (s = 1). No shorter-arc
-// choice and no clamping; an angle within kEpsilon, or NaN, yields q1.
+// Spherical interpolation from q0 (s = 0) to q1 (s = 1) along the shorter
+// arc: q1 is negated when the dot product is negative, so at s = 1 the result
+// may be −q1, the same rotation. θ = arccos(min(|q0·q1|, 1)); above kEpsilon
+// the spherical weights, otherwise a straight lerp. The result is normalised
+// (a zero result gives the identity); a NaN dot product yields q1.
 Quaternion& slerp(const Quaternion& q0, const Quaternion& q1, float s, Quaternion& out);
+
+// The body of slerp for callers that keep the angle between two keys:
+// sign (±1) the side of q1 to take, theta the angle as slerp forms it and
+// sinTheta its sine (any value when theta is not above kEpsilon).
+Quaternion& slerpWeighted(const Quaternion& q0, const Quaternion& q1, float sign, float theta, float sinTheta,
+                          float s, Quaternion& out);
 
 }  // namespace fyrel

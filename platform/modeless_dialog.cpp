@@ -111,18 +111,30 @@ protected:
     // Hidden for good, its window destroyed: the frame leaves the client area
     // now rather than when it is deleted later, so the area hands the
     // keyboard on at once and whoever closed the dialog can then decide
-    // where it goes.
+    // where it goes. The area raises the window it activates next, often a
+    // view: the dialogs still open are raised over it again, so none is left
+    // buried with only a stray button showing.
     void hideEvent(QHideEvent* event) override
     {
         QMdiSubWindow::hideEvent(event);
         if (isHidden() && !platform_detail::findWindow(dialog_)) {
             if (QMdiArea* area = mdiArea()) {
                 area->removeSubWindow(this);
+                raiseDialogs(*area);
             }
         }
     }
 
 private:
+    static void raiseDialogs(QMdiArea& area)
+    {
+        for (QMdiSubWindow* window : area.subWindowList(QMdiArea::StackingOrder)) {
+            if (dynamic_cast<DialogFrame*>(window) && window->isVisible()) {
+                window->raise();
+            }
+        }
+    }
+
     WindowHandle dialog_;
 };
 

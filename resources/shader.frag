@@ -8,12 +8,20 @@
 // point out of one mesh and into the next; turning the normal towards the
 // eye lights every mesh as seen from outside.
 
+//
+// The direction to the eye is the direction to the camera's position for a
+// perspective projection, but the same for every pixel, +z in eye space,
+// for an orthographic one (the top view): taking −position there made a
+// highlight that ran across the whole ground. An orthographic projection is
+// the one whose bottom row is (0, 0, 0, 1).
+
 varying vec3 eyePosition;
 varying vec3 eyeNormal;
 
 void main()
 {
-    vec3 toEye = normalize(-eyePosition);
+    bool orthographic = gl_ProjectionMatrix[3][3] != 0.0;
+    vec3 toEye = orthographic ? vec3(0.0, 0.0, 1.0) : normalize(-eyePosition);
     vec3 n = normalize(eyeNormal);
     if (dot(n, toEye) < 0.0) {
         n = -n;

@@ -1,17 +1,22 @@
 // fyrel-make-demo OUT.ms3d: writes the demo character, a jointed figure of
 // boxes about 1.9 units tall with a looping one-second walk cycle.
 //
-// The figure stands in its own frame the way Fyrel expects models to: Z up,
-// facing +Y, its right hand towards +X, the soles of its feet on z = 0 (so the
-// importer's ground offset is 0). Every joint's bind rotation is zero; the
-// walk is written as rotation keys about the joints' X axes (positive swings
-// a hanging limb forward) plus a vertical drop of the pelvis that keeps the
-// lower foot on the ground.
+// The figure is described below in the scene's frame: Z up, facing +Y, its
+// right hand towards +X, the soles of its feet on z = 0. Every joint's bind
+// rotation is zero; the walk is written as rotation keys about the joints' X
+// axes (positive swings a hanging limb forward) plus a vertical drop of the
+// pelvis that keeps the lower foot on the ground.
+//
+// The file holds it in Milkshape's own frame, Y up and facing −Z as real
+// files do: scene (x, y, z) is written as (x, z, −y), which the importer's
+// base transform turns back; the lowest vertex stands at height 0, so the
+// ground offset is 0.
 //
 // Key times are seconds, 17 keys per joint at k/16 s; the last repeats the
-// first, so the loop has no seam. The file's frames-per-second is 1: Fyrel
-// plays 1 / fps units of key time per second, so the cycle takes one second,
-// the same pace a path binding gives it at full speed.
+// first, so the loop has no seam. Fyrel plays one second of key time per
+// second, so the cycle takes one second, the same pace a path binding gives it
+// at full speed. The file's frames-per-second is 1, which only Milkshape's
+// editor uses.
 //
 // Every number is rounded to 1e-5 before it is stored, so the bytes do not
 // depend on the last bit of the maths library.
@@ -22,6 +27,7 @@
 #include <exception>
 #include <iterator>
 #include <numbers>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -42,6 +48,29 @@ float quantised(double v)
 {
     const double q = std::round(v * 1e5) / 1e5;
     return static_cast<float>(q == 0.0 ? 0.0 : q);  // no negative zero
+}
+
+// A point or direction of the scene's frame in the file's: (x, z, −y).
+void toFile(const double scene[3], float out[3])
+{
+    out[0] = quantised(scene[0]);
+    out[1] = quantised(scene[2]);
+    out[2] = quantised(-scene[1]);
+}
+
+// Rotation angles about the scene's X and Z axes in the file's X, Y, Z
+// order. The scene's X is the file's x and the scene's Z the file's y, so
+// Rz(z)·Rx(x) becomes Ry(z)·Rx(x), which the file's Rz·Ry·Rx order holds
+// with no z turn. Turns about the scene's Y (the file's −z) would need
+// another order; the walk has none.
+void anglesToFile(const double scene[3], float out[3])
+{
+    if (scene[1] != 0.0) {
+        throw std::logic_error("the demo's walk turns a joint about the scene's Y axis");
+    }
+    out[0] = quantised(scene[0]);
+    out[1] = quantised(scene[2]);
+    out[2] = 0.0f;
 }
 
 struct JointSpec {
@@ -129,9 +158,11 @@ void addBox(Ms3dFile& file, const BoxSpec& box)
             const auto first = static_cast<std::uint16_t>(file.vertices.size());
             for (const auto& corner : uv) {
                 Ms3dVertex vertex;
-                vertex.position[axis] = quantised(side ? box.max[axis] : box.min[axis]);
-                vertex.position[u] = quantised(corner[0]);
-                vertex.position[v] = quantised(corner[1]);
+                double position[3];
+                position[axis] = side ? box.max[axis] : box.min[axis];
+                position[u] = corner[0];
+                position[v] = corner[1];
+                toFile(position, vertex.position);
                 vertex.boneIndex = bone;
                 vertex.referenceCount = 1;
                 file.vertices.push_back(vertex);
@@ -139,9 +170,11 @@ void addBox(Ms3dFile& file, const BoxSpec& box)
             const std::uint16_t corners[2][3] = {{0, 1, 2}, {0, 2, 3}};
             for (const auto& c : corners) {
                 Ms3dTriangle triangle;
+                double normal[3] = {0, 0, 0};
+                normal[axis] = side ? 1.0 : -1.0;
                 for (int k = 0; k < 3; ++k) {
                     triangle.indices[k] = static_cast<std::uint16_t>(first + c[k]);
-                    triangle.normals[k][axis] = side ? 1.0f : -1.0f;
+                    toFile(normal, triangle.normals[k]);
                 }
                 file.triangles.push_back(triangle);
             }
@@ -227,13 +260,12 @@ void addWalk(Ms3dFile& file)
         for (int j = 0; j < kJointCount; ++j) {
             Ms3dKey rotation;
             rotation.time = quantised(time);
-            for (int a = 0; a < 3; ++a) {
-                rotation.value[a] = quantised(pose.rotation[j][a]);
-            }
+            anglesToFile(pose.rotation[j], rotation.value);
             Ms3dKey translation;
             translation.time = rotation.time;
             if (j == 0) {
-                translation.value[2] = quantised(-pose.pelvisDrop);
+                const double drop[3] = {0.0, 0.0, -pose.pelvisDrop};
+                toFile(drop, translation.value);
             }
             file.joints[static_cast<std::size_t>(j)].rotationKeys.push_back(rotation);
             file.joints[static_cast<std::size_t>(j)].translationKeys.push_back(translation);
@@ -248,9 +280,8 @@ Ms3dFile makeWalker()
         Ms3dJoint joint;
         joint.name = spec.name;
         joint.parentName = spec.parent;
-        joint.position[0] = quantised(spec.x);
-        joint.position[1] = quantised(spec.y);
-        joint.position[2] = quantised(spec.z);
+        const double position[3] = {spec.x, spec.y, spec.z};
+        toFile(position, joint.position);
         file.joints.push_back(joint);
     }
     for (const BoxSpec& box : kBoxes) {

@@ -55,10 +55,15 @@ void setBottomRowToIdentity(Matrix4& m)
     m(3, 3) = 1.0f;
 }
 
-// The inverse of a rotation-and-translation transform: the transposed
-// rotation after the negated translation.
+// The inverse of a frame's transform. Frames may scale as well as turn and
+// move; a transform that cannot be inverted gets the transposed rotation
+// after the negated translation, the inverse it would have without scale.
 Matrix4 inverseOfFrameTransform(const Matrix4& local)
 {
+    Matrix4 inverse;
+    if (invert(local, inverse)) {
+        return inverse;
+    }
     Matrix4 rotation = transposed(local);
     setBottomRowToIdentity(rotation);
     Matrix4 translation;
@@ -181,6 +186,7 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
         vertexTotal = 0;
         triangleTotal = 0;
         firstVertex_.clear();
+        frameBone_.clear();
         convertFrame(root, model, root->pFrameSibling ? &model.rootBone : nullptr);
         applySkin(root, model);
         model.animator.model = &model;
@@ -192,6 +198,7 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
 void XImporter::convertFrame(const XFrame* frame, Model& model, Bone* parent)
 {
     bool meshConverted = false;
+    nextBone_ = parent ? 1 : 0;
     convertFrames(frame, model, parent, parent ? 2 : 1, meshConverted);
     if (meshConverted) {
         model.computeNormals();
@@ -216,12 +223,14 @@ void XImporter::convertFrames(const XFrame* frame, Model& model, Bone* parent, i
                 convertMesh(*c, model);
                 meshConverted = true;
             }
+            frameBone_[c] = nextBone_;
             if (c->pSkinInfo) {
                 debugOutput("There are " + std::to_string(c->pSkinInfo->GetNumBones()) + " bones in " +
                             (f->Name ? f->Name.get() : "N/A") + "\n");
             }
         }
 
+        ++nextBone_;
         Bone* self = nullptr;
         if (!parent) {
             model.rootBone = std::move(bone);
@@ -295,6 +304,8 @@ void XImporter::applyContainerSkin(const XMeshContainer& container, Model& model
     std::uint32_t firstVertex = base == firstVertex_.end() ? 0 : base->second;
     std::vector<std::uint32_t> vertices;
     std::vector<float> weights;
+    const std::uint32_t meshVertices = container.MeshData.pMesh ? container.MeshData.pMesh->GetNumVertices() : 0;
+    std::vector<float> weightOf(meshVertices, 0.0f);
     for (std::uint32_t i = 0; i < skin.GetNumBones(); ++i) {
         std::string name = skin.GetBoneName(i);
         auto found = bonesByName.find(name);
@@ -307,19 +318,49 @@ void XImporter::applyContainerSkin(const XMeshContainer& container, Model& model
         weights.resize(c);
         skin.GetBoneInfluence(i, vertices.data(), weights.data());
 
-        Matrix4 offset = transposed(skin.GetBoneOffsetMatrix(i));
-        bone->inverseLocalMatrix = offset;
-        Matrix4 rotation = transposed(offset);
-        setBottomRowToIdentity(rotation);
-        Matrix4 m;
-        mul(rotation, offset, m);
-        m(0, 3) = -m(0, 3);
-        m(1, 3) = -m(1, 3);
-        m(2, 3) = -m(2, 3);
-        mul(m, rotation, bone->localMatrix);
 
         for (std::uint32_t j = 0; j < c; ++j) {
             bone->addWeight(static_cast<std::int32_t>(firstVertex + vertices[j]), weights[j]);
+            if (vertices[j] < meshVertices) {
+                weightOf[vertices[j]] += weights[j];
+            }
+        }
+    }
+    giveRemainderToFrame(container, model, firstVertex, weightOf);
+}
+
+// Exporters name skin bones that the file has no frame for (and such
+// influences are dropped), or leave vertices out of every skin. Those
+// vertices would be pulled towards the origin even at rest; the weight they
+// lack follows the frame that holds the mesh, as the whole mesh would
+// without a skin.
+void XImporter::giveRemainderToFrame(const XMeshContainer& container, Model& model, std::uint32_t firstVertex,
+                                     const std::vector<float>& weightOf)
+{
+    constexpr float kWhole = 1.0f - 1e-6f;
+    auto found = frameBone_.find(&container);
+    if (found == frameBone_.end()) {
+        return;
+    }
+    Bone* frameBone = nullptr;
+    std::size_t index = 0;
+    std::vector<Bone*> stack{&model.rootBone};
+    while (!stack.empty() && !frameBone) {
+        Bone* bone = stack.back();
+        stack.pop_back();
+        if (index++ == found->second) {
+            frameBone = bone;
+        }
+        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
+            stack.push_back(&*it);
+        }
+    }
+    if (!frameBone) {
+        return;
+    }
+    for (std::size_t v = 0; v < weightOf.size(); ++v) {
+        if (weightOf[v] < kWhole) {
+            frameBone->addWeight(static_cast<std::int32_t>(firstVertex + v), 1.0f - weightOf[v]);
         }
     }
 }

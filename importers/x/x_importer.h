@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "importers/x/x_hierarchy.h"
 #include "scene/model.h"
@@ -12,7 +13,7 @@
 // versions 0302 and 0303) into its frame hierarchy through XImportAllocator and
 // converts that into a Model: one bone per frame in the shape of the frame
 // tree, the meshes of all frames appended to the model's geometry, and the
-// skin weights and bind matrices of the bones that skin information names.
+// skin weights of the bones that skin information names.
 // No animation and no material is taken; the model keeps the default
 // material and gets the .X base transform (xBaseTransform).
 //
@@ -38,6 +39,20 @@
 //     recomputing them after every mesh.
 //   - Skin bones with an empty name are skipped: an empty name names no
 //     frame (only unnamed frames, which no skin can mean).
+//   - Every bone's localMatrix is its frame's transformation matrix, relative
+//     to its parent, and its inverseLocalMatrix the inverse of that (scale
+//     included), skinned or not. Pose evaluation multiplies both down the
+//     tree, so at rest every skinning matrix is the identity and the skin
+//     shows the mesh exactly as imported, with each joint where its frame
+//     puts it. The skin's offset matrices are not used: giving skinned bones
+//     their absolute bind transform as localMatrix would multiply it by the
+//     parent's once more, and down a deep chain with scaled frames that
+//     double product loses all precision and shreds the mesh.
+//   - A skinned mesh's vertices whose weights (of the skin bones that name a
+//     frame) add up to less than 1 give the rest to the bone of the frame
+//     that holds the mesh: skins that name bones the file has no frame for,
+//     or leave vertices out, would otherwise pull those vertices towards the
+//     origin.
 //   - The file is read once. A second pass that enumerates the top-level
 //     objects through another file interface is left out: with one reader it
 //     could only repeat the same parse to the same result, and nothing of it
@@ -87,9 +102,13 @@ private:
     void convertMesh(const XMeshContainer& container, Model& model);
     void applyContainerSkin(const XMeshContainer& container, Model& model,
                             std::unordered_map<std::string, Bone*>& bonesByName);
+    void giveRemainderToFrame(const XMeshContainer& container, Model& model, std::uint32_t firstVertex,
+                              const std::vector<float>& weightOf);
 
     std::string fileName_;
     std::unordered_map<const XMeshContainer*, std::uint32_t> firstVertex_;
+    std::unordered_map<const XMeshContainer*, std::size_t> frameBone_;  // pre-order number of its frame's bone
+    std::size_t nextBone_ = 0;
 };
 
 }  // namespace fyrel

@@ -137,12 +137,39 @@ TEST(Sampling, TrackThatEndedKeepsPreviousPoseAndNaNStepIsIgnored)
     EXPECT_EQ(rig.model.animator.time, 0.5f);
 }
 
-TEST(Sampling, CloseRotationsCopyTheLaterKeyButStillLerpTranslation)
+TEST(Sampling, RotationsTakeTheShorterArcAndStayUnit)
 {
-    KeyFrame a = key(nullptr, 0, 0, 0.2f), b = key(nullptr, 1, 10, 0.2f + 1e-5f);
-    Rig rig{a, b};
-    rig.model.animator.rate = 1.0f;
-    updateAnimator(rig.model.animator, 0.5f);
-    EXPECT_EQ(rig.bone->rotation.z, b.rotation.z);
-    EXPECT_NEAR(rig.bone->translation.x, 5.0f, 1e-5f);
+    constexpr float kDegree = 3.14159265f / 180.0f;
+    struct Case {
+        const char* what;
+        float x0, z0, x1, z1;  // key angles about X and Z
+        float s;
+        Vector3 expected;  // where (1, 0, 0) is turned to
+    };
+    const Case cases[] = {
+        {"an ordinary turn", 0, 0.2f, 0, 1.4f, 0.5f, {std::cos(0.8f), std::sin(0.8f), 0}},
+        {"keys 20 degrees apart across the wrap", 0, 170 * kDegree, 0, -170 * kDegree, 0.5f, {-1, 0, 0}},
+        // The same rotation written with opposite signs, as exported Euler
+        // keys often are: nothing may move.
+        {"one rotation, opposite signs", 0.3f, 179.99f * kDegree, 0.3f, -179.99f * kDegree, 0.1f,
+         {-std::cos(0.008f * kDegree), std::sin(0.008f * kDegree), 0}},
+        {"keys 1e-5 apart", 0, 0.2f, 0, 0.2f + 1e-5f, 0.3f, {std::cos(0.200003f), std::sin(0.200003f), 0}},
+    };
+    for (const Case& c : cases) {
+        KeyFrame a = key(nullptr, 0, 0), b = key(nullptr, 1, 10);
+        eulerToQuat(c.x0, 0, c.z0, a.rotation);
+        eulerToQuat(c.x1, 0, c.z1, b.rotation);
+        Rig rig{a, b};
+        rig.model.animator.rate = 1.0f;
+        updateAnimator(rig.model.animator, c.s);
+        const Quaternion& q = rig.bone->rotation;
+        EXPECT_NEAR(std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z), 1.0f, 1e-6f) << c.what;
+        Matrix4 r;
+        Vector4 v;
+        transform(quatToMatrix(q, r), Vector4{1, 0, 0, 0}, v);
+        EXPECT_NEAR(v.x, c.expected.x, 1e-4f) << c.what;
+        EXPECT_NEAR(v.y, c.expected.y, 1e-4f) << c.what;
+        EXPECT_NEAR(v.z, c.expected.z, 1e-4f) << c.what;
+        EXPECT_NEAR(rig.bone->translation.x, 10 * c.s, 1e-5f) << c.what;
+    }
 }

@@ -7,6 +7,7 @@
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 
 #include "app/commands.h"
@@ -106,6 +107,19 @@ TEST_F(PathWindowTest, OpensWithTheTopViewOfATenByTenSquare)
     openPathWindow();
     EXPECT_EQ(app->childWindows.size(), 3u);
     runFrames(2);
+
+    // The ground is lit evenly: seen straight down there is no highlight
+    // that moves with the pixel (as a perspective eye would see one).
+    const QImage image = grab(indexOf(window));
+    int darkest = 255, brightest = 0;
+    for (int y = image.height() / 16; y < image.height(); y += image.height() / 8) {
+        for (int x = image.width() / 16; x < image.width(); x += image.width() / 8) {
+            const int grey = qGray(image.pixel(x, y));
+            darkest = std::min(darkest, grey);
+            brightest = std::max(brightest, grey);
+        }
+    }
+    EXPECT_LE(brightest - darkest, 3) << "ground from " << darkest << " to " << brightest;
 }
 
 TEST_F(PathWindowTest, LeftClicksAddPointsUnderTheCursorToTheLastPath)

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
 
@@ -346,6 +348,27 @@ TEST_F(EndEffectorTest, NameThatDoesNotConvertStillFindsItsBone)
     IkController& controller = app->ikControllers.back();
     EXPECT_EQ(controller.endEffectorName, "\xE9paule");
     EXPECT_NO_THROW(controller.generateAnimation());
+}
+
+TEST_F(EndEffectorTest, ClosingOneDialogLeavesTheOtherOnTopAndReachable)
+{
+    importFileByName(*app, kDemo);
+    const WindowHandle selector = open();
+    choose(kCommandSceneInformation);
+    ASSERT_NE(app->sceneInfoDialog, nullptr);
+    const WindowHandle information = app->sceneInfoDialog->dialogWindow;
+    QTest::mouseClick(buttonOf(information, "&Close"), Qt::LeftButton);
+    runFrames(3);
+    ASSERT_FALSE(isWindow(information));
+
+    auto* frame = qobject_cast<QMdiSubWindow*>(windowWidget(selector));
+    ASSERT_NE(frame, nullptr);
+    const QList<QMdiSubWindow*> stack = frame->mdiArea()->subWindowList(QMdiArea::StackingOrder);
+    EXPECT_EQ(stack.back(), frame) << "the selector is buried under another window";
+    // What lies under its OK button is that button, not a view.
+    QPushButton* ok = buttonOf(selector, "OK");
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(QApplication::widgetAt(ok->mapToGlobal(ok->rect().center())), ok);
 }
 
 TEST_F(EndEffectorTest, DialogsStillOpenAtShutdownGoWithTheMainWindow)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "ik/ik_controller.h"
 #include "ik/joint_rotation.h"
@@ -33,19 +34,21 @@ Vector3 turned(const Quaternion& q, const Vector3& v)
     return Vector3{out.x, out.y, out.z};
 }
 
-// Root "b0" at the origin, "b1" one unit up +y, "b2" another unit up.
-Model straightChain()
+// Root "b0" at the origin, "b1" one unit up +y, "b2" another unit up, and so
+// on up to "b<count-1>".
+Model straightChain(int count = 3)
 {
     Model m;
-    Bone b[3];
-    for (int i = 0; i < 3; ++i) {
+    std::vector<Bone> b(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
         b[i].name = "b" + std::to_string(i);
         if (i > 0) {
             translationMatrix(Vector3{0, 1, 0}, b[i].localMatrix);
         }
     }
-    b[1].addChild(b[2]);
-    b[0].addChild(b[1]);
+    for (int i = count - 1; i > 0; --i) {
+        b[i - 1].addChild(b[i]);
+    }
     m.rootBone = b[0];
     return m;
 }
@@ -210,6 +213,22 @@ TEST(IkSolver, DegenerateJointsStayFinite)
     EXPECT_EQ(behind.solve(), 1);
     EXPECT_LT(distance(evaluatedOrigin(model, "b2"), Vector3{0, 0, 0}), kEpsilon);
     EXPECT_TRUE(finite(model.rootBone.children[0].rotation));
+
+    // Target on the chain's own line, nearer than its end: no joint has a
+    // correction axis, yet the chain must bend to reach it.
+    for (const Vector3 target : {Vector3{0, 2.5f, 0}, Vector3{0, 1.2f, 0}}) {
+        Model line = straightChain(4);
+        IkController inLine("b3", target, &line);
+        ASSERT_TRUE(inLine.buildChain(line.rootBone));
+        EXPECT_LT(inLine.solve(), 100) << target.y;
+        EXPECT_LT(distance(evaluatedOrigin(line, "b3"), target), kEpsilon) << target.y;
+    }
+    // Beyond its end: stretched straight at it is already the best pose.
+    Model stretched = straightChain(4);
+    IkController far("b3", Vector3{0, 5, 0}, &stretched);
+    ASSERT_TRUE(far.buildChain(stretched.rootBone));
+    EXPECT_EQ(far.solve(), IkController::kMaxSolveSteps);
+    EXPECT_LT(distance(evaluatedOrigin(stretched, "b3"), Vector3{0, 3, 0}), 1e-5f);
 
     // Target on the turning joint itself: no direction to turn to, the bone
     // stays as it is.

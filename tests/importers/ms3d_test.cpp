@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -171,7 +172,7 @@ TEST(Ms3dConversion, OneJointWithoutKeysGivesALoopingEmptyDefaultAnimation)
     EXPECT_TRUE(a.tracks.empty());
     EXPECT_EQ(a.length, 0.0f);
     EXPECT_TRUE(a.loop);
-    EXPECT_FLOAT_EQ(m.animator.rate, 1.0f / 25.0f);
+    EXPECT_EQ(m.animator.rate, 1.0f);  // key times are seconds, whatever the fps
     EXPECT_EQ(m.animator.current, 0);
     EXPECT_EQ(m.animator.time, 0.0f);
 
@@ -245,19 +246,29 @@ TEST(Ms3dConversion, ParentAndChildWithVertexWeights)
     EXPECT_EQ(m.rootBone.weights[0].vertex, 1);
 }
 
-TEST(Ms3dConversion, BaseTransformLiftsTheLowestVertexOntoTheGround)
+TEST(Ms3dConversion, BaseTransformStandsTheModelUpOnTheGroundFacingPlusY)
 {
+    // Milkshape: y up, front towards −z (as real files face). The scene: z up,
+    // front towards +Y.
     Ms3dFile f;
-    f.vertices = {vertex(0, 0, 3), vertex(4, 4, -5), vertex(1, 2, 0)};
+    f.vertices = {vertex(0, 0, 3), vertex(4, -5, 4), vertex(1, 2, 0)};
     f.triangles = {triangle(0, 1, 2)};
     const Model m = load(f);
-    Matrix4 expected;
-    expected(2, 3) = 5.0f;
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(m.baseTransform.m[i], expected.m[i]) << "element " << i;
+    struct Case {
+        Vector3 file, world;
+    };
+    for (const Case& c : {Case{{4, -5, 4}, {4, -4, 0}},   // the lowest vertex, on the ground
+                          Case{{0, 1, 0}, {0, 0, 6}},     // up stays up
+                          Case{{0, 0, -1}, {0, 1, 5}},    // the front faces +Y
+                          Case{{1, 0, 0}, {1, 0, 5}}}) {  // and the right hand +X: not mirrored
+        Vector4 w;
+        transform(m.baseTransform, Vector4{c.file.x, c.file.y, c.file.z, 1}, w);
+        EXPECT_EQ(w.x + 0.0f, c.world.x) << c.file.x << " " << c.file.y << " " << c.file.z;
+        EXPECT_EQ(w.y + 0.0f, c.world.y) << c.file.x << " " << c.file.y << " " << c.file.z;
+        EXPECT_EQ(w.z + 0.0f, c.world.z) << c.file.x << " " << c.file.y << " " << c.file.z;
     }
     // Positions are kept as they are in the file.
-    EXPECT_EQ(m.vertices[1].position.z, -5.0f);
+    EXPECT_EQ(m.vertices[1].position.y, -5.0f);
 }
 
 TEST(Ms3dConversion, AModelWithoutVerticesIsLoweredByTheLargestFloat)
@@ -433,25 +444,26 @@ TEST(Ms3dConversion, MissingTranslationKeysRepeatTheLastOneOrAreZero)
     }
 }
 
-TEST(Ms3dConversion, UnusableFramesPerSecondGiveTheDefaultRate)
+TEST(Ms3dConversion, KeyTimesAreSecondsWhateverTheFramesPerSecond)
 {
-    const float bad[] = {0.0f, -0.0f, -24.0f, std::numeric_limits<float>::quiet_NaN(),
-                         std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                         std::numeric_limits<float>::denorm_min()};
-    for (float fps : bad) {
+    // A real file at 25 fps keeps its 12-second clip at 12 seconds; the
+    // summary still shows what the file says.
+    const float fps[] = {25.0f, 0.5f, 0.0f, -24.0f, std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), std::numeric_limits<float>::denorm_min()};
+    for (float value : fps) {
         Ms3dFile f;
         f.joints = {joint("a")};
-        f.fps = fps;
-        const Model m = load(f);
-        EXPECT_FLOAT_EQ(m.animator.rate, 1.0f / kMs3dDefaultFps) << "fps " << fps;
-        EXPECT_TRUE(std::isfinite(m.animator.rate));
+        f.fps = value;
+        const std::vector<std::uint8_t> bytes = writeMs3d(f);
+        DebugCapture capture;
+        const Model m = importMs3dFromMemory(bytes.data(), bytes.size(), "a.ms3d");
+        EXPECT_EQ(m.animator.rate, 1.0f) << "fps " << value;
+        std::ostringstream shown;
+        shown << "Animation FPS(" << value << ")";
+        ASSERT_EQ(capture.messages.size(), 1u);
+        EXPECT_NE(capture.messages[0].find(shown.str()), std::string::npos) << capture.messages[0];
     }
-    Ms3dFile f;
-    f.joints = {joint("a")};
-    f.fps = 0.5f;
-    EXPECT_EQ(load(f).animator.rate, 2.0f);
 }
-
 TEST(Ms3dConversion, KeysOutOfOrderAreSortedStablyPerBone)
 {
     Ms3dFile f;
@@ -773,7 +785,7 @@ TEST(Ms3dBadFiles, NumbersThatAreNotFiniteAreRejected)
     std::vector<std::uint8_t> bytes = good;
     putFloat(bytes, layout.animationBlock + 4, nan);                  // current time
     putFloat(bytes, layout.triangleCount + 2 + 8, nan);               // a stored normal
-    putFloat(bytes, layout.animationBlock, nan);                      // frames per second: the default rate
+    putFloat(bytes, layout.animationBlock, nan);                      // frames per second
     DebugCapture quiet;
     EXPECT_NO_THROW(importMs3dFromMemory(bytes.data(), bytes.size(), "fine.ms3d"));
 }
@@ -979,7 +991,9 @@ TEST(Ms3dRealFiles, AssimpTestModelsLoadWithTheCountsTheyAnnounce)
         // The lowest vertex stands on z = 0.
         float lowest = std::numeric_limits<float>::max();
         for (const Vertex& v : m.vertices) {
-            lowest = std::min(lowest, v.position.z + m.baseTransform(2, 3));
+            Vector4 w;
+            transform(m.baseTransform, Vector4{v.position.x, v.position.y, v.position.z, 1}, w);
+            lowest = std::min(lowest, w.z);
         }
         EXPECT_NEAR(lowest, 0.0f, 1e-4f);
     }

@@ -324,6 +324,23 @@ TEST(XAssimpModels, SkinnedModelsCarryTheirWeightsOnTheRightBones)
     EXPECT_GE(skinnedFiles, 4);  // anim_test, test_cube_text, BCN_Epileptic, Testwuson
 }
 
+TEST(XAssimpModels, SkinnedModelsRestOnTheirMeshWithTheirJointsInside)
+{
+    int skinned = 0;
+    for (const auto& path : assimpXFiles()) {
+        SCOPED_TRACE(path.string());
+        const Model m = importX(path.string());
+        if (m.hasSkin()) {
+            ++skinned;
+            expectRestsOnItsMesh(m);
+        }
+    }
+    if (skinned == 0) {
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    }
+    EXPECT_GE(skinned, 6);  // anim_test, the three test cubes, BCN_Epileptic, Testwuson
+}
+
 TEST(XAssimpModels, SeveralTopLevelFramesKeepTheSkeletonOfTheSkin)
 {
     std::filesystem::path file = std::filesystem::path(kAssimpXFolder) / "BCN_Epileptic.X";

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -188,7 +189,13 @@ TEST(XImporter, UnnamedFramesGiveUnnamedBonesAndTheSkinLineSaysNA)
     ASSERT_EQ(m.rootBone.children.size(), 1u);
     EXPECT_EQ(m.rootBone.children[0].name, "");
     EXPECT_EQ(debug.text(), "There are 1 bones in N/A\n");
-    EXPECT_TRUE(m.rootBone.weights.empty());
+    // The skin names no frame (an unnamed frame cannot be named): the mesh
+    // follows the frame that holds it, weight 1 a vertex.
+    ASSERT_EQ(m.rootBone.weights.size(), 3u);
+    for (const VertexWeight& w : m.rootBone.weights) {
+        EXPECT_EQ(w.weight, 1.0f);
+    }
+    EXPECT_TRUE(m.rootBone.children[0].weights.empty());
 }
 
 TEST(XImporter, PrintsOneSkinLinePerSkinnedMesh)
@@ -213,9 +220,10 @@ TEST(XImporter, FrameTranslationGivesLocalAndInverseColumns)
     EXPECT_FLOAT_EQ(inverse(2, 3), -3.0f);
 }
 
-TEST(XImporter, SkinnedBoneLocalAndInverseMultiplyToIdentity)
+TEST(XImporter, SkinnedBoneLocalAndInverseAreItsFrameTransformAndItsInverse)
 {
-    // Offset: a quarter turn about z, then a translation (row-vector form).
+    // The offset (a quarter turn and a translation) does not replace the
+    // frame's own transform.
     std::string skin = R"(
 SkinWeights {
  "Arm";
@@ -229,13 +237,58 @@ SkinWeights {
                                                    xLineMesh("M", 3, {{0, 1, 2}}, skin))));
     const Bone* arm = m.rootBone.find("Arm");
     ASSERT_NE(arm, nullptr);
-    EXPECT_FLOAT_EQ(arm->inverseLocalMatrix(0, 3), 3.0f);  // the offset, transposed
-    EXPECT_FLOAT_EQ(arm->inverseLocalMatrix(1, 0), 1.0f);
+    EXPECT_FLOAT_EQ(arm->localMatrix(0, 3), 4.0f);
+    EXPECT_FLOAT_EQ(arm->localMatrix(1, 0), 0.0f);
     Matrix4 product;
     mul(arm->localMatrix, arm->inverseLocalMatrix, product);
     expectMatrixNear(product, Matrix4{});
     mul(arm->inverseLocalMatrix, arm->localMatrix, product);
     expectMatrixNear(product, Matrix4{});
+}
+
+TEST(XImporter, DeepScaledSkeletonRestsOnItsMesh)
+{
+    // Thirty nested frames, each scaling by 1.2 and moving (0, 2, 0.5) in its
+    // parent's units: joints reach about 1000 units out. The mesh has one
+    // vertex on every joint, weighted to that joint, whose offset matrix is
+    // the inverse of its combined transform, as exporters write it.
+    constexpr int kFrames = 30;
+    constexpr double kScale = 1.2;
+    std::vector<float> xyz;
+    std::string skins;
+    double scale = 1.0, y = 0.0, z = 0.0;  // the combined transform of frame k
+    for (int k = 0; k < kFrames; ++k) {
+        if (k > 0) {
+            y += scale * 2.0;
+            z += scale * 0.5;
+            scale *= kScale;
+        }
+        xyz.insert(xyz.end(), {static_cast<float>(k % 2), static_cast<float>(y), static_cast<float>(z)});
+        std::ostringstream w;
+        w.precision(9);
+        const double inv = 1.0 / scale;
+        w << "SkinWeights {\n \"F" << k << "\";\n 1;\n " << k << ";\n 1.0;\n " << inv << ",0,0,0, 0," << inv
+          << ",0,0, 0,0," << inv << ",0, 0," << -y * inv << "," << -z * inv << ",1;;\n}\n";
+        skins += w.str();
+    }
+    std::vector<std::vector<std::uint32_t>> faces;
+    for (std::uint32_t k = 0; k + 2 < kFrames; ++k) {
+        faces.push_back({k, k + 1, k + 2});
+    }
+    std::string tree;
+    for (int k = kFrames - 1; k >= 0; --k) {
+        std::ostringstream t;
+        t.precision(9);
+        t << "FrameTransformMatrix {\n " << (k == 0 ? 1.0 : kScale) << ",0,0,0, 0," << (k == 0 ? 1.0 : kScale)
+          << ",0,0, 0,0," << (k == 0 ? 1.0 : kScale) << ",0, 0," << (k == 0 ? 0 : 2) << ","
+          << (k == 0 ? 0 : 0.5) << ",1;;\n}\n";
+        tree = frame("F" + std::to_string(k), t.str() + tree);
+    }
+    const Model m =
+        importXBytes(xText(frame("Body", xMesh("Skin", xyz, faces, "XSkinMeshHeader { 1; 1; 30; }\n" + skins)) +
+                           tree));
+    ASSERT_EQ(m.vertices.size(), 30u);
+    expectRestsOnItsMesh(m);
 }
 
 TEST(XImporter, EachMeshSkinCountsFromItsOwnFirstVertex)

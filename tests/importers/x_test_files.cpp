@@ -1,11 +1,16 @@
 #include "x_test_files.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <algorithm>
 
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "importers/x/x_importer.h"
 #include "diagnostics/debug_output.h"
 
@@ -348,6 +353,45 @@ DebugCapture::DebugCapture()
 DebugCapture::~DebugCapture()
 {
     setDebugSink({});
+}
+
+// Rest pose of a skinned model: every skinned vertex where the file put it
+// (within 1e-4 of the model's size), every joint inside the mesh's box grown
+// by a tenth of its extent on each side.
+void expectRestsOnItsMesh(const Model& imported)
+{
+    Model m(imported);
+    updateAnimator(m.animator, 1.0f);
+    updatePose(m);
+    ASSERT_TRUE(m.hasSkin());
+    Vector3 low{1e30f, 1e30f, 1e30f}, high{-1e30f, -1e30f, -1e30f};
+    for (const Vertex& v : m.vertices) {
+        low = Vector3{std::min(low.x, v.position.x), std::min(low.y, v.position.y), std::min(low.z, v.position.z)};
+        high = Vector3{std::max(high.x, v.position.x), std::max(high.y, v.position.y), std::max(high.z, v.position.z)};
+    }
+    Vector3 extent;
+    difference(high, low, extent);
+    const float size = length(extent);
+    for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+        Vector3 d;
+        ASSERT_LT(length(difference(m.skinnedVertices[i].position, m.vertices[i].position, d)), 1e-4f * size)
+            << "vertex " << i;
+    }
+    std::vector<const Bone*> open{&m.rootBone};
+    while (!open.empty()) {
+        const Bone* b = open.back();
+        open.pop_back();
+        const float p[3] = {b->worldMatrix(0, 3), b->worldMatrix(1, 3), b->worldMatrix(2, 3)};
+        const float lo[3] = {low.x, low.y, low.z}, hi[3] = {high.x, high.y, high.z};
+        for (int a = 0; a < 3; ++a) {
+            const float margin = 0.1f * (hi[a] - lo[a]);
+            EXPECT_GE(p[a], lo[a] - margin) << "joint " << b->name << " axis " << a;
+            EXPECT_LE(p[a], hi[a] + margin) << "joint " << b->name << " axis " << a;
+        }
+        for (const Bone& c : b->children) {
+            open.push_back(&c);
+        }
+    }
 }
 
 }  // namespace fyrel::test

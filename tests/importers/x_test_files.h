@@ -46,6 +46,12 @@ std::string xTranslation(float x, float y, float z);
 
 std::vector<std::uint8_t> bytesOf(const std::string& s);
 
+// Checks the rest pose of a skinned model (a copy advanced by one second and
+// posed): every skinned vertex where the file put it, within 1e-4 of the
+// model's size, and every joint inside the mesh's box grown by a tenth of its
+// extent on each side.
+void expectRestsOnItsMesh(const Model& imported);
+
 // Imports from memory with a fresh XImporter.
 Model importXBytes(const std::string& file, const std::string& fileName = "test.x");
 

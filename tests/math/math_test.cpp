@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "math/matrix.h"
 #include "math/quaternion.h"
@@ -163,17 +165,26 @@ TEST(Math, RotationBetweenDirections)
     expectQuatNear(q, Quaternion{});
     rotationBetween(Vector3{1, 0, 0}, Vector3{0, 3, 0}, q);
     expectQuatNear(q, Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)});
+    // Equal directions whose cosine rounds past 1 (about one in five).
+    std::mt19937 rng(42u);
+    std::uniform_real_distribution<float> coordinate(-10.0f, 10.0f);
+    for (int i = 0; i < 1000; ++i) {
+        const Vector3 v{coordinate(rng), coordinate(rng), coordinate(rng)};
+        rotationBetween(v, Vector3{3 * v.x, 3 * v.y, 3 * v.z}, q);
+        ASSERT_FALSE(std::isnan(q.w)) << v.x << " " << v.y << " " << v.z;
+        expectQuatNear(q, Quaternion{}, 2e-3f);
+    }
 }
 
 TEST(Math, RotationFromUp)
 {
     Quaternion q;
     expectQuatNear(rotationFromUp(Vector3{0, 1, 0}, q), Quaternion{1, 0, 0, 0}, 0.0f);
-    expectQuatNear(rotationFromUp(Vector3{0, -1, 0}, q), Quaternion{-1, 0, 0, 0}, 0.0f);
+    expectQuatNear(rotationFromUp(Vector3{0, -1, 0}, q), Quaternion{0, 0, 0, 1}, 0.0f);
     expectQuatNear(rotationFromUp(Vector3{1, 0, 0}, q), Quaternion{std::cos(kPi / 4), 0, 0, -std::sin(kPi / 4)});
 }
 
-TEST(Math, SlerpEndsAndSmallAngleFallback)
+TEST(Math, SlerpTakesTheShorterArcAndStaysUnit)
 {
     Quaternion q0, q1, out;
     eulerToQuat(0, 0, 0.2f, q0);
@@ -184,11 +195,27 @@ TEST(Math, SlerpEndsAndSmallAngleFallback)
     eulerToQuat(0, 0, 0.8f, mid);
     expectQuatNear(slerp(q0, q1, 0.5f, out), mid);
 
+    // The same rotation with opposite signs (exported Euler keys at ±180°):
+    // every s gives that rotation, of unit length, never a spin or a shear.
+    constexpr float kWrap = 179.99f * kPi / 180.0f;
+    eulerToQuat(0.3f, 0, kWrap, q0);
+    eulerToQuat(0.3f, 0, -kWrap, q1);
+    ASSERT_LT(q0.w * q1.w + q0.x * q1.x + q0.y * q1.y + q0.z * q1.z, 0.0f);
+    for (float s = 0.0f; s <= 1.0f; s += 0.1f) {
+        slerp(q0, q1, s, out);
+        EXPECT_NEAR(out.w * out.w + out.x * out.x + out.y * out.y + out.z * out.z, 1.0f, 1e-6f) << s;
+        EXPECT_GT(out.w * q0.w + out.x * q0.x + out.y * q0.y + out.z * q0.z, 0.99999f) << s;
+    }
+
+    // Keys closer than kEpsilon: a normalised straight line between them.
     Quaternion close;
+    eulerToQuat(0, 0, 0.2f, q0);
     eulerToQuat(0, 0, 0.2f + 1e-5f, close);
-    slerp(q0, close, 0.3f, out);
-    EXPECT_EQ(out.w, close.w);
-    EXPECT_EQ(out.z, close.z);
+    slerp(q0, close, 0.5f, out);
+    EXPECT_GT(out.z, std::min(q0.z, close.z));
+    EXPECT_LT(out.z, std::max(q0.z, close.z));
+    // Exactly opposite signs: no angle at all, the rotation itself.
+    expectQuatNear(slerp(q0, Quaternion{-q0.w, -q0.x, -q0.y, -q0.z}, 0.5f, out), q0);
 
     const Quaternion bad{NAN, 0, 0, 0};
     slerp(bad, q1, 0.5f, out);

@@ -43,13 +43,28 @@ Model posedAt(const Model& imported, float time)
     return m;
 }
 
+// A point or direction (w = 0) of the model's frame in the scene's.
+Vector3 inScene(const Model& m, const Vector3& p, float w = 1.0f)
+{
+    Vector4 out;
+    transform(m.baseTransform, Vector4{p.x, p.y, p.z, w}, out);
+    return Vector3{out.x, out.y, out.z};
+}
+
 float lowestZ(const Model& m, const std::vector<Vertex>& vertices)
 {
     float lowest = std::numeric_limits<float>::max();
     for (const Vertex& v : vertices) {
-        lowest = std::min(lowest, v.position.z + m.baseTransform(2, 3));
+        lowest = std::min(lowest, inScene(m, v.position).z);
     }
     return lowest;
+}
+
+// A bone's origin in the scene.
+Vector3 jointAt(const Model& m, const char* bone)
+{
+    const Matrix4& w = m.rootBone.find(bone)->worldMatrix;
+    return inScene(m, Vector3{w(0, 3), w(1, 3), w(2, 3)});
 }
 
 }  // namespace
@@ -84,7 +99,7 @@ TEST(DemoCharacter, IsAJointedFigureAboutTwoUnitsTallStandingOnTheGround)
     EXPECT_EQ(lowestZ(m, m.vertices), 0.0f);
     float top = -1.0f;
     for (const Vertex& v : m.vertices) {
-        top = std::max(top, v.position.z);
+        top = std::max(top, inScene(m, v.position).z);
     }
     EXPECT_GT(top, 1.7f);
     EXPECT_LT(top, 2.1f);
@@ -136,13 +151,15 @@ TEST(DemoCharacter, FeetAlternateWhileTheLowerFootStaysOnTheGround)
     // quarters in the left one.
     auto ahead = [&](float time) {
         const Model m = posedAt(imported, time);
-        return m.rootBone.find("foot_r")->worldMatrix(1, 3) - m.rootBone.find("foot_l")->worldMatrix(1, 3);
+        return jointAt(m, "foot_r").y - jointAt(m, "foot_l").y;
     };
     EXPECT_GT(ahead(0.25f), 0.3f);
     EXPECT_LT(ahead(0.75f), -0.3f);
-    // The arms swing against the legs.
+    // The arms swing against the legs; the right side is +X.
     const Model quarter = posedAt(imported, 0.25f);
-    EXPECT_GT(quarter.rootBone.find("hand_l")->worldMatrix(1, 3), quarter.rootBone.find("hand_r")->worldMatrix(1, 3));
+    EXPECT_GT(jointAt(quarter, "hand_l").y, jointAt(quarter, "hand_r").y);
+    EXPECT_GT(jointAt(quarter, "hand_r").x, 0.2f);
+    EXPECT_LT(jointAt(quarter, "hand_l").x, -0.2f);
 }
 
 TEST(DemoCharacter, PosedNormalsPointOutOfTheBody)
@@ -152,13 +169,14 @@ TEST(DemoCharacter, PosedNormalsPointOutOfTheBody)
     const Model m = posedAt(loadDemo(), 0.0f);
     float top = -1.0f;
     for (const Vertex& v : m.skinnedVertices) {
-        top = std::max(top, v.position.z);
+        top = std::max(top, inScene(m, v.position).z);
     }
     int upward = 0;
     for (const Vertex& v : m.skinnedVertices) {
-        if (v.position.z > top - 1e-4f) {
-            EXPECT_GT(v.normal.z, -1e-3f) << "a normal at the top of the head points down";
-            upward += v.normal.z > 0.9f ? 1 : 0;
+        if (inScene(m, v.position).z > top - 1e-4f) {
+            const float up = inScene(m, v.normal, 0.0f).z;
+            EXPECT_GT(up, -1e-3f) << "a normal at the top of the head points down";
+            upward += up > 0.9f ? 1 : 0;
         }
     }
     EXPECT_EQ(upward, 4);  // the four corners of the head's top face

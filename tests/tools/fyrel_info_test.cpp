@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <locale>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "animation/pose.h"
 #include "animation/sampling.h"
@@ -34,7 +38,9 @@ std::string posedBoxLine()
                     std::numeric_limits<float>::max()};
     float high[3] = {-low[0], -low[0], -low[0]};
     for (const Vertex& v : m.skinnedVertices) {
-        const float p[3] = {v.position.x, v.position.y, v.position.z + m.baseTransform(2, 3)};
+        Vector4 w;
+        transform(m.baseTransform, Vector4{v.position.x, v.position.y, v.position.z, 1.0f}, w);
+        const float p[3] = {w.x, w.y, w.z};
         for (int a = 0; a < 3; ++a) {
             low[a] = std::min(low[a], p[a]);
             high[a] = std::max(high[a], p[a]);
@@ -114,4 +120,56 @@ TEST(FyrelInfo, SeparatesFilesByABlankLineAndShowsSummariesWhenVerbose)
 
     EXPECT_EQ(runProgram(FYREL_INFO_PROGRAM, {}).exitCode, 2);
     EXPECT_EQ(runProgram(FYREL_INFO_PROGRAM, {"--frobnicate", kDemo}).exitCode, 2);
+}
+
+TEST(FyrelInfo, RealSkinnedFilesArePosedAtTheSizeTheyWereBound)
+{
+    // Skinned .X files whose rest pose once came apart (a skin naming bones
+    // the file has no frame for) and .ms3d files with skeletons.
+    std::vector<std::string> files;
+    for (const char* folder : {"/usr/share/assimp/models/X", "/usr/share/assimp/models/MS3D"}) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            std::string ext = entry.path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (ext == ".x" || ext == ".ms3d") {
+                files.push_back(entry.path().string());
+            }
+        }
+    }
+    if (files.empty()) {
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    }
+    files.push_back(kDemo);
+    const auto run = runProgram(FYREL_INFO_PROGRAM, files);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::istringstream out(run.out);
+    std::string line, file;
+    float bind[6] = {};
+    int compared = 0;
+    while (std::getline(out, line)) {
+        float box[6];
+        if (line.rfind("file: ", 0) == 0) {
+            file = line.substr(6);
+        } else if (std::sscanf(line.c_str(), "bind box: min %f %f %f max %f %f %f", &bind[0], &bind[1], &bind[2],
+                               &bind[3], &bind[4], &bind[5]) == 6) {
+        } else if (std::sscanf(line.c_str(), "posed box: min %f %f %f max %f %f %f", &box[0], &box[1], &box[2],
+                               &box[3], &box[4], &box[5]) == 6) {
+            ++compared;
+            // .X files have no animation: they are shown at rest, exactly as
+            // bound. The others play their clip, which may stretch a limb.
+            const bool rest = file.back() == 'x' || file.back() == 'X';
+            for (int a = 0; a < 3; ++a) {
+                const float bound = bind[a + 3] - bind[a], posed = box[a + 3] - box[a];
+                if (rest) {
+                    EXPECT_NEAR(box[a], bind[a], 1e-3f * bound) << file << " axis " << a;
+                    EXPECT_NEAR(box[a + 3], bind[a + 3], 1e-3f * bound) << file << " axis " << a;
+                } else {
+                    EXPECT_LE(posed, 3.0f * bound + 1e-6f) << file << " axis " << a;
+                    EXPECT_GE(3.0f * posed + 1e-6f, bound) << file << " axis " << a;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, static_cast<int>(files.size()));
 }

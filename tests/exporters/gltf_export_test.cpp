@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "exporters/gltf_exporter.h"
+#include "ik/ik_controller.h"
+#include "importers/gltf/gltf_importer.h"
+#include "importers/model_formats.h"
+#include "diagnostics/debug_output.h"
+#include "support/source_tree.h"
+
+using namespace fyrel;
+
+namespace {
+
+// Where the model's vertices stand in the world at a clip time: skinned
+// (or bind) positions under the base transform.
+std::vector<Vector3> posedAt(const Model& original, std::size_t clip, float time)
+{
+    Model m(original);
+    if (!m.animator.animations.empty()) {
+        m.animator.current = static_cast<std::int32_t>(clip);
+        m.animator.time = 0;
+        updateAnimator(m.animator, time / m.animator.rate);
+    }
+    updatePose(m);
+    const std::vector<Vertex>& source = m.hasSkin() ? m.skinnedVertices : m.vertices;
+    std::vector<Vector3> out;
+    for (const Vertex& v : source) {
+        Vector4 p{v.position.x, v.position.y, v.position.z, 1}, w;
+        transform(m.baseTransform, p, w);
+        out.push_back({w.x, w.y, w.z});
+    }
+    return out;
+}
+
+float sizeOf(const std::vector<Vector3>& points)
+{
+    Vector3 lo = points.at(0), hi = lo;
+    for (const Vector3& p : points) {
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    }
+    return std::sqrt((hi.x - lo.x) * (hi.x - lo.x) + (hi.y - lo.y) * (hi.y - lo.y) + (hi.z - lo.z) * (hi.z - lo.z));
+}
+
+std::vector<std::string> boneNames(const Bone& bone)
+{
+    std::vector<std::string> names{bone.name};
+    for (const Bone& child : bone.children) {
+        const std::vector<std::string> below = boneNames(child);
+        names.insert(names.end(), below.begin(), below.end());
+    }
+    return names;
+}
+
+// The demo with a generated reaching clip, as the IK commands leave it.
+Model demoWithIkClip()
+{
+    Model m = importModelFile(sourcePath("resources/demo/walker.ms3d"));
+    IkController ik("hand_l", {0.4f, 0.3f, 1.2f}, &m);
+    ik.generateAnimation();
+    return m;
+}
+
+struct Sample {
+    const char* name;
+    std::function<Model()> load;
+};
+
+const Sample kSamples[] = {
+    {"demo", [] { return importModelFile(sourcePath("resources/demo/walker.ms3d")); }},
+    {"demo with an IK clip", demoWithIkClip},
+    {"skinned .X", [] { return importModelFile("/usr/share/assimp/models/X/Testwuson.X"); }},
+    {"static .3ds", [] { return importModelFile("/usr/share/assimp/models/3DS/fels.3ds"); }},
+    {"skinned glTF", [] { return importModelFile("/usr/share/assimp/models/glTF2/simple_skin/simple_skin.gltf"); }},
+};
+
+TEST(GltfExport, ReimportedModelsKeepCountsNamesClipsAndMotion)
+{
+    setDebugSink([](const std::string&) {});
+    for (const Sample& sample : kSamples) {
+        SCOPED_TRACE(sample.name);
+        const Model original = sample.load();
+        const std::vector<std::uint8_t> glb = exportGlb(original);
+        const Model back = importGltfFromMemory(glb.data(), glb.size(), "export.glb");
+        EXPECT_EQ(back.vertices.size(), original.vertices.size());
+        EXPECT_EQ(back.triangles.size(), original.triangles.size());
+        if (original.hasSkin()) {
+            EXPECT_EQ(boneNames(back.rootBone), boneNames(original.rootBone));
+        }
+        ASSERT_EQ(back.animator.animations.size(), original.hasSkin() ? original.animator.animations.size() : 0u);
+        const float tolerance = 1e-4f * sizeOf(posedAt(original, 0, 0));
+        for (std::size_t clip = 0; clip < std::max<std::size_t>(1, back.animator.animations.size()); ++clip) {
+            const float length =
+                back.animator.animations.empty() ? 0 : original.animator.animations[clip].length / original.animator.rate;
+            if (!back.animator.animations.empty()) {
+                EXPECT_EQ(back.animator.animations[clip].name, original.animator.animations[clip].name);
+            }
+            for (const float fraction : {0.0f, 0.2f, 0.45f, 0.7f, 0.95f}) {
+                const std::vector<Vector3> a = posedAt(original, clip, fraction * length);
+                const std::vector<Vector3> b = posedAt(back, clip, fraction * length);
+                ASSERT_EQ(a.size(), b.size());
+                float worst = 0;
+                for (std::size_t i = 0; i < a.size(); ++i) {
+                    worst = std::max({worst, std::fabs(a[i].x - b[i].x), std::fabs(a[i].y - b[i].y),
+                                      std::fabs(a[i].z - b[i].z)});
+                }
+                EXPECT_LE(worst, tolerance) << "clip " << clip << " at " << fraction * length << " s";
+            }
+        }
+    }
+    setDebugSink({});
+}
+
+// The Khronos validator (npm's gltf-validator, which scripts/setup installs
+// into the build folder) finds no error in any export.
+TEST(GltfExport, ExportsPassTheKhronosValidator)
+{
+    const std::string validator = FYREL_GLTF_VALIDATOR_DIR;
+    if (!std::filesystem::exists(validator + "/node_modules/gltf-validator")) {
+        GTEST_SKIP() << "the glTF validator is not installed in " << validator << " (scripts/setup installs it)";
+    }
+    setDebugSink([](const std::string&) {});
+    const auto folder = std::filesystem::temp_directory_path() / ("fyrel_export_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::string files;
+    int n = 0;
+    for (const Sample& sample : kSamples) {
+        const std::string path = (folder / (std::to_string(n++) + ".glb")).string();
+        exportGlbFile(sample.load(), path);
+        files += " " + path;
+    }
+    setDebugSink({});
+    const std::string command = "NODE_PATH=" + validator + "/node_modules node " +
+                                sourcePath("tests/exporters/validate_gltf.js") + files + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string report;
+    char chunk[4096];
+    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) {
+        report.append(chunk, got);
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << report;
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
