@@ -37,12 +37,13 @@ void product(const Matrix4& a, const Matrix4& b, Matrix4& out)
 #endif
 }
 
-// world = parent.world · L · T · R (the root: L · T · R) and
+// world = parent.world · L · T · R · S (the root: L · T · R · S) and
 // inverseBind = L⁻¹ · parent.inverseBind (the root: L⁻¹).
 void poseBone(const Bone* parent, Bone& bone)
 {
     Matrix4 r, t, lt;
     quatToMatrix(bone.rotation, r);
+    scaleColumns(r, bone.scale);
     translationMatrix(bone.translation, t);
     if (parent) {
         Matrix4 pl, plt;

@@ -118,6 +118,7 @@ void sample(SlerpAngle& cached, const KeyFrame& prev, const KeyFrame& next, floa
         slerpWeighted(q0, q1, angle.sign, angle.theta, angle.sinTheta, s, bone.rotation);
     }
     interpolate(prev.translation, next.translation, s, bone.translation);
+    interpolate(prev.scale, next.scale, s, bone.scale);
 }
 
 }  // namespace

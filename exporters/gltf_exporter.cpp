@@ -80,15 +80,16 @@ Trs decompose(const Matrix4& m)
     return out;
 }
 
-// The bone's local transform for a pose: bind · T(translation) · R(rotation),
-// as pose evaluation forms it.
-Matrix4 localPose(const Bone& bone, const Vector3& translation, const Quaternion& rotation)
+// The bone's local transform for a key: bind · T · R · S, as pose
+// evaluation forms it.
+Matrix4 localPose(const Bone& bone, const KeyFrame& key)
 {
     Matrix4 t, r, lt, out;
-    translationMatrix(translation, t);
+    translationMatrix(key.translation, t);
     Quaternion unit;
-    quatNormalize(rotation, unit);
+    quatNormalize(key.rotation, unit);
     quatToMatrix(unit, r);
+    scaleColumns(r, key.scale);
     mul(bone.localMatrix, t, lt);
     mul(lt, r, out);
     return out;
@@ -350,7 +351,7 @@ private:
             }
             std::vector<float> times, translations, rotations, scales;
             for (const KeyFrame& key : track) {
-                const Trs trs = decompose(placedLocal(*bone, localPose(*bone, key.translation, key.rotation)));
+                const Trs trs = decompose(placedLocal(*bone, localPose(*bone, key)));
                 times.push_back(key.time / rate);
                 translations.insert(translations.end(), trs.translation.begin(), trs.translation.end());
                 rotations.insert(rotations.end(), trs.rotation.begin(), trs.rotation.end());

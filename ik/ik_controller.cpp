@@ -27,11 +27,12 @@ Matrix4& jointFrame(const Matrix4& parent, const Bone& bone, Matrix4& out)
     return mul(fl, t, out);
 }
 
-// W = A · R(rotation).
-Matrix4& rotatedFrame(const Matrix4& joint, const Quaternion& rotation, Matrix4& out)
+// W = A · R(rotation) · S(the bone's scale).
+Matrix4& rotatedFrame(const Matrix4& joint, const Quaternion& rotation, const Bone& bone, Matrix4& out)
 {
     Matrix4 r;
     quatToMatrix(rotation, r);
+    scaleColumns(r, bone.scale);
     return mul(joint, r, out);
 }
 
@@ -132,7 +133,7 @@ Vector3 IkController::chainEffector(const Matrix4& frame, std::size_t k) const
     assert(k < chain.size());
     Matrix4 joint, w;
     jointFrame(frame, *chain[k], joint);
-    rotatedFrame(joint, chain[k]->rotation, w);
+    rotatedFrame(joint, chain[k]->rotation, *chain[k], w);
     if (k + 1 == chain.size()) {
         return origin(w);
     }
@@ -145,7 +146,7 @@ Vector3 IkController::sweep(const Matrix4& frame, std::size_t k)
     Bone& bone = *chain[k];
     Matrix4 joint, w;
     jointFrame(frame, bone, joint);
-    rotatedFrame(joint, bone.rotation, w);
+    rotatedFrame(joint, bone.rotation, bone, w);
     if (k + 1 == chain.size()) {
         return origin(w);
     }
@@ -156,7 +157,7 @@ Vector3 IkController::sweep(const Matrix4& frame, std::size_t k)
     if (!turnTowards(joint, effector, target, bone.rotation)) {
         return effector;
     }
-    rotatedFrame(joint, bone.rotation, w);
+    rotatedFrame(joint, bone.rotation, bone, w);
     return chainEffector(w, k + 1);
 }
 

@@ -18,7 +18,7 @@ namespace fyrel {
 // the pointer stays valid while that list grows. The chain's pointers lead
 // into the model's bone tree and stay valid while no bone is added to it; each
 // generation rebuilds them. Frames are computed from the bones' local fields
-// (localMatrix, translation, rotation) under the model's placement, never from
+// (localMatrix, translation, rotation, scale) under the model's placement, never from
 // worldMatrix, so the solver needs no prior pose evaluation.
 struct IkController {
     std::vector<Bone*> chain;  // root to end effector, rebuilt by each generation

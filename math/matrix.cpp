@@ -41,6 +41,16 @@ Matrix4& eulerToMatrix(float ax, float ay, float az, Matrix4& out)
     return out;
 }
 
+Matrix4& scaleColumns(Matrix4& m, const Vector3& s)
+{
+    for (int r = 0; r < 3; ++r) {
+        m(r, 0) *= s.x;
+        m(r, 1) *= s.y;
+        m(r, 2) *= s.z;
+    }
+    return m;
+}
+
 Matrix4& translationMatrix(const Vector3& t, Matrix4& out)
 {
     out = Matrix4{};

@@ -29,6 +29,10 @@ Matrix4& eulerToMatrix(float ax, float ay, float az, Matrix4& out);
 // The identity with t in column 3.
 Matrix4& translationMatrix(const Vector3& t, Matrix4& out);
 
+// m · S(s): column c of the upper 3×3 part times s_c, in place. A scale of 1
+// leaves every element as it was, bit for bit.
+Matrix4& scaleColumns(Matrix4& m, const Vector3& s);
+
 // The general inverse (cofactors). A singular matrix has none: the function
 // then writes the identity and returns false.
 bool invert(const Matrix4& a, Matrix4& out);

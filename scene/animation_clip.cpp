@@ -37,6 +37,7 @@ void Animation::recordPose(float keyTime, Bone* bone)
     key.boneName = bone->name;
     key.rotation = bone->rotation;
     key.translation = bone->translation;
+    key.scale = bone->scale;
     addKey(key);
     for (Bone& child : bone->children) {
         recordPose(keyTime, &child);

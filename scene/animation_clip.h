@@ -17,6 +17,7 @@ struct KeyFrame {
     std::string boneName;  // copy of the bone's name, taken when the key is made
     Quaternion rotation;
     Vector3 translation;
+    Vector3 scale{1.0f, 1.0f, 1.0f};  // along the bone's own axes, after its rotation
 };
 
 // One clip of key frames.

@@ -28,6 +28,7 @@ struct Bone {
     std::string name;
     Quaternion rotation;        // animated rotation relative to the bind pose
     Vector3 translation;        // animated translation relative to the bind pose
+    Vector3 scale{1.0f, 1.0f, 1.0f};  // animated scale along the bone's axes, after the rotation
     Matrix4 localMatrix;        // bind transform relative to the parent
     Matrix4 inverseLocalMatrix; // its inverse, set by the importer
     Matrix4 worldMatrix;        // current absolute transform (pose evaluation)

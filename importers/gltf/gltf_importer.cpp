@@ -43,7 +43,7 @@ Quaternion conjugate(const Quaternion& q)
 struct RestParts {
     Vector3 translation;
     Quaternion rotation;
-    float scale = 1.0f;  // the mean of the three axes' scales
+    Vector3 scale{1.0f, 1.0f, 1.0f};
 };
 
 // Spherical interpolation of x, y, z, w quaternions the short way round, as
@@ -362,9 +362,11 @@ private:
         // Keys find their bones by name: every bone gets a name of its own
         // (a lone root may keep an empty one: nothing else is unnamed).
         std::set<std::string> used;
-        int roots = 0;
+        std::vector<int> roots;
         for (const int n : order_) {
-            roots += nodes_[static_cast<std::size_t>(n)].bone && nodes_[static_cast<std::size_t>(n)].parent < 0;
+            if (nodes_[static_cast<std::size_t>(n)].bone && nodes_[static_cast<std::size_t>(n)].parent < 0) {
+                roots.push_back(n);
+            }
         }
         for (const int n : order_) {
             NodeInfo& info = nodes_[static_cast<std::size_t>(n)];
@@ -372,8 +374,8 @@ private:
                 continue;
             }
             const std::string& name = doc_.nodes[static_cast<std::size_t>(n)].name;
-            const bool loneRoot = roots == 1 && info.parent < 0;
-            info.boneName = (name.empty() && !loneRoot) || used.count(name) ? "node " + std::to_string(n) : name;
+            const bool keepsEmptyName = info.parent < 0 && loneRoot(roots);
+            info.boneName = (name.empty() && !keepsEmptyName) || used.count(name) ? "node " + std::to_string(n) : name;
             while (used.count(info.boneName)) {
                 info.boneName += "'";
             }
@@ -653,7 +655,7 @@ private:
                 roots.push_back(n);
             }
         }
-        if (roots.size() == 1) {
+        if (loneRoot(roots)) {
             model_.rootBone = makeBone(roots[0]);  // one skeleton: its root is the model's
         } else {
             for (const int root : roots) {
@@ -665,6 +667,19 @@ private:
         for (Bone* bone : bones) {
             boneByName_[bone->name] = bone;
         }
+    }
+
+    // One top-level bone with bones below it stands for the whole skeleton;
+    // a bone alone hangs under an unnamed root, since a root without children
+    // is the mark of a model without a skeleton.
+    bool loneRoot(const std::vector<int>& roots) const
+    {
+        if (roots.size() != 1) {
+            return false;
+        }
+        const auto& children = doc_.nodes[static_cast<std::size_t>(roots[0])].children;
+        return std::any_of(children.begin(), children.end(),
+                           [&](int child) { return nodes_[static_cast<std::size_t>(child)].bone; });
     }
 
     Bone makeBone(int node)
@@ -693,7 +708,7 @@ private:
         }
     }
 
-    // The parts of a node's rest transform (its mean scale stands for all three).
+    // The parts of a node's rest transform.
     RestParts restParts(int node) const
     {
         const tinygltf::Node& n = doc_.nodes[static_cast<std::size_t>(node)];
@@ -708,7 +723,7 @@ private:
                 rotation(r, c) = scales[c] > 0 ? m(r, c) / scales[c] : 0.0f;
             }
         }
-        parts.scale = (scales[0] + scales[1] + scales[2]) / 3.0f;
+        parts.scale = {scales[0], scales[1], scales[2]};
         if (n.rotation.size() == 4) {
             parts.rotation = {static_cast<float>(n.rotation[3]), static_cast<float>(n.rotation[0]),
                               static_cast<float>(n.rotation[1]), static_cast<float>(n.rotation[2])};
@@ -794,14 +809,19 @@ private:
         return times;
     }
 
+    // Splits [a, b] in halves while the spline strays from the straight line
+    // between its ends (measured at the quarters) by more than the tolerance.
     void refine(const Channel& c, float a, float b, int depth, std::vector<float>& times) const
     {
         const float m = 0.5f * (a + b);
-        float va[4], vb[4], vm[4];
-        c.sample(a, va), c.sample(b, vb), c.sample(m, vm);
+        float va[4], vb[4], v[4];
+        c.sample(a, va), c.sample(b, vb);
         float error = 0;
-        for (int i = 0; i < c.width; ++i) {
-            error = std::max(error, std::fabs(vm[i] - 0.5f * (va[i] + vb[i])));
+        for (const float f : {0.25f, 0.5f, 0.75f}) {
+            c.sample(a + f * (b - a), v);
+            for (int i = 0; i < c.width; ++i) {
+                error = std::max(error, std::fabs(v[i] - (va[i] + f * (vb[i] - va[i]))));
+            }
         }
         const float tolerance = c.width == 4 ? 1e-3f : 1e-3f * modelSize_;
         if (depth >= 6 || error <= tolerance) {
@@ -851,6 +871,7 @@ private:
             for (const float t : times) {
                 Vector3 translation = rest.translation;
                 Quaternion rotation = rest.rotation;
+                Vector3 scale = rest.scale;
                 for (std::size_t c = 0; c < channels.size(); ++c) {
                     float v[4];
                     channels[c].sample(t, v);
@@ -858,14 +879,11 @@ private:
                         translation = {v[0], v[1], v[2]};
                     } else if (pathsOf[node][c] == "rotation") {
                         rotation = {v[3], v[0], v[1], v[2]};
-                    } else if (!notedScale_ && (std::fabs(v[0] - rest.scale) > 1e-4f * rest.scale ||
-                                                std::fabs(v[1] - rest.scale) > 1e-4f * rest.scale ||
-                                                std::fabs(v[2] - rest.scale) > 1e-4f * rest.scale)) {
-                        note("scale keys are not played");
-                        notedScale_ = true;
+                    } else {
+                        scale = {v[0], v[1], v[2]};
                     }
                 }
-                track.push_back(relativeKey(t, translation, rotation, rest, *bone));
+                track.push_back(relativeKey(t, translation, rotation, scale, rest, *bone));
             }
             clip.length = std::max(clip.length, times.back());
             clip.tracks.push_back(std::move(track));
@@ -875,22 +893,25 @@ private:
         }
     }
 
-    // Keys here are relative to the bind pose (local = bind · T · R): with
-    // bind = T0 · R0 · s0, the absolute translation t and rotation q become
-    // T = R0⁻¹ (t − t0) / s0 and R = R0⁻¹ q.
-    static KeyFrame relativeKey(float time, const Vector3& t, const Quaternion& q, const RestParts& rest, Bone& bone)
+    // Keys here are relative to the bind pose (local = bind · T · R · S):
+    // with bind = T0 · R0 · S0, the absolute translation t, rotation q and
+    // scale s become T = S0⁻¹ R0⁻¹ (t − t0), R = R0⁻¹ q and S = s / S0, exact
+    // when the bind scale is uniform (as it is in practice).
+    static KeyFrame relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s,
+                                const RestParts& rest, Bone& bone)
     {
         const Quaternion inverse = conjugate(rest.rotation);
         Matrix4 unrotate;
         quatToMatrix(inverse, unrotate);
-        const float s = rest.scale > 0 ? rest.scale : 1.0f;
-        const Vector3 moved{(t.x - rest.translation.x) / s, (t.y - rest.translation.y) / s,
-                            (t.z - rest.translation.z) / s};
+        const auto divide = [](float a, float b) { return b != 0.0f ? a / b : a; };
+        const Vector3 moved = place(unrotate, {t.x - rest.translation.x, t.y - rest.translation.y,
+                                               t.z - rest.translation.z}, 0.0f);
         KeyFrame key;
         key.time = time;
         key.bone = &bone;
         key.boneName = bone.name;
-        key.translation = place(unrotate, moved, 0.0f);
+        key.translation = {divide(moved.x, rest.scale.x), divide(moved.y, rest.scale.y), divide(moved.z, rest.scale.z)};
+        key.scale = {divide(s.x, rest.scale.x), divide(s.y, rest.scale.y), divide(s.z, rest.scale.z)};
         Quaternion unit;
         quatNormalize(q, unit);
         quatMul(inverse, unit, key.rotation);
@@ -920,7 +941,6 @@ private:
     float modelSize_ = 1.0f;
     int skippedPrimitives_ = 0;
     bool notedMorphs_ = false;
-    bool notedScale_ = false;
 };
 
 std::size_t inputBytes(const tinygltf::Model& document, std::size_t fileSize)

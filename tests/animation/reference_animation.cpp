@@ -34,6 +34,7 @@ void evaluateBone(Model& model, const Bone* parent, Bone& bone, bool skin)
 {
     Matrix4 r, t, lt;
     quatToMatrix(bone.rotation, r);
+    scaleColumns(r, bone.scale);
     translationMatrix(bone.translation, t);
     if (parent) {
         Matrix4 pl, plt;
@@ -113,6 +114,7 @@ void referenceAnimatorUpdate(Animator& animator, float dt)
         const float s = span != 0.0f ? (time - prev.time) / span : 1.0f;
         slerp(prev.rotation, next.rotation, s, bone->rotation);
         lerp(prev.translation, next.translation, s, bone->translation);
+        lerp(prev.scale, next.scale, s, bone->scale);
     }
 }
 

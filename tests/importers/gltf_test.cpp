@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include "animation/pose.h"
+#include "animation/sampling.h"
 #include "importers/gltf/gltf_importer.h"
 #include "importers/import_error.h"
 
@@ -48,7 +50,9 @@ void put(Bytes& bytes, std::initializer_list<T> values)
 // 0 1 2 0 2 3 (unsigned shorts, 12 bytes); at 60, three floats (0, 0, 9) for
 // sparse values and at 72 one unsigned short 2 for their index; at 76, the
 // corners in strip order (zigzag) as normalized unsigned bytes, 8 bytes apart
-// (x, y, z, padding).
+// (x, y, z, padding); from 108, for clips: key times 0 and 1, translations
+// (0, 0, 0) and (2, 0, 0), scales 1 and 3, rotations none and a quarter turn
+// about z, and a cubic spline of scales 1 and 3 with flat tangents.
 Bytes sharedBuffer()
 {
     Bytes b;
@@ -60,14 +64,20 @@ Bytes sharedBuffer()
         put<std::uint8_t>(b, {static_cast<std::uint8_t>(corner & 1 ? 255 : 0),
                               static_cast<std::uint8_t>(corner & 2 ? 255 : 0), 0, 0, 0, 0, 0, 0});
     }
+    put<float>(b, {0, 1});
+    put<float>(b, {0, 0, 0, 2, 0, 0});
+    put<float>(b, {1, 1, 1, 3, 3, 3});
+    put<float>(b, {0, 0, 0, 1, 0, 0, 0.70710678f, 0.70710678f});
+    put<float>(b, {0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 3, 3, 3, 0, 0, 0});
     return b;
 }
 
 // A document over the shared buffer: views 0 positions, 1 indices, 2 sparse
-// values, 3 sparse index, 4 byte corners (stride 8); the caller supplies
-// accessors, meshes and nodes, and may replace the buffer's URI.
+// values, 3 sparse index, 4 byte corners (stride 8), 5 key times, 6
+// translations, 7 scales, 8 rotations, 9 a cubic spline; the caller supplies
+// accessors, meshes, nodes and animations, and may replace the buffer's URI.
 std::string document(const std::string& accessors, const std::string& meshes, const std::string& nodes,
-                     const std::string& uri = "")
+                     const std::string& uri = "", const std::string& animations = "")
 {
     const Bytes b = sharedBuffer();
     return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
@@ -76,9 +86,13 @@ std::string document(const std::string& accessors, const std::string& meshes, co
            (uri.empty() ? "data:application/octet-stream;base64," + base64(b) : uri) +
            R"("}],"bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"
            R"({"buffer":0,"byteOffset":48,"byteLength":12},{"buffer":0,"byteOffset":60,"byteLength":12},)"
-           R"({"buffer":0,"byteOffset":72,"byteLength":2},{"buffer":0,"byteOffset":76,"byteLength":32,"byteStride":8}],)"
+           R"({"buffer":0,"byteOffset":72,"byteLength":2},{"buffer":0,"byteOffset":76,"byteLength":32,"byteStride":8},)"
+           R"({"buffer":0,"byteOffset":108,"byteLength":8},{"buffer":0,"byteOffset":116,"byteLength":24},)"
+           R"({"buffer":0,"byteOffset":140,"byteLength":24},{"buffer":0,"byteOffset":164,"byteLength":32},)"
+           R"({"buffer":0,"byteOffset":196,"byteLength":72}],)"
            R"("accessors":[)" +
-           accessors + R"(],"meshes":[)" + meshes + R"(],"nodes":[)" + nodes + "]}";
+           accessors + R"(],"meshes":[)" + meshes + R"(],"nodes":[)" + nodes + "]" +
+           (animations.empty() ? "" : R"(,"animations":[)" + animations + "]") + "}";
 }
 
 const std::string kPositions = R"({"bufferView":0,"componentType":5126,"count":4,"type":"VEC3"})";
@@ -143,6 +157,49 @@ TEST(GltfImport, ReadsTrianglesStripsFansStridesSparseAndNodeTransforms)
             EXPECT_NEAR(std::fabs(m.triangles[0].normal.z), 1.0f, 1e-6f);
             EXPECT_EQ(m.triangles[1].normal.z, m.triangles[0].normal.z);
         }
+    }
+}
+
+TEST(GltfImport, ClipsMoveTheirNodesWithLinearStepAndCubicKeysOfEveryKind)
+{
+    // Accessors 2.. of the clips: times, translations, scales, rotations, cubic scales.
+    const std::string accessors =
+        kPositions + "," + kIndices +
+        R"(,{"bufferView":5,"componentType":5126,"count":2,"type":"SCALAR","min":[0],"max":[1]})"
+        R"(,{"bufferView":6,"componentType":5126,"count":2,"type":"VEC3"})"
+        R"(,{"bufferView":7,"componentType":5126,"count":2,"type":"VEC3"})"
+        R"(,{"bufferView":8,"componentType":5126,"count":2,"type":"VEC4"})"
+        R"(,{"bufferView":9,"componentType":5126,"count":6,"type":"VEC3"})";
+    // The node rests a quarter turn about z, one up in z.
+    const std::string node = R"({"mesh":0,"translation":[0,0,1],"rotation":[0,0,0.70710678,0.70710678]})";
+    const auto clip = [](const char* path, int output, const char* interpolation) {
+        return std::string(R"({"name":"c","samplers":[{"input":2,"output":)") + std::to_string(output) +
+               R"(,"interpolation":")" + interpolation + R"("}],"channels":[{"sampler":0,"target":{"node":0,"path":")" +
+               path + R"("}}]})";
+    };
+    struct Case {
+        const char* name;
+        std::string animation;
+        float time;
+        Vector3 expected;  // where the corner (1, 0, 0) stands
+    };
+    const Case cases[] = {
+        {"linear translation", clip("translation", 3, "LINEAR"), 0.5f, {1, 1, 0}},
+        {"linear scale", clip("scale", 4, "LINEAR"), 0.5f, {0, 2, 1}},
+        {"step rotation before its second key", clip("rotation", 5, "STEP"), 0.9f, {1, 0, 1}},
+        {"cubic-spline scale", clip("scale", 6, "CUBICSPLINE"), 0.25f, {0, 1.3125f, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Model m = load(document(accessors, kQuad, node, "", c.animation));
+        ASSERT_EQ(m.animator.animations.size(), 1u);
+        EXPECT_EQ(m.animator.animations[0].name, "c");
+        updateAnimator(m.animator, c.time);
+        updatePose(m);
+        const Vector3 p = m.skinnedVertices.at(1).position;
+        EXPECT_NEAR(p.x, c.expected.x, 2e-3f);
+        EXPECT_NEAR(p.y, c.expected.y, 2e-3f);
+        EXPECT_NEAR(p.z, c.expected.z, 2e-3f);
     }
 }
 
