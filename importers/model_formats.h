@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "scene/model.h"
@@ -23,6 +24,9 @@ struct ModelFormat {
     const char* notice = nullptr;     // shown before the file dialog, or null
     const char* noticeCaption = nullptr;
 };
+
+// Every row, in the table's order.
+std::span<const ModelFormat> modelFormats();
 
 // The format whose ending the path's name has, compared without regard to
 // case; null when no format claims it.
