@@ -121,7 +121,9 @@ void setToolValue(WindowHandle window, int id, int value)
     QWidget* widget = findControl(window, id);
     const QSignalBlocker quiet(widget);
     if (auto* slider = qobject_cast<QSlider*>(widget)) {
-        slider->setValue(value);
+        if (!slider->isSliderDown()) {  // the user's drag wins over the shown value
+            slider->setValue(value);
+        }
     } else if (auto* number = qobject_cast<QDoubleSpinBox*>(widget)) {
         number->setValue(value / 100.0);
     } else if (auto* chooser = qobject_cast<QComboBox*>(widget)) {

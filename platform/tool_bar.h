@@ -30,8 +30,8 @@ struct ToolControl {
 // Adds the tool bar with these controls, in order, and an empty status bar.
 void createToolBar(WindowHandle window, const std::vector<ToolControl>& controls);
 
-// Shows a value: a slider's position, a number in hundredths, a chooser's
-// entry. Unknown identifiers are ignored.
+// Shows a value: a slider's position (not while the user drags it), a number
+// in hundredths, a chooser's entry. Unknown identifiers are ignored.
 void setToolValue(WindowHandle window, int id, int value);
 // Replaces a chooser's entries and selects one (-1: none).
 void setToolItems(WindowHandle window, int id, const std::vector<std::string>& items, int selected);
