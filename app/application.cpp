@@ -5,6 +5,8 @@
 #include "app/commands.h"
 #include "ik/ik_error.h"
 #include "platform/dialogs.h"
+#include "platform/settings.h"
+#include "platform/tool_bar.h"
 #include "platform/platform.h"
 #include "platform/window.h"
 #include "animation/pose.h"
@@ -32,6 +34,8 @@ Application::Application()
     windowClassName = loadString(kStringMainWindowClass);
     registerProgramWindowClass(windowClassName, mainWindowProc);
     createMainWindow();
+    createToolBar(mainWindow, transportBar());
+    restoreSettings();
     setAccelerators(mainAccelerators());
     createGlContext();
     try {
@@ -65,6 +69,24 @@ void Application::createMainWindow()
         throw StartupError(kWindowFailure);
     }
     setWindowUserData(mainWindow, this);
+}
+
+void Application::restoreSettings()
+{
+    restoreWindowGeometry(mainWindow, loadSetting(kSettingGeometry));
+    recentFiles = loadSettingList(kSettingRecentFiles);
+    if (recentFiles.size() > static_cast<std::size_t>(kRecentFileCount)) {
+        recentFiles.resize(kRecentFileCount);
+    }
+    showRecentFiles(*this);
+    syncToDisplay = loadSetting(kSettingSyncToDisplay) == "1";
+    setMenuItemChecked(mainWindow, kCommandSyncToDisplay, syncToDisplay);
+}
+
+std::string Application::modelName(const Model& model, std::size_t index) const
+{
+    auto it = modelNames.find(&model);
+    return it != modelNames.end() ? it->second : "Model " + std::to_string(index + 1);
 }
 
 void Application::createGlContext()
@@ -134,11 +156,12 @@ std::vector<std::string> Application::dataDirs()
 void Application::frame(float dt)
 {
     makeGlCurrent();
-    updateScene(dt);
+    updateScene(playback.sceneDt(dt));
     flushGl();
     for (std::size_t i = 0; i < childWindows.size(); ++i) {
         childWindows[i]->frame(dt);
     }
+    refreshTransport(*this, dt);
 }
 
 void Application::updateScene(float dt)
@@ -189,7 +212,13 @@ LResult mainWindowProc(WindowHandle window, unsigned message, WParam wParam, LPa
     }
     switch (message) {
     case kWmDestroy:
+        saveSetting(kSettingGeometry, windowGeometry(window));
         postQuitMessage(0);
+        return 0;
+    case kWmDropFiles:
+        for (const std::string& path : takeDroppedFiles(window)) {
+            importFileByName(*app, path);
+        }
         return 0;
     case kWmKeyDown:
         for (std::size_t i = 0; i < app->childWindows.size(); ++i) {
@@ -197,7 +226,8 @@ LResult mainWindowProc(WindowHandle window, unsigned message, WParam wParam, LPa
         }
         return 0;
     case kWmCommand:
-        if (runCommand(*app, commandId(wParam))) {
+        if (runCommand(*app, commandId(wParam)) || handleTransportControl(*app, commandId(wParam), lParam) ||
+            openRecentFile(*app, commandId(wParam))) {
             return 0;
         }
         return defaultWindowProc(window, message, wParam, lParam);

@@ -3,8 +3,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "app/playback.h"
+#include "app/transport.h"
 #include "ik/ik_controller.h"
 #include "paths/path.h"
 #include "paths/path_binding.h"
@@ -52,6 +55,12 @@ public:
     std::string title;
     std::string windowClassName;
     SceneInformationDialog* sceneInfoDialog = nullptr;  // the last one opened while open; not owned
+    Playback playback;               // scales (or stops) the dt the scene update receives
+    std::size_t selectedModel = 0;   // the transport's model (transport.h)
+    TransportShown transportShown;
+    std::unordered_map<const Model*, std::string> modelNames;  // file names of imported models
+    std::vector<std::string> recentFiles;  // newest first, at most kRecentFileCount
+    bool syncToDisplay = false;      // the frame loop paces itself to the display's rate
 
     // Start-up: main window with its menu, GL context and GL objects, one
     // GlWindow. Throws StartupError when any of them cannot be made.
@@ -62,9 +71,14 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // One frame: the scene update with the Application's context current,
-    // then every child window draws and presents.
+    // One frame of dt seconds: the scene update (with the Application's
+    // context current) by the playback's share of dt, then every child window
+    // draws and presents, then the tool bar and status bar follow.
     void frame(float dt);
+
+    // The name shown for the model at index in the lists: its file's name,
+    // or "Model <index + 1>" for a model that came from no file.
+    std::string modelName(const Model& model, std::size_t index) const;
 
     // Advances every binding, then makes the buffers of models that have
     // none, and animates, poses and uploads every model.
@@ -95,6 +109,7 @@ public:
 
 private:
     void createMainWindow();
+    void restoreSettings();
     void createGlContext();
     void releaseGl();
 };

@@ -25,6 +25,16 @@ constexpr CommandEntry kCommands[] = {
     {kCommandOpenPathWindow, commandOpenPathWindow},
     {kCommandRemoveAllPaths, commandRemoveAllPaths},
     {kCommandBindToPath, commandBindToPath},
+    {kCommandOpen, commandOpen},
+    {kCommandPlayPause, commandPlayPause},
+    {kCommandStepForward, commandStepForward},
+    {kCommandStepBack, commandStepBack},
+    {kCommandFrameAll, commandFrameAll},
+    {kCommandSyncToDisplay, commandSyncToDisplay},
+    {kCommandTile, commandTile},
+    {kCommandCascade, commandCascade},
+    {kCommandNextWindow, commandNextWindow},
+    {kCommandControls, commandControls},
 };
 
 }  // namespace

@@ -38,12 +38,29 @@ struct CommandEntry {
 // message then goes to the default procedure).
 bool runCommand(Application& app, int id);
 
+// What the program remembers between runs (platform/settings.h).
+inline constexpr const char* kSettingGeometry = "mainWindow/geometry";
+inline constexpr const char* kSettingRecentFiles = "files/recent";
+inline constexpr const char* kSettingLastFolder = "files/lastFolder";
+inline constexpr const char* kSettingSyncToDisplay = "view/syncToDisplay";
+
 // File menu.
+void commandOpen(Application& app);
 void commandExit(Application& app);
 // View menu.
 void commandOpenGlWindow(Application& app);
 void commandSceneInformation(Application& app);
 void commandOpenPathWindow(Application& app);
+void commandFrameAll(Application& app);
+void commandSyncToDisplay(Application& app);
+// Animation menu (transport.cpp).
+void commandPlayPause(Application& app);
+void commandStepForward(Application& app);
+void commandStepBack(Application& app);
+// Window menu.
+void commandTile(Application& app);
+void commandCascade(Application& app);
+void commandNextWindow(Application& app);
 // Scene menu.
 void commandRemoveAllModels(Application& app);
 void commandRemoveAllPaths(Application& app);
@@ -54,7 +71,20 @@ void commandAddIkController(Application& app);
 void commandGenerateIkAnimation(Application& app);
 void commandPlayIkAnimation(Application& app);
 // Help menu.
+void commandControls(Application& app);
 void commandAbout(Application& app);
+
+// Every view brings every model's posed box into sight; nothing happens
+// without models (or without vertices).
+void frameScene(Application& app);
+
+// File > Recent Files: the submenu shows app.recentFiles; rememberFile puts
+// a path first (once) and saves the list. openRecentFile imports the entry
+// of a kCommandRecentFile + i command (false for other commands); an entry
+// that fails to load leaves the list.
+void showRecentFiles(Application& app);
+void rememberFile(Application& app, const std::string& path);
+bool openRecentFile(Application& app, int id);
 
 // Appends the view that makeView makes to the child windows; a view that
 // cannot be made is reported in an error box with that caption.
@@ -65,11 +95,14 @@ void openView(Application& app, const char* caption, std::unique_ptr<ChildWindow
 void commandImport(Application& app, const ModelFormat& format);
 
 // Imports the file: the model is appended and made ready, or the failure is
-// shown in the format's error box and nothing changes.
-void importFile(Application& app, const ModelFormat& format, const std::string& path);
+// shown in the format's error box and nothing changes (false). A model that
+// enters an empty scene is framed in every view; every file loaded goes
+// first into the recent files.
+bool importFile(Application& app, const ModelFormat& format, const std::string& path);
 
-// A file named on the command line: imported as its format's row says; a
-// name whose ending no format claims is refused in an error box.
-void importFileByName(Application& app, const std::string& path);
+// A file named on the command line, opened or dropped: imported as its
+// format's row says; a name whose ending no format claims is refused in an
+// error box (false).
+bool importFileByName(Application& app, const std::string& path);
 
 }  // namespace fyrel

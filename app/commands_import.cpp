@@ -1,6 +1,7 @@
 // Imports: the File menu's import commands and files named on the command
 // line, every format served by its row of importers/model_formats.h.
 
+#include <filesystem>
 #include <new>
 
 #include "animation/pose.h"
@@ -20,16 +21,18 @@ const char* const kFileFailureCaption = "Failed to load file";
 // Runs an import; a failure is shown in an error box with caption and the
 // scene stays as it was.
 template <typename Import>
-void importShowingFailure(Application& app, const std::string& path, const char* caption, Import import)
+bool importShowingFailure(Application& app, const std::string& path, const char* caption, Import import)
 {
     try {
         import();
+        return true;
     } catch (const ImportError& error) {
         messageBox(app.mainWindow, error.what(), caption, MessageBoxIcon::Error);
     } catch (const std::bad_alloc&) {
         messageBox(app.mainWindow, "There is not enough memory to load \"" + path + "\".", caption,
                    MessageBoxIcon::Error);
     }
+    return false;
 }
 
 }  // namespace
@@ -37,16 +40,25 @@ void importShowingFailure(Application& app, const std::string& path, const char*
 // A model of an animated format stands in the pose of its current clip at
 // once, advanced by one second's worth of its rate; any other is appended as
 // it is and posed by the next frame.
-void importFile(Application& app, const ModelFormat& format, const std::string& path)
+bool importFile(Application& app, const ModelFormat& format, const std::string& path)
 {
-    importShowingFailure(app, path, format.failureCaption, [&] {
+    const bool first = app.models.empty();
+    const bool loaded = importShowingFailure(app, path, format.failureCaption, [&] {
         app.models.push_back(format.import(path));
+        Model& added = app.models.back();
+        app.modelNames[&added] = std::filesystem::path(path).filename().string();
         if (format.animated) {
-            Model& added = app.models.back();
             updateAnimator(added.animator, 1.0f);
             updatePose(added);
         }
     });
+    if (loaded) {
+        if (first) {
+            frameScene(app);
+        }
+        rememberFile(app, path);
+    }
+    return loaded;
 }
 
 void commandImport(Application& app, const ModelFormat& format)
@@ -62,13 +74,13 @@ void commandImport(Application& app, const ModelFormat& format)
     }
 }
 
-void importFileByName(Application& app, const std::string& path)
+bool importFileByName(Application& app, const std::string& path)
 {
     if (const ModelFormat* format = findModelFormat(path)) {
-        importFile(app, *format, path);
-        return;
+        return importFile(app, *format, path);
     }
     messageBox(app.mainWindow, unsupportedEndingMessage(path), kFileFailureCaption, MessageBoxIcon::Error);
+    return false;
 }
 
 }  // namespace fyrel

@@ -14,6 +14,7 @@ void commandRemoveAllModels(Application& app)
     app.bindings.clear();
     app.ikControllers.clear();
     app.models.clear();
+    app.modelNames.clear();
 }
 
 }  // namespace fyrel

@@ -1,12 +1,17 @@
-// The View and Help menus, and the opening of views.
+// The View, Window and Help menus, and the opening of views.
 
+#include <limits>
 #include <stdexcept>
 
+#include "animation/bounds.h"
 #include "app/application.h"
 #include "app/commands.h"
 #include "platform/dialogs.h"
+#include "platform/settings.h"
+#include "platform/window.h"
 #include "ui/about_box.h"
 #include "ui/gl_window.h"
+#include "ui/resources.h"
 
 namespace fyrel {
 
@@ -24,6 +29,55 @@ void commandOpenGlWindow(Application& app)
     openView(app, "Open GlWindow", [](ViewHost& host) -> std::unique_ptr<ChildWindow> {
         return std::make_unique<GlWindow>(host);
     });
+}
+
+void frameScene(Application& app)
+{
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    Vector3 low{kInf, kInf, kInf};
+    Vector3 high{-kInf, -kInf, -kInf};
+    bool any = false;
+    for (const Model& model : app.models) {
+        any = growByPosedBox(model, low, high) || any;
+    }
+    if (!any) {
+        return;
+    }
+    for (std::size_t i = 0; i < app.childWindows.size(); ++i) {
+        app.childWindows[i]->frameBox(low, high);
+    }
+}
+
+void commandFrameAll(Application& app)
+{
+    frameScene(app);
+}
+
+void commandSyncToDisplay(Application& app)
+{
+    app.syncToDisplay = !app.syncToDisplay;
+    setMenuItemChecked(app.mainWindow, kCommandSyncToDisplay, app.syncToDisplay);
+    saveSetting(kSettingSyncToDisplay, app.syncToDisplay ? "1" : "0");
+}
+
+void commandTile(Application& app)
+{
+    tileChildWindows(app.mainWindow);
+}
+
+void commandCascade(Application& app)
+{
+    cascadeChildWindows(app.mainWindow);
+}
+
+void commandNextWindow(Application& app)
+{
+    activateNextChildWindow(app.mainWindow);
+}
+
+void commandControls(Application& app)
+{
+    messageBox(app.mainWindow, controlsText(), "Controls", MessageBoxIcon::Information);
 }
 
 void commandAbout(Application& app)

@@ -10,25 +10,49 @@
 
 namespace fyrel {
 
-int runFrameLoop(Application& app)
+namespace {
+
+// Nothing to show (no view, or the main window minimised): wait for events,
+// waking a few times a second so the scene still moves on. Paced: wait out
+// the rest of the display's frame. Otherwise: take what is pending and go on.
+bool restOrDrain(Application& app, std::chrono::steady_clock::time_point frameStart, int& exitCode)
+{
+    constexpr int kRestMs = 250;
+    if (app.childWindows.empty() || isWindowMinimized(app.mainWindow)) {
+        return waitForEvents(exitCode, kRestMs);
+    }
+    if (app.syncToDisplay) {
+        const auto period = std::chrono::duration<double>(1.0 / displayRefreshRate(app.mainWindow));
+        const auto left = period - (std::chrono::steady_clock::now() - frameStart);
+        const int ms = static_cast<int>(std::chrono::duration<double, std::milli>(left).count());
+        if (ms > 0) {
+            return waitForEvents(exitCode, ms);
+        }
+    }
+    return drainEvents(exitCode);
+}
+
+}  // namespace
+
+bool runFrameTurn(Application& app, FrameLoopState& state, int& exitCode)
 {
     using Clock = std::chrono::steady_clock;
-    FrameStatistics statistics;
-    std::string title;
+    const Clock::time_point now = Clock::now();
+    const float dt = std::chrono::duration<float>(now - state.start).count();
+    if (state.statistics.add(dt, state.title)) {
+        setWindowText(app.mainWindow, state.title);
+    }
+    state.start = Clock::now();
+    app.frame(limitFrameDt(dt));
+    return restOrDrain(app, state.start, exitCode);
+}
+
+int runFrameLoop(Application& app)
+{
+    FrameLoopState state;
+    state.start = std::chrono::steady_clock::now();
     int exitCode = 0;
-    bool running = true;
-    Clock::time_point start = Clock::now();
-    while (running) {
-        const Clock::time_point now = Clock::now();
-        const float dt = std::chrono::duration<float>(now - start).count();
-        if (statistics.add(dt, title)) {
-            setWindowText(app.mainWindow, title);
-        }
-        start = Clock::now();
-        app.frame(dt);
-        if (drainEvents(exitCode)) {
-            running = false;
-        }
+    while (!runFrameTurn(app, state, exitCode)) {
     }
     return exitCode;
 }

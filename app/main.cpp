@@ -18,6 +18,8 @@ int main(int argc, char** argv)
         for (int i = 1; i < argc; ++i) {
             fyrel::importFileByName(app, argv[i]);
         }
+        // The first file framed itself; the views now take in all of them.
+        fyrel::frameScene(app);
         exitCode = fyrel::runFrameLoop(app);
     } catch (const fyrel::StartupError& error) {
         std::fprintf(stderr, "fyrel: %s\n", error.what());

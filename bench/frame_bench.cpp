@@ -5,16 +5,24 @@
 //
 // Reports frames per second and how the frame divides between the scene
 // update (bindings, animation, pose, skinning, buffer upload) and drawing.
+// Then, with every view closed, the CPU time the frame loop takes per second
+// of wall time while nothing is to be drawn (it should wait, not spin).
+//
+// The program's settings go to a scratch folder, not the user's.
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/application.h"
 #include "app/commands.h"
+#include "app/frame_loop.h"
+#include "platform/window.h"
 #include "platform/platform.h"
 #include "render/scene_render.h"
 
@@ -60,6 +68,33 @@ void Frame(benchmark::State& state)
                    " vertices) in " + std::to_string(app.childWindows.size()) + " views");
 }
 
+// Whole turns of the frame loop with no view open, each iteration two
+// seconds of wall time.
+void IdleLoop(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    Application& app = *theApp;
+    while (!app.childWindows.empty()) {
+        destroyWindow(app.childWindows.back()->windowHandle);
+    }
+    double cpuSeconds = 0.0, wallSeconds = 0.0, turns = 0.0;
+    FrameLoopState loop;
+    loop.start = Clock::now();
+    int exitCode = 0;
+    for (auto _ : state) {
+        const std::clock_t cpu0 = std::clock();
+        const auto t0 = Clock::now();
+        while (Clock::now() - t0 < std::chrono::seconds(2)) {
+            runFrameTurn(app, loop, exitCode);
+            turns += 1.0;
+        }
+        cpuSeconds += static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC;
+        wallSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    state.counters["cpu_%"] = 100.0 * cpuSeconds / wallSeconds;
+    state.counters["turns_per_s"] = turns / wallSeconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -69,6 +104,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "frame_bench needs a display: run it under xvfb-run\n");
         return 1;
     }
+    const std::filesystem::path settings = std::filesystem::temp_directory_path() / "fyrel-frame-bench-settings";
+    ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
     Platform platform(argc, argv);
     Application app;
     commandOpenGlWindow(app);
@@ -89,8 +126,11 @@ int main(int argc, char** argv)
     }
     theApp = &app;
     benchmark::RegisterBenchmark("Frame", Frame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+    benchmark::RegisterBenchmark("IdleLoop", IdleLoop)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     theApp = nullptr;
+    std::error_code ignored;
+    std::filesystem::remove_all(settings, ignored);
     return 0;
 }

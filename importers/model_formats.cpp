@@ -55,6 +55,11 @@ std::string supportedEndings()
 
 }  // namespace
 
+std::span<const ModelFormat> modelFormats()
+{
+    return kFormats;
+}
+
 const ModelFormat* findModelFormat(const std::string& path)
 {
     const std::string extension = lowerExtension(path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "scene/model.h"
@@ -24,6 +25,9 @@ struct ModelFormat {
     const char* noticeCaption = nullptr;
     const char* dialogPatterns = nullptr;  // the filter's patterns when more than "*" + ending
 };
+
+// Every row, in the table's order.
+std::span<const ModelFormat> modelFormats();
 
 // The format whose ending the path's name has, compared without regard to
 // case; null when no format claims it.

@@ -128,16 +128,21 @@ void messageBox(WindowHandle owner, const std::string& text, const std::string& 
     box.exec();
 }
 
-std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters)
+std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
+                                          const std::string& directory)
 {
     if (responder()) {
         DialogRequest request;
         request.kind = DialogKind::OpenFile;
         request.owner = owner;
         request.filters = filters;
+        request.directory = directory;
         return responder()(request).path;
     }
     QFileDialog dialog(ownerWidget(owner), QStringLiteral("Open"));
+    if (!directory.empty()) {
+        dialog.setDirectory(localText(directory));
+    }
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     QStringList names;

@@ -33,6 +33,7 @@ struct DialogRequest {
     std::string caption;  // message box or dialog caption
     MessageBoxIcon icon = MessageBoxIcon::Information;
     std::vector<FileFilter> filters;  // open-file dialog
+    std::string directory;            // open-file dialog: the folder it starts in (empty: the default)
 };
 
 struct DialogAnswer {
@@ -48,8 +49,11 @@ DialogResponder setDialogResponder(DialogResponder responder);
 
 void messageBox(WindowHandle owner, const std::string& text, const std::string& caption, MessageBoxIcon icon);
 
-// The path of an existing file the user chose, or none when cancelled.
-std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters);
+// The path of an existing file the user chose, or none when cancelled. The
+// dialog starts in directory unless that is empty. A filter's pattern may
+// list several patterns separated by spaces.
+std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
+                                          const std::string& directory = {});
 
 // Dialog templates. Positions and sizes are in dialog units: a quarter of the
 // average character width across, an eighth of the character height down.

@@ -2,13 +2,21 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QUrl>
+
+#include <algorithm>
+#include <utility>
 
 #include "platform/child_view.h"
+#include "platform/qt_access.h"
 #include "platform/window.h"
 #include "platform/window_registry.h"
 
@@ -25,9 +33,33 @@ namespace {
 // window's key messages.
 class FrameWindow : public QMainWindow {
 public:
-    explicit FrameWindow(WindowHandle window) : window_(window) { setFocusPolicy(Qt::StrongFocus); }
+    explicit FrameWindow(WindowHandle window) : window_(window)
+    {
+        setFocusPolicy(Qt::StrongFocus);
+        setAcceptDrops(true);
+    }
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        if (!localFiles(*event->mimeData()).empty()) {
+            event->acceptProposedAction();
+        }
+    }
+
+    void dropEvent(QDropEvent* event) override
+    {
+        std::vector<std::string> files = localFiles(*event->mimeData());
+        if (files.empty()) {
+            return;
+        }
+        event->acceptProposedAction();
+        if (WindowObject* object = platform_detail::findWindow(window_)) {
+            object->droppedFiles = std::move(files);
+            sendMessage(window_, kWmDropFiles, 0, 0);
+        }
+    }
+
     void keyPressEvent(QKeyEvent* event) override
     {
         event->accept();
@@ -41,6 +73,17 @@ protected:
     }
 
 private:
+    static std::vector<std::string> localFiles(const QMimeData& data)
+    {
+        std::vector<std::string> files;
+        for (const QUrl& url : data.urls()) {
+            if (url.isLocalFile()) {
+                files.push_back(url.toLocalFile().toLocal8Bit().toStdString());
+            }
+        }
+        return files;
+    }
+
     WindowHandle window_;
 };
 
@@ -72,20 +115,78 @@ QString localText(const std::string& text)
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+void addMenuItems(QMenu& qmenu, WindowHandle window, const std::vector<MenuItem>& items)
+{
+    for (const MenuItem& item : items) {
+        if (item.text == "-") {
+            qmenu.addSeparator();
+            continue;
+        }
+        if (item.submenu) {
+            QMenu* sub = qmenu.addMenu(localText(item.text));
+            sub->menuAction()->setData(item.command);
+            sub->setEnabled(false);  // until it has items
+            continue;
+        }
+        QAction* action = qmenu.addAction(localText(item.text));
+        action->setMenuRole(QAction::NoRole);
+        action->setEnabled(item.enabled);
+        action->setData(item.command);
+        action->setCheckable(item.checkable);
+        if (!item.shortcut.empty()) {
+            action->setShortcut(QKeySequence(QString::fromStdString(item.shortcut)));
+        }
+        const int command = item.command;
+        QObject::connect(action, &QAction::triggered, action,
+                         [window, command] { sendMessage(window, kWmCommand, static_cast<WParam>(command), 0); });
+    }
+}
+
 void createMenu(QMainWindow& frame, WindowHandle window, const std::vector<MenuPopup>& menu)
 {
     for (const MenuPopup& popup : menu) {
-        QMenu* qmenu = frame.menuBar()->addMenu(localText(popup.text));
-        for (const MenuItem& item : popup.items) {
-            QAction* action = qmenu->addAction(localText(item.text));
-            action->setMenuRole(QAction::NoRole);
-            action->setEnabled(item.enabled);
-            action->setData(item.command);
-            const int command = item.command;
-            QObject::connect(action, &QAction::triggered, action,
-                             [window, command] { sendMessage(window, kWmCommand, static_cast<WParam>(command), 0); });
+        addMenuItems(*frame.menuBar()->addMenu(localText(popup.text)), window, popup.items);
+    }
+}
+
+// The menu action of a command anywhere in the main window's menu bar.
+QAction* findMenuAction(WindowHandle window, int command)
+{
+    auto* frame = qobject_cast<QMainWindow*>(windowWidget(window));
+    if (!frame) {
+        return nullptr;
+    }
+    for (QAction* action : frame->menuBar()->findChildren<QAction*>()) {
+        if (action->data().isValid() && action->data().toInt() == command) {
+            return action;
         }
     }
+    return nullptr;
+}
+
+QMdiArea* clientAreaOf(WindowHandle window)
+{
+    WindowObject* object = platform_detail::findWindow(window);
+    return object ? object->clientArea.data() : nullptr;
+}
+
+// Where the next window of the client area opens: the first at the top-left,
+// each later one a caption's height further down and to the right, starting
+// over at the top-left when it would leave the area.
+QPoint cascadePosition(const QMdiArea& area, const QMdiSubWindow& opening)
+{
+    constexpr int kStep = 28;
+    int count = 0;
+    for (const QMdiSubWindow* other : area.subWindowList()) {
+        if (other != &opening && other->isVisible()) {
+            ++count;
+        }
+    }
+    const QSize size = opening.size();
+    const int room = std::min(area.viewport()->width() - size.width(), area.viewport()->height() - size.height());
+    const int places = std::max(1, room / kStep + 1);
+    const int offset = (count % places) * kStep;
+    return QPoint(offset, offset);
 }
 
 }  // namespace
@@ -141,8 +242,73 @@ WindowHandle createChildWindow(const std::string& className, const std::string& 
 
     frame->show();
     frame->resize(frame->sizeHint());
-    frame->move(0, 0);
+    frame->move(cascadePosition(*area, *frame));
     return handle;
+}
+
+void setMenuItemChecked(WindowHandle window, int command, bool checked)
+{
+    if (QAction* action = findMenuAction(window, command)) {
+        action->setChecked(checked);
+    }
+}
+
+void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuItem>& items)
+{
+    QAction* holder = findMenuAction(window, command);
+    QMenu* sub = holder ? holder->menu() : nullptr;
+    if (!sub) {
+        return;
+    }
+    sub->clear();
+    addMenuItems(*sub, window, items);
+    sub->setEnabled(!items.empty());
+}
+
+void tileChildWindows(WindowHandle window)
+{
+    if (QMdiArea* area = clientAreaOf(window)) {
+        area->tileSubWindows();
+    }
+}
+
+void cascadeChildWindows(WindowHandle window)
+{
+    if (QMdiArea* area = clientAreaOf(window)) {
+        area->cascadeSubWindows();
+    }
+}
+
+void activateNextChildWindow(WindowHandle window)
+{
+    if (QMdiArea* area = clientAreaOf(window)) {
+        area->activateNextSubWindow();
+    }
+}
+
+bool isWindowMinimized(WindowHandle window)
+{
+    const QWidget* widget = windowWidget(window);
+    return widget && (widget->isMinimized() || !widget->isVisible());
+}
+
+std::vector<std::string> takeDroppedFiles(WindowHandle window)
+{
+    WindowObject* object = platform_detail::findWindow(window);
+    return object ? std::exchange(object->droppedFiles, {}) : std::vector<std::string>{};
+}
+
+std::string windowGeometry(WindowHandle window)
+{
+    const QWidget* widget = windowWidget(window);
+    return widget ? widget->saveGeometry().toBase64().toStdString() : std::string();
+}
+
+bool restoreWindowGeometry(WindowHandle window, const std::string& geometry)
+{
+    QWidget* widget = windowWidget(window);
+    const QByteArray bytes = QByteArray::fromBase64(QByteArray::fromStdString(geometry));
+    return widget && !bytes.isEmpty() && widget->restoreGeometry(bytes);
 }
 
 }  // namespace fyrel

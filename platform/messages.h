@@ -32,6 +32,7 @@ inline constexpr unsigned kWmKeyUp = 0x0101;
 inline constexpr unsigned kWmSysKeyDown = 0x0104;
 inline constexpr unsigned kWmInitDialog = 0x0110;
 inline constexpr unsigned kWmCommand = 0x0111;
+inline constexpr unsigned kWmDropFiles = 0x0233;
 inline constexpr unsigned kWmMouseMove = 0x0200;
 inline constexpr unsigned kWmLButtonDown = 0x0201;
 inline constexpr unsigned kWmLButtonUp = 0x0202;

@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QScreen>
 #include <QSurfaceFormat>
+#include <QTimer>
+#include <QWidget>
 #include <cerrno>
 #include <unistd.h>
 
 #include "platform/icons.h"
+#include "platform/qt_access.h"
 #include "platform/window_registry.h"
 #include "diagnostics/debug_output.h"
 
@@ -70,6 +74,7 @@ Platform::Platform(int& argc, char** argv) : impl_(std::make_unique<Impl>())
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     setDefaultSurfaceFormat();
     impl_->application = std::make_unique<QApplication>(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("fyrel"));
     QApplication::setApplicationName(QStringLiteral("fyrel"));
     QApplication::setDesktopFileName(QStringLiteral("fyrel"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -104,6 +109,28 @@ bool drainEvents(int& exitCode)
     q.posted = false;
     exitCode = q.code;
     return true;
+}
+
+bool waitForEvents(int& exitCode, int timeoutMs)
+{
+    // The timer's own event ends the wait when nothing else does.
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    if (timeoutMs >= 0) {
+        timeout.start(timeoutMs);
+    }
+    if (!quitState().posted) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return drainEvents(exitCode);
+}
+
+double displayRefreshRate(WindowHandle window)
+{
+    const QWidget* widget = windowWidget(window);
+    const QScreen* screen = widget ? widget->screen() : nullptr;
+    const double rate = screen ? screen->refreshRate() : 0.0;
+    return rate >= 1.0 ? rate : 60.0;
 }
 
 void postQuitMessage(int exitCode)

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/messages.h"
+
 // The session with the window system. Exactly one exists while windows do;
 // it must be made before any window, dialog or GL context, and it fixes the
 // surface format of every OpenGL surface: compatibility profile, 24-bit
@@ -31,6 +33,15 @@ private:
 // true when the quit message was among them, with its code in exitCode; the
 // rest of the queue is still handled.
 bool drainEvents(int& exitCode);
+
+// As drainEvents, but first waits until an event arrives or timeoutMs
+// milliseconds have passed (a negative timeout waits for an event however
+// long it takes).
+bool waitForEvents(int& exitCode, int timeoutMs);
+
+// The refresh rate of the screen the window is on, in frames per second (60
+// when it cannot be told).
+double displayRefreshRate(WindowHandle window);
 
 // Queues the quit message that the next drain reports.
 void postQuitMessage(int exitCode);

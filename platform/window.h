@@ -34,9 +34,12 @@ struct WindowClass {
 bool registerWindowClass(const WindowClass& windowClass);
 
 struct MenuItem {
-    std::string text;  // with '&' before the mnemonic
+    std::string text{};  // with '&' before the mnemonic; "-" is a separator line
     int command = 0;   // sent as WM_COMMAND
     bool enabled = true;
+    std::string shortcut{}; // a key sequence ("Ctrl+O", "P"), shown beside the text and active in the window
+    bool checkable = false; // a check mark that the program sets (setMenuItemChecked)
+    bool submenu = false;   // an empty submenu titled text, filled by setSubmenuItems
 };
 
 struct MenuPopup {
@@ -62,7 +65,8 @@ WindowHandle createMainWindow(const std::string& className, const std::string& t
                               const std::vector<MenuPopup>& menu, int width, int height);
 
 // A child window with caption, frame and close box inside the parent's client
-// area, opened at its top-left corner with a client area of the given size,
+// area with a client area of the given size, opened cascaded (the first at
+// the area's top-left, each later one a step further down and right),
 // then shown. Children of an OpenGL class hold an OpenGL surface in the
 // program's one share group. Returns kNoWindow on failure.
 WindowHandle createChildWindow(const std::string& className, const std::string& title, WindowHandle parent,
@@ -101,5 +105,29 @@ void swapBuffers(WindowHandle window);
 
 // The child windows of a window, in creation order.
 std::vector<WindowHandle> childWindowsOf(WindowHandle window);
+
+// Menu items of a main window, found by command; unknown commands are
+// ignored. The items of a submenu send their own commands.
+void setMenuItemChecked(WindowHandle window, int command, bool checked);
+void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuItem>& items);
+
+// The arrangement of the windows in a main window's client area (views and
+// dialogs alike): side by side filling it, overlapping down and to the
+// right, and the next one brought to the front with the keyboard.
+void tileChildWindows(WindowHandle window);
+void cascadeChildWindows(WindowHandle window);
+void activateNextChildWindow(WindowHandle window);
+
+// True while the window is minimised (or hidden): nothing it shows is seen.
+bool isWindowMinimized(WindowHandle window);
+
+// Files dropped onto a main window arrive as WM_DROPFILES; the message's
+// procedure takes their paths (local files only, in drop order) with this.
+std::vector<std::string> takeDroppedFiles(WindowHandle window);
+
+// The main window's place and size on screen as an opaque text, and back.
+// Restoring a text that is not one leaves the window as it is (false).
+std::string windowGeometry(WindowHandle window);
+bool restoreWindowGeometry(WindowHandle window, const std::string& geometry);
 
 }  // namespace fyrel

@@ -31,6 +31,7 @@ struct WindowObject {
     QPointer<QWidget> widget;         // QMainWindow, QMdiSubWindow or QDialog
     QPointer<ViewWidget> view;        // the OpenGL surface of a child window
     QPointer<QMdiArea> clientArea;    // the client area of a main window
+    std::vector<std::string> droppedFiles;  // of a main window, until taken
     bool destroying = false;
     bool dialogEnded = false;
     int dialogResult = 0;

@@ -32,6 +32,8 @@ ChildWindow::~ChildWindow()
     }
 }
 
+void ChildWindow::frameBox(const Vector3&, const Vector3&) {}
+
 bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window)
 {
     auto it = std::find_if(list.begin(), list.end(), [window](const auto& entry) { return entry.get() == window; });

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "math/vector.h"
 #include "platform/messages.h"
 
 namespace fyrel {
@@ -36,6 +37,10 @@ public:
 
     // Draws this window's view of the scene and presents it.
     virtual void frame(float dt) = 0;
+
+    // Brings the world box from low to high (low <= high in every axis)
+    // into sight; a window without a camera leaves it to the others.
+    virtual void frameBox(const Vector3& low, const Vector3& high);
 };
 
 // A child window that shows the host's scene through a camera of its own:
@@ -56,7 +61,7 @@ public:
 protected:
     // Registers the class named by string classString (with sceneViewProc),
     // creates and shows the
-    // window (640 x 480 client area, at the top-left corner of the host
+    // window (640 x 480 client area, cascaded in the host
     // window's client area) titled by kStringChildTitle and attaches this
     // object to it. Throws std::runtime_error with kWindowFailure when the
     // window cannot be made. The caller appends the object to host's views.

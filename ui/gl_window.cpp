@@ -1,5 +1,8 @@
 #include "ui/gl_window.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/window.h"
 #include "ui/resources.h"
 #include "ui/view_host.h"
@@ -12,7 +15,7 @@ constexpr float kTurnPerPixel = 0.005f;
 constexpr float kStep = 0.5f;
 constexpr float kFovStep = 0.01f;
 
-void moveLastTarget(ViewHost& host, float dx, float dy)
+void moveLastTarget(ViewHost& host, float dx, float dy, float dz = 0.0f)
 {
     SceneList<IkController>& controllers = host.sceneIkControllers();
     if (controllers.empty()) {
@@ -20,7 +23,7 @@ void moveLastTarget(ViewHost& host, float dx, float dy)
     }
     Vector3& target = controllers.back().target;
     Vector3 moved;
-    addAssign(target, Vector3{dx, dy, 0.0f}, moved);
+    addAssign(target, Vector3{dx, dy, dz}, moved);
 }
 
 void handleKey(GlWindow& w, int key)
@@ -46,6 +49,8 @@ void handleKey(GlWindow& w, int key)
     case kVkUp: moveLastTarget(*w.host, 0.0f, kStep); break;
     case kVkRight: moveLastTarget(*w.host, kStep, 0.0f); break;
     case kVkDown: moveLastTarget(*w.host, 0.0f, -kStep); break;
+    case kVkPrior: moveLastTarget(*w.host, 0.0f, 0.0f, kStep); break;
+    case kVkNext: moveLastTarget(*w.host, 0.0f, 0.0f, -kStep); break;
     default: break;
     }
 }
@@ -67,6 +72,28 @@ GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringGlWind
     camera = EulerCameraFov(1.3333334f, 1.0471976f, 1.0f, 1000.0f);
     camera.position = Vector3{0.0f, -10.0f, 0.0f};
     camera.updateView();
+}
+
+void GlWindow::frameBox(const Vector3& low, const Vector3& high)
+{
+    const Vector3 centre{(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, (low.z + high.z) * 0.5f};
+    Vector3 diagonal;
+    const float radius = std::max(0.5f * length(difference(high, low, diagonal)), 1e-3f);
+    // Half of the narrower opening: vertical fov, or the horizontal one of a
+    // window taller than wide.
+    const float halfVertical = camera.fov * 0.5f;
+    const float halfHorizontal = std::atan(std::tan(halfVertical) * camera.aspect);
+    const float half = std::min(halfVertical, halfHorizontal);
+    const float distance = radius / std::sin(half);
+    // The view matrix turns the look direction into +y (before the render
+    // pass's axis change), so the direction is its rotation's second row.
+    const Vector3 forward{camera.view(1, 0), camera.view(1, 1), camera.view(1, 2)};
+    camera.position = Vector3{centre.x - forward.x * distance, centre.y - forward.y * distance,
+                              centre.z - forward.z * distance};
+    camera.zNear = std::min(1.0f, (distance - radius) * 0.5f);
+    camera.zFar = std::max(1000.0f, (distance + radius) * 2.0f);
+    camera.updateView();
+    camera.updateProjection();
 }
 
 void GlWindow::fitCamera(int clientWidth, int clientHeight)

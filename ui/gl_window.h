@@ -11,8 +11,8 @@ class ViewHost;
 // A perspective view of the scene that the user flies with mouse and keys:
 // dragging with the left button turns the camera, W/A/S/D move it in the
 // horizontal plane, Space and C raise and lower it, keypad + and − change
-// the field of view, and the arrow keys move the target of the last IK
-// controller.
+// the field of view, the arrow keys move the target of the last IK
+// controller in x and y, Page Up and Page Down in z.
 class GlWindow : public SceneViewWindow {
 public:
     float lastMouseX = 0.0f;  // the last cursor position used for turning
@@ -23,6 +23,12 @@ public:
     // camera 10 units in front of the origin. The caller appends the object
     // to host's views.
     explicit GlWindow(ViewHost& viewHost);
+
+    // Keeps the camera's direction and puts it on the line through the box's
+    // centre, back just far enough that the box's bounding sphere fits the
+    // narrower field of view; the near and far planes follow the distance so
+    // that a tiny model is not clipped away and a huge one not cut off.
+    void frameBox(const Vector3& low, const Vector3& high) override;
 
 protected:
     Camera& viewCamera() override { return camera; }

@@ -1,5 +1,7 @@
 #include "ui/path_window.h"
 
+#include <algorithm>
+
 #include "platform/window.h"
 #include "ui/resources.h"
 #include "ui/view_host.h"
@@ -29,6 +31,21 @@ void handleKey(PathWindow& w, int key)
     case 'S': pan(w, 0.0f, -kPanStep); break;
     default: break;
     }
+}
+
+// The last controller's target goes to the point under the cursor; a scene
+// without controllers ignores the click.
+void placeTarget(PathWindow& w, int x, int y)
+{
+    SceneList<IkController>& controllers = w.host->sceneIkControllers();
+    const ClientSize size = clientSize(w.windowHandle);
+    Vector3 point;
+    if (controllers.empty() || !w.worldPointAt(x, y, size.width, size.height, point)) {
+        return;
+    }
+    Vector3& target = controllers.back().target;
+    target.x = point.x;
+    target.y = point.y;
 }
 
 }  // namespace
@@ -73,10 +90,23 @@ void PathWindow::addPoint(int x, int y, bool startNewPath)
     path.buildArcLengthTable();
 }
 
+void PathWindow::frameBox(const Vector3& low, const Vector3& high)
+{
+    constexpr float kMargin = 1.25f;
+    const float side = std::max({high.x - low.x, high.y - low.y, 1e-3f}) * kMargin;
+    camera.extents = Vector3{side, side, camera.extents.z};
+    camera.updateProjection();
+    camera.setPosition({(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, camera.position.z});
+}
+
 bool PathWindow::handleViewMessage(unsigned message, WParam wParam, LParam lParam)
 {
     if (message == kWmKeyDown) {
         handleKey(*this, static_cast<int>(wParam));
+        return true;
+    }
+    if (message == kWmLButtonDown && (wParam & kMkControl)) {
+        placeTarget(*this, pointX(lParam), pointY(lParam));
         return true;
     }
     if (message == kWmLButtonDown || message == kWmRButtonDown) {

@@ -15,8 +15,9 @@ class ViewHost;
 // path (the first click of a scene without paths makes one); a right click
 // starts a new path there. After every click the path's curve and its
 // arc-length table are rebuilt, so the drawn curve and any model walking the
-// path follow at once. The arrow keys and W, A, S, D pan the view by half a
-// unit.
+// path follow at once. A click with Ctrl held instead puts the last IK
+// controller's target at that x and y (its height stays). The arrow keys and
+// W, A, S, D pan the view by half a unit.
 class PathWindow : public SceneViewWindow {
 public:
     // The camera keeps its 10 x 10 box whatever the window's shape: a window
@@ -40,6 +41,10 @@ public:
     // table. With startNewPath, a new path is appended first. A window whose
     // client area has no width or height adds nothing, not even the path.
     void addPoint(int x, int y, bool startNewPath);
+
+    // Centres the view on the box's x and y and zooms to its larger side,
+    // with a margin (a box without width and depth gets a millimetre).
+    void frameBox(const Vector3& low, const Vector3& high) override;
 
 protected:
     Camera& viewCamera() override { return camera; }

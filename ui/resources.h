@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/dialogs.h"
+#include "platform/tool_bar.h"
 #include "platform/window.h"
 
 // The program's resources by number: the string table, the main menu with
@@ -34,6 +35,31 @@ inline constexpr int kCommandAddIkController = 32784;
 inline constexpr int kCommandGenerateIkAnimation = 32785;
 inline constexpr int kCommandPlayIkAnimation = 32786;
 
+// Commands beyond menu 109: opening files, the transport, framing, the
+// arrangement of windows and the controls reference.
+inline constexpr int kCommandOpen = 32800;
+inline constexpr int kCommandRecentFiles = 32801;  // the submenu; its items are kCommandRecentFile + i
+inline constexpr int kCommandRecentFile = 32810;
+inline constexpr int kRecentFileCount = 8;
+inline constexpr int kCommandPlayPause = 32820;
+inline constexpr int kCommandStepForward = 32821;
+inline constexpr int kCommandStepBack = 32822;
+inline constexpr int kCommandFrameAll = 32823;
+inline constexpr int kCommandSyncToDisplay = 32824;
+inline constexpr int kCommandTile = 32825;
+inline constexpr int kCommandCascade = 32826;
+inline constexpr int kCommandNextWindow = 32827;
+inline constexpr int kCommandControls = 32828;
+
+// The transport's value controls (tool bar); their WM_COMMAND carries the
+// value in lParam.
+inline constexpr int kControlSpeed = 32830;     // hundredths of normal speed
+inline constexpr int kControlModel = 32831;     // index into the models
+inline constexpr int kControlClip = 32832;      // index into the chosen model's clips
+inline constexpr int kControlTime = 32833;      // position of kTimeSliderSteps along the clip
+inline constexpr int kControlTimeText = 32834;  // "time / length"
+inline constexpr int kTimeSliderSteps = 1000;
+
 // The string of that number; empty when there is none.
 std::string loadString(int number);
 
@@ -42,6 +68,12 @@ const std::vector<MenuPopup>& mainMenu();
 
 // Accelerators 109: Alt+? and Alt+/ give About.
 const std::vector<Accelerator>& mainAccelerators();
+
+// The tool bar under the menu: the transport.
+const std::vector<ToolControl>& transportBar();
+
+// The mouse and keyboard reference shown by Help > Controls.
+const char* controlsText();
 
 // Dialog 103, the About box.
 const DialogTemplate& aboutDialogTemplate();

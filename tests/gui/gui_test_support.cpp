@@ -3,6 +3,9 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QOpenGLWidget>
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTest>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +26,14 @@ std::unique_ptr<Platform>& platformSlot()
     return platform;
 }
 
+// The settings of a test program live in a folder of its own (one per
+// process, as tests run in parallel) under a name of its own, never in the
+// user's configuration.
+std::filesystem::path settingsFolder()
+{
+    return std::filesystem::temp_directory_path() / ("fyrel-gui-settings-" + std::to_string(::getpid()));
+}
+
 }  // namespace
 
 bool hasDisplay()
@@ -37,12 +48,17 @@ void ensurePlatform()
         static char name[] = "fyrel_gui_test";
         static char* argv[] = {name, nullptr};
         platformSlot() = std::make_unique<Platform>(argc, argv);
+        QCoreApplication::setOrganizationName(QStringLiteral("fyrel-gui-test"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(settingsFolder().string()));
     }
 }
 
 void shutdownPlatform()
 {
     platformSlot().reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(settingsFolder(), ignored);
 }
 
 bool drain()
@@ -86,6 +102,7 @@ void AppTest::SetUp()
         GTEST_SKIP() << "no display: run under xvfb-run";
     }
     ensurePlatform();
+    QSettings().clear();  // every test starts as a first run
     script = std::make_unique<DialogScript>();
     app = std::make_unique<Application>();
     drain();
@@ -169,6 +186,15 @@ void AppTest::choose(int command)
     QAction* action = menuAction(command);
     ASSERT_NE(action, nullptr) << "no menu item for command " << command;
     action->trigger();
+    drain();
+}
+
+void AppTest::pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget* frame = mainWidget();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    QTest::keyClick(frame, key, modifiers);
     drain();
 }
 

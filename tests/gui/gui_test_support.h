@@ -68,6 +68,9 @@ protected:
     QAction* menuAction(int command);
     // Chooses a menu item as the user would (its action is triggered).
     void choose(int command);
+    // Presses a key in the active main window, as the user would: menu
+    // shortcuts see it first.
+    void pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
     std::unique_ptr<DialogScript> script;
     std::unique_ptr<Application> app;

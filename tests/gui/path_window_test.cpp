@@ -97,7 +97,10 @@ TEST_F(PathWindowTest, OpensWithTheTopViewOfATenByTenSquare)
     EXPECT_EQ(window.windowClassName, "FyrelOrthoWindow");
     EXPECT_EQ(clientSize(window.windowHandle).width, 640);
     EXPECT_EQ(clientSize(window.windowHandle).height, 480);
-    EXPECT_EQ(windowWidget(window.windowHandle)->pos(), QPoint(0, 0));
+    // Cascaded from the Display Window that start-up opened.
+    const QPoint step = windowWidget(window.windowHandle)->pos();
+    EXPECT_GT(step.x(), 0);
+    EXPECT_EQ(step.x(), step.y());
     EXPECT_EQ(window.host, app.get());
     expectPoint(window.camera.extents, 10.0f, 10.0f, 10000.0f);
     expectPoint(window.camera.position, 0.0f, 0.0f, 0.0f);

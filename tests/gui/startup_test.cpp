@@ -74,7 +74,8 @@ TEST_F(AppTest, EveryMenuItemExistsWithItsText)
     for (QAction* top : frame->menuBar()->actions()) {
         popups.push_back(top->text().toStdString());
     }
-    EXPECT_EQ(popups, (std::vector<std::string>{"&File", "&Edit", "&View", "&Scene", "&IK", "&Help"}));
+    EXPECT_EQ(popups, (std::vector<std::string>{"&File", "&Edit", "&View", "&Animation", "&Scene", "&IK", "&Window",
+                                                "&Help"}));
 
     const std::vector<std::pair<int, std::string>> items = {
         {kCommandImport3ds, "Import .&3ds"},         {kCommandImportX, "Import .&X"},
@@ -91,22 +92,34 @@ TEST_F(AppTest, EveryMenuItemExistsWithItsText)
         EXPECT_EQ(action->text().toStdString(), text);
         EXPECT_EQ(action->isEnabled(), command != kCommandPlayIkAnimation) << text;
     }
-    // Items sit in their popups in this order.
+    // Items sit in their popups in this order (separators and the recent
+    // files' submenu left out), with their shortcuts beside them.
     const std::vector<std::vector<int>> order = {
-        {kCommandImport3ds, kCommandImportX, kCommandImportMs3d, kCommandExit},
+        {kCommandOpen, kCommandImport3ds, kCommandImportX, kCommandImportMs3d, kCommandExit},
         {kCommandBindToPath},
-        {kCommandOpenGlWindow, kCommandOpenPathWindow, kCommandSceneInformation},
+        {kCommandOpenGlWindow, kCommandOpenPathWindow, kCommandSceneInformation, kCommandFrameAll,
+         kCommandSyncToDisplay},
+        {kCommandPlayPause, kCommandStepForward, kCommandStepBack},
         {kCommandRemoveAllModels, kCommandRemoveAllPaths},
         {kCommandAddIkController, kCommandGenerateIkAnimation, kCommandPlayIkAnimation},
-        {kCommandAbout}};
+        {kCommandTile, kCommandCascade, kCommandNextWindow},
+        {kCommandControls, kCommandAbout}};
     const QList<QAction*> tops = frame->menuBar()->actions();
-    ASSERT_EQ(tops.size(), 6);
-    for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(tops.size(), 8);
+    for (int i = 0; i < 8; ++i) {
         std::vector<int> ids;
         for (QAction* item : tops[i]->menu()->actions()) {
-            ids.push_back(item->data().toInt());
+            if (!item->isSeparator() && !item->menu()) {
+                ids.push_back(item->data().toInt());
+            }
         }
         EXPECT_EQ(ids, order[static_cast<std::size_t>(i)]);
+    }
+    const std::vector<std::pair<int, std::string>> shortcuts = {
+        {kCommandOpen, "Ctrl+O"}, {kCommandExit, "Ctrl+Q"}, {kCommandFrameAll, "F"}, {kCommandPlayPause, "P"},
+        {kCommandStepForward, "."}, {kCommandStepBack, ","}, {kCommandNextWindow, "Ctrl+F6"}, {kCommandControls, "F1"}};
+    for (const auto& [command, keys] : shortcuts) {
+        EXPECT_EQ(menuAction(command)->shortcut().toString().toStdString(), keys) << command;
     }
 }
 
@@ -162,7 +175,7 @@ TEST_F(AppTest, TitleShowsTheFrameStatisticsAfterFiveSeconds)
     EXPECT_GT(std::stod(parts[2].str()), 5.0);
 }
 
-TEST_F(AppTest, OpenGlWindowAddsAViewAtTheTopLeft)
+TEST_F(AppTest, OpenGlWindowAddsAViewCascadedFromTheFirst)
 {
     choose(kCommandOpenGlWindow);
     ASSERT_EQ(app->childWindows.size(), 2u);
@@ -170,7 +183,9 @@ TEST_F(AppTest, OpenGlWindowAddsAViewAtTheTopLeft)
     EXPECT_EQ(windowText(second), "Display Window");
     EXPECT_EQ(clientSize(second).width, 640);
     EXPECT_EQ(clientSize(second).height, 480);
-    EXPECT_EQ(windowWidget(second)->pos(), QPoint(0, 0));
+    const QPoint step = windowWidget(second)->pos();
+    EXPECT_GT(step.x(), 0);
+    EXPECT_EQ(step.x(), step.y());
     runFrames(2);
     EXPECT_FALSE(grab(1).isNull());
 }

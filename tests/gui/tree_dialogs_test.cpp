@@ -183,6 +183,7 @@ TEST_F(SceneInformationTest, KeysTypedIntoTheDialogStayThere)
     QTreeWidget* tree = treeOf(dialog);
     tree->setFocus();
     drain();
+    const float cameraY = view(0).camera.position.y;
     for (Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_W}) {
         QTest::keyClick(tree, key);
     }
@@ -190,7 +191,7 @@ TEST_F(SceneInformationTest, KeysTypedIntoTheDialogStayThere)
     const Vector3 target = app->ikControllers.back().target;
     EXPECT_FLOAT_EQ(target.x, 1.0f);
     EXPECT_FLOAT_EQ(target.y, 2.0f);
-    EXPECT_FLOAT_EQ(view(0).camera.position.y, -10.0f);
+    EXPECT_FLOAT_EQ(view(0).camera.position.y, cameraY);
     // Escape closes it like the close box.
     QTest::keyClick(tree, Qt::Key_Escape);
     drain();
