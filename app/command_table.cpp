@@ -22,6 +22,8 @@ constexpr CommandEntry kCommands[] = {
     {kCommandPlayIkAnimation, commandPlayIkAnimation},
     {kCommandImport3ds, nullptr, ".3ds"},
     {kCommandImportX, nullptr, ".x"},
+    {kCommandImportGltf, nullptr, ".gltf"},
+    {kCommandExportGltf, commandExportGltf},
     {kCommandOpenPathWindow, commandOpenPathWindow},
     {kCommandRemoveAllPaths, commandRemoveAllPaths},
     {kCommandBindToPath, commandBindToPath},

@@ -46,6 +46,7 @@ inline constexpr const char* kSettingSyncToDisplay = "view/syncToDisplay";
 
 // File menu.
 void commandOpen(Application& app);
+void commandExportGltf(Application& app);
 void commandExit(Application& app);
 // View menu.
 void commandOpenGlWindow(Application& app);

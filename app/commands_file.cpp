@@ -1,11 +1,13 @@
-// The File menu's Open, Recent Files and Exit (its imports are in
-// commands_import.cpp).
+// The File menu's Open, Recent Files, Export glTF and Exit (its imports are
+// in commands_import.cpp).
 
 #include <algorithm>
 #include <filesystem>
+#include <new>
 
 #include "app/application.h"
 #include "app/commands.h"
+#include "exporters/gltf_exporter.h"
 #include "importers/model_formats.h"
 #include "platform/dialogs.h"
 #include "platform/settings.h"
@@ -44,6 +46,33 @@ void commandOpen(Application& app)
     }
     saveSetting(kSettingLastFolder, std::filesystem::path(*path).parent_path().string());
     importFileByName(app, *path);
+}
+
+const char* const kExportCaption = "Export glTF";
+
+// Writes the transport's model (the last one added unless another was
+// chosen), with every clip, as one .glb file.
+void commandExportGltf(Application& app)
+{
+    if (app.models.empty()) {
+        messageBox(app.mainWindow, "There is no model to export: import one first.", kExportCaption,
+                   MessageBoxIcon::Warning);
+        return;
+    }
+    const Model& model = app.models[std::min(app.selectedModel, app.models.size() - 1)];
+    const std::optional<std::string> path =
+        saveFileDialog(app.mainWindow, {{"glTF binary", "*.glb"}}, ".glb", loadSetting(kSettingLastFolder));
+    if (!path) {
+        return;
+    }
+    try {
+        exportGlbFile(model, *path);
+    } catch (const ExportError& error) {
+        messageBox(app.mainWindow, error.what(), kExportCaption, MessageBoxIcon::Error);
+    } catch (const std::bad_alloc&) {
+        messageBox(app.mainWindow, "There is not enough memory to export the model.", kExportCaption,
+                   MessageBoxIcon::Error);
+    }
 }
 
 void commandExit(Application& app)

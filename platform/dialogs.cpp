@@ -156,6 +156,35 @@ std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<
     return dialog.selectedFiles().front().toLocal8Bit().toStdString();
 }
 
+std::optional<std::string> saveFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
+                                          const std::string& defaultEnding, const std::string& directory)
+{
+    if (responder()) {
+        DialogRequest request;
+        request.kind = DialogKind::SaveFile;
+        request.owner = owner;
+        request.filters = filters;
+        request.directory = directory;
+        return responder()(request).path;
+    }
+    QFileDialog dialog(ownerWidget(owner), QStringLiteral("Save"));
+    if (!directory.empty()) {
+        dialog.setDirectory(localText(directory));
+    }
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(localText(defaultEnding).remove(0, 1));
+    QStringList names;
+    for (const FileFilter& f : filters) {
+        names << filterText(f);
+    }
+    dialog.setNameFilters(names);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().front().toLocal8Bit().toStdString();
+}
+
 int dialogBox(WindowHandle owner, const DialogTemplate& t, WindowProc procedure)
 {
     WindowObject& object = platform_detail::addWindow(WindowKind::Dialog, procedure, kNoWindow);

@@ -24,7 +24,7 @@ struct FileFilter {
     std::string pattern;  // "*.ms3d"
 };
 
-enum class DialogKind { MessageBox, OpenFile, DialogBox };
+enum class DialogKind { MessageBox, OpenFile, SaveFile, DialogBox };
 
 struct DialogRequest {
     DialogKind kind = DialogKind::MessageBox;
@@ -32,12 +32,12 @@ struct DialogRequest {
     std::string text;     // message box text
     std::string caption;  // message box or dialog caption
     MessageBoxIcon icon = MessageBoxIcon::Information;
-    std::vector<FileFilter> filters;  // open-file dialog
-    std::string directory;            // open-file dialog: the folder it starts in (empty: the default)
+    std::vector<FileFilter> filters;  // file dialogs
+    std::string directory;            // file dialogs: the folder it starts in (empty: the default)
 };
 
 struct DialogAnswer {
-    std::optional<std::string> path;  // open-file dialog: the chosen file, or none (cancel)
+    std::optional<std::string> path;  // file dialogs: the chosen file, or none (cancel)
     int command = kIdOk;              // dialog box: the button pressed
 };
 
@@ -54,6 +54,12 @@ void messageBox(WindowHandle owner, const std::string& text, const std::string& 
 // list several patterns separated by spaces.
 std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
                                           const std::string& directory = {});
+
+// The path the user chose to write to, or none when cancelled; a name typed
+// without an ending gets defaultEnding (".glb"). Overwriting an existing file
+// is confirmed by the dialog itself.
+std::optional<std::string> saveFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
+                                          const std::string& defaultEnding, const std::string& directory = {});
 
 // Dialog templates. Positions and sizes are in dialog units: a quarter of the
 // average character width across, an eighth of the character height down.

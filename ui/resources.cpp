@@ -26,6 +26,9 @@ const std::vector<MenuPopup>& mainMenu()
           {"Import .&3ds", kCommandImport3ds},
           {"Import .&X", kCommandImportX},
           {"Import .&MS3D", kCommandImportMs3d},
+          {"Import .&glTF", kCommandImportGltf},
+          {"-"},
+          {"&Export glTF...", kCommandExportGltf, true, "Ctrl+E"},
           {"-"},
           {"E&xit", kCommandExit, true, "Ctrl+Q"}}},
         {"&Edit", {{"&Bind to Path", kCommandBindToPath}}},
@@ -98,6 +101,7 @@ const char* controlsText()
            "  , and .\tone frame back / forward while paused\n"
            "  F\tframe all models in every view\n"
            "  Ctrl+O\topen a model file (or drop files onto the window)\n"
+           "  Ctrl+E\texport the chosen model as glTF (.glb)\n"
            "  Ctrl+F6\tnext window\n"
            "  Ctrl+Q\tquit\n"
            "  Alt+/ or Alt+?\tAbout\n"

@@ -34,6 +34,8 @@ inline constexpr int kCommandBindToPath = 32783;
 inline constexpr int kCommandAddIkController = 32784;
 inline constexpr int kCommandGenerateIkAnimation = 32785;
 inline constexpr int kCommandPlayIkAnimation = 32786;
+inline constexpr int kCommandImportGltf = 32787;
+inline constexpr int kCommandExportGltf = 32788;
 
 // Commands beyond menu 109: opening files, the transport, framing, the
 // arrangement of windows and the controls reference.

@@ -14,6 +14,7 @@
 #include "app/commands.h"
 #include "gui_test_support.h"
 #include "importers/import_error.h"
+#include "importers/model_formats.h"
 #include "importers/three_ds_importer.h"
 #include "importers/x/x_importer.h"
 #include "platform/qt_access.h"
@@ -344,6 +345,38 @@ TEST_F(ImportFormatsTest, BothFormatsNamedOnTheCommandLineAreImportedLikeTheirCo
     EXPECT_EQ(script->requests[1].caption, "Failed to load .X");
     EXPECT_EQ(script->requests[1].text, kXLoadFailedMessage);
     EXPECT_EQ(app->models.size(), 2u);
+}
+
+// Import .glTF offers both glTF endings and adds the skinned model with its
+// clip; Export glTF writes the chosen model as .glb, which reads back the
+// same; with no model, or a file that cannot be written, a box says why.
+TEST_F(ImportFormatsTest, ImportGltfAndExportTheModelAsGlb)
+{
+    choose(kCommandExportGltf);
+    ASSERT_EQ(script->requests.size(), 1u);
+    EXPECT_EQ(script->requests[0].icon, MessageBoxIcon::Warning);
+
+    answerFile(model("glTF2/simple_skin/simple_skin.gltf"));
+    choose(kCommandImportGltf);
+    ASSERT_EQ(script->requests.size(), 2u);
+    expectFileDialog(script->requests[1], "glTF", "*.gltf *.glb");
+    ASSERT_EQ(app->models.size(), 1u);
+    EXPECT_EQ(app->models[0].animator.animations.size(), 1u);
+
+    ScratchDir dir;
+    const std::string target = dir.write("out.glb", "");
+    answerFile(target);
+    choose(kCommandExportGltf);
+    ASSERT_EQ(script->requests.size(), 3u);
+    EXPECT_EQ(script->requests[2].kind, DialogKind::SaveFile);
+    const Model back = importModelFile(target);
+    EXPECT_EQ(back.vertices.size(), app->models[0].vertices.size());
+    EXPECT_EQ(back.animator.animations.size(), 1u);
+
+    answerFile(target + "/cannot/be/written.glb");
+    choose(kCommandExportGltf);
+    ASSERT_EQ(script->requests.size(), 5u);
+    expectErrorBox(script->requests[4], "Cannot write \"" + target + "/cannot/be/written.glb\".", "Export glTF");
 }
 
 }  // namespace

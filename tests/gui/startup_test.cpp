@@ -79,7 +79,8 @@ TEST_F(AppTest, EveryMenuItemExistsWithItsText)
 
     const std::vector<std::pair<int, std::string>> items = {
         {kCommandImport3ds, "Import .&3ds"},         {kCommandImportX, "Import .&X"},
-        {kCommandImportMs3d, "Import .&MS3D"},       {kCommandExit, "E&xit"},
+        {kCommandImportMs3d, "Import .&MS3D"},       {kCommandImportGltf, "Import .&glTF"},
+        {kCommandExportGltf, "&Export glTF..."},     {kCommandExit, "E&xit"},
         {kCommandBindToPath, "&Bind to Path"},       {kCommandOpenGlWindow, "&Open GlWindow"},
         {kCommandOpenPathWindow, "Open &Path Window"}, {kCommandSceneInformation, "&Scene Information"},
         {kCommandRemoveAllModels, "Remove &All Models"}, {kCommandRemoveAllPaths, "Remove All &Paths"},
@@ -95,7 +96,8 @@ TEST_F(AppTest, EveryMenuItemExistsWithItsText)
     // Items sit in their popups in this order (separators and the recent
     // files' submenu left out), with their shortcuts beside them.
     const std::vector<std::vector<int>> order = {
-        {kCommandOpen, kCommandImport3ds, kCommandImportX, kCommandImportMs3d, kCommandExit},
+        {kCommandOpen, kCommandImport3ds, kCommandImportX, kCommandImportMs3d, kCommandImportGltf, kCommandExportGltf,
+         kCommandExit},
         {kCommandBindToPath},
         {kCommandOpenGlWindow, kCommandOpenPathWindow, kCommandSceneInformation, kCommandFrameAll,
          kCommandSyncToDisplay},
@@ -116,7 +118,8 @@ TEST_F(AppTest, EveryMenuItemExistsWithItsText)
         EXPECT_EQ(ids, order[static_cast<std::size_t>(i)]);
     }
     const std::vector<std::pair<int, std::string>> shortcuts = {
-        {kCommandOpen, "Ctrl+O"}, {kCommandExit, "Ctrl+Q"}, {kCommandFrameAll, "F"}, {kCommandPlayPause, "P"},
+        {kCommandOpen, "Ctrl+O"}, {kCommandExportGltf, "Ctrl+E"}, {kCommandExit, "Ctrl+Q"}, {kCommandFrameAll, "F"},
+        {kCommandPlayPause, "P"},
         {kCommandStepForward, "."}, {kCommandStepBack, ","}, {kCommandNextWindow, "Ctrl+F6"}, {kCommandControls, "F1"}};
     for (const auto& [command, keys] : shortcuts) {
         EXPECT_EQ(menuAction(command)->shortcut().toString().toStdString(), keys) << command;
