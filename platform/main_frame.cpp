@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/cascade.h"
 #include "platform/child_view.h"
 #include "platform/qt_access.h"
 #include "platform/window.h"
@@ -170,10 +171,9 @@ QMdiArea* clientAreaOf(WindowHandle window)
     return object ? object->clientArea.data() : nullptr;
 }
 
-// Where the next window of the client area opens: the first at the top-left,
-// each later one a caption's height further down and to the right, starting
-// over at the top-left when it would leave the area.
-QPoint cascadePosition(const QMdiArea& area, const QMdiSubWindow& opening)
+}  // namespace
+
+QPoint platform_detail::cascadePosition(const QMdiArea& area, const QMdiSubWindow& opening)
 {
     constexpr int kStep = 28;
     int count = 0;
@@ -188,8 +188,6 @@ QPoint cascadePosition(const QMdiArea& area, const QMdiSubWindow& opening)
     const int offset = (count % places) * kStep;
     return QPoint(offset, offset);
 }
-
-}  // namespace
 
 WindowHandle createMainWindow(const std::string& className, const std::string& title,
                               const std::vector<MenuPopup>& menu, int width, int height)
@@ -242,7 +240,7 @@ WindowHandle createChildWindow(const std::string& className, const std::string& 
 
     frame->show();
     frame->resize(frame->sizeHint());
-    frame->move(cascadePosition(*area, *frame));
+    frame->move(platform_detail::cascadePosition(*area, *frame));
     return handle;
 }
 

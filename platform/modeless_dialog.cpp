@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "platform/cascade.h"
 #include "platform/tree_control.h"
 #include "platform/window.h"
 #include "platform/window_registry.h"
@@ -210,7 +211,7 @@ WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTempl
     }
     frame->show();
     frame->adjustSize();
-    frame->move(0, 0);
+    frame->move(platform_detail::cascadePosition(*area, *frame));
     if (focusFirst && firstFocusable) {
         firstFocusable->setFocus(Qt::OtherFocusReason);
     }

@@ -358,6 +358,18 @@ TEST_F(EndEffectorTest, ClosingOneDialogLeavesTheOtherOnTopAndReachable)
     choose(kCommandSceneInformation);
     ASSERT_NE(app->sceneInfoDialog, nullptr);
     const WindowHandle information = app->sceneInfoDialog->dialogWindow;
+    // Each window opens cascaded from the last, not on top of it.
+    std::vector<QPoint> corners;
+    for (const WindowHandle w : {app->childWindows[0]->windowHandle, selector, information}) {
+        QWidget* frameOf = windowWidget(w);
+        while (frameOf && !qobject_cast<QMdiSubWindow*>(frameOf)) {
+            frameOf = frameOf->parentWidget();
+        }
+        ASSERT_NE(frameOf, nullptr);
+        corners.push_back(frameOf->pos());
+    }
+    EXPECT_NE(corners[1], corners[0]);
+    EXPECT_NE(corners[2], corners[1]);
     QTest::mouseClick(buttonOf(information, "&Close"), Qt::LeftButton);
     runFrames(3);
     ASSERT_FALSE(isWindow(information));
