@@ -58,25 +58,15 @@ Trs decompose(const Matrix4& m)
             col[0][r] = -col[0][r];
         }
     }
-    // Rotation matrix R(r, c) = col[c][r] to a unit quaternion (Shepperd's method).
-    const auto R = [&](int r, int c) { return col[c][r]; };
-    const double trace = R(0, 0) + R(1, 1) + R(2, 2);
-    double x, y, z, w;
-    if (trace > 0) {
-        const double s = std::sqrt(trace + 1.0) * 2;
-        w = 0.25 * s, x = (R(2, 1) - R(1, 2)) / s, y = (R(0, 2) - R(2, 0)) / s, z = (R(1, 0) - R(0, 1)) / s;
-    } else if (R(0, 0) > R(1, 1) && R(0, 0) > R(2, 2)) {
-        const double s = std::sqrt(1.0 + R(0, 0) - R(1, 1) - R(2, 2)) * 2;
-        w = (R(2, 1) - R(1, 2)) / s, x = 0.25 * s, y = (R(0, 1) + R(1, 0)) / s, z = (R(0, 2) + R(2, 0)) / s;
-    } else if (R(1, 1) > R(2, 2)) {
-        const double s = std::sqrt(1.0 + R(1, 1) - R(0, 0) - R(2, 2)) * 2;
-        w = (R(0, 2) - R(2, 0)) / s, x = (R(0, 1) + R(1, 0)) / s, y = 0.25 * s, z = (R(1, 2) + R(2, 1)) / s;
-    } else {
-        const double s = std::sqrt(1.0 + R(2, 2) - R(0, 0) - R(1, 1)) * 2;
-        w = (R(1, 0) - R(0, 1)) / s, x = (R(0, 2) + R(2, 0)) / s, y = (R(1, 2) + R(2, 1)) / s, z = 0.25 * s;
+    Matrix4 rotation;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            rotation(r, c) = static_cast<float>(col[c][r]);
+        }
     }
-    const double n = std::sqrt(x * x + y * y + z * z + w * w);
-    out.rotation = {x / n, y / n, z / n, w / n};
+    Quaternion q;
+    matrixToQuat(rotation, q);
+    out.rotation = {q.x, q.y, q.z, q.w};
     return out;
 }
 

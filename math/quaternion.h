@@ -34,6 +34,11 @@ Matrix4& quatToMatrix(const Quaternion& q, Matrix4& out);
 // qz(az)⊗qy(ay)⊗qx(ax): X is applied first, then Y, then Z.
 Quaternion& eulerToQuat(float ax, float ay, float az, Quaternion& out);
 
+// The unit rotation of the rotation matrix in r's upper 3×3 part (orthonormal
+// columns, determinant +1), by Shepperd's method: the largest of w, x, y, z
+// is found first, so no quotient loses its precision.
+Quaternion& matrixToQuat(const Matrix4& r, Quaternion& out);
+
 // Turns the direction of from onto the direction of to. The vector part is the
 // unnormalised cross product, so the result is of unit length only for angles
 // 0 and π/2; callers that need a unit rotation normalise it. The cosine is

@@ -128,23 +128,32 @@ void messageBox(WindowHandle owner, const std::string& text, const std::string& 
     box.exec();
 }
 
-std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
-                                          const std::string& directory)
+namespace {
+
+// The file dialogs: the responder's answer when one is installed, else a
+// QFileDialog that opens an existing file or names one to write (a name typed
+// without an ending gets defaultEnding).
+std::optional<std::string> fileDialog(DialogKind kind, WindowHandle owner, const std::vector<FileFilter>& filters,
+                                      const std::string& directory, const std::string& defaultEnding)
 {
     if (responder()) {
         DialogRequest request;
-        request.kind = DialogKind::OpenFile;
+        request.kind = kind;
         request.owner = owner;
         request.filters = filters;
         request.directory = directory;
         return responder()(request).path;
     }
-    QFileDialog dialog(ownerWidget(owner), QStringLiteral("Open"));
+    const bool open = kind == DialogKind::OpenFile;
+    QFileDialog dialog(ownerWidget(owner), open ? QStringLiteral("Open") : QStringLiteral("Save"));
     if (!directory.empty()) {
         dialog.setDirectory(localText(directory));
     }
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    if (!defaultEnding.empty()) {
+        dialog.setDefaultSuffix(localText(defaultEnding).remove(0, 1));
+    }
     QStringList names;
     for (const FileFilter& f : filters) {
         names << filterText(f);
@@ -156,33 +165,18 @@ std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<
     return dialog.selectedFiles().front().toLocal8Bit().toStdString();
 }
 
+}  // namespace
+
+std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
+                                          const std::string& directory)
+{
+    return fileDialog(DialogKind::OpenFile, owner, filters, directory, {});
+}
+
 std::optional<std::string> saveFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
                                           const std::string& defaultEnding, const std::string& directory)
 {
-    if (responder()) {
-        DialogRequest request;
-        request.kind = DialogKind::SaveFile;
-        request.owner = owner;
-        request.filters = filters;
-        request.directory = directory;
-        return responder()(request).path;
-    }
-    QFileDialog dialog(ownerWidget(owner), QStringLiteral("Save"));
-    if (!directory.empty()) {
-        dialog.setDirectory(localText(directory));
-    }
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(localText(defaultEnding).remove(0, 1));
-    QStringList names;
-    for (const FileFilter& f : filters) {
-        names << filterText(f);
-    }
-    dialog.setNameFilters(names);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return dialog.selectedFiles().front().toLocal8Bit().toStdString();
+    return fileDialog(DialogKind::SaveFile, owner, filters, directory, defaultEnding);
 }
 
 int dialogBox(WindowHandle owner, const DialogTemplate& t, WindowProc procedure)

@@ -729,31 +729,9 @@ private:
                               static_cast<float>(n.rotation[1]), static_cast<float>(n.rotation[2])};
             quatNormalize(parts.rotation, parts.rotation);
         } else if (n.matrix.size() == 16) {
-            parts.rotation = rotationOf(rotation);
+            matrixToQuat(rotation, parts.rotation);
         }
         return parts;
-    }
-
-    static Quaternion rotationOf(const Matrix4& r)
-    {
-        const float trace = r(0, 0) + r(1, 1) + r(2, 2);
-        Quaternion q;
-        if (trace > 0) {
-            const float s = std::sqrt(trace + 1.0f) * 2;
-            q = {0.25f * s, (r(2, 1) - r(1, 2)) / s, (r(0, 2) - r(2, 0)) / s, (r(1, 0) - r(0, 1)) / s};
-        } else if (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) {
-            const float s = std::sqrt(1.0f + r(0, 0) - r(1, 1) - r(2, 2)) * 2;
-            q = {(r(2, 1) - r(1, 2)) / s, 0.25f * s, (r(0, 1) + r(1, 0)) / s, (r(0, 2) + r(2, 0)) / s};
-        } else if (r(1, 1) > r(2, 2)) {
-            const float s = std::sqrt(1.0f + r(1, 1) - r(0, 0) - r(2, 2)) * 2;
-            q = {(r(0, 2) - r(2, 0)) / s, (r(0, 1) + r(1, 0)) / s, 0.25f * s, (r(1, 2) + r(2, 1)) / s};
-        } else {
-            const float s = std::sqrt(1.0f + r(2, 2) - r(0, 0) - r(1, 1)) * 2;
-            q = {(r(1, 0) - r(0, 1)) / s, (r(0, 2) + r(2, 0)) / s, (r(1, 2) + r(2, 1)) / s, 0.25f * s};
-        }
-        Quaternion unit;
-        quatNormalize(q, unit);
-        return unit;
     }
 
     Channel readChannel(const tinygltf::Animation& animation, const tinygltf::AnimationChannel& c,

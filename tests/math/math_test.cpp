@@ -176,6 +176,26 @@ TEST(Math, RotationBetweenDirections)
     }
 }
 
+TEST(Math, MatrixToQuatUndoesQuatToMatrix)
+{
+    // Random rotations, half turns about each axis among them (where the
+    // trace is lowest and a naive formula divides by nearly zero).
+    std::mt19937 rng(7u);
+    std::normal_distribution<float> gauss;
+    std::vector<Quaternion> rotations = {{0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}, {1, 0, 0, 0}};
+    for (int i = 0; i < 500; ++i) {
+        Quaternion q{gauss(rng), gauss(rng), gauss(rng), gauss(rng)};
+        rotations.push_back(quatNormalize(q, q));
+    }
+    for (const Quaternion& q : rotations) {
+        Matrix4 m;
+        Quaternion back;
+        matrixToQuat(quatToMatrix(q, m), back);
+        const float sign = q.w * back.w + q.x * back.x + q.y * back.y + q.z * back.z < 0 ? -1.0f : 1.0f;
+        expectQuatNear(back, Quaternion{sign * q.w, sign * q.x, sign * q.y, sign * q.z}, 1e-5f);
+    }
+}
+
 TEST(Math, RotationFromUp)
 {
     Quaternion q;
