@@ -99,7 +99,7 @@ bool isBinary(const std::uint8_t* data, std::size_t size)
     return size >= 4 && data[0] == 'g' && data[1] == 'l' && data[2] == 'T' && data[3] == 'F';
 }
 
-// The last line of tinygltf's error text (it ends every line with '\n').
+// tinygltf's error text on one line (it ends every line with '\n').
 std::string firstLines(std::string text)
 {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {

@@ -30,7 +30,8 @@ namespace fyrel {
 inline constexpr std::size_t kMaxGltfFileSize = std::size_t{256} * 1024 * 1024;
 inline constexpr std::size_t kMaxGltfExternalBytes = std::size_t{512} * 1024 * 1024;
 
-// Loads the file at path; .glb by its ending (any case), JSON otherwise.
+// Loads the file at path: binary when it starts with the GLB magic "glTF",
+// JSON otherwise (whatever its ending says).
 tinygltf::Model loadGltfDocument(const std::string& path);
 
 // Loads a document held in memory; binary when it starts with the GLB magic
