@@ -19,7 +19,7 @@
 #include "animation/sampling.h"
 #include "render/model_buffers.h"
 #include "scene/model.h"
-#include "tests/animation/synthetic_character.h"
+#include "tests/animation/test_scenes.h"
 
 using namespace fyrel;
 using namespace fyrel::test;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ik/ik_controller.h"
-#include "tests/ik/ik_rigs.h"
+#include "tests/animation/test_scenes.h"
 
 using namespace fyrel;
 using namespace fyrel::test;

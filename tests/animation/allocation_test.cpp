@@ -11,7 +11,7 @@
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "render/model_buffers.h"
-#include "tests/animation/synthetic_character.h"
+#include "tests/animation/test_scenes.h"
 
 namespace {
 
@@ -94,21 +94,9 @@ long allocationsOverFrames(Model& model, int frames)
     return allocations.load() - before;
 }
 
-void stripWeights(Bone& bone)
-{
-    bone.weights.clear();
-    for (Bone& child : bone.children) {
-        stripWeights(child);
-    }
-}
-
 Model animated(int weights, bool randomLayout)
 {
-    CharacterShape shape;
-    shape.vertexCount = 2000;
-    shape.weightsPerVertex = weights;
-    shape.randomLayout = randomLayout;
-    Model model = makeCharacter(shape);
+    Model model = makeCharacter({2000, 64, weights, randomLayout, 1});
     addClip(model, 61, 1.0f / 30.0f, 3);
     model.animator.rate = 1.0f;
     return model;
@@ -116,31 +104,24 @@ Model animated(int weights, bool randomLayout)
 
 }  // namespace
 
+// 200 frames cross many keys and wrap around the clip.
 TEST(FrameAllocations, NoneAfterTheFirstFrame)
 {
     const GlFunctions gl = silentGl();
-    for (bool randomLayout : {false, true}) {
-        for (int weights : {1, 4}) {
-            Model model = animated(weights, randomLayout);
-            createBuffers(model, &gl);
-            // 200 frames cross many keys and wrap around the clip.
-            EXPECT_EQ(allocationsOverFrames(model, 200), 0) << weights << " weights";
-        }
+    Model bindPose = animated(1, false);
+    for (Bone* b : preOrder(bindPose.rootBone)) {
+        b->weights.clear();
     }
-}
-
-TEST(FrameAllocations, NoneForABindPoseModelOrOneWithoutSkeleton)
-{
-    const GlFunctions gl = silentGl();
-    Model model = animated(1, false);
-    stripWeights(model.rootBone);
-    createBuffers(model, &gl);
-    EXPECT_EQ(allocationsOverFrames(model, 20), 0);
-
     Model plain;
     plain.vertices.resize(100);
-    createBuffers(plain, &gl);
-    EXPECT_EQ(allocationsOverFrames(plain, 20), 0);
+    const std::pair<const char*, Model> models[] = {
+        {"ordered, 1 weight", animated(1, false)}, {"ordered, 4 weights", animated(4, false)},
+        {"random, 1 weight", animated(1, true)},   {"random, 4 weights", animated(4, true)},
+        {"bind pose", bindPose},                   {"no skeleton", plain}};
+    for (auto [what, model] : models) {
+        createBuffers(model, &gl);
+        EXPECT_EQ(allocationsOverFrames(model, 200), 0) << what;
+    }
 }
 
 TEST(FrameAllocations, AChangedSkinIsRebuiltOnceThenNothing)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "animation/sampling.h"
 #include "scene/model.h"
@@ -9,132 +10,82 @@ using namespace fyrel;
 
 namespace {
 
-KeyFrame key(Bone* bone, float t, float tx, float angleZ = 0.0f)
-{
-    KeyFrame k;
-    k.bone = bone;
-    k.boneName = bone ? bone->name : "";
-    k.time = t;
-    k.translation = {tx, 0, 0};
-    eulerToQuat(0, 0, angleZ, k.rotation);
-    return k;
-}
+struct Key {
+    float time, x, angleZ;  // a shift along x and a turn about z
+};
 
+// One bone "b" driven by one track of the keys.
 struct Rig {
     Model model;
     Bone* bone = nullptr;
 
-    explicit Rig(std::initializer_list<KeyFrame> keysAt, bool loop = true)
+    Rig(const std::vector<Key>& keys, bool loop)
     {
-        Bone b;
-        b.name = "b";
-        model.rootBone.addChild(b);
+        model.rootBone.addChild(Bone{});
         bone = &model.rootBone.children[0];
+        bone->name = "b";
         Animation clip;
         clip.loop = loop;
-        for (KeyFrame k : keysAt) {
-            k.bone = bone;
-            k.boneName = bone->name;
-            clip.addKey(k);
+        for (const Key& k : keys) {
+            KeyFrame key;
+            key.bone = bone;
+            key.boneName = "b";
+            key.time = k.time;
+            key.translation = {k.x, 0, 0};
+            eulerToQuat(0, 0, k.angleZ, key.rotation);
+            clip.addKey(key);
         }
         model.animator.animations.push_back(clip);
         model.animator.bind(&model);
+        model.animator.rate = 1.0f;
     }
 };
 
 }  // namespace
 
-TEST(Sampling, InactiveAnimatorChangesNothing)
+TEST(Sampling, TimeAdvancesWrapsHoldsAndThePoseFollowsTheKeys)
 {
-    Model m;
-    m.animator.time = 3.0f;
-    updateAnimator(m.animator, 1.0f);
-    EXPECT_EQ(m.animator.time, 3.0f);
-    Rig rig{key(nullptr, 0, 0), key(nullptr, 1, 1)};
-    rig.model.animator.model = nullptr;
-    updateAnimator(rig.model.animator, 1.0f);
-    EXPECT_EQ(rig.model.animator.time, 0.0f);
-}
+    const std::vector<Key> three = {{0, 0, 0}, {1, 4, 1}, {2, 8, 2}};
+    const std::vector<Key> long10 = {{0, 0, 0}, {10, 1, 0}};
+    const float s = (0.25f - 2.0f) / (0.5f - 2.0f);  // from the last key back to the first
+    struct Case {
+        const char* what;
+        std::vector<Key> keys;
+        bool loop;
+        float start, dt;
+        float time, x, angleZ;  // expected afterwards
+    };
+    const Case cases[] = {
+        {"exactly on a key", three, true, 0.0f, 1.0f, 1.0f, 4.0f, 1.0f},
+        {"halfway between keys", three, true, 1.0f, 0.5f, 1.5f, 6.0f, 1.5f},
+        {"time zero on the first key", {{0, 3, 0}, {2, 9, 0}}, true, 0.0f, 0.0f, 0.0f, 3.0f, 0.0f},
+        {"before the first key", {{0.5f, 1, 0}, {1, 2, 0}, {2, 4, 0}}, true, 0.0f, 0.25f, 0.25f, 4.0f - 3.0f * s, 0.0f},
+        {"a loop wraps", long10, true, 9.95f, 0.1f, 0.05f, 0.005f, 0.0f},
+        {"a clip without loop holds its end", long10, false, 9.95f, 5.1f, 10.0f, 1.0f, 0.0f},
+        {"a NaN step is ignored", long10, true, 2.0f, NAN, 2.0f, 0.2f, 0.0f},
+        {"a single key of length 0", {{0, 5, 0.3f}}, true, 0.0f, 1.0f, 0.0f, 5.0f, 0.3f},
+        {"two keys at one time", {{1, 2, 0.4f}, {1, 7, 0}}, false, 0.5f, 0.5f, 1.0f, 2.0f, 0.4f},
+    };
+    for (const Case& c : cases) {
+        Rig rig(c.keys, c.loop);
+        rig.model.animator.time = c.start;
+        updateAnimator(rig.model.animator, c.dt);
+        EXPECT_NEAR(rig.model.animator.time, c.time, 1e-5f) << c.what;
+        EXPECT_NEAR(rig.bone->translation.x, c.x, 1e-5f) << c.what;
+        EXPECT_NEAR(rig.bone->rotation.z, std::sin(c.angleZ / 2), 1e-5f) << c.what;
+        EXPECT_NEAR(rig.bone->rotation.w, std::cos(c.angleZ / 2), 1e-5f) << c.what;
+    }
 
-TEST(Sampling, ExactKeyTimeTakesThatKey)
-{
-    Rig rig{key(nullptr, 0, 0, 0.0f), key(nullptr, 1, 4, 1.0f), key(nullptr, 2, 8, 2.0f)};
-    rig.model.animator.rate = 1.0f;
-    updateAnimator(rig.model.animator, 1.0f);
-    EXPECT_NEAR(rig.bone->translation.x, 4.0f, 1e-6f);
-    EXPECT_NEAR(rig.bone->rotation.z, std::sin(0.5f), 1e-6f);
-
-    updateAnimator(rig.model.animator, 0.5f);  // halfway between keys 1 and 2
-    EXPECT_NEAR(rig.bone->translation.x, 6.0f, 1e-5f);
-    EXPECT_NEAR(rig.bone->rotation.z, std::sin(0.75f), 1e-5f);
-}
-
-TEST(Sampling, TimeZeroWithFirstKeyAtZeroUsesTheFirstKey)
-{
-    Rig rig{key(nullptr, 0, 3), key(nullptr, 2, 9)};
-    rig.model.animator.rate = 0.0f;
-    updateAnimator(rig.model.animator, 1.0f);
-    EXPECT_NEAR(rig.bone->translation.x, 3.0f, 1e-6f);
-}
-
-TEST(Sampling, BeforeTheFirstKeyExtrapolatesFromTheLast)
-{
-    Rig rig{key(nullptr, 0.5f, 1), key(nullptr, 1, 2), key(nullptr, 2, 4)};
-    rig.model.animator.rate = 1.0f;
-    updateAnimator(rig.model.animator, 0.25f);
-    // s = (0.25 − 2) / (0.5 − 2) ≈ 1.1667 from the last key (4) to the first (1).
-    const float s = (0.25f - 2.0f) / (0.5f - 2.0f);
-    EXPECT_NEAR(rig.bone->translation.x, 4.0f + s * (1.0f - 4.0f), 1e-5f);
-}
-
-TEST(Sampling, LoopingWrapsAndNonLoopingHolds)
-{
-    Rig looping{key(nullptr, 0, 0), key(nullptr, 10, 1)};
-    looping.model.animator.rate = 1.0f;
-    looping.model.animator.time = 9.95f;
-    updateAnimator(looping.model.animator, 0.1f);
-    EXPECT_NEAR(looping.model.animator.time, 0.05f, 1e-5f);
-
-    Rig holding({key(nullptr, 0, 0), key(nullptr, 10, 1)}, false);
-    holding.model.animator.rate = 1.0f;
-    holding.model.animator.time = 9.95f;
-    updateAnimator(holding.model.animator, 0.1f);
-    EXPECT_EQ(holding.model.animator.time, 10.0f);
-    updateAnimator(holding.model.animator, 5.0f);
-    EXPECT_EQ(holding.model.animator.time, 10.0f);
-    EXPECT_NEAR(holding.bone->translation.x, 1.0f, 1e-6f);
-}
-
-TEST(Sampling, DegenerateTracksGiveTheKeyNotNaN)
-{
-    Rig single{key(nullptr, 0, 5, 0.3f)};
-    updateAnimator(single.model.animator, 1.0f);  // clip length 0, looping: time stays 0
-    EXPECT_EQ(single.model.animator.time, 0.0f);
-    EXPECT_EQ(single.bone->translation.x, 5.0f);
-    EXPECT_FALSE(std::isnan(single.bone->rotation.w));
-
-    Rig sameTime{key(nullptr, 1, 2), key(nullptr, 1, 7)};
-    sameTime.model.animator.rate = 1.0f;
-    sameTime.model.animator.time = 0.5f;
-    updateAnimator(sameTime.model.animator, 0.5f);
-    EXPECT_FALSE(std::isnan(sameTime.bone->translation.x));
-}
-
-TEST(Sampling, TrackThatEndedKeepsPreviousPoseAndNaNStepIsIgnored)
-{
-    Rig rig({key(nullptr, 0, 1), key(nullptr, 1, 2)}, false);
-    Bone extra;
-    extra.name = "late";
-    rig.bone->translation = {42, 0, 0};
-    // A second bone's track ending early: add key for a bone ending at 0.2.
-    rig.model.animator.animations[0].tracks[0].pop_back();  // now only the key at 0
-    rig.model.animator.animations[0].length = 1.0f;
-    rig.model.animator.rate = 1.0f;
-    updateAnimator(rig.model.animator, 0.5f);
-    EXPECT_EQ(rig.bone->translation.x, 42.0f);
-
-    updateAnimator(rig.model.animator, NAN);
-    EXPECT_EQ(rig.model.animator.time, 0.5f);
+    // Without a model, or past the end of a track, nothing moves.
+    Rig unbound(three, true);
+    unbound.model.animator.model = nullptr;
+    updateAnimator(unbound.model.animator, 1.0f);
+    EXPECT_EQ(unbound.model.animator.time, 0.0f);
+    Rig ended({{0, 1, 0}}, false);
+    ended.model.animator.animations[0].length = 1.0f;  // another track goes on
+    ended.bone->translation = {42, 0, 0};
+    updateAnimator(ended.model.animator, 0.5f);
+    EXPECT_EQ(ended.bone->translation.x, 42.0f);
 }
 
 TEST(Sampling, RotationsTakeTheShorterArcAndStayUnit)
@@ -156,11 +107,10 @@ TEST(Sampling, RotationsTakeTheShorterArcAndStayUnit)
         {"keys 1e-5 apart", 0, 0.2f, 0, 0.2f + 1e-5f, 0.3f, {std::cos(0.200003f), std::sin(0.200003f), 0}},
     };
     for (const Case& c : cases) {
-        KeyFrame a = key(nullptr, 0, 0), b = key(nullptr, 1, 10);
-        eulerToQuat(c.x0, 0, c.z0, a.rotation);
-        eulerToQuat(c.x1, 0, c.z1, b.rotation);
-        Rig rig{a, b};
-        rig.model.animator.rate = 1.0f;
+        Rig rig({{0, 0, 0}, {1, 10, 0}}, true);
+        std::vector<KeyFrame>& track = rig.model.animator.animations[0].tracks[0];
+        eulerToQuat(c.x0, 0, c.z0, track[0].rotation);
+        eulerToQuat(c.x1, 0, c.z1, track[1].rotation);
         updateAnimator(rig.model.animator, c.s);
         const Quaternion& q = rig.bone->rotation;
         EXPECT_NEAR(std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z), 1.0f, 1e-6f) << c.what;

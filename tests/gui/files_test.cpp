@@ -1,91 +1,230 @@
-// Opening files as a desktop user does: File > Open, drag-and-drop, Recent
-// Files, and what the program remembers between runs.
-
-#include <gtest/gtest.h>
+// Files in and out as a user handles them: the import commands with their
+// notices, dialogs and error boxes, files named on the command line or
+// dropped, File > Open with Recent Files and the settings, Export glTF.
 
 #include <QApplication>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QTest>
 #include <QUrl>
 #include <algorithm>
-#include <filesystem>
+#include <cmath>
 
-#include "app/commands.h"
+#include "importers/import_error.h"
+#include "importers/model_formats.h"
+#include "importers/ms3d_importer.h"
+#include "render/model_buffers.h"
 #include "gui_test_support.h"
-#include "platform/qt_access.h"
-#include "platform/window.h"
-#include "ui/resources.h"
-#include "support/source_tree.h"
+#include "tests/animation/test_scenes.h"
+#include "tools/ms3d_writer.h"
 
 namespace fyrel::test {
 namespace {
 
-std::string demoPath()
+std::string importErrorText(const std::string& path)
 {
-    return sourcePath("resources/demo/walker.ms3d");
+    try {
+        importModelFile(path);
+    } catch (const ImportError& e) {
+        return e.what();
+    }
+    return "(no error)";
 }
 
-class FilesTest : public AppTest {
-protected:
-    QList<QAction*> recentItems()
-    {
-        QAction* holder = menuAction(kCommandRecentFiles);
-        return holder && holder->menu() ? holder->menu()->actions() : QList<QAction*>{};
+// Two joints; the second turns a quarter turn about z between the keys at
+// times 0 and 2, at one frame per second: one second in, it has turned an
+// eighth, and the vertex it carries has left its bind position.
+std::string turningArm(const ScratchDir& dir)
+{
+    Ms3dFile file;
+    file.fps = 1.0f;
+    file.totalFrames = 2;
+    file.vertices.resize(3);
+    file.vertices[1].position[0] = 2.0f;
+    file.vertices[1].boneIndex = 1;
+    file.vertices[2].position[1] = 1.0f;
+    Ms3dTriangle triangle;
+    triangle.indices[0] = 0;
+    triangle.indices[1] = 1;
+    triangle.indices[2] = 2;
+    file.triangles = {triangle};
+    file.materials = {Ms3dMaterial{}};
+    file.joints.resize(2);
+    file.joints[0].name = "root";
+    file.joints[1].name = "arm";
+    file.joints[1].parentName = "root";
+    file.joints[1].position[0] = 1.0f;
+    for (Ms3dJoint& joint : file.joints) {
+        joint.rotationKeys = {{0.0f, {0, 0, 0}}, {2.0f, {0, 0, &joint == &file.joints[1] ? 1.5707964f : 0.0f}}};
+        joint.translationKeys = {{0.0f, {0, 0, 0}}, {2.0f, {0, 0, 0}}};
     }
-};
+    const std::vector<std::uint8_t> bytes = writeMs3d(file);
+    return dir.write("arm.ms3d", std::string(bytes.begin(), bytes.end()));
+}
 
-// One dialog offers every format; the file's ending picks the importer (no
-// format notice); the folder, the files, the window's place and the display
-// sync are remembered, also by the next run, and a recent file that is gone leaves the list with an error box.
-TEST_F(FilesTest, OpenRecentFilesAndSettingsSurviveARestart)
+TEST_F(AppTest, ImportedModelStandsOneSecondIntoItsClip)
+{
+    ScratchDir dir;
+    const std::string path = turningArm(dir);
+    answerFile(path);
+    choose(kCommandImportMs3d);
+    ASSERT_EQ(app->models.size(), 1u);
+    const Model& model = app->models.back();
+    EXPECT_FLOAT_EQ(model.animator.time, 1.0f);
+    EXPECT_EQ(model.animator.model, &model);  // the copy's keys drive the copy's own bones
+    ASSERT_EQ(model.skinnedVertices.size(), 3u);
+    // An eighth of a turn about the joint one unit along x.
+    EXPECT_NEAR(distance(model.skinnedVertices[1].position, importMs3d(path).vertices[1].position),
+                2.0f * std::sin(0.3926991f), 1e-3f);
+    EXPECT_EQ(bufferFunctions(model), nullptr);  // buffers come with the next frame
+    runFrames(1);
+    EXPECT_EQ(bufferFunctions(model), &app->glFunctions);
+}
+
+// Each import command: its notice (every time, also when the dialog is then
+// cancelled), its file dialog, the model it adds (posed one second in, or
+// left for the next frame), and for files it cannot read an error box with
+// the importer's text that leaves the models as they were.
+TEST_F(AppTest, EveryImportCommandWarnsAsksAndReportsFailures)
+{
+    ScratchDir dir;
+    const std::string demo = readBytes(demoPath());
+    const std::string room = readBytes(assimpModel("3DS/test1.3ds"));
+    const std::string cube = readBytes(assimpModel("X/test_cube_text.x"));
+    struct Row {
+        int command;
+        const char* notice;  // caption, or none
+        const char* filter;
+        std::string good;
+        bool posed;
+        std::vector<std::string> bad;
+        const char* failure;
+    };
+    const Row rows[] = {
+        {kCommandImportMs3d, nullptr, "*.ms3d", demoPath(), true,
+         {dir.write("half.ms3d", demo.substr(0, demo.size() / 2)), dir.write("text.ms3d", "not a model")},
+         "Failed to load .MS3D"},
+        {kCommandImport3ds, "Animation not supported", "*.3ds", assimpModel("3DS/fels.3ds"), false,
+         {assimpModel("invalid/empty.3ds"), dir.write("cut.3ds", room.substr(0, room.size() / 3)),
+          dir.write("text.3ds", "not a 3D Studio file")},
+         "Failed to load .3ds"},
+        {kCommandImportX, "File not supported", "*.x", assimpModel("X/test_cube_binary.x"), true,
+         {assimpModel("invalid/empty.x"), dir.write("cut.x", cube.substr(0, cube.size() / 2)),
+          dir.write("text.x", "not a DirectX file"), dir.path("gone.x")},
+         "Failed to load .X"},
+        {kCommandImportGltf, nullptr, "*.gltf *.glb", assimpModel("glTF2/simple_skin/simple_skin.gltf"), true,
+         {dir.write("text.gltf", "{ not json")}, "Failed to load .glTF"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.filter);
+        choose(kCommandRemoveAllModels);
+        // Each command reads its answers in turn: the notice's OK, then the file.
+        const auto importFile = [&](const std::string& path) {
+            script->requests.clear();
+            if (row.notice) {
+                script->answers.push_back(DialogAnswer{});
+            }
+            path.empty() ? script->answers.push_back(DialogAnswer{}) : answerFile(path);  // cancel, or the file
+            choose(row.command);
+            ASSERT_GE(script->requests.size(), row.notice ? 2u : 1u);
+            const DialogRequest& dialog = script->requests[row.notice ? 1 : 0];
+            EXPECT_EQ(dialog.kind, DialogKind::OpenFile);
+            ASSERT_EQ(dialog.filters.size(), 2u);
+            EXPECT_EQ(dialog.filters[0].pattern, row.filter);
+            EXPECT_EQ(dialog.filters[1].pattern, "*.*");
+            if (row.notice) {
+                EXPECT_EQ(script->requests[0].caption, row.notice);
+                EXPECT_EQ(script->requests[0].icon, MessageBoxIcon::Warning);
+            }
+        };
+        importFile("");  // cancelled
+        EXPECT_TRUE(app->models.empty());
+        importFile(row.good);
+        ASSERT_EQ(app->models.size(), 1u);
+        const Model& added = app->models.front();
+        EXPECT_EQ(added.skinnedVertices.size(), row.posed ? added.vertices.size() : 0u);
+        for (const std::string& bad : row.bad) {
+            importFile(bad);
+            const DialogRequest& box = lastRequest();
+            EXPECT_EQ(box.kind, DialogKind::MessageBox) << bad;
+            EXPECT_EQ(box.caption, row.failure) << bad;
+            EXPECT_EQ(box.text, importErrorText(bad)) << bad;
+            EXPECT_EQ(box.icon, MessageBoxIcon::Error);
+            EXPECT_EQ(box.owner, app->mainWindow);
+            ASSERT_EQ(app->models.size(), 1u);
+            EXPECT_EQ(&app->models.front(), &added);
+        }
+        runFrames(2);  // the program goes on drawing
+        EXPECT_NE(bufferFunctions(added), nullptr);
+    }
+}
+
+// Named on the command line or dropped on the main window, a file is
+// imported by its ending as the command does, without notices or dialogs;
+// one that cannot be read is refused in an error box and the others load.
+TEST_F(AppTest, FilesNamedOnTheCommandLineOrDroppedAreImportedByTheirEnding)
+{
+    ScratchDir dir;
+    importModel(assimpModel("3DS/fels.3ds"));
+    importModel(assimpModel("X/test_cube_compressed.x"));
+    EXPECT_TRUE(script->requests.empty());
+    EXPECT_TRUE(app->models.front().skinnedVertices.empty());  // .3ds: no animation step
+    EXPECT_EQ(app->models.back().skinnedVertices.size(), app->models.back().vertices.size());
+    for (const std::string& bad : {dir.write("cut.ms3d", readBytes(demoPath()).substr(0, 40)), dir.path("none.ms3d"),
+                                   assimpModel("invalid/empty.x"), dir.write("notes.txt", "hello")}) {
+        const std::size_t before = script->requests.size();
+        EXPECT_FALSE(importFileByName(*app, bad));
+        ASSERT_EQ(script->requests.size(), before + 1) << bad;
+        EXPECT_EQ(lastRequest().text, importErrorText(bad));
+    }
+    EXPECT_NE(lastRequest().text.find("notes.txt"), std::string::npos);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.path("notes.txt"))),
+                  QUrl::fromLocalFile(QString::fromStdString(demoPath()))});
+    const QPoint middle(mainWidget()->width() / 2, mainWidget()->height() / 2);
+    QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(mainWidget(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(middle), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(mainWidget(), &drop);
+    drain();
+    EXPECT_EQ(lastRequest().icon, MessageBoxIcon::Error);
+    ASSERT_EQ(app->models.size(), 3u);
+    EXPECT_EQ(app->modelName(app->models.back(), 2), "walker.ms3d");
+}
+
+// One dialog offers every format; the folder, the recent files, the window's
+// place and the display sync are remembered by the next run, and a recent
+// file that is gone leaves the list with an error box.
+TEST_F(AppTest, OpenRecentFilesAndSettingsSurviveARestart)
 {
     ScratchDir scratch;
     const std::string copy = scratch.write("copy.ms3d", readBytes(demoPath()));
-    answerFile(demoPath());
-    choose(kCommandOpen);
-    ASSERT_EQ(script->requests.size(), 1u);
-    const DialogRequest& dialog = script->requests[0];
-    EXPECT_EQ(dialog.kind, DialogKind::OpenFile);
-    ASSERT_GE(dialog.filters.size(), 2u);
-    EXPECT_EQ(dialog.filters[0].pattern, "*.ms3d *.3ds *.x *.gltf *.glb");
-    EXPECT_EQ(dialog.filters[dialog.filters.size() - 2].pattern, "*.gltf *.glb");
-    EXPECT_EQ(dialog.filters.back().pattern, "*.*");
-    EXPECT_EQ(app->models.size(), 1u);
-
     const std::string room = assimpModel("3DS/test1.3ds");
-    if (!room.empty()) {
-        answerFile(room);
+    for (const std::string& file : {demoPath(), room, copy}) {
+        answerFile(file);
         choose(kCommandOpen);
-        ASSERT_EQ(script->requests.size(), 2u);  // no "Animation not supported" notice
-        EXPECT_EQ(script->requests[1].directory, std::filesystem::path(demoPath()).parent_path().string());
-        EXPECT_EQ(app->models.size(), 2u);
     }
-    answerFile(copy);
-    choose(kCommandOpen);
-    EXPECT_EQ(app->recentFiles.front(), copy);
-    ASSERT_EQ(recentItems().size(), static_cast<qsizetype>(app->recentFiles.size()));
+    ASSERT_EQ(script->requests.size(), 3u);  // no "Animation not supported" notice
+    EXPECT_EQ(script->requests[0].filters.front().pattern, "*.ms3d *.3ds *.x *.gltf *.glb");
+    EXPECT_EQ(script->requests[1].directory, std::filesystem::path(demoPath()).parent_path().string());
+    EXPECT_EQ(app->models.size(), 3u);
+    EXPECT_EQ(app->recentFiles, (std::vector<std::string>{copy, room, demoPath()}));
+    const auto recentItems = [this] { return menuAction(kCommandRecentFiles)->menu()->actions(); };
     EXPECT_EQ(recentItems()[0]->text().toStdString(), "&1 " + copy);
-
-    // The last entry is the demo: choosing it imports it again and moves it first.
-    const std::size_t models = app->models.size();
-    recentItems().back()->trigger();
+    recentItems().back()->trigger();  // the demo again: imported, and first now
     drain();
-    EXPECT_EQ(app->models.size(), models + 1);
+    EXPECT_EQ(app->models.size(), 4u);
     EXPECT_EQ(app->recentFiles.front(), demoPath());
 
-    EXPECT_FALSE(app->syncToDisplay);
     choose(kCommandSyncToDisplay);
-    EXPECT_TRUE(app->syncToDisplay);
-    QWidget* frame = mainWidget();
-    frame->setGeometry(QRect(60, 50, 900, 700));
+    mainWidget()->setGeometry(QRect(60, 50, 900, 700));
     drain();
-    const QRect placed = frame->geometry();
+    const QRect placed = mainWidget()->geometry();
     const std::vector<std::string> remembered = app->recentFiles;
-    pressKey(Qt::Key_Q, Qt::ControlModifier);  // quits, saving the geometry
+    pressKey(Qt::Key_Q, Qt::ControlModifier);  // quits, saving the settings
     EXPECT_FALSE(isWindow(app->mainWindow));
-
     app.reset();
     drain();
     app = std::make_unique<Application>();
@@ -96,38 +235,32 @@ TEST_F(FilesTest, OpenRecentFilesAndSettingsSurviveARestart)
     EXPECT_TRUE(menuAction(kCommandSyncToDisplay)->isChecked());
 
     std::filesystem::remove(copy);
-    const std::size_t errors = script->requests.size();
-    recentItems()[1]->trigger();  // the copy, now gone
+    recentItems()[1]->trigger();
     drain();
-    ASSERT_EQ(script->requests.size(), errors + 1);
-    EXPECT_EQ(script->requests.back().icon, MessageBoxIcon::Error);
+    EXPECT_EQ(lastRequest().icon, MessageBoxIcon::Error);
     EXPECT_EQ(std::count(app->recentFiles.begin(), app->recentFiles.end(), copy), 0);
     EXPECT_TRUE(app->models.empty());
 }
 
-// Files dropped onto the main window are imported in order; one that no
-// format reads is refused in an error box and the others still load.
-TEST_F(FilesTest, DroppedFilesAreOpened)
+// Export glTF writes the chosen model as .glb, which reads back the same;
+// with no model, or a file that cannot be written, a box says why.
+TEST_F(AppTest, ExportGltfWritesTheModelOrSaysWhyNot)
 {
-    ScratchDir scratch;
-    const std::string notes = scratch.write("notes.txt", "not a model");
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(notes)),
-                  QUrl::fromLocalFile(QString::fromStdString(demoPath()))});
-    QWidget* frame = mainWidget();
-    const QPointF middle(frame->width() / 2.0, frame->height() / 2.0);
-    QDragEnterEvent enter(middle.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &drop);
-    drain();
-
-    ASSERT_EQ(script->requests.size(), 1u);
-    EXPECT_EQ(script->requests[0].icon, MessageBoxIcon::Error);
-    EXPECT_NE(script->requests[0].text.find("notes.txt"), std::string::npos);
-    ASSERT_EQ(app->models.size(), 1u);
-    EXPECT_EQ(app->modelName(app->models[0], 0), "walker.ms3d");
+    choose(kCommandExportGltf);
+    EXPECT_EQ(lastRequest().icon, MessageBoxIcon::Warning);
+    const Model& model = importModel(assimpModel("glTF2/simple_skin/simple_skin.gltf"));
+    ScratchDir dir;
+    const std::string target = dir.path("out.glb");
+    answerFile(target);
+    choose(kCommandExportGltf);
+    EXPECT_EQ(lastRequest().kind, DialogKind::SaveFile);
+    const Model back = importModelFile(target);
+    EXPECT_EQ(back.vertices.size(), model.vertices.size());
+    EXPECT_EQ(back.animator.animations.size(), 1u);
+    answerFile(target + "/cannot/be/written.glb");
+    choose(kCommandExportGltf);
+    EXPECT_EQ(lastRequest().caption, "Export glTF");
+    EXPECT_EQ(lastRequest().text, "Cannot write \"" + target + "/cannot/be/written.glb\".");
 }
 
 }  // namespace

@@ -1,0 +1,264 @@
+// The program as a user starts, watches and steers it: the main window and
+// its loop, the views' cameras, and the pictures they draw.
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <unistd.h>
+
+#include "app/frame_loop.h"
+#include "gui_test_support.h"
+#include "ik/ik_controller.h"
+#include "render/gl_resources.h"
+#include "support/source_tree.h"
+
+namespace fyrel::test {
+namespace {
+
+TEST_F(AppTest, ExitAndTheCloseBoxEndTheLoopWithEveryView)
+{
+    EXPECT_EQ(windowText(app->mainWindow), "FyrelFramework");
+    ASSERT_EQ(app->childWindows.size(), 1u);
+    EXPECT_EQ(windowText(app->childWindows[0]->windowHandle), "Display Window");
+    EXPECT_EQ(clientSize(app->childWindows[0]->windowHandle).width, 640);
+    for (bool byMenu : {true, false}) {
+        choose(kCommandOpenGlWindow);
+        ASSERT_EQ(app->childWindows.size(), 2u);
+        // Exit sent to a view closes that view only.
+        sendMessage(app->childWindows[0]->windowHandle, kWmCommand, kCommandExit, 0);
+        drain();
+        ASSERT_EQ(app->childWindows.size(), 1u);
+        runFrames(2);
+        QWidget* frame = mainWidget();
+        QTimer::singleShot(50, frame, [this, frame, byMenu] {
+            byMenu ? menuAction(kCommandExit)->trigger() : (void)frame->close();
+        });
+        EXPECT_EQ(runFrameLoop(*app), 0);
+        EXPECT_FALSE(isWindow(app->mainWindow));
+        EXPECT_TRUE(app->childWindows.empty());
+        app.reset();
+        drain();
+        app = std::make_unique<Application>();
+        drain();
+    }
+}
+
+TEST_F(AppTest, TitleShowsTheFrameStatisticsAfterFiveSeconds)
+{
+    // The loop runs until the title changes (or 60 s pass on a very busy
+    // machine); the change may come no earlier than five seconds in.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    std::string title;
+    double changedAfter = 0.0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, mainWidget(), [&] {
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (windowText(app->mainWindow) != "FyrelFramework" || seconds > 60.0) {
+            title = windowText(app->mainWindow);
+            changedAfter = seconds;
+            poll.stop();
+            mainWidget()->close();
+        }
+    });
+    poll.start(50);
+    EXPECT_EQ(runFrameLoop(*app), 0);
+    EXPECT_GE(changedAfter, 5.0);
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(title, parts, std::regex(R"(fyrel Project 1: (\d+) frames in ([0-9.e+]+) seconds )"
+                                                          R"(\(([0-9.e+]+)fps\) MinFps\([0-9.e+]+\) MaxFps\([0-9.e+inf]+\))")))
+        << title;
+    EXPECT_GT(std::stoul(parts[1].str()), 1u);
+    EXPECT_GT(std::stod(parts[2].str()), 5.0);
+    EXPECT_NEAR(std::stod(parts[3].str()), std::stod(parts[1].str()) / std::stod(parts[2].str()), 0.01);
+}
+
+// Keys pressed in a view move its camera; pressed on the main window they
+// reach every view; a drag with the left button turns it.
+TEST_F(AppTest, KeysAndDragsMoveTheCameras)
+{
+    choose(kCommandOpenGlWindow);
+    struct Row {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool everyView;
+        Vector3 move;
+        float fov;
+    };
+    const Row rows[] = {
+        {"W", Qt::Key_W, Qt::NoModifier, true, {0, 0.5f, 0}, 0},
+        {"Space", Qt::Key_Space, Qt::NoModifier, true, {0, 0, 0.5f}, 0},
+        {"A", Qt::Key_A, Qt::NoModifier, false, {-0.5f, 0, 0}, 0},
+        {"D", Qt::Key_D, Qt::NoModifier, false, {0.5f, 0, 0}, 0},
+        {"Shift+S", Qt::Key_S, Qt::ShiftModifier, false, {0, -0.5f, 0}, 0},
+        {"C", Qt::Key_C, Qt::NoModifier, false, {0, 0, -0.5f}, 0},
+        {"keypad +", Qt::Key_Plus, Qt::KeypadModifier, false, {}, 0.01f},
+        {"keypad -", Qt::Key_Minus, Qt::KeypadModifier, false, {}, -0.01f},
+        {"the main keyboard's +", Qt::Key_Plus, Qt::NoModifier, false, {}, 0},
+    };
+    for (const Row& row : rows) {
+        const EulerCameraFov before[] = {view(0).camera, view(1).camera};
+        QTest::keyClick(row.everyView ? mainWidget() : surface(1), row.key, row.modifiers);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const bool moves = row.everyView || i == 1;
+            const Vector3& p = view(i).camera.position;
+            EXPECT_FLOAT_EQ(p.x, before[i].position.x + (moves ? row.move.x : 0)) << row.what << " view " << i;
+            EXPECT_FLOAT_EQ(p.y, before[i].position.y + (moves ? row.move.y : 0)) << row.what << " view " << i;
+            EXPECT_FLOAT_EQ(p.z, before[i].position.z + (moves ? row.move.z : 0)) << row.what << " view " << i;
+            EXPECT_FLOAT_EQ(view(i).camera.fov, before[i].fov + (moves ? row.fov : 0)) << row.what;
+        }
+    }
+    EulerCameraFov& camera = view(0).camera;
+    QTest::mousePress(surface(0), Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    QTest::mouseMove(surface(0), QPoint(140, 80));
+    QTest::mouseRelease(surface(0), Qt::LeftButton, Qt::NoModifier, QPoint(140, 80));
+    EXPECT_FLOAT_EQ(camera.angles.z, -40 * 0.005f);
+    EXPECT_FLOAT_EQ(camera.angles.x, 20 * 0.005f);
+    EXPECT_EQ(mainWidget()->focusWidget(), surface(0));  // clicking a view gives it the keyboard
+    // Moving without a button, or with Shift or Ctrl held, does not turn.
+    QTest::mouseMove(surface(0), QPoint(300, 300));
+    QTest::mousePress(surface(0), Qt::LeftButton, Qt::ShiftModifier, QPoint(200, 200));
+    for (Qt::KeyboardModifier modifier : {Qt::ShiftModifier, Qt::ControlModifier}) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(250, 250), surface(0)->mapToGlobal(QPointF(250, 250)),
+                         Qt::NoButton, Qt::LeftButton, modifier);
+        QApplication::sendEvent(surface(0), &move);
+    }
+    QTest::mouseRelease(surface(0), Qt::LeftButton, Qt::ShiftModifier, QPoint(250, 250));
+    EXPECT_FLOAT_EQ(camera.angles.z, -40 * 0.005f);
+    EXPECT_FLOAT_EQ(camera.angles.y, 0.0f);
+
+    // Alt+/ (main window), Alt+? (a view) and the menu open the About box,
+    // and the accelerator's key is not also a key press.
+    const float y = camera.position.y;
+    QTest::keyClick(mainWidget(), Qt::Key_Slash, Qt::AltModifier);
+    QTest::keyClick(surface(0), Qt::Key_Question, Qt::AltModifier | Qt::ShiftModifier);
+    choose(kCommandAbout);
+    ASSERT_EQ(script->requests.size(), 3u);
+    for (const DialogRequest& r : script->requests) {
+        EXPECT_EQ(r.caption, "About");
+    }
+    EXPECT_EQ(script->requests[1].owner, app->childWindows[0]->windowHandle);
+    EXPECT_EQ(camera.position.y, y);
+}
+
+class RenderTest : public AppTest {
+protected:
+    // A camera up and to the side, looking down at the origin: the three
+    // axes go off in three different directions and the ground fills the
+    // lower part of the picture.
+    void lookDownAtTheOrigin() { lookAt(view(0).camera, {0, 0, 0}, 10.247f, 0.4636f, -0.5097f); }
+
+    void expectGroundAndAxes(const QImage& image)
+    {
+        ASSERT_EQ(image.size(), QSize(640, 480) * surface(0)->devicePixelRatioF());
+        const EulerCameraFov& camera = view(0).camera;
+        EXPECT_GT(countNear(image, project(camera, {3, 0, 0}, image.size()), 2, isReddish), 0);
+        EXPECT_GT(countNear(image, project(camera, {0, 3, 0}, image.size()), 2, isGreenish), 0);
+        EXPECT_GT(countNear(image, project(camera, {0, 0, 3}, image.size()), 2, isBluish), 0);
+        // The ground in front of the camera: blue-tinted and lit above its
+        // ambient part alone, (0.02, 0.02, 0.05) or 13 of 255 in blue.
+        const QRgb ground = image.pixel(image.width() / 4, image.height() * 9 / 10);
+        EXPECT_GT(qBlue(ground), 16) << std::hex << ground;
+        EXPECT_GT(qBlue(ground), std::max(qRed(ground), qGreen(ground))) << std::hex << ground;
+        EXPECT_EQ(image.pixel(5, 5) & 0xFFFFFF, 0u);  // the sky is the clear colour
+    }
+};
+
+// The ground, the axes, a path's curve, points and ticks and an IK target,
+// through two cameras.
+TEST_F(RenderTest, TheSceneShowsGroundAxesPathsAndTargetsInEveryView)
+{
+    choose(kCommandOpenGlWindow);
+    lookDownAtTheOrigin();
+    // An arch: the straight tangent ticks leave the curve, so they show beside it.
+    addPath({{-3, 3, 0}, {0, 6, 0}, {3, 3, 0}});
+    IkController controller;
+    controller.target = {-2.0f, 2.0f, 2.0f};
+    app->ikControllers.push_back(controller);
+    runFrames(3);
+    const QImage image = grab(0);
+    expectGroundAndAxes(image);
+    EXPECT_GT(countPixels(image, isYellowish), 10);
+    EXPECT_GT(countPixels(image, isPathBlue), 30);
+    EXPECT_GT(countNear(image, project(view(0).camera, {-3, 3, 0}, image.size()), 3, isPathBlue), 4);
+    EXPECT_GE(countNear(image, project(view(0).camera, controller.target, image.size()), 3, isReddish), 9);
+    // The start-up camera stands on the ground plane: the z axis rises from
+    // the middle, the ground is seen edge-on below it.
+    const QImage level = grab(1);
+    EXPECT_GT(countNear(level, project(view(1).camera, {0, 0, 2}, level.size()), 1, isBluish), 0);
+    EXPECT_EQ(level.pixel(level.width() / 4, level.height() * 3 / 4) & 0xFFFFFF, 0u);
+    EXPECT_GT(differingPixels(image, level), 10000);
+}
+
+TEST_F(RenderTest, DemoCharacterShowsItsMeshAndSkeletonAndMoves)
+{
+    importModel();
+    view(0).camera.setPosition({0.0f, -4.0f, 1.0f});
+    runFrames(2, 0.0f);
+    const QImage first = grab(0);
+    EXPECT_GT(countPixels(first, isSkin), 2000);
+    EXPECT_GT(countPixels(first, isBoneBlue), 30);  // drawn over the mesh
+    runFrames(1, 0.25f);
+    const QImage second = grab(0);
+    EXPECT_GT(differingPixels(first, second), 200);
+    EXPECT_GT(countPixels(second, isSkin), 2000);
+}
+
+// A shader that does not compile is logged, and the views draw with the
+// fixed function instead.
+TEST_F(RenderTest, ShaderSyntaxErrorIsLoggedAndTheViewsStillDraw)
+{
+    ScratchDir dir;
+    dir.write("shader.vert", "#version 120\nvoid main() { gl_Position = ftransform() }\n");
+    const std::string frag = dir.write("shader.frag", readBytes(sourcePath("resources/shader.frag")));
+    app.reset();
+    drain();
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::path(frag).parent_path());
+    script->debugMessages.clear();
+    app = std::make_unique<Application>();
+    std::filesystem::current_path(previous);
+    drain();
+    std::string shaderLogs;
+    for (const std::string& m : script->debugMessages) {
+        shaderLogs += m.rfind("Shader Info Log:\n", 0) == 0 ? m : "";
+    }
+    EXPECT_NE(shaderLogs.find("rror"), std::string::npos) << shaderLogs;
+
+    lookDownAtTheOrigin();
+    runFrames(3);
+    const QImage empty = grab(0);
+    expectGroundAndAxes(empty);
+    importModel();
+    runFrames(2);
+    EXPECT_GT(differingPixels(empty, grab(0)), 500);  // the character is drawn
+}
+
+TEST(ShaderFiles, LookupTakesTheFirstFolderThatHoldsTheFile)
+{
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() / ("fyrel-lookup-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(base / "a");
+    std::filesystem::create_directories(base / "c" / "shader.vert");  // a folder, not a file
+    std::filesystem::create_directories(base / "b");
+    std::ofstream(base / "b" / "shader.vert") << "void main() {}";
+    const std::vector<std::string> dirs = {(base / "a").string(), (base / "c").string(), (base / "b").string()};
+    EXPECT_EQ(loadShaderSource("shader.vert", dirs), "void main() {}");
+    std::vector<std::string> messages;
+    const DebugSink previous = setDebugSink([&](const std::string& m) { messages.push_back(m); });
+    EXPECT_EQ(loadShaderSource("shader.frag", dirs), "");
+    setDebugSink(previous);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("shader.frag"), std::string::npos);
+    EXPECT_EQ(readTextFile((base / "b" / "shader.vert").string(), 4), std::nullopt);  // over the limit
+    std::filesystem::remove_all(base);
+}
+
+}  // namespace
+}  // namespace fyrel::test
