@@ -289,7 +289,8 @@ TEST_F(IkTest, SceneInformationListsTheSceneUntilRefreshedAndCloses)
 
 // The selector shows the skeleton of the model that was last when it opened,
 // and gives its controller to the model that is last on OK (a model imported
-// meanwhile); nothing is built without a chosen bone or model. Closing another dialog leaves it on top and reachable.
+// meanwhile); nothing is built without a chosen bone or model. Closing
+// another dialog leaves it on top and reachable.
 TEST_F(IkTest, TheSelectorBuildsOneControllerForTheChosenBone)
 {
     app->models.push_back(unorderedModel());
