@@ -259,6 +259,15 @@ TEST_F(IkTest, SceneInformationListsTheSceneUntilRefreshedAndCloses)
     // Clips in list order above the bones, sorted by their text.
     EXPECT_EQ(outline(treeOf(dialog)), "Models{Model 0{Animations{Default MS3D Animation},Bones{" + kDemoSkeleton +
                                            "}},Model 1{Animations{walk,idle,walk},Bones{root{ALPHA1,alpha2,Beta{tip1,tip2}}}}},Paths");
+    for (int i = 0; i < 9; ++i) {
+        app->models.push_back(unorderedModel());
+    }
+    clickButton(dialog, "&Refresh");
+    std::string models;  // by their text, as the user reads them
+    for (int i = 0; i < treeOf(dialog)->topLevelItem(0)->childCount(); ++i) {
+        models += treeOf(dialog)->topLevelItem(0)->child(i)->text(0).toStdString() + ",";
+    }
+    EXPECT_EQ(models, "Model 0,Model 1,Model 10,Model 2,Model 3,Model 4,Model 5,Model 6,Model 7,Model 8,Model 9,");
 
     // Keys typed into it stay there; Escape, the Close button and the close
     // box close it and clear the field, also when a later one is open.

@@ -118,6 +118,18 @@ TEST_F(PathsTest, ClicksPlacePointsUnderTheCursorAndKeysPanTheView)
 TEST_F(PathsTest, ADrawnPathShowsUnderTheClicksAndInEveryView)
 {
     PathWindow& window = openPathWindow();
+    // The ground seen straight down is lit evenly: no highlight that moves
+    // with the pixel, as a perspective eye would see one.
+    runFrames(2);
+    const QImage ground = grab(1);
+    int darkest = 255, brightest = 0;
+    for (int y = ground.height() / 16; y < ground.height(); y += ground.height() / 8) {
+        for (int x = ground.width() / 16; x < ground.width(); x += ground.width() / 8) {
+            darkest = std::min(darkest, qGray(ground.pixel(x, y)));
+            brightest = std::max(brightest, qGray(ground.pixel(x, y)));
+        }
+    }
+    EXPECT_LE(brightest - darkest, 3) << "ground from " << darkest << " to " << brightest;
     for (Qt::Key key : {Qt::Key_D, Qt::Key_D, Qt::Key_S}) {
         QTest::keyClick(surface(1), key);
     }
