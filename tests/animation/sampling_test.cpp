@@ -82,7 +82,7 @@ TEST(Sampling, TimeAdvancesWrapsHoldsAndThePoseFollowsTheKeys)
     updateAnimator(unbound.model.animator, 1.0f);
     EXPECT_EQ(unbound.model.animator.time, 0.0f);
     Rig ended({{0, 1, 0}}, false);
-    ended.model.animator.animations[0].length = 1.0f;  // another track goes on
+    ended.model.animator.animations[0].length = 1.0f;  // the clip runs on past this track's last key
     ended.bone->translation = {42, 0, 0};
     updateAnimator(ended.model.animator, 0.5f);
     EXPECT_EQ(ended.bone->translation.x, 42.0f);
