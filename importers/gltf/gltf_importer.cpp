@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -139,6 +140,7 @@ public:
     Model convert()
     {
         nodes_.assign(doc_.nodes.size(), NodeInfo{});
+        addMaterials();
         for (const int root : sceneRoots()) {
             walk(root);
         }
@@ -172,6 +174,47 @@ public:
     }
 
 private:
+    // Base colour factor and texture of the metallic-roughness model; a
+    // blended material keeps its alpha, others are opaque. Images are kept
+    // encoded, shared by the materials that use them.
+    void addMaterials()
+    {
+        std::vector<std::shared_ptr<const std::vector<std::uint8_t>>> images(doc_.images.size());
+        for (std::size_t m = 0; m < doc_.materials.size(); ++m) {
+            const tinygltf::Material& source = doc_.materials[m];
+            Material material;
+            material.name = source.name.empty() ? "material " + std::to_string(m) : source.name;
+            const std::vector<double>& factor = source.pbrMetallicRoughness.baseColorFactor;
+            if (factor.size() == 4 && finite(factor)) {
+                for (int k = 0; k < 4; ++k) {
+                    material.diffuse[k] = std::clamp(static_cast<float>(factor[static_cast<std::size_t>(k)]), 0.0f, 1.0f);
+                    material.ambient[k] = k < 3 ? 0.2f * material.diffuse[k] : 1.0f;
+                }
+            }
+            if (source.alphaMode != "BLEND") {
+                material.diffuse[3] = 1.0f;
+            }
+            const tinygltf::TextureInfo& base = source.pbrMetallicRoughness.baseColorTexture;
+            texCoordSets_.push_back(base.texCoord >= 0 && base.texCoord < 8 ? base.texCoord : 0);
+            if (base.index >= 0 && static_cast<std::size_t>(base.index) < doc_.textures.size()) {
+                const int image = doc_.textures[static_cast<std::size_t>(base.index)].source;
+                if (image >= 0 && static_cast<std::size_t>(image) < doc_.images.size()) {
+                    const tinygltf::Image& picture = doc_.images[static_cast<std::size_t>(image)];
+                    material.texture = !picture.uri.empty() && picture.uri.rfind("data:", 0) != 0 ? picture.uri
+                                       : !picture.name.empty() ? picture.name
+                                                               : "image " + std::to_string(image);
+                    auto& bytes = images[static_cast<std::size_t>(image)];
+                    if (!bytes && !picture.image.empty()) {
+                        spend(picture.image.size());
+                        bytes = std::make_shared<const std::vector<std::uint8_t>>(picture.image);
+                    }
+                    material.embeddedTexture = bytes;
+                }
+            }
+            model_.materials.push_back(std::move(material));
+        }
+    }
+
     struct NodeInfo {
         bool inScene = false;
         int parent = -1;
@@ -507,6 +550,17 @@ private:
                      std::to_string(count));
             }
         }
+        const bool hasMaterial =
+            primitive.material >= 0 && static_cast<std::size_t>(primitive.material) < model_.materials.size();
+        std::vector<float> texCoords;
+        const std::string texCoordName =
+            "TEXCOORD_" + std::to_string(hasMaterial ? texCoordSets_[static_cast<std::size_t>(primitive.material)] : 0);
+        if (const auto uv = primitive.attributes.find(texCoordName); uv != primitive.attributes.end()) {
+            texCoords = readGltfFloats(doc_, uv->second, {(texCoordName + " of " + what).c_str(), 2}, fileName_);
+            if (texCoords.size() != 2 * count) {
+                fail("the texture coordinates of " + what + " do not match its positions");
+            }
+        }
         const tinygltf::Skin* skin = skinOf(node);
         Influences influences;
         std::vector<Matrix4> bindOffsets;  // per joint: rest world · inverse bind matrix
@@ -541,6 +595,9 @@ private:
             Vertex v;
             v.position = place(placement, p, 1.0f);
             model_.vertices.push_back(v);
+            const float s = texCoords.empty() ? 0.0f : texCoords[2 * i];
+            const float t = texCoords.empty() ? 0.0f : texCoords[2 * i + 1];
+            model_.texCoords.push_back(TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f});
             FileNormal n;
             if (!normals.empty()) {
                 Matrix4 inverse, normalMatrix;
@@ -571,6 +628,7 @@ private:
         const auto corner = [&](std::size_t i) { return static_cast<std::uint32_t>(first + indices[i]); };
         for (std::size_t t = 0; t < triangles; ++t) {
             Triangle tri;
+            tri.material = hasMaterial ? static_cast<std::uint32_t>(primitive.material) : UINT32_MAX;
             if (mode == TINYGLTF_MODE_TRIANGLES) {
                 tri.indices[0] = corner(3 * t), tri.indices[1] = corner(3 * t + 1), tri.indices[2] = corner(3 * t + 2);
             } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
@@ -917,6 +975,7 @@ private:
     std::vector<FileNormal> fileNormals_;
     std::map<std::string, Bone*> boneByName_;
     float modelSize_ = 1.0f;
+    std::vector<int> texCoordSets_;  // per material: which TEXCOORD_n its base colour texture reads
     int skippedPrimitives_ = 0;
     bool notedMorphs_ = false;
 };

@@ -240,32 +240,6 @@ const stbi_io_callbacks kFileCallbacks = {readFile, skipInFile, endOfFile};
 
 }  // namespace
 
-std::string findTextureFile(const std::string& textureName, const std::string& modelFolder)
-{
-    std::string name = textureName.substr(0, textureName.find('\0'));
-    for (char& c : name) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    if (name.empty()) {
-        return {};
-    }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path path(name);
-    if (path.is_relative() && !modelFolder.empty()) {
-        fs::path inFolder = fs::path(modelFolder) / path;
-        if (fs::exists(inFolder, ec)) {
-            return inFolder.string();
-        }
-    }
-    if (fs::exists(path, ec)) {
-        return name;
-    }
-    return {};
-}
-
 bool checkImageData(const std::uint8_t* data, std::size_t size, TextureInfo& info, std::string& reason)
 {
     if (size == 0) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "images/texture_image.h"  // findTextureFile
+
 // Checking that a texture file an .X material names is an image. Nothing is
 // kept but its size: the model does not carry textures.
 //
@@ -26,11 +28,6 @@ struct TextureInfo {
     int width = 0;
     int height = 0;
 };
-
-// The file a material's texture name refers to: backslashes become slashes;
-// a relative name is looked up in the model's folder first, then in the
-// current directory. Empty when nothing of that name exists.
-std::string findTextureFile(const std::string& textureName, const std::string& modelFolder);
 
 // True when the bytes are an image (see above); info gets its size. On false,
 // reason says why not.
