@@ -187,6 +187,10 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
     if (!sizeAllowed(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height))) {
         return fail(reason, "an image of impossible size");
     }
+    if (4 * std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height) >
+        kMaxImageExpansion * size + (1u << 16)) {
+        return fail(reason, "an image larger than its file can hold");
+    }
     stbi_uc* pixels = stbi_load_from_memory(bytes, length, &width, &height, &channels, 4);
     if (!pixels) {
         reason = std::string("an image that does not decode (") + stbi_failure_reason() + ")";
@@ -248,7 +252,7 @@ std::string findTextureFile(const std::string& storedName, const std::string& mo
     const fs::path folder = modelFolder.empty() ? fs::path(".") : fs::path(modelFolder);
     const fs::path asStored = stored.is_absolute() ? stored : folder / stored;
     if (isFile(asStored)) {
-        return asStored.string();
+        return asStored.lexically_normal().string();
     }
     if (stored.is_relative()) {
         fs::path found = folder;
@@ -259,7 +263,7 @@ std::string findTextureFile(const std::string& storedName, const std::string& mo
             }
         }
         if (!found.empty() && isFile(found)) {
-            return found.string();
+            return found.lexically_normal().string();
         }
     }
     if (stored.has_filename()) {

@@ -119,7 +119,6 @@ private:
     void readGroups(Ms3dRecords& r)
     {
         r.groupCount = count("group count");
-        r.groups.assign(r.groupCount, GroupRecord{});
         log_ << "Groups: " << r.groupCount << '\n';
         for (std::size_t g = 0; g < r.groupCount; ++g) {
             if (!in_.fits(1, kGroupFixedSize)) {
@@ -133,7 +132,7 @@ private:
                                     std::to_string(triangles) + " triangles).");
             }
             in_.skip(std::size_t{triangles} * 2);
-            r.groups[g].material = in_.i8();
+            r.groups.push_back(GroupRecord{in_.i8()});
         }
     }
 

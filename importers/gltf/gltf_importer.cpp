@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "images/texture_image.h"
 #include "importers/gltf/gltf_accessors.h"
 #include "importers/gltf/gltf_document.h"
 #include "importers/import_error.h"
@@ -128,8 +129,11 @@ struct Channel {
 
 class Converter {
 public:
-    Converter(const tinygltf::Model& document, const std::string& fileName, std::size_t inputBytes)
-        : doc_(document), fileName_(fileName)
+    // folder: where the model file lies, for its image files; empty for a
+    // document from memory.
+    Converter(const tinygltf::Model& document, const std::string& fileName, std::size_t inputBytes,
+              const std::string& folder = {})
+        : doc_(document), fileName_(fileName), folder_(folder)
     {
         const std::size_t perByte = kGltfMemoryPerInputByte;
         budget_ = inputBytes > (std::numeric_limits<std::size_t>::max() - (1u << 20)) / perByte
@@ -203,12 +207,18 @@ private:
                     material.texture = !picture.uri.empty() && picture.uri.rfind("data:", 0) != 0 ? picture.uri
                                        : !picture.name.empty() ? picture.name
                                                                : "image " + std::to_string(image);
+                    const bool external = !picture.uri.empty() && picture.uri.rfind("data:", 0) != 0;
+                    if (external && !folder_.empty()) {
+                        material.texturePath = findTextureFile(picture.uri, folder_);
+                    }
                     auto& bytes = images[static_cast<std::size_t>(image)];
-                    if (!bytes && !picture.image.empty()) {
+                    if (material.texturePath.empty() && !bytes && !picture.image.empty()) {
                         spend(picture.image.size());
                         bytes = std::make_shared<const std::vector<std::uint8_t>>(picture.image);
                     }
-                    material.embeddedTexture = bytes;
+                    if (material.texturePath.empty()) {
+                        material.embeddedTexture = bytes;
+                    }
                 }
             }
             model_.materials.push_back(std::move(material));
@@ -968,6 +978,7 @@ private:
 
     const tinygltf::Model& doc_;
     const std::string& fileName_;
+    const std::string folder_;
     std::size_t budget_ = 0;
     Model model_;
     std::vector<NodeInfo> nodes_;
@@ -996,7 +1007,9 @@ Model importGltf(const std::string& path)
     const tinygltf::Model document = loadGltfDocument(path);
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    return Converter(document, path, inputBytes(document, error ? 0 : static_cast<std::size_t>(size))).convert();
+    return Converter(document, path, inputBytes(document, error ? 0 : static_cast<std::size_t>(size)),
+                     std::filesystem::path(path).parent_path().string())
+        .convert();
 }
 
 Model importGltfFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)
