@@ -1,6 +1,7 @@
 #include "importers/x/x_importer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cassert>
 #include <filesystem>
 #include <fstream>
@@ -245,6 +246,33 @@ void XImporter::convertFrames(const XFrame* frame, Model& model, Bone* parent, i
     }
 }
 
+namespace {
+
+// D3D's material has no ambient colour of its own: like Direct3D's samples,
+// the diffuse colour stands in for it.
+Material materialFrom(const XMaterial9& m, const XTexture* texture)
+{
+    Material material;
+    const float diffuse[4] = {m.diffuse.r, m.diffuse.g, m.diffuse.b, m.diffuse.a};
+    const float specular[4] = {m.specular.r, m.specular.g, m.specular.b, 1.0f};
+    const float emissive[4] = {m.emissive.r, m.emissive.g, m.emissive.b, 1.0f};
+    for (int k = 0; k < 4; ++k) {
+        const auto unit = [](float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; };
+        material.diffuse[k] = unit(diffuse[k]);
+        material.ambient[k] = k < 3 ? material.diffuse[k] : 1.0f;
+        material.specular[k] = unit(specular[k]);
+        material.emissive[k] = unit(emissive[k]);
+    }
+    material.shininess = std::isfinite(m.power) ? std::clamp(m.power, 0.0f, 128.0f) : 0.0f;
+    if (texture) {
+        material.texture = texture->name;
+        material.texturePath = texture->path;
+    }
+    return material;
+}
+
+}  // namespace
+
 void XImporter::convertMesh(const XMeshContainer& container, Model& model)
 {
     const XMesh& mesh = *container.MeshData.pMesh;
@@ -259,10 +287,26 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
     for (std::uint32_t i = 0; i < n; ++i) {
         model.vertices[vertexTotal + i].position = mesh.positions[i];
     }
+    // Every container brings its own materials; its triangles name them
+    // after those of the meshes before it.
+    const auto firstMaterial = static_cast<std::uint32_t>(model.materials.size());
+    const auto& own = static_cast<const XImportMeshContainer&>(container);
+    for (std::uint32_t i = 0; i < container.NumMaterials && own.materials; ++i) {
+        model.materials.push_back(materialFrom(own.materials[i], own.textures[i].get()));
+    }
+    const bool listed = mesh.triangleMaterials.size() == f;
     for (std::uint32_t k = 0; k < f; ++k) {
         Triangle& t = model.triangles[triangleTotal + k];
         for (int j = 0; j < 3; ++j) {
             t.indices[j] = vertexTotal + mesh.indices[3 * std::size_t{k} + j];
+        }
+        const std::uint32_t index = listed ? mesh.triangleMaterials[k] : kXNoMaterial;
+        t.material = index < container.NumMaterials ? firstMaterial + index : kXNoMaterial;
+    }
+    model.texCoords.resize(model.vertices.size());
+    if (mesh.texCoords.size() == 2 * std::size_t{n}) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            model.texCoords[vertexTotal + i] = TexCoord{mesh.texCoords[2 * i], mesh.texCoords[2 * i + 1]};
         }
     }
     vertexTotal += n;

@@ -14,16 +14,15 @@
 // converts that into a Model: one bone per frame in the shape of the frame
 // tree, the meshes of all frames appended to the model's geometry, and the
 // skin weights of the bones that skin information names.
-// No animation and no material is taken; the model keeps the default
-// material and gets the .X base transform (xBaseTransform).
+// Each mesh's materials (colours, texture file looked up beside the model),
+// its faces' material indices and its texture coordinates are kept; the
+// model gets the .X base transform (xBaseTransform).
 //
 // Failures raise ImportError with these texts:
 //   "Failed to load mesh from hierarchy, haha."  the file cannot be read or
 //       the reader rejects it (the reason, with its line or byte offset, goes
 //       to the debug output first); also a frame tree nested deeper than
 //       kMaxBoneDepth bones;
-//   "Failed to load texture"  a texture file a material names exists but is
-//       not an image (the reason goes to the debug output first).
 // A failed import returns nothing and frees everything it built.
 //
 // Where the conversion goes beyond the bare frame-by-frame walk:

@@ -37,6 +37,7 @@ XObjectKind kindOfTemplate(const std::string& name)
         {"MeshMaterialList", XObjectKind::MeshMaterialList},
         {"Material", XObjectKind::Material},
         {"TextureFilename", XObjectKind::TextureFilename},
+        {"MeshTextureCoords", XObjectKind::MeshTextureCoords},
         {"XSkinMeshHeader", XObjectKind::XSkinMeshHeader},
         {"SkinWeights", XObjectKind::SkinWeights},
     };

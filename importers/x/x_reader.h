@@ -68,6 +68,7 @@ enum class XObjectKind : std::uint8_t {
     MeshMaterialList,
     Material,
     TextureFilename,
+    MeshTextureCoords,
     XSkinMeshHeader,
     SkinWeights,
 };
