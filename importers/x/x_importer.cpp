@@ -141,7 +141,7 @@ void indexBones(Bone& root, std::unordered_map<std::string, Bone*>& out)
 Matrix4 xBaseTransform()
 {
     Matrix4 m;
-    m.m[0] = -0.01f;
+    m.m[0] = 0.01f;
     m.m[5] = 0.0f;
     m.m[6] = 0.01f;
     m.m[9] = 0.01f;

@@ -61,8 +61,13 @@ namespace fyrel {
 
 inline constexpr const char* kXLoadFailedMessage = "Failed to load mesh from hierarchy, haha.";
 
-// File point (x, y, z) to scene (−x/100, z/100, y/100): y becomes up and the
-// model shrinks by 100.
+// File point (x, y, z) to scene (x/100, z/100, y/100): y becomes up and the
+// model shrinks by 100. Direct3D's frame is left-handed (x right, y up, z
+// away from the viewer) and the scene's right-handed (x right, z up, y away),
+// so exchanging y and z alone keeps left and right: a model seen from its
+// front shows its right hand on the viewer's left, and the text in its
+// textures reads the right way round. (Mirroring x as well turned every .X
+// model into its mirror image.)
 Matrix4 xBaseTransform();
 
 // Imports the file at path with an importer of its own (for callers that keep
