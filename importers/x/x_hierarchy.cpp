@@ -315,8 +315,12 @@ XMeshContainer* Loader::createContainer(const XObject& meshObject)
     // small the mesh: references cannot repeat it without paying for that.
     const std::uint64_t nameBytes = meshObject.name.empty() ? 0 : meshObject.name.size() + 1 + kXAllocOverhead;
     const std::uint64_t adjacencyBytes = std::uint64_t{3 * sizeof(std::uint32_t)} * built.mesh->GetNumFaces();
-    charge(meshObject,
-           kContainerCost + nameBytes + adjacencyBytes + kContainerMaterialCost * built.materials.size());
+    std::uint64_t materialNameBytes = 0;
+    for (const XMaterial& m : built.materials) {
+        materialNameBytes += xStringHeapBytes(m.name.size());
+    }
+    charge(meshObject, kContainerCost + nameBytes + adjacencyBytes +
+                           kContainerMaterialCost * built.materials.size() + materialNameBytes);
     const char* name = meshObject.name.empty() ? nullptr : meshObject.name.c_str();
     return allocator_.CreateMeshContainer(name, XMeshData{built.mesh},
                                           built.materials.empty() ? nullptr : built.materials.data(),
@@ -473,7 +477,7 @@ void Loader::readMaterials(const XObject& o, std::vector<XMaterial>& materials)
                                "\", which names no object before it");
         }
         if (c.object->kind == XObjectKind::Material) {
-            charge(o, kXGrowthFactor * sizeof(XMaterial) +
+            charge(o, kXGrowthFactor * sizeof(XMaterial) + xStringHeapBytes(c.object->name.size()) +
                           (c.object->strings.empty() ? 0 : xStringHeapBytes(c.object->strings.front().size())));
             materials.push_back(readMaterial(*c.object));
         } else if (c.isReference) {
@@ -487,6 +491,7 @@ XMaterial Loader::readMaterial(const XObject& o)
 {
     Values values(file_, o);
     XMaterial material;
+    material.name = o.name;
     XMaterial9& m = material.MatD3D;
     m.diffuse = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()),
                             toFloat(values.take())};

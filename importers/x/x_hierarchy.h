@@ -95,6 +95,7 @@ struct XMaterial9 {
 struct XMaterial {
     XMaterial9 MatD3D;
     std::string textureFile;
+    std::string name;  // the Material object's, empty when it has none
 };
 
 struct XMeshData {

@@ -293,6 +293,7 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
     const auto& own = static_cast<const XImportMeshContainer&>(container);
     for (std::uint32_t i = 0; i < container.NumMaterials && own.materials; ++i) {
         model.materials.push_back(materialFrom(own.materials[i], own.textures[i].get()));
+        model.materials.back().name = i < own.materialNames.size() ? own.materialNames[i] : std::string();
     }
     const bool listed = mesh.triangleMaterials.size() == f;
     for (std::uint32_t k = 0; k < f; ++k) {

@@ -50,6 +50,7 @@ XMeshContainer* XImportAllocator::CreateMeshContainer(const char* name, const XM
         container->textures = std::make_unique<std::shared_ptr<const XTexture>[]>(numMaterials);
         for (std::uint32_t i = 0; i < numMaterials; ++i) {
             container->materials[i] = materials[i].MatD3D;
+            container->materialNames.push_back(materials[i].name);
             if (!materials[i].textureFile.empty()) {
                 container->textures[i] = loadTexture(materials[i].textureFile);
             }

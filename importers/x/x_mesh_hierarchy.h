@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "importers/x/x_hierarchy.h"
 
@@ -28,6 +29,7 @@ struct XTexture {
 struct XImportMeshContainer : XMeshContainer {
     std::unique_ptr<std::shared_ptr<const XTexture>[]> textures;
     std::unique_ptr<XMaterial9[]> materials;
+    std::vector<std::string> materialNames;
 };
 
 class XImportAllocator : public XHierarchyAllocator {

@@ -162,6 +162,21 @@ std::string gltfFile()
     {"bufferView": 2, "byteOffset": 6, "componentType": 5123, "count": 3, "type": "SCALAR"}]})";
 }
 
+// Direct3D's text form: faces as quads are split into triangles, the
+// material list names a material per face; the texture name as a Windows
+// exporter writes it.
+std::string xFile()
+{
+    return "xof 0303txt 0032\n"
+           "Mesh quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;;\n"
+           "  2; 3;0,1,2;, 3;0,2,3;;\n"
+           "  MeshMaterialList { 2; 2; 0, 1;;\n"
+           "    Material red { 1;0;0;1;; 0; 0;0;0;; 0;0;0;; }\n"
+           "    Material skin { 1;1;1;0.5;; 1; 0;0;0;; 0;0;0;; TextureFilename { \"C:\\\\art\\\\Skin.tga\"; } } }\n"
+           "  MeshTextureCoords { 4; 0;0;, 0;0;, 1;0.25;, 0;0;; }\n"
+           "}\n";
+}
+
 Bytes gltfBuffer()
 {
     ChunkWriter w;
@@ -185,12 +200,13 @@ TEST(MaterialImport, EveryImporterKeepsMaterialsTextureCoordinatesAndFindsTheTex
     save(folder / "quad.ms3d", ms3dFile());
     save(folder / "quad.3ds", threeDsFile());
     std::ofstream(folder / "quad.gltf") << gltfFile();
+    std::ofstream(folder / "quad.x") << xFile();
     save(folder / "quad.bin", gltfBuffer());
 
     struct Case {
         const char* file;
         float redShininess;  // what each format makes of its own figure
-    } cases[] = {{"quad.ms3d", 0.0f}, {"quad.3ds", 64.0f}, {"quad.gltf", 1.0f}};
+    } cases[] = {{"quad.ms3d", 0.0f}, {"quad.3ds", 64.0f}, {"quad.gltf", 1.0f}, {"quad.x", 0.0f}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const Model model = importModelFile((folder / c.file).string());
