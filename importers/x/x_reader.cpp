@@ -39,6 +39,10 @@ XObjectKind kindOfTemplate(const std::string& name)
         {"TextureFilename", XObjectKind::TextureFilename},
         {"XSkinMeshHeader", XObjectKind::XSkinMeshHeader},
         {"SkinWeights", XObjectKind::SkinWeights},
+        {"AnimTicksPerSecond", XObjectKind::AnimTicksPerSecond},
+        {"AnimationSet", XObjectKind::AnimationSet},
+        {"Animation", XObjectKind::Animation},
+        {"AnimationKey", XObjectKind::AnimationKey},
     };
     for (const auto& k : kKept) {
         if (name == k.name) {
