@@ -39,8 +39,9 @@
 //
 // Failures throw XReadError naming the object and its place: a key type
 // outside 0 to 4, a key with the wrong number of values, a value that is not
-// a finite float, a zero quaternion, an AnimTicksPerSecond of 0, a reference in a set that names no earlier
-// Animation.
+// a finite float, a zero quaternion, an AnimTicksPerSecond of 0, a reference
+// in a set that names no earlier Animation. An Animation that names no
+// frame, or one the file does not have, is kept and drives nothing.
 
 namespace fyrel {
 

@@ -150,6 +150,9 @@ T sampleKeys(const std::vector<XTimedValue<T>>& keys, float t, Interpolate inter
         return keys.back().value;
     }
     const XTimedValue<T>& before = *(later - 1);
+    if (before.time == t) {
+        return before.value;
+    }
     const float span = later->time - before.time;
     T out;
     return interpolate(before.value, later->value, span > 0.0f ? (t - before.time) / span : 1.0f, out);
@@ -296,7 +299,7 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
         convertFrame(root, model, root->pFrameSibling ? &model.rootBone : nullptr);
         applySkin(root, model);
         addClips(sets, model);
-        model.animator.bind(&model);
+        model.animator.model = &model;
     }
     model.baseTransform = xBaseTransform();
     return model;
