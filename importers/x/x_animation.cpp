@@ -1,6 +1,7 @@
 #include "importers/x/x_animation.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "scene/animation_clip.h"
@@ -170,12 +171,11 @@ XFrameAnimation SetReader::readAnimation(const XObject& o, double ticks)
 
 float SetReader::finite(const XObject& o, double v, std::uint32_t key)
 {
-    const auto f = static_cast<float>(std::clamp(v, -1e300, 1e300));
-    if (!std::isfinite(f) || !std::isfinite(v)) {
+    if (!(std::fabs(v) <= FLT_MAX)) {
         fail(file_, o, "key " + std::to_string(key) + " of " + describeObject(o) +
                            " holds a value that is not a finite float");
     }
-    return f;
+    return static_cast<float>(v);
 }
 
 void SetReader::readKeys(const XObject& o, double ticks, XFrameAnimation& out)

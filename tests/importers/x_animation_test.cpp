@@ -260,12 +260,14 @@ TEST(XAnimation, EveryClipPosesTheFramesItsKeysDescribe)
     }
 }
 
+// Bad key data, and every truncated prefix of a text and a binary file: the
+// set comes first, so no prefix is a whole file (a text file ends with its
+// last brace).
 TEST(XAnimation, BadAnimationDataIsRejectedWithAReason)
 {
-    const std::string good = dataFile("rotation.x");
     const struct {
         std::string from, to, reason;
-    } kCases[] = {
+    } kChanges[] = {
         {"{ 0; 3; 0;4;", "{ 7; 3; 0;4;", "has key type 7"},
         {"0;4;0.7071068,0.0,0.0,-0.7071068;;, 2400;4;", "0;3;0.7071068,0.0,0.0;;, 2400;5;0.0,",
          "holds 3 values; a rotation key holds 4"},
@@ -274,29 +276,21 @@ TEST(XAnimation, BadAnimationDataIsRejectedWithAReason)
         {"AnimationSet Swing {", "AnimTicksPerSecond { 0; } AnimationSet Swing {", "no ticks per second"},
         {"AnimationSet Swing {", "AnimationSet Swing { { Root }", "names no Animation before it"},
     };
-    for (const auto& c : kCases) {
-        std::string text = good;
+    std::vector<std::pair<std::string, std::string>> bad;  // a file, what its refusal says
+    for (const auto& c : kChanges) {
+        std::string text = dataFile("rotation.x");
         ASSERT_NE(text.find(c.from), std::string::npos) << c.from;
-        text.replace(text.find(c.from), c.from.size(), c.to);
-        DebugText debug;
-        EXPECT_THROW(load(text), ImportError) << c.to;
-        EXPECT_NE(debug.text.find(c.reason), std::string::npos) << debug.text;
+        bad.emplace_back(text.replace(text.find(c.from), c.from.size(), c.to), c.reason);
     }
-}
-
-TEST(XAnimation, EveryTruncatedPrefixIsRejectedWithAMessage)
-{
-    const std::string text = dataFile("matrix.x");
-    const std::string binary = dataFile("matrix_bin.x");
-    // A text file ends with its last closing brace; the set comes first, so
-    // no prefix is a whole file.
-    for (const auto& [file, whole] : {std::pair{text, text.rfind('}') + 1}, std::pair{binary, binary.size()}}) {
-        for (std::size_t n = 0; n < whole; ++n) {
-            DebugText debug;
-            EXPECT_THROW(load(file.substr(0, n)), ImportError) << n;
-            EXPECT_NE(debug.text.find("Failed to load"), std::string::npos) << n;
-        }
+    for (const std::string& file : {dataFile("matrix.x"), dataFile("matrix_bin.x")}) {
         EXPECT_EQ(load(file).animator.animations.size(), 1u);
+        const std::size_t whole = file.compare(8, 3, "txt") == 0 ? file.rfind('}') + 1 : file.size();
+        for (std::size_t n = 0; n < whole; ++n) bad.emplace_back(file.substr(0, n), "Failed to load");
+    }
+    for (const auto& [file, reason] : bad) {
+        DebugText debug;
+        EXPECT_THROW(load(file), ImportError) << reason;
+        EXPECT_NE(debug.text.find(reason), std::string::npos) << debug.text;
     }
 }
 
