@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -88,18 +87,6 @@ void parseInto(const std::vector<std::string>& t, std::size_t& i, Node& parent)
     }
 }
 
-// Row-vector matrices, element (r, c) at [4r + c].
-using Rows = std::array<double, 16>;
-
-Rows product(const Rows& a, const Rows& b)
-{
-    Rows out{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            for (int k = 0; k < 4; ++k) out[4 * r + c] += a[4 * r + k] * b[4 * k + c];
-    return out;
-}
-
 using Keys = std::vector<std::pair<double, std::vector<double>>>;  // tick, values
 
 Keys keysOf(const Node& key)
@@ -129,10 +116,10 @@ std::vector<double> valueAt(const Keys& keys, double tick, bool isRotation)
     return {a[0] + s * (b[0] - a[0]), a[1] + s * (b[1] - a[1]), a[2] + s * (b[2] - a[2])};
 }
 
-// The frame's transform at a tick: its own matrix with what its keys give.
-// A quaternion (w, x, y, z) of the file is, in the file's row-vector form,
-// the matrix that the scene's column-vector form gives (w, x, y, z).
-Rows frameAt(const Node& animation, Rows frame, double tick)
+// The frame's transform at a tick, in the file's row-vector form: its own
+// matrix with what its keys give. A quaternion (w, x, y, z) of the file is,
+// in that form, the matrix the scene's column-vector form gives (w, x, y, z).
+Matrix4 frameAt(const Node& animation, Matrix4 frame, double tick)
 {
     for (const Node& key : animation.children) {
         if (key.type != "AnimationKey") continue;
@@ -142,11 +129,11 @@ Rows frameAt(const Node& animation, Rows frame, double tick)
         Matrix4 r;
         if (type == 0) quatToMatrix(quatNormalize({float(v[0]), float(v[1]), float(v[2]), float(v[3])}, unit), r);
         for (int i = 0; i < 12; ++i) {
-            if (type == 0 && i % 4 < 3) frame[i] = r(i / 4, i % 4);
-            if (type == 1 && i % 4 < 3) frame[i] *= v[i / 4];
+            if (type == 0 && i % 4 < 3) frame.m[i] = r.m[i];
+            if (type == 1 && i % 4 < 3) frame.m[i] *= float(v[i / 4]);
         }
-        if (type == 2) std::copy(v.begin(), v.end(), frame.begin() + 12);
-        if (type >= 3) std::copy(v.begin(), v.end(), frame.begin());
+        if (type == 2) std::copy(v.begin(), v.end(), frame.m + 12);
+        if (type >= 3) std::copy(v.begin(), v.end(), frame.m);
     }
     return frame;
 }
@@ -180,14 +167,14 @@ std::vector<Set> setsOf(const Node& file)
 
 // The largest difference of a posed world matrix from its frame's at the
 // tick, over the subtree; the bind matrices are those of the file's frames.
-double deviation(const Bone& bone, const Rows& parent, const Set& set, double tick)
+double deviation(const Bone& bone, const Matrix4& parent, const Set& set, double tick)
 {
-    Rows local{};
-    for (int i = 0; i < 16; ++i) local[i] = bone.localMatrix(i % 4, i / 4);
+    Matrix4 local, world;
+    for (int i = 0; i < 16; ++i) local.m[i] = bone.localMatrix(i % 4, i / 4);
     auto it = set.byFrame.find(bone.name);
-    const Rows world = product(it == set.byFrame.end() ? local : frameAt(*it->second, local, tick), parent);
+    mul(it == set.byFrame.end() ? local : frameAt(*it->second, local, tick), parent, world);
     double worst = 0;
-    for (int i = 0; i < 16; ++i) worst = std::max(worst, std::fabs(bone.worldMatrix(i % 4, i / 4) - world[i]));
+    for (int i = 0; i < 16; ++i) worst = std::max(worst, double(std::fabs(bone.worldMatrix(i % 4, i / 4) - world.m[i])));
     for (const Bone& child : bone.children) worst = std::max(worst, deviation(child, world, set, tick));
     return worst;
 }
@@ -212,7 +199,6 @@ void expectClips(const Model& imported, const std::string& text)
             hi[a] = std::max(hi[a], p[a]);
         }
     const double tolerance = 1e-4 * std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
-    const Rows identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     for (std::size_t s = 0; s < sets.size(); ++s) {
         SCOPED_TRACE(sets[s].name);
         Model m(imported);  // every bone at rest but those the clip drives
@@ -226,7 +212,7 @@ void expectClips(const Model& imported, const std::string& text)
             m.animator.time = float(tick / sets[s].ticksPerSecond);
             updateAnimator(m.animator, 0.0f);
             evaluateBone(nullptr, m.rootBone);
-            EXPECT_LE(deviation(m.rootBone, identity, sets[s], tick), tolerance) << "tick " << tick;
+            EXPECT_LE(deviation(m.rootBone, Matrix4{}, sets[s], tick), tolerance) << "tick " << tick;
         }
     }
 }
