@@ -12,11 +12,13 @@
 // The .X importer: loads a DirectX .X file (text, binary or MSZIP-compressed;
 // versions 0302 and 0303) into its frame hierarchy through XImportAllocator and
 // converts that into a Model: one bone per frame in the shape of the frame
-// tree, the meshes of all frames appended to the model's geometry, and the
-// skin weights of the bones that skin information names.
-// Each mesh's materials (colours, texture file looked up beside the model),
-// its faces' material indices and its texture coordinates are kept; the
-// model gets the .X base transform (xBaseTransform).
+// tree, the meshes of all frames appended to the model's geometry, the
+// skin weights of the bones that skin information names, and one looping
+// clip per AnimationSet (x_animation.h), named after it, in file order, with
+// key times in seconds (rate 1; the first clip plays). Each mesh's materials
+// (colours, texture file looked up beside the model), its faces' material
+// indices and its texture coordinates are kept; the model gets the .X base
+// transform (xBaseTransform).
 //
 // Failures raise ImportError with these texts:
 //   "Failed to load mesh from hierarchy, haha."  the file cannot be read or
@@ -52,6 +54,11 @@
 //     that holds the mesh: skins that name bones the file has no frame for,
 //     or leave vertices out, would otherwise pull those vertices towards the
 //     origin.
+//   - A clip's keys are relative to each bone's bind transform L: the file's
+//     key K (the frame's whole local transform) becomes L⁻¹·K. A track has
+//     a key wherever any of its frame's key lists has one, and at the
+//     clip's start and end; a bone no animation of a set names keeps
+//     whatever pose it has while that clip plays.
 //   - The file is read once. A second pass that enumerates the top-level
 //     objects through another file interface is left out: with one reader it
 //     could only repeat the same parse to the same result, and nothing of it

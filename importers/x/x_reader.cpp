@@ -40,6 +40,10 @@ XObjectKind kindOfTemplate(const std::string& name)
         {"MeshTextureCoords", XObjectKind::MeshTextureCoords},
         {"XSkinMeshHeader", XObjectKind::XSkinMeshHeader},
         {"SkinWeights", XObjectKind::SkinWeights},
+        {"AnimTicksPerSecond", XObjectKind::AnimTicksPerSecond},
+        {"AnimationSet", XObjectKind::AnimationSet},
+        {"Animation", XObjectKind::Animation},
+        {"AnimationKey", XObjectKind::AnimationKey},
     };
     for (const auto& k : kKept) {
         if (name == k.name) {

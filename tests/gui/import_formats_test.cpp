@@ -28,8 +28,8 @@ namespace {
 const char* const k3dsWarning =
     "Animation is not supported in .3ds files, use .ms3d (Milkshape3D) files for animation";
 const char* const kXWarning =
-    ".X files are not fully functional, use .3ds or .ms3d (Milkshape3D) instead.  "
-    "Animations are only supported from .ms3d files";
+    ".X files are imported without their materials and textures: the model is drawn in the default grey "
+    "material.";
 
 template <typename Import>
 std::string errorText(Import import)
@@ -196,7 +196,7 @@ TEST_F(ImportFormatsTest, ImportXWarnsEveryTimeEvenWhenTheDialogIsCancelled)
     for (int time = 0; time < 2; ++time) {
         choose(kCommandImportX);
         ASSERT_EQ(script->requests.size(), 2u * (time + 1));
-        expectWarning(script->requests[2 * time], kXWarning, "File not supported");
+        expectWarning(script->requests[2 * time], kXWarning, "Materials not supported");
         expectFileDialog(script->requests[2 * time + 1], "X File", "*.x");
     }
     EXPECT_TRUE(app->models.empty());
@@ -301,12 +301,16 @@ TEST_F(ImportFormatsTest, ASkinnedXCharacterStandsInItsBindPoseWithItsSkeleton)
     answerAfterWarning(path);
     choose(kCommandImportX);
     ASSERT_EQ(app->models.size(), 1u);
-    const Model& wuson = app->models.back();
+    Model& wuson = app->models.back();
     ASSERT_TRUE(wuson.hasSkin());
     ASSERT_GT(wuson.rootBone.children.size(), 0u);
 
-    // Without an animation the pose is the bind pose: every skinned vertex
-    // is back on its imported place.
+    // It plays the first of its clips; the last, "Wuson_Bind", holds the
+    // bind pose: every skinned vertex back on its imported place.
+    ASSERT_EQ(wuson.animator.animations.size(), 3u);
+    EXPECT_EQ(wuson.animator.current, 0);
+    wuson.animator.current = 2;
+    runFrames(1);
     ASSERT_EQ(wuson.skinnedVertices.size(), wuson.vertices.size());
     float largest = 0.0f;
     float deviation = 0.0f;
