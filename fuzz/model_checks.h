@@ -14,6 +14,7 @@
 #include "animation/sampling.h"
 #include "diagnostics/debug_output.h"
 #include "heap_meter.h"
+#include "images/texture_image.h"
 #include "importers/import_error.h"
 #include "scene/model.h"
 
@@ -48,6 +49,7 @@ inline void checkModel(const Model& m)
         }
     }
     checkBones(m.rootBone, m.vertices.size(), 1);
+    require(m.texCoords.empty() || m.texCoords.size() == m.vertices.size());
     for (const Animation& a : m.animator.animations) {
         for (const std::vector<KeyFrame>& track : a.tracks) {
             require(!track.empty());
@@ -68,6 +70,33 @@ inline void playCopy(const Model& imported)
     for (float dt : {1.0f, 0.37f, 5.0f}) {
         updateAnimator(m.animator, dt);
         updatePose(m);
+    }
+}
+
+// A decoded image holds exactly its pixels or blocks, and expands to RGBA.
+inline void checkImage(const Image& image)
+{
+    const std::size_t w = static_cast<std::size_t>(image.width);
+    const std::size_t h = static_cast<std::size_t>(image.height);
+    const std::size_t blocks = ((w + 3) / 4) * ((h + 3) / 4);
+    const std::size_t expected = image.format == ImageFormat::Rgba8  ? 4 * w * h
+                                 : image.format == ImageFormat::Dxt1 ? 8 * blocks
+                                                                     : 16 * blocks;
+    require(image.width > 0 && image.height > 0 && image.data.size() == expected);
+    require(toRgba(image).data.size() == 4 * w * h);
+}
+
+// The images a model file carries, decoded as the views would.
+inline void decodeTextures(const Model& m)
+{
+    for (const Material& material : m.materials) {
+        if (material.embeddedTexture) {
+            Image image;
+            std::string reason;
+            if (decodeImage(material.embeddedTexture->data(), material.embeddedTexture->size(), image, reason)) {
+                checkImage(image);
+            }
+        }
     }
 }
 
@@ -95,6 +124,7 @@ int fuzzImport(const std::uint8_t* data, std::size_t size, Import import)
         const Model imported = import(data, size);
         checkModel(imported);
         playCopy(imported);
+        decodeTextures(imported);
     } catch (const ImportError&) {
         checkRefusalCost(heap, size);
     }

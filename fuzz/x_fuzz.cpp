@@ -6,7 +6,9 @@
 // the way the import command does it.
 //
 // Seeds (seeds/x): small skinned and multi-frame files in every encoding,
-// written with the tests' .X writers (tests/importers/x_test_files.h).
+// written with the tests' .X writers (tests/importers/x_test_files.h), and
+// animated ones (animated_*: matrix and rotation keys, from
+// tests/data/x/animated).
 // x.dict holds the format's keywords, template names and binary token codes:
 //   x_fuzz -dict=fuzz/x.dict corpus fuzz/seeds/x
 #include <cstddef>

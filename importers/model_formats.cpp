@@ -15,15 +15,12 @@ namespace {
 
 const char* const k3dsNotice =
     "Animation is not supported in .3ds files, use .ms3d (Milkshape3D) files for animation";
-const char* const kXNotice =
-    ".X files are not fully functional, use .3ds or .ms3d (Milkshape3D) instead.  "
-    "Animations are only supported from .ms3d files";
 
 // One row per format.
 const ModelFormat kFormats[] = {
     {".ms3d", "MS3D", &importMs3d, true, "MS3D File", "Failed to load .MS3D"},
     {".3ds", "3DS", &import3ds, false, "3ds File", "Failed to load .3ds", k3dsNotice, "Animation not supported"},
-    {".x", "X", &importX, true, "X File", "Failed to load .X", kXNotice, "File not supported"},
+    {".x", "X", &importX, true, "X File", "Failed to load .X"},
     {".gltf", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
     {".glb", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
 };

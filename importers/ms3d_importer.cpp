@@ -3,16 +3,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <locale>
+#include <map>
+#include <tuple>
 #include <memory>
 #include <sstream>
 #include <vector>
 
 #include "diagnostics/debug_output.h"
+#include "images/texture_image.h"
 #include "importers/import_error.h"
 #include "importers/ms3d_joint_tree.h"
 #include "importers/ms3d_records.h"
@@ -55,30 +59,78 @@ Bone boneFromJoint(const JointRecord& joint)
     return bone;
 }
 
-void convertMaterial(const Ms3dRecords& r, Model& model)
+Material materialFrom(const MaterialRecord& m, const std::string& folder)
 {
-    if (r.materials.empty()) {
-        return;
+    Material material;
+    material.name = m.name;
+    std::copy(std::begin(m.ambient), std::end(m.ambient), material.ambient);
+    std::copy(std::begin(m.diffuse), std::end(m.diffuse), material.diffuse);
+    std::copy(std::begin(m.specular), std::end(m.specular), material.specular);
+    std::copy(std::begin(m.emissive), std::end(m.emissive), material.emissive);
+    material.shininess = m.shininess;
+    material.diffuse[3] = std::clamp(m.transparency, 0.0f, 1.0f);
+    material.texture = m.texture;
+    if (!m.texture.empty()) {
+        material.texturePath = findTextureFile(m.texture, folder);
     }
-    const MaterialRecord& m = r.materials.front();
-    std::copy(std::begin(m.ambient), std::end(m.ambient), model.material.ambient);
-    std::copy(std::begin(m.diffuse), std::end(m.diffuse), model.material.diffuse);
-    std::copy(std::begin(m.specular), std::end(m.specular), model.material.specular);
-    std::copy(std::begin(m.emissive), std::end(m.emissive), model.material.emissive);
-    model.material.shininess = m.shininess;
+    return material;
 }
 
-void convertGeometry(const Ms3dRecords& r, Model& model)
+// The model's material is the first record's, for what draws with one
+// material only; every triangle gets the material of its group.
+void convertMaterials(const Ms3dRecords& r, const std::string& folder, Model& model)
 {
-    model.vertices.assign(r.vertices.size(), Vertex{});
-    for (std::size_t i = 0; i < r.vertices.size(); ++i) {
+    for (const MaterialRecord& m : r.materials) {
+        model.materials.push_back(materialFrom(m, folder));
+    }
+    if (!model.materials.empty()) {
+        model.material = model.materials.front();
+    }
+}
+
+// Milkshape keeps texture coordinates per triangle corner. A vertex keeps
+// its place and the coordinates of its first corner; a corner with other
+// coordinates gets a copy of the vertex, added after the file's vertices,
+// with the same bone. original[i] is the file's vertex that vertex i is.
+void convertGeometry(const Ms3dRecords& r, Model& model, std::vector<std::uint32_t>& original)
+{
+    const std::size_t count = r.vertices.size();
+    model.vertices.assign(count, Vertex{});
+    model.texCoords.assign(count, TexCoord{});
+    original.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
         const float* p = r.vertices[i].position;
         model.vertices[i].position = Vector3{p[0], p[1], p[2]};
+        original[i] = static_cast<std::uint32_t>(i);
     }
+    std::vector<bool> placed(count, false);
+    std::map<std::tuple<std::uint32_t, float, float>, std::uint32_t> copies;
     model.triangles.assign(r.triangles.size(), Triangle{});
     for (std::size_t i = 0; i < r.triangles.size(); ++i) {
+        const TriangleRecord& record = r.triangles[i];
+        Triangle& triangle = model.triangles[i];
+        const std::int8_t group = record.group < r.groups.size() ? r.groups[record.group].material : -1;
+        triangle.material = group >= 0 ? static_cast<std::uint32_t>(group) : UINT32_MAX;
         for (int c = 0; c < 3; ++c) {
-            model.triangles[i].indices[c] = r.triangles[i].indices[c];
+            const std::uint32_t v = record.indices[c];
+            const TexCoord uv{std::isfinite(record.s[c]) ? record.s[c] : 0.0f,
+                              std::isfinite(record.t[c]) ? record.t[c] : 0.0f};
+            triangle.indices[c] = v;
+            if (!placed[v]) {
+                placed[v] = true;
+                model.texCoords[v] = uv;
+                continue;
+            }
+            if (model.texCoords[v].s == uv.s && model.texCoords[v].t == uv.t) {
+                continue;
+            }
+            const auto [it, added] = copies.try_emplace({v, uv.s, uv.t}, static_cast<std::uint32_t>(original.size()));
+            if (added) {
+                original.push_back(v);
+                model.vertices.push_back(model.vertices[v]);
+                model.texCoords.push_back(uv);
+            }
+            triangle.indices[c] = it->second;
         }
     }
 }
@@ -107,11 +159,12 @@ Bone* boneNamed(const std::string& name, const JointTree& tree, const std::vecto
     return node < 0 ? nullptr : boneOf[static_cast<std::size_t>(node)];
 }
 
-void convertWeights(const Ms3dRecords& r, const JointTree& tree, const std::vector<Bone*>& boneOf)
+void convertWeights(const Ms3dRecords& r, const JointTree& tree, const std::vector<Bone*>& boneOf,
+                    const std::vector<std::uint32_t>& original)
 {
     const std::size_t jointCount = r.joints.size();
-    for (std::size_t i = 0; i < r.vertices.size(); ++i) {
-        const int index = r.vertices[i].boneIndex;
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        const int index = r.vertices[original[i]].boneIndex;
         if (index < 0 || static_cast<std::size_t>(index) >= jointCount) {
             continue;  // no bone
         }
@@ -176,7 +229,8 @@ void convertAnimation(const Ms3dRecords& r, const JointTree& tree, const std::ve
     model.animator.animations.push_back(std::move(animation));
 }
 
-void convertSkeleton(const Ms3dRecords& r, const JointTree& tree, Model& model)
+void convertSkeleton(const Ms3dRecords& r, const JointTree& tree, const std::vector<std::uint32_t>& original,
+                     Model& model)
 {
     if (r.joints.empty()) {
         return;
@@ -185,7 +239,7 @@ void convertSkeleton(const Ms3dRecords& r, const JointTree& tree, Model& model)
     model.rootBone = boneFromJoint(r.joints.front());
     boneOf[0] = &model.rootBone;
     addChildren(model.rootBone, 0, tree, r.joints, boneOf);
-    convertWeights(r, tree, boneOf);
+    convertWeights(r, tree, boneOf, original);
     convertAnimation(r, tree, boneOf, model);
 }
 
@@ -217,7 +271,8 @@ ImportError tooLarge(const std::string& path)
 
 // ---- Entry points ---------------------------------------------------------------------
 
-Model importMs3dFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)
+Model importMs3dFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName,
+                          const std::string& textureFolder)
 {
     static const std::uint8_t kNothing = 0;
     if (!data) {
@@ -236,9 +291,10 @@ Model importMs3dFromMemory(const std::uint8_t* data, std::size_t size, const std
     checkKeyLookups(records, tree, fileName);
 
     Model model;
-    convertMaterial(records, model);
-    convertGeometry(records, model);
-    convertSkeleton(records, tree, model);
+    std::vector<std::uint32_t> original;
+    convertMaterials(records, textureFolder, model);
+    convertGeometry(records, model, original);
+    convertSkeleton(records, tree, original, model);
     convertGround(model);
     model.computeNormals();
     return model;
@@ -284,7 +340,7 @@ Model importMs3d(const std::string& path)
     if (bytes.size() > kMaxMs3dFileSize) {
         throw tooLarge(path);
     }
-    return importMs3dFromMemory(bytes.data(), bytes.size(), path);
+    return importMs3dFromMemory(bytes.data(), bytes.size(), path, fs::path(path).parent_path().string());
 }
 
 }  // namespace fyrel

@@ -101,6 +101,8 @@ Model importMs3d(const std::string& path);
 // The same for a file already in memory: size bytes at data (data may be null
 // when size is 0). fileName is used in the reading summary and in messages
 // only.
-Model importMs3dFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName);
+// textureFolder: where texture files named by the materials are looked up.
+Model importMs3dFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName,
+                          const std::string& textureFolder = {});
 
 }  // namespace fyrel

@@ -29,14 +29,24 @@ struct VertexRecord {
 
 struct TriangleRecord {
     std::uint16_t indices[3];
+    float s[3];  // texture coordinates of the corners
+    float t[3];
+    std::uint8_t group;
+};
+
+struct GroupRecord {
+    std::int8_t material = -1;  // none when negative
 };
 
 struct MaterialRecord {
+    std::string name;
     float ambient[4];
     float diffuse[4];
     float specular[4];
     float emissive[4];
     float shininess;
+    float transparency;  // 1 opaque
+    std::string texture;
 };
 
 struct KeyRecord {
@@ -59,6 +69,7 @@ struct Ms3dRecords {
     std::vector<VertexRecord> vertices;
     std::vector<TriangleRecord> triangles;
     std::uint16_t groupCount = 0;
+    std::vector<GroupRecord> groups;
     std::vector<MaterialRecord> materials;
     float fps = 0.0f;
     float currentTime = 0.0f;

@@ -106,11 +106,16 @@ private:
             for (std::uint16_t& index : t.indices) {
                 index = in_.u16();
             }
-            in_.skip(kTriangleSize - 8);  // normals, texture coordinates, smoothing group, group
+            in_.skip(36);  // the corners' normals: ours come from the positions
+            in_.floats(t.s, 3);
+            in_.floats(t.t, 3);
+            in_.skip(1);  // smoothing group
+            t.group = in_.u8();
         }
     }
 
-    // Groups are read for their sizes only; nothing of them reaches the model.
+    // Of a group, only its material reaches the model: triangles name their
+    // group themselves.
     void readGroups(Ms3dRecords& r)
     {
         r.groupCount = count("group count");
@@ -126,7 +131,8 @@ private:
                 fail(fileName_, "ends inside the group list (group " + ofCount(g, r.groupCount) + ", which lists " +
                                     std::to_string(triangles) + " triangles).");
             }
-            in_.skip(std::size_t{triangles} * 2 + 1);
+            in_.skip(std::size_t{triangles} * 2);
+            r.groups.push_back(GroupRecord{in_.i8()});
         }
     }
 
@@ -137,13 +143,16 @@ private:
         requireRecords(n, kMaterialSize, "material list", "material");
         r.materials.resize(n);
         for (MaterialRecord& m : r.materials) {
-            in_.skip(kNameSize);
+            m.name = in_.text(kNameSize);
             in_.floats(m.ambient, 4);
             in_.floats(m.diffuse, 4);
             in_.floats(m.specular, 4);
             in_.floats(m.emissive, 4);
             m.shininess = in_.f32();
-            in_.skip(4 + 1 + 128 + 128);  // transparency, mode, texture and alpha map names
+            m.transparency = in_.f32();
+            in_.skip(1);  // mode
+            m.texture = in_.text(128);
+            in_.skip(128);  // alpha map
         }
     }
 
@@ -243,11 +252,12 @@ void validate(const Ms3dRecords& r, const std::string& fileName)
             }
         }
     }
-    if (!r.materials.empty()) {
-        const MaterialRecord& m = r.materials.front();
+    for (std::size_t i = 0; i < r.materials.size(); ++i) {
+        const MaterialRecord& m = r.materials[i];
         if (!allFinite(m.ambient, 4) || !allFinite(m.diffuse, 4) || !allFinite(m.specular, 4) ||
-            !allFinite(m.emissive, 4) || !std::isfinite(m.shininess)) {
-            fail(fileName, "has a first material with a colour or shininess that is not a finite number.");
+            !allFinite(m.emissive, 4) || !std::isfinite(m.shininess) || !std::isfinite(m.transparency)) {
+            fail(fileName, "has a material (" + ofCount(i, r.materials.size()) + ", " + shown(m.name) +
+                               ") with a colour, shininess or transparency that is not a finite number.");
         }
     }
     const std::size_t jointCount = r.joints.size();

@@ -1,5 +1,6 @@
 #include "importers/three_ds_chunks.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,21 @@ constexpr std::uint16_t kMaterialGroup = 0x4130;  // MSH_MAT_GROUP
 constexpr std::uint16_t kTextureCoordinates = 0x4140;
 constexpr std::uint16_t kSmoothingGroups = 0x4150;
 constexpr std::uint16_t kMeshMatrix = 0x4160;
+constexpr std::uint16_t kMaterialEntry = 0xAFFF;
+constexpr std::uint16_t kMaterialName = 0xA000;
+constexpr std::uint16_t kMaterialAmbient = 0xA010;
+constexpr std::uint16_t kMaterialDiffuse = 0xA020;
+constexpr std::uint16_t kMaterialSpecular = 0xA030;
+constexpr std::uint16_t kMaterialShininess = 0xA040;
+constexpr std::uint16_t kMaterialTransparency = 0xA050;
+constexpr std::uint16_t kTextureMap = 0xA200;
+constexpr std::uint16_t kMapFileName = 0xA300;
+constexpr std::uint16_t kColourFloat = 0x0010;
+constexpr std::uint16_t kColourBytes = 0x0011;
+constexpr std::uint16_t kLinearColourBytes = 0x0012;
+constexpr std::uint16_t kLinearColourFloat = 0x0013;
+constexpr std::uint16_t kPercentWord = 0x0030;
+constexpr std::uint16_t kPercentFloat = 0x0031;
 
 constexpr std::size_t kHeaderSize = 6;  // identifier (16 bits) and length (32 bits)
 constexpr std::size_t kPointSize = 12;
@@ -64,6 +80,7 @@ struct Chunk {
 struct Scan {
     const std::uint8_t* file = nullptr;
     std::vector<ThreeDsMeshChunks> meshes;
+    std::vector<ThreeDsMaterial> materials;
 
     std::size_t offsetOf(const std::uint8_t* p) const { return static_cast<std::size_t>(p - file); }
 };
@@ -123,7 +140,7 @@ std::uint16_t countedArray(const Chunk& c, std::size_t recordSize, const std::st
     return count;
 }
 
-void checkMaterialGroup(const Chunk& c, std::uint16_t faceCount, const std::string& mesh)
+ThreeDsFaceGroup checkMaterialGroup(const Chunk& c, std::uint16_t faceCount, const std::string& mesh)
 {
     const void* nul = std::memchr(c.body, 0, c.bodySize());
     if (nul == nullptr) {
@@ -139,6 +156,8 @@ void checkMaterialGroup(const Chunk& c, std::uint16_t faceCount, const std::stri
                               ", but the mesh has " + std::to_string(faceCount) + " faces");
         }
     }
+    const auto* name = reinterpret_cast<const char*>(c.body);
+    return ThreeDsFaceGroup{std::string(name, static_cast<const char*>(nul)), list.body + 2, count};
 }
 
 void scanFaceArray(const Scan& scan, const Chunk& c, ThreeDsMeshChunks& mesh, const std::string& label)
@@ -149,7 +168,7 @@ void scanFaceArray(const Scan& scan, const Chunk& c, ThreeDsMeshChunks& mesh, co
     // refer to faces of this array.
     forEachChunk(scan, c, mesh.faces + kFaceSize * mesh.faceCount, [&](const Chunk& sub) {
         if (sub.id == kMaterialGroup) {
-            checkMaterialGroup(sub, mesh.faceCount, label);
+            mesh.groups.push_back(checkMaterialGroup(sub, mesh.faceCount, label));
         } else if (sub.id == kSmoothingGroups && sub.bodySize() / 4 < mesh.faceCount) {
             throw ImportError("the smoothing groups of " + label + " at byte " + std::to_string(sub.offset) +
                               " cover fewer than its " + std::to_string(mesh.faceCount) + " faces");
@@ -193,7 +212,8 @@ void scanTriangleMesh(Scan& scan, const Chunk& c, const std::string& name)
             scanFaceArray(scan, sub, mesh, label);
             break;
         case kTextureCoordinates:
-            countedArray(sub, kTexelSize, "texture coordinates", label);
+            mesh.texelCount = countedArray(sub, kTexelSize, "texture coordinates", label);
+            mesh.texels = sub.body + 2;
             break;
         case kPointFlagArray:
             countedArray(sub, kPointFlagSize, "point flags", label);
@@ -227,11 +247,105 @@ void scanNamedObject(Scan& scan, const Chunk& c)
     });
 }
 
+// A terminated name filling the chunk's body, or none.
+bool readName(const Chunk& c, std::string& out)
+{
+    const void* nul = std::memchr(c.body, 0, c.bodySize());
+    if (nul == nullptr) {
+        return false;
+    }
+    out.assign(reinterpret_cast<const char*>(c.body), static_cast<const char*>(nul));
+    return true;
+}
+
+// The first colour sub-chunk of a colour chunk; the gamma-corrected byte
+// form and the linear float form count alike.
+void readColour(const Scan& scan, const Chunk& c, float* rgb)
+{
+    bool done = false;
+    forEachChunk(scan, c, c.body, [&](const Chunk& sub) {
+        if (done) {
+            return;
+        }
+        if ((sub.id == kColourFloat || sub.id == kLinearColourFloat) && sub.bodySize() >= 12) {
+            float v[3];
+            for (int k = 0; k < 3; ++k) {
+                v[k] = loadF32(sub.body + 4 * k);
+            }
+            if (std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2])) {
+                for (int k = 0; k < 3; ++k) {
+                    rgb[k] = std::clamp(v[k], 0.0f, 1.0f);
+                }
+                done = true;
+            }
+        } else if ((sub.id == kColourBytes || sub.id == kLinearColourBytes) && sub.bodySize() >= 3) {
+            for (int k = 0; k < 3; ++k) {
+                rgb[k] = static_cast<float>(sub.body[k]) / 255.0f;
+            }
+            done = true;
+        }
+    });
+}
+
+void readPercentage(const Scan& scan, const Chunk& c, float& out)
+{
+    forEachChunk(scan, c, c.body, [&](const Chunk& sub) {
+        if (sub.id == kPercentWord && sub.bodySize() >= 2) {
+            out = std::min(static_cast<float>(loadU16(sub.body)), 100.0f) / 100.0f;
+        } else if (sub.id == kPercentFloat && sub.bodySize() >= 4 && std::isfinite(loadF32(sub.body))) {
+            out = std::clamp(loadF32(sub.body), 0.0f, 100.0f) / 100.0f;
+        }
+    });
+}
+
+void scanMaterial(Scan& scan, const Chunk& c)
+{
+    ThreeDsMaterial m;
+    forEachChunk(scan, c, c.body, [&](const Chunk& sub) {
+        switch (sub.id) {
+        case kMaterialName:
+            readName(sub, m.name);
+            break;
+        case kMaterialAmbient:
+            readColour(scan, sub, m.ambient);
+            break;
+        case kMaterialDiffuse:
+            readColour(scan, sub, m.diffuse);
+            break;
+        case kMaterialSpecular:
+            readColour(scan, sub, m.specular);
+            break;
+        case kMaterialShininess:
+            readPercentage(scan, sub, m.shininess);
+            break;
+        case kMaterialTransparency:
+            readPercentage(scan, sub, m.transparency);
+            break;
+        case kTextureMap:
+            forEachChunk(scan, sub, sub.body, [&](const Chunk& map) {
+                if (map.id == kMapFileName) {
+                    readName(map, m.texture);
+                }
+            });
+            break;
+        default:
+            break;
+        }
+    });
+    scan.materials.push_back(std::move(m));
+}
+
 void scanSceneData(Scan& scan, const Chunk& c)
 {
     forEachChunk(scan, c, c.body, [&](const Chunk& sub) {
         if (sub.id == kNamedObject) {
             scanNamedObject(scan, sub);
+        } else if (sub.id == kMaterialEntry) {
+            // A damaged material costs its looks, not the model.
+            try {
+                scanMaterial(scan, sub);
+            } catch (const ImportError&) {
+            }
         }
     });
 }
@@ -300,6 +414,11 @@ std::string threeDsFaceIndexProblem(std::size_t faceNumber, std::size_t meshNumb
 
 std::vector<ThreeDsMeshChunks> scan3dsMeshes(const std::uint8_t* data, std::size_t size)
 {
+    return scan3dsScene(data, size).meshes;
+}
+
+ThreeDsScene scan3dsScene(const std::uint8_t* data, std::size_t size)
+{
     if (size == 0) {
         throw ImportError("the file is empty");
     }
@@ -334,7 +453,7 @@ std::vector<ThreeDsMeshChunks> scan3dsMeshes(const std::uint8_t* data, std::size
             }
         });
     }
-    return std::move(scan.meshes);
+    return ThreeDsScene{std::move(scan.meshes), std::move(scan.materials)};
 }
 
 std::vector<std::uint8_t> write3dsMeshes(const std::vector<ThreeDsMeshChunks>& meshes)

@@ -30,6 +30,13 @@
 
 namespace fyrel {
 
+// The faces of a mesh drawn with one material (an MSH_MAT_GROUP chunk).
+struct ThreeDsFaceGroup {
+    std::string material;
+    const std::uint8_t* faces = nullptr;  // count little-endian words, each a face of the mesh
+    std::uint16_t count = 0;
+};
+
 // One triangle mesh (an N_TRI_OBJECT chunk) as found in the file. The pointers
 // view the caller's bytes and are valid as long as those are.
 struct ThreeDsMeshChunks {
@@ -38,6 +45,27 @@ struct ThreeDsMeshChunks {
     std::uint16_t pointCount = 0;
     const std::uint8_t* faces = nullptr;  // faceCount records: a, b, c, flags as little-endian words
     std::uint16_t faceCount = 0;
+    const std::uint8_t* texels = nullptr;  // texelCount records: u, v as little-endian floats
+    std::uint16_t texelCount = 0;
+    std::vector<ThreeDsFaceGroup> groups;
+};
+
+// A material definition (a MAT_ENTRY chunk of the scene): what of it the
+// model uses. Colours are 0 to 1; shininess and transparency 0 to 1 as the
+// percentages say.
+struct ThreeDsMaterial {
+    std::string name;
+    float ambient[3] = {0.1f, 0.1f, 0.1f};
+    float diffuse[3] = {0.8f, 0.8f, 0.8f};
+    float specular[3] = {0.2f, 0.2f, 0.2f};
+    float shininess = 0.0f;
+    float transparency = 0.0f;
+    std::string texture;  // the first texture map's file name
+};
+
+struct ThreeDsScene {
+    std::vector<ThreeDsMeshChunks> meshes;
+    std::vector<ThreeDsMaterial> materials;
 };
 
 // Walks data[0, size) and returns its triangle meshes in file order. Checked:
@@ -52,6 +80,12 @@ struct ThreeDsMeshChunks {
 // is wrong and where (without the "Unable to load 3ds file" lead-in, which the
 // importer adds).
 std::vector<ThreeDsMeshChunks> scan3dsMeshes(const std::uint8_t* data, std::size_t size);
+
+// The same walk, also keeping the materials of the scene: a material's
+// sub-chunks are read only where they hold what they should (a colour chunk
+// of 3 floats or 3 bytes, a percentage, a terminated name); a damaged one
+// leaves the default and does not stop the meshes from loading.
+ThreeDsScene scan3dsScene(const std::uint8_t* data, std::size_t size);
 
 // A complete .3ds file holding the given meshes and nothing else: one named
 // object per mesh that has vertices. lib3ds keeps its mesh list sorted by

@@ -5,6 +5,10 @@
 #include <lib3ds/mesh.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <unordered_map>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "images/texture_image.h"
+#include "importers/byte_reader.h"
 #include "importers/import_error.h"
 #include "importers/three_ds_chunks.h"
 
@@ -104,15 +110,79 @@ FilePointer readWithLib3ds(const std::vector<std::uint8_t>& bytes)
     return file;
 }
 
-Model importBytes(const std::uint8_t* data, std::size_t size, const std::string& source)
+Material materialFrom(const ThreeDsMaterial& m, const std::string& folder)
+{
+    Material material;
+    material.name = m.name;
+    std::copy(std::begin(m.ambient), std::end(m.ambient), material.ambient);
+    std::copy(std::begin(m.diffuse), std::end(m.diffuse), material.diffuse);
+    std::copy(std::begin(m.specular), std::end(m.specular), material.specular);
+    material.diffuse[3] = 1.0f - m.transparency;
+    // 3ds keeps the highlight's sharpness as a percentage of the largest
+    // exponent fixed-function lighting offers.
+    material.shininess = std::max(1.0f, 128.0f * m.shininess);
+    material.texture = m.texture;
+    if (!m.texture.empty()) {
+        material.texturePath = findTextureFile(m.texture, folder);
+    }
+    return material;
+}
+
+// Materials, face groups and texture coordinates come from the checked scan,
+// not through lib3ds: its meshes are the scan's meshes that have vertices,
+// in the same order (write3dsMeshes names them so).
+void addMaterials(const ThreeDsScene& scene, const std::string& folder, Model& model)
+{
+    std::unordered_map<std::string, std::uint32_t> byName;
+    for (const ThreeDsMaterial& m : scene.materials) {
+        byName.try_emplace(m.name, static_cast<std::uint32_t>(model.materials.size()));
+        model.materials.push_back(materialFrom(m, folder));
+    }
+    model.texCoords.assign(model.vertices.size(), TexCoord{});
+    std::size_t vertexBase = 0;
+    std::size_t triangleBase = 0;
+    for (const ThreeDsMeshChunks& mesh : scene.meshes) {
+        if (mesh.pointCount == 0) {
+            continue;
+        }
+        if (vertexBase + mesh.pointCount > model.vertices.size() ||
+            triangleBase + mesh.faceCount > model.triangles.size()) {
+            break;  // cannot happen while lib3ds reads what was written for it
+        }
+        for (std::size_t v = 0; v < std::min(mesh.pointCount, mesh.texelCount); ++v) {
+            // 3ds counts v upwards from the image's bottom.
+            const float s = loadF32(mesh.texels + 8 * v);
+            const float t = loadF32(mesh.texels + 8 * v + 4);
+            model.texCoords[vertexBase + v] =
+                TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? 1.0f - t : 0.0f};
+        }
+        for (std::size_t f = 0; f < mesh.faceCount; ++f) {
+            model.triangles[triangleBase + f].material = UINT32_MAX;
+        }
+        for (const ThreeDsFaceGroup& group : mesh.groups) {
+            const auto found = byName.find(group.material);
+            const std::uint32_t index = found == byName.end() ? UINT32_MAX : found->second;
+            for (std::size_t i = 0; i < group.count; ++i) {
+                model.triangles[triangleBase + loadU16(group.faces + 2 * i)].material = index;
+            }
+        }
+        vertexBase += mesh.pointCount;
+        triangleBase += mesh.faceCount;
+    }
+}
+
+Model importBytes(const std::uint8_t* data, std::size_t size, const std::string& source, const std::string& folder)
 {
     FilePointer file;
     try {
         // The checked copy only views data, so the check and the copy happen
         // before lib3ds sees a byte.
-        file = readWithLib3ds(write3dsMeshes(scan3dsMeshes(data, size)));
+        const ThreeDsScene scene = scan3dsScene(data, size);
+        file = readWithLib3ds(write3dsMeshes(scene.meshes));
         if (file) {
-            return convert3dsFile(*file);
+            Model model = convert3dsFile(*file);
+            addMaterials(scene, folder, model);
+            return model;
         }
     } catch (const ImportError& problem) {
         throw ImportError(kLoadFailed + source + ": " + problem.what());
@@ -207,16 +277,16 @@ Model convert3dsFile(const Lib3dsFile& file)
     return model;
 }
 
-Model import3dsFromMemory(const std::uint8_t* data, std::size_t size)
+Model import3dsFromMemory(const std::uint8_t* data, std::size_t size, const std::string& textureFolder)
 {
-    return importBytes(data, size, "");
+    return importBytes(data, size, "", textureFolder);
 }
 
 Model import3ds(const std::string& path)
 {
     const std::string source = " \"" + path + "\"";
     const std::vector<std::uint8_t> bytes = readMainChunk(path, source);
-    return importBytes(bytes.data(), bytes.size(), source);
+    return importBytes(bytes.data(), bytes.size(), source, std::filesystem::path(path).parent_path().string());
 }
 
 }  // namespace fyrel

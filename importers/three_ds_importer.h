@@ -26,7 +26,8 @@ namespace fyrel {
 Model import3ds(const std::string& path);
 
 // The same for a file already in memory: data[0, size) is only read.
-Model import3dsFromMemory(const std::uint8_t* data, std::size_t size);
+// textureFolder: where texture files named by the materials are looked up.
+Model import3dsFromMemory(const std::uint8_t* data, std::size_t size, const std::string& textureFolder = {});
 
 // The conversion from lib3ds's structure alone: meshes in list order, each
 // face checked against its own mesh's vertex count. Throws ImportError with a

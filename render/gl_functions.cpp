@@ -5,7 +5,7 @@ namespace fyrel {
 const char* const kGlFunctionNames[kGlFunctionCount] = {
     "glGenBuffers",    "glBindBufferARB", "glBufferData",     "glBufferSubData",    "glDeleteBuffers",
     "glCreateShader",  "glShaderSource",  "glCompileShader",  "glCreateProgram",    "glAttachShader",
-    "glLinkProgram",   "glUseProgram",    "glGetShaderInfoLog", "glGetProgramInfoLog",
+    "glLinkProgram",   "glUseProgram",    "glGetShaderInfoLog", "glGetProgramInfoLog", "glCompressedTexImage2D",
 };
 
 namespace {
@@ -34,6 +34,7 @@ void loadGlFunctions(GlFunctions& t, GlProcLoader loader, void* context)
     fetch(t.useProgram, 11, loader, context);
     fetch(t.getShaderInfoLog, 12, loader, context);
     fetch(t.getProgramInfoLog, 13, loader, context);
+    fetch(t.compressedTexImage2D, 14, loader, context);
 }
 
 bool hasBufferFunctions(const GlFunctions& t)

@@ -20,7 +20,7 @@ inline constexpr GlEnum kGlElementArrayBuffer = 0x8893;
 inline constexpr GlEnum kGlStreamDraw = 0x88E0;
 inline constexpr GlEnum kGlStaticDraw = 0x88E4;
 
-// Fourteen slots, in the order of kGlFunctionNames. Slot 1 is fetched as
+// Fifteen slots, in the order of kGlFunctionNames. Slot 1 is fetched as
 // "glBindBufferARB" and used as glBindBuffer. A slot the driver does not offer
 // stays null.
 struct GlFunctions {
@@ -38,9 +38,11 @@ struct GlFunctions {
     void (*useProgram)(GlUint program) = nullptr;
     void (*getShaderInfoLog)(GlUint shader, GlSizei bufSize, GlSizei* length, char* log) = nullptr;
     void (*getProgramInfoLog)(GlUint program, GlSizei bufSize, GlSizei* length, char* log) = nullptr;
+    void (*compressedTexImage2D)(GlEnum target, GlInt level, GlEnum internalFormat, GlSizei width, GlSizei height,
+                                 GlInt border, GlSizei imageSize, const void* data) = nullptr;
 };
 
-inline constexpr int kGlFunctionCount = 14;
+inline constexpr int kGlFunctionCount = 15;
 extern const char* const kGlFunctionNames[kGlFunctionCount];
 
 // Looks an entry point up by name; returns null when the driver has none.

@@ -2,10 +2,13 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "math/quaternion.h"
 #include "render/model_buffers.h"
+#include "render/textures.h"
 
 namespace fyrel {
 
@@ -124,7 +127,19 @@ void clearView()
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void drawModelMesh(const GlFunctions& gl, const Model& model)
+namespace {
+
+void setMaterial(const Material& m)
+{
+    glMaterialfv(GL_FRONT, GL_AMBIENT, m.ambient);
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, m.diffuse);
+    glMaterialfv(GL_FRONT, GL_SPECULAR, m.specular);
+    glMaterialfv(GL_FRONT, GL_EMISSION, m.emissive);
+    glMaterialf(GL_FRONT, GL_SHININESS, std::clamp(m.shininess, 0.0f, 128.0f));
+}
+
+// The model's opaque or its transparent material ranges.
+void drawRanges(const GlFunctions& gl, const Model& model, bool transparent)
 {
     // Without buffers (not made yet, or an incomplete table) there is nothing
     // to draw from.
@@ -132,23 +147,62 @@ void drawModelMesh(const GlFunctions& gl, const Model& model)
     if (!buffers || model.triangles.size() > static_cast<std::size_t>(INT_MAX / 3)) {
         return;
     }
+    const bool any = std::any_of(buffers->ranges.begin(), buffers->ranges.end(),
+                                 [&](const MaterialRange& r) { return r.transparent == transparent; });
+    if (!any) {
+        return;
+    }
     glPushMatrix();
     applyPlacement(model, true);
-
-    const Material& m = model.material;
-    glMaterialfv(GL_FRONT, GL_AMBIENT, m.ambient);
-    glMaterialfv(GL_FRONT, GL_DIFFUSE, m.diffuse);
-    glMaterialfv(GL_FRONT, GL_SPECULAR, m.specular);
-    glMaterialfv(GL_FRONT, GL_EMISSION, m.emissive);
-    glMaterialf(GL_FRONT, GL_SHININESS, m.shininess);
-
     gl.bindBuffer(kGlArrayBuffer, buffers->names[1]);
     glNormalPointer(GL_FLOAT, 0, nullptr);
     gl.bindBuffer(kGlArrayBuffer, buffers->names[0]);
     glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    if (buffers->texCoordBuffer != 0) {
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        gl.bindBuffer(kGlArrayBuffer, buffers->texCoordBuffer);
+        glTexCoordPointer(2, GL_FLOAT, 0, nullptr);
+    }
     gl.bindBuffer(kGlElementArrayBuffer, buffers->names[2]);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(3 * model.triangles.size()), GL_UNSIGNED_INT, nullptr);
+    for (const MaterialRange& range : buffers->ranges) {
+        if (range.transparent != transparent) {
+            continue;
+        }
+        setMaterial(range.material < model.materials.size() ? model.materials[range.material] : model.material);
+        glBindTexture(GL_TEXTURE_2D, range.texture ? range.texture->name : whiteTexture());
+        glDrawElements(GL_TRIANGLES, range.count, GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(static_cast<std::uintptr_t>(range.first) * 4));
+    }
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glPopMatrix();
+}
+
+// Transparent triangles after every opaque one, blended over them without
+// hiding what lies behind.
+void drawMeshes(const GlFunctions& gl, const SceneList<Model>& models)
+{
+    glEnable(GL_TEXTURE_2D);
+    for (const Model& model : models) {
+        drawRanges(gl, model, false);
+    }
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDepthMask(GL_FALSE);
+    for (const Model& model : models) {
+        drawRanges(gl, model, true);
+    }
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
+}
+
+}  // namespace
+
+void drawModelMesh(const GlFunctions& gl, const Model& model)
+{
+    drawRanges(gl, model, false);
+    drawRanges(gl, model, true);
 }
 
 void drawPath(const Path& path)
@@ -205,15 +259,16 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     if (scene.models) {
-        for (const Model& model : *scene.models) {
-            drawModelMesh(gl, model);
-        }
+        drawMeshes(gl, *scene.models);
     }
+    // The ground is drawn by the same shader, which multiplies by a texel.
+    glBindTexture(GL_TEXTURE_2D, whiteTexture());
     glDisable(GL_NORMALIZE);
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
 
     glCallList(scene.groundList);
+    glBindTexture(GL_TEXTURE_2D, 0);
     useProgram(gl, 0);
     glDisable(GL_LIGHTING);
 

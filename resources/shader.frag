@@ -15,8 +15,15 @@
 // highlight that ran across the whole ground. An orthographic projection is
 // the one whose bottom row is (0, 0, 0, 1).
 
+//
+// The texture bound to unit 0 colours what the light falls on (emission,
+// ambient and diffuse), as the fixed-function pipeline's modulation does;
+// the highlight stays the light's colour. What has no image of its own is
+// drawn with a white one.
+
 varying vec3 eyePosition;
 varying vec3 eyeNormal;
+uniform sampler2D diffuseMap;
 
 void main()
 {
@@ -47,9 +54,9 @@ void main()
         specular = pow(max(dot(n, halfway), 1.0e-6), gl_FrontMaterial.shininess);
     }
 
-    vec4 colour = gl_FrontLightModelProduct.sceneColor +
-                  attenuation * (gl_FrontLightProduct[0].ambient +
-                                 gl_FrontLightProduct[0].diffuse * diffuse +
-                                 gl_FrontLightProduct[0].specular * specular);
-    gl_FragColor = vec4(colour.rgb, gl_FrontMaterial.diffuse.a);
+    vec4 texel = texture2D(diffuseMap, gl_TexCoord[0].st);
+    vec4 lit = gl_FrontLightModelProduct.sceneColor +
+               attenuation * (gl_FrontLightProduct[0].ambient + gl_FrontLightProduct[0].diffuse * diffuse);
+    vec4 highlight = attenuation * gl_FrontLightProduct[0].specular * specular;
+    gl_FragColor = vec4(lit.rgb * texel.rgb + highlight.rgb, gl_FrontMaterial.diffuse.a * texel.a);
 }

@@ -22,7 +22,9 @@ Model& Model::operator=(const Model& other)
 void Model::copyFrom(const Model& other)
 {
     material = other.material;
+    materials = other.materials;
     vertices = other.vertices;
+    texCoords = other.texCoords;
     triangles = other.triangles;
     rootBone = other.rootBone;
     animator.current = other.animator.current;
@@ -96,6 +98,11 @@ bool anyWeights(const Bone& bone)
 bool Model::hasSkin() const
 {
     return anyWeights(rootBone);
+}
+
+const Material& Model::materialOf(const Triangle& triangle) const
+{
+    return triangle.material < materials.size() ? materials[triangle.material] : material;
 }
 
 }  // namespace fyrel

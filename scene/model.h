@@ -22,8 +22,10 @@ namespace fyrel {
 // render's (render/model_buffers.h): they keep what they derive in the two
 // DerivedState slots.
 struct Model {
-    Material material;
+    Material material;                    // for a model that brings no materials
+    std::vector<Material> materials;      // what triangles' material indices name
     std::vector<Vertex> vertices;         // bind pose, as imported
+    std::vector<TexCoord> texCoords;      // one a vertex, or none
     std::vector<Vertex> skinnedVertices;  // posed, written by updatePose
     std::vector<Triangle> triangles;
     Bone rootBone;
@@ -47,6 +49,10 @@ struct Model {
 
     // True when some bone of the skeleton weights a vertex of this model.
     bool hasSkin() const;
+
+    // The material a triangle is drawn with: its own when the index names
+    // one, else the model's material.
+    const Material& materialOf(const Triangle& triangle) const;
 
 private:
     void copyFrom(const Model& other);

@@ -17,6 +17,7 @@
 #include "animation/sampling.h"
 #include "importers/model_formats.h"
 #include "diagnostics/debug_output.h"
+#include "images/texture_image.h"
 #include "scene/model.h"
 
 namespace {
@@ -106,6 +107,42 @@ void printMaterial(std::ostream& out, const Material& m)
     out << "material shininess: " << number(m.shininess) << '\n';
 }
 
+// Whether the texture was found and decodes, as the views would draw it.
+std::string textureState(const Material& m)
+{
+    if (!m.hasTexture()) {
+        return "not found";
+    }
+    Image image;
+    std::string reason;
+    const bool decoded = m.embeddedTexture
+                             ? decodeImage(m.embeddedTexture->data(), m.embeddedTexture->size(), image, reason)
+                             : decodeImageFile(m.texturePath, image, reason);
+    if (!decoded) {
+        return "not decoded: " + reason;
+    }
+    return (m.embeddedTexture ? "in the file, " : "found, ") + std::to_string(image.width) + "x" +
+           std::to_string(image.height);
+}
+
+void printMaterials(std::ostream& out, const Model& model)
+{
+    out << "materials: " << model.materials.size() << '\n';
+    std::vector<std::size_t> triangles(model.materials.size() + 1, 0);
+    for (const Triangle& t : model.triangles) {
+        ++triangles[std::min<std::size_t>(t.material, model.materials.size())];
+    }
+    for (std::size_t i = 0; i < model.materials.size(); ++i) {
+        const Material& m = model.materials[i];
+        out << "material " << i << ": name \"" << escaped(m.name, true) << "\", diffuse " << numbers(m.diffuse, 4)
+            << ", triangles " << triangles[i];
+        if (!m.texture.empty() || m.embeddedTexture) {
+            out << ", texture \"" << escaped(m.texture, true) << "\" (" << textureState(m) << ")";
+        }
+        out << '\n';
+    }
+}
+
 // The box of the vertices placed by the model's world transform (with the
 // model at the origin unturned, that is its baseTransform).
 void printBox(std::ostream& out, const char* label, const Model& model, const std::vector<Vertex>& vertices)
@@ -147,6 +184,7 @@ void describe(std::ostream& out, const std::string& path, const Model& imported)
     }
     printAnimations(out, imported.animator);
     printMaterial(out, imported.material);
+    printMaterials(out, imported);
     printBox(out, "bind box", imported, imported.vertices);
 
     // As the import command leaves it: a copy (which binds its animator to

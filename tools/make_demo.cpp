@@ -1,5 +1,6 @@
 // fyrel-make-demo OUT.ms3d: writes the demo character, a jointed figure of
-// boxes about 1.9 units tall with a looping one-second walk cycle.
+// boxes about 1.9 units tall with a looping one-second walk cycle, and its
+// texture walker.png beside it: hair, face, shirt, belt, trousers and shoes.
 //
 // The figure is described below in the scene's frame: Z up, facing +Y, its
 // right hand towards +X, the soles of its feet on z = 0. Every joint's bind
@@ -25,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iterator>
 #include <numbers>
 #include <stdexcept>
@@ -32,6 +34,14 @@
 #include <vector>
 
 #include "tools/ms3d_writer.h"
+
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -143,6 +153,76 @@ const BoxSpec kBoxes[] = {
 // flat. Triangles are wound counter-clockwise as seen from outside, as
 // Milkshape writes them: the face normals computed at import then point
 // inward, and skinning, which negates normals, turns them outward again.
+// ---- The texture -------------------------------------------------------------------
+//
+// One picture of the figure seen from the front, projected along Y onto every
+// face: s from x across the figure's width, t from the top of the head down
+// to the soles. Faces that look forward (+Y) take the left half, which has
+// the face and the buckle; all others the right half, which has neither.
+
+constexpr double kTop = 1.88;
+constexpr double kHalfWidth = 0.30;
+constexpr int kTextureWidth = 128;  // two halves of 64
+constexpr int kTextureHeight = 256;
+
+struct Rgb {
+    unsigned char r, g, b;
+};
+
+Rgb clothing(double x, double z, bool front)
+{
+    const double ax = std::abs(x);
+    if (z >= 1.84) {
+        return {72, 48, 32};  // hair
+    }
+    if (z >= 1.54) {
+        if (front && z >= 1.755 && z < 1.785 && ax >= 0.03 && ax < 0.065) {
+            return {35, 35, 45};  // eyes
+        }
+        if (front && z >= 1.66 && z < 1.675 && ax < 0.035) {
+            return {150, 70, 65};  // mouth
+        }
+        return {226, 168, 128};  // skin
+    }
+    if (ax >= 0.2) {
+        return z >= 1.21 ? Rgb{70, 125, 165} : Rgb{226, 168, 128};  // sleeves, then forearms and hands
+    }
+    if (z >= 1.10) {
+        const bool button = front && ax < 0.012 && std::fmod(z - 1.12, 0.08) < 0.015;
+        return button ? Rgb{225, 225, 215} : Rgb{70, 125, 165};  // shirt
+    }
+    if (z >= 1.05) {
+        return front && ax < 0.035 ? Rgb{210, 175, 70} : Rgb{60, 40, 28};  // buckle, belt
+    }
+    if (z >= 0.10) {
+        return {55, 70, 115};  // trousers
+    }
+    return {45, 32, 26};  // shoes
+}
+
+std::vector<unsigned char> walkerTexture()
+{
+    std::vector<unsigned char> rgb;
+    for (int row = 0; row < kTextureHeight; ++row) {
+        const double z = kTop * (1.0 - (row + 0.5) / kTextureHeight);
+        for (int column = 0; column < kTextureWidth; ++column) {
+            const int half = kTextureWidth / 2;
+            const double x = kHalfWidth * (2.0 * ((column % half) + 0.5) / half - 1.0);
+            const Rgb c = clothing(x, z, column < half);
+            rgb.insert(rgb.end(), {c.r, c.g, c.b});
+        }
+    }
+    return rgb;
+}
+
+// Where a point of a face lands in the texture; front faces in the left half.
+void textureCoordinates(const double position[3], bool front, float& s, float& t)
+{
+    const double across = std::clamp((position[0] + kHalfWidth) / (2.0 * kHalfWidth), 0.0, 1.0);
+    s = quantised(0.5 * across + (front ? 0.0 : 0.5));
+    t = quantised(std::clamp((kTop - position[2]) / kTop, 0.0, 1.0));
+}
+
 void addBox(Ms3dFile& file, const BoxSpec& box)
 {
     const auto bone = static_cast<std::int8_t>(jointIndex(box.joint));
@@ -156,12 +236,15 @@ void addBox(Ms3dFile& file, const BoxSpec& box)
                                      {box.max[u], box.max[v]},
                                      {side ? box.min[u] : box.max[u], side ? box.max[v] : box.min[v]}};
             const auto first = static_cast<std::uint16_t>(file.vertices.size());
-            for (const auto& corner : uv) {
+            const bool front = axis == 1 && side == 1;
+            float s[4], t[4];
+            for (std::size_t k = 0; k < 4; ++k) {
                 Ms3dVertex vertex;
                 double position[3];
                 position[axis] = side ? box.max[axis] : box.min[axis];
-                position[u] = corner[0];
-                position[v] = corner[1];
+                position[u] = uv[k][0];
+                position[v] = uv[k][1];
+                textureCoordinates(position, front, s[k], t[k]);
                 toFile(position, vertex.position);
                 vertex.boneIndex = bone;
                 vertex.referenceCount = 1;
@@ -175,6 +258,8 @@ void addBox(Ms3dFile& file, const BoxSpec& box)
                 for (int k = 0; k < 3; ++k) {
                     triangle.indices[k] = static_cast<std::uint16_t>(first + c[k]);
                     toFile(normal, triangle.normals[k]);
+                    triangle.s[k] = s[c[k]];
+                    triangle.t[k] = t[c[k]];
                 }
                 file.triangles.push_back(triangle);
             }
@@ -296,11 +381,13 @@ Ms3dFile makeWalker()
     }
     file.groups.push_back(body);
 
+    // The colours are the texture's: the material only lights it.
     fyrel::Ms3dMaterial skin;
     skin.name = "walker";
-    const float ambient[4] = {0.25f, 0.2f, 0.15f, 1.0f};
-    const float diffuse[4] = {0.85f, 0.55f, 0.3f, 1.0f};
-    const float specular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
+    skin.texture = "walker.png";
+    const float ambient[4] = {0.6f, 0.6f, 0.6f, 1.0f};
+    const float diffuse[4] = {0.9f, 0.9f, 0.9f, 1.0f};
+    const float specular[4] = {0.2f, 0.2f, 0.2f, 1.0f};
     std::copy(ambient, ambient + 4, skin.ambient);
     std::copy(diffuse, diffuse + 4, skin.diffuse);
     std::copy(specular, specular + 4, skin.specular);
@@ -324,6 +411,12 @@ int main(int argc, char** argv)
     }
     try {
         fyrel::saveMs3d(makeWalker(), argv[1]);
+        const std::string folder = std::filesystem::path(argv[1]).parent_path().string();
+        const std::string texture = (folder.empty() ? std::string() : folder + "/") + "walker.png";
+        const std::vector<unsigned char> pixels = walkerTexture();
+        if (!stbi_write_png(texture.c_str(), kTextureWidth, kTextureHeight, 3, pixels.data(), 3 * kTextureWidth)) {
+            throw std::runtime_error("cannot write " + texture);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fyrel-make-demo: %s\n", e.what());
         return 1;

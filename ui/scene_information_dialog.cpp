@@ -19,6 +19,18 @@ void addModelItems(WindowHandle dialog, const Model& model, TreeItem modelItem)
     for (const Animation& animation : model.animator.animations) {
         treeInsertItem(dialog, kControlTree, animations, animation.name, TreeInsert::Last);
     }
+    // Only what the file brings: a model without materials draws with one
+    // default material, which is not listed.
+    if (!model.materials.empty()) {
+        const TreeItem materials = treeInsertItem(dialog, kControlTree, modelItem, "Materials", TreeInsert::Sort);
+        for (const Material& material : model.materials) {
+            std::string text = material.name.empty() ? "(unnamed)" : material.name;
+            if (!material.texture.empty()) {
+                text += " (texture " + material.texture + (material.hasTexture() ? ")" : ", not found)");
+            }
+            treeInsertItem(dialog, kControlTree, materials, text, TreeInsert::Last);
+        }
+    }
 }
 
 // "&Close" and the close box: the keyboard goes back to the main window, the

@@ -87,10 +87,14 @@ bool writeWholeFile(std::string* err, const std::string&, const std::vector<unsi
     return false;
 }
 
-// Images are drawn elsewhere: the loader keeps their URIs and views only.
-bool keepImageUndecoded(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int,
-                        void*)
+// Images are decoded where they are drawn: the loader keeps their bytes
+// as the file holds them (read through the fence like any external file).
+bool keepImageUndecoded(tinygltf::Image* image, const int, std::string*, std::string*, int, int,
+                        const unsigned char* bytes, int size, void*)
 {
+    if (image && bytes && size > 0) {
+        image->image.assign(bytes, bytes + size);
+    }
     return true;
 }
 

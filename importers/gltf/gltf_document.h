@@ -18,8 +18,8 @@
 //   - the model file, and each external file, must be a regular file of at
 //     most kMaxGltfFileSize bytes; all external files together at most
 //     kMaxGltfExternalBytes;
-//   - images are not decoded: their URIs (and, in a .glb, their buffer views)
-//     are kept for whoever draws them.
+//   - images are not decoded: each image's bytes, as the file or its buffer
+//     view holds them, are kept in its `image` for whoever draws them.
 // tinygltf's errors and warnings become the message: a failed load throws
 // ImportError ("Unable to load glTF file "a.gltf": ..."), control characters
 // shown as '?'. Nothing here checks accessors, indices or references between

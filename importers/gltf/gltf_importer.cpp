@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
+#include "images/texture_image.h"
 #include "importers/gltf/gltf_accessors.h"
 #include "importers/gltf/gltf_document.h"
 #include "importers/import_error.h"
@@ -127,8 +129,11 @@ struct Channel {
 
 class Converter {
 public:
-    Converter(const tinygltf::Model& document, const std::string& fileName, std::size_t inputBytes)
-        : doc_(document), fileName_(fileName)
+    // folder: where the model file lies, for its image files; empty for a
+    // document from memory.
+    Converter(const tinygltf::Model& document, const std::string& fileName, std::size_t inputBytes,
+              const std::string& folder = {})
+        : doc_(document), fileName_(fileName), folder_(folder)
     {
         const std::size_t perByte = kGltfMemoryPerInputByte;
         budget_ = inputBytes > (std::numeric_limits<std::size_t>::max() - (1u << 20)) / perByte
@@ -139,6 +144,7 @@ public:
     Model convert()
     {
         nodes_.assign(doc_.nodes.size(), NodeInfo{});
+        addMaterials();
         for (const int root : sceneRoots()) {
             walk(root);
         }
@@ -172,6 +178,53 @@ public:
     }
 
 private:
+    // Base colour factor and texture of the metallic-roughness model; a
+    // blended material keeps its alpha, others are opaque. Images are kept
+    // encoded, shared by the materials that use them.
+    void addMaterials()
+    {
+        std::vector<std::shared_ptr<const std::vector<std::uint8_t>>> images(doc_.images.size());
+        for (std::size_t m = 0; m < doc_.materials.size(); ++m) {
+            const tinygltf::Material& source = doc_.materials[m];
+            Material material;
+            material.name = source.name.empty() ? "material " + std::to_string(m) : source.name;
+            const std::vector<double>& factor = source.pbrMetallicRoughness.baseColorFactor;
+            if (factor.size() == 4 && finite(factor)) {
+                for (int k = 0; k < 4; ++k) {
+                    material.diffuse[k] = std::clamp(static_cast<float>(factor[static_cast<std::size_t>(k)]), 0.0f, 1.0f);
+                    material.ambient[k] = k < 3 ? 0.2f * material.diffuse[k] : 1.0f;
+                }
+            }
+            if (source.alphaMode != "BLEND") {
+                material.diffuse[3] = 1.0f;
+            }
+            const tinygltf::TextureInfo& base = source.pbrMetallicRoughness.baseColorTexture;
+            texCoordSets_.push_back(base.texCoord >= 0 && base.texCoord < 8 ? base.texCoord : 0);
+            if (base.index >= 0 && static_cast<std::size_t>(base.index) < doc_.textures.size()) {
+                const int image = doc_.textures[static_cast<std::size_t>(base.index)].source;
+                if (image >= 0 && static_cast<std::size_t>(image) < doc_.images.size()) {
+                    const tinygltf::Image& picture = doc_.images[static_cast<std::size_t>(image)];
+                    material.texture = !picture.uri.empty() && picture.uri.rfind("data:", 0) != 0 ? picture.uri
+                                       : !picture.name.empty() ? picture.name
+                                                               : "image " + std::to_string(image);
+                    const bool external = !picture.uri.empty() && picture.uri.rfind("data:", 0) != 0;
+                    if (external && !folder_.empty()) {
+                        material.texturePath = findTextureFile(picture.uri, folder_);
+                    }
+                    auto& bytes = images[static_cast<std::size_t>(image)];
+                    if (material.texturePath.empty() && !bytes && !picture.image.empty()) {
+                        spend(picture.image.size());
+                        bytes = std::make_shared<const std::vector<std::uint8_t>>(picture.image);
+                    }
+                    if (material.texturePath.empty()) {
+                        material.embeddedTexture = bytes;
+                    }
+                }
+            }
+            model_.materials.push_back(std::move(material));
+        }
+    }
+
     struct NodeInfo {
         bool inScene = false;
         int parent = -1;
@@ -507,6 +560,17 @@ private:
                      std::to_string(count));
             }
         }
+        const bool hasMaterial =
+            primitive.material >= 0 && static_cast<std::size_t>(primitive.material) < model_.materials.size();
+        std::vector<float> texCoords;
+        const std::string texCoordName =
+            "TEXCOORD_" + std::to_string(hasMaterial ? texCoordSets_[static_cast<std::size_t>(primitive.material)] : 0);
+        if (const auto uv = primitive.attributes.find(texCoordName); uv != primitive.attributes.end()) {
+            texCoords = readGltfFloats(doc_, uv->second, {(texCoordName + " of " + what).c_str(), 2}, fileName_);
+            if (texCoords.size() != 2 * count) {
+                fail("the texture coordinates of " + what + " do not match its positions");
+            }
+        }
         const tinygltf::Skin* skin = skinOf(node);
         Influences influences;
         std::vector<Matrix4> bindOffsets;  // per joint: rest world · inverse bind matrix
@@ -541,6 +605,9 @@ private:
             Vertex v;
             v.position = place(placement, p, 1.0f);
             model_.vertices.push_back(v);
+            const float s = texCoords.empty() ? 0.0f : texCoords[2 * i];
+            const float t = texCoords.empty() ? 0.0f : texCoords[2 * i + 1];
+            model_.texCoords.push_back(TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f});
             FileNormal n;
             if (!normals.empty()) {
                 Matrix4 inverse, normalMatrix;
@@ -571,6 +638,7 @@ private:
         const auto corner = [&](std::size_t i) { return static_cast<std::uint32_t>(first + indices[i]); };
         for (std::size_t t = 0; t < triangles; ++t) {
             Triangle tri;
+            tri.material = hasMaterial ? static_cast<std::uint32_t>(primitive.material) : UINT32_MAX;
             if (mode == TINYGLTF_MODE_TRIANGLES) {
                 tri.indices[0] = corner(3 * t), tri.indices[1] = corner(3 * t + 1), tri.indices[2] = corner(3 * t + 2);
             } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
@@ -910,6 +978,7 @@ private:
 
     const tinygltf::Model& doc_;
     const std::string& fileName_;
+    const std::string folder_;
     std::size_t budget_ = 0;
     Model model_;
     std::vector<NodeInfo> nodes_;
@@ -917,6 +986,7 @@ private:
     std::vector<FileNormal> fileNormals_;
     std::map<std::string, Bone*> boneByName_;
     float modelSize_ = 1.0f;
+    std::vector<int> texCoordSets_;  // per material: which TEXCOORD_n its base colour texture reads
     int skippedPrimitives_ = 0;
     bool notedMorphs_ = false;
 };
@@ -937,7 +1007,9 @@ Model importGltf(const std::string& path)
     const tinygltf::Model document = loadGltfDocument(path);
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    return Converter(document, path, inputBytes(document, error ? 0 : static_cast<std::size_t>(size))).convert();
+    return Converter(document, path, inputBytes(document, error ? 0 : static_cast<std::size_t>(size)),
+                     std::filesystem::path(path).parent_path().string())
+        .convert();
 }
 
 Model importGltfFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)

@@ -1,5 +1,7 @@
 #include "importers/x/x_hierarchy.h"
 
+#include "diagnostics/debug_output.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -198,8 +200,11 @@ private:
     void fillFrame(const XObject& object, XFrame* frame,
                    std::vector<std::pair<const XObject*, XFrame*>>& work);
     const BuiltMesh& meshOf(const XObject& meshObject);
-    void readMeshGeometry(const XObject& o, XMesh& mesh);
-    void readMaterialList(const XObject& o, std::vector<XMaterial>& materials);
+    void readMeshGeometry(const XObject& o, XMesh& mesh, std::vector<std::uint32_t>& facesTriangles);
+    void readMaterialList(const XObject& o, std::vector<XMaterial>& materials, XMesh& mesh,
+                          const std::vector<std::uint32_t>& faceTriangles);
+    void readTextureCoords(const XObject& o, XMesh& mesh);
+    void readMaterials(const XObject& o, std::vector<XMaterial>& materials);
     XMaterial readMaterial(const XObject& o);
     XSkinBone readSkinWeights(const XObject& o, const XObject& meshObject, std::uint32_t vertexCount);
 
@@ -310,8 +315,12 @@ XMeshContainer* Loader::createContainer(const XObject& meshObject)
     // small the mesh: references cannot repeat it without paying for that.
     const std::uint64_t nameBytes = meshObject.name.empty() ? 0 : meshObject.name.size() + 1 + kXAllocOverhead;
     const std::uint64_t adjacencyBytes = std::uint64_t{3 * sizeof(std::uint32_t)} * built.mesh->GetNumFaces();
-    charge(meshObject,
-           kContainerCost + nameBytes + adjacencyBytes + kContainerMaterialCost * built.materials.size());
+    std::uint64_t materialNameBytes = 0;
+    for (const XMaterial& m : built.materials) {
+        materialNameBytes += xStringHeapBytes(m.name.size());
+    }
+    charge(meshObject, kContainerCost + nameBytes + adjacencyBytes +
+                           kContainerMaterialCost * built.materials.size() + materialNameBytes);
     const char* name = meshObject.name.empty() ? nullptr : meshObject.name.c_str();
     return allocator_.CreateMeshContainer(name, XMeshData{built.mesh},
                                           built.materials.empty() ? nullptr : built.materials.data(),
@@ -326,7 +335,8 @@ const BuiltMesh& Loader::meshOf(const XObject& meshObject)
     }
     charge(meshObject, kMeshCost);
     auto mesh = std::make_shared<XMesh>();
-    readMeshGeometry(meshObject, *mesh);
+    std::vector<std::uint32_t> faceTriangles;  // per face of the file, how many triangles it became
+    readMeshGeometry(meshObject, *mesh, faceTriangles);
     BuiltMesh built;
     std::shared_ptr<XSkinInfo> skin;
     bool materialsRead = false;
@@ -336,8 +346,10 @@ const BuiltMesh& Loader::meshOf(const XObject& meshObject)
             continue;
         }
         if (o->kind == XObjectKind::MeshMaterialList && !materialsRead) {
-            readMaterialList(*o, built.materials);
+            readMaterialList(*o, built.materials, *mesh, faceTriangles);
             materialsRead = true;
+        } else if (o->kind == XObjectKind::MeshTextureCoords && mesh->texCoords.empty()) {
+            readTextureCoords(*o, *mesh);
         } else if (o->kind == XObjectKind::XSkinMeshHeader || o->kind == XObjectKind::SkinWeights) {
             if (!skin) {
                 charge(*o, sizeof(XSkinInfo) + 2 * kXAllocOverhead);
@@ -354,7 +366,7 @@ const BuiltMesh& Loader::meshOf(const XObject& meshObject)
     return meshes_.emplace(&meshObject, std::move(built)).first->second;
 }
 
-void Loader::readMeshGeometry(const XObject& o, XMesh& mesh)
+void Loader::readMeshGeometry(const XObject& o, XMesh& mesh, std::vector<std::uint32_t>& faceTriangles)
 {
     Values values(file_, o);
     std::uint32_t vertexCount = values.takeCount();
@@ -369,6 +381,11 @@ void Loader::readMeshGeometry(const XObject& o, XMesh& mesh)
         p.z = values.takeFinite("vertex coordinate");
     }
     std::uint32_t faceCount = values.takeCount();
+    if (faceCount > o.numbers.size()) {
+        fail(file_, o, describeObject(o) + " ends before its faces do");
+    }
+    charge(o, std::uint64_t{sizeof(std::uint32_t)} * faceCount + kXAllocOverhead);
+    faceTriangles.reserve(faceCount);
     std::vector<std::uint32_t> corners;
     for (std::uint32_t f = 0; f < faceCount; ++f) {
         std::uint32_t cornerCount = values.takeCount();
@@ -395,10 +412,64 @@ void Loader::readMeshGeometry(const XObject& o, XMesh& mesh)
             mesh.indices.push_back(corners[k - 1]);
             mesh.indices.push_back(corners[k]);
         }
+        faceTriangles.push_back(cornerCount > 2 ? cornerCount - 2 : 0);
     }
 }
 
-void Loader::readMaterialList(const XObject& o, std::vector<XMaterial>& materials)
+// nMaterials, nFaceIndexes, then a material index per face. A list shorter
+// than the faces gives the faces after it its last index (exporters write a
+// single index for a mesh of one material); an index beyond the materials
+// leaves its face without one.
+void Loader::readMaterialList(const XObject& o, std::vector<XMaterial>& materials, XMesh& mesh,
+                              const std::vector<std::uint32_t>& faceTriangles)
+{
+    readMaterials(o, materials);
+    Values values(file_, o);
+    if (o.numbers.size() < 2) {
+        return;
+    }
+    values.takeCount();  // nMaterials: the Material objects are what counts
+    const std::uint32_t listed = values.takeCount();
+    if (listed > o.numbers.size() - 2) {
+        fail(file_, o, describeObject(o) + " ends before its face indexes do");
+    }
+    charge(o, std::uint64_t{sizeof(std::uint32_t)} * mesh.GetNumFaces() + kXAllocOverhead);
+    mesh.triangleMaterials.reserve(mesh.GetNumFaces());
+    std::uint32_t index = kXNoMaterial;
+    for (std::size_t face = 0; face < faceTriangles.size(); ++face) {
+        if (face < listed) {
+            index = values.takeCount();
+            if (index >= materials.size()) {
+                index = kXNoMaterial;
+            }
+        }
+        mesh.triangleMaterials.insert(mesh.triangleMaterials.end(), faceTriangles[face], index);
+    }
+}
+
+// nTextureCoords, then u, v per vertex. A count other than the vertex
+// count cannot be matched to the vertices: the mesh is drawn untextured.
+void Loader::readTextureCoords(const XObject& o, XMesh& mesh)
+{
+    Values values(file_, o);
+    if (o.numbers.empty()) {
+        return;
+    }
+    const std::uint32_t count = values.takeCount();
+    if (count != mesh.GetNumVertices() || o.numbers.size() - 1 < 2 * std::uint64_t{count}) {
+        debugOutput(describeObject(o) + " has " + std::to_string(count) + " texture coordinates for " +
+                    std::to_string(mesh.GetNumVertices()) + " vertices: they are not used\n");
+        return;
+    }
+    charge(o, std::uint64_t{sizeof(float)} * 2 * count + kXAllocOverhead);
+    mesh.texCoords.resize(2 * std::size_t{count});
+    for (float& f : mesh.texCoords) {
+        f = toFloat(values.take());
+        f = std::isfinite(f) ? f : 0.0f;
+    }
+}
+
+void Loader::readMaterials(const XObject& o, std::vector<XMaterial>& materials)
 {
     for (const XChild& c : o.children) {
         if (c.isReference && !c.object) {
@@ -406,7 +477,7 @@ void Loader::readMaterialList(const XObject& o, std::vector<XMaterial>& material
                                "\", which names no object before it");
         }
         if (c.object->kind == XObjectKind::Material) {
-            charge(o, kXGrowthFactor * sizeof(XMaterial) +
+            charge(o, kXGrowthFactor * sizeof(XMaterial) + xStringHeapBytes(c.object->name.size()) +
                           (c.object->strings.empty() ? 0 : xStringHeapBytes(c.object->strings.front().size())));
             materials.push_back(readMaterial(*c.object));
         } else if (c.isReference) {
@@ -420,6 +491,7 @@ XMaterial Loader::readMaterial(const XObject& o)
 {
     Values values(file_, o);
     XMaterial material;
+    material.name = o.name;
     XMaterial9& m = material.MatD3D;
     m.diffuse = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()),
                             toFloat(values.take())};

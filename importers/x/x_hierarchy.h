@@ -39,9 +39,14 @@ struct XMatrix {
 // fan from their first corner; faces of fewer than three corners give no
 // triangle. Every index is below the vertex count. Normals and texture
 // coordinates of the file are not kept: the model computes its own normals.
+// A triangle's material index when its face names none the list has.
+inline constexpr std::uint32_t kXNoMaterial = 0xFFFFFFFFu;
+
 struct XMesh {
     std::vector<Vector3> positions;
     std::vector<std::uint32_t> indices;
+    std::vector<float> texCoords;                 // u, v per vertex, or none
+    std::vector<std::uint32_t> triangleMaterials;  // per triangle, or none; kXNoMaterial for none
 
     std::uint32_t GetNumVertices() const { return static_cast<std::uint32_t>(positions.size()); }
     std::uint32_t GetNumFaces() const { return static_cast<std::uint32_t>(indices.size() / 3); }
@@ -90,6 +95,7 @@ struct XMaterial9 {
 struct XMaterial {
     XMaterial9 MatD3D;
     std::string textureFile;
+    std::string name;  // the Material object's, empty when it has none
 };
 
 struct XMeshData {

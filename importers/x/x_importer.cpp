@@ -1,6 +1,7 @@
 #include "importers/x/x_importer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cassert>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "importers/import_error.h"
+#include "importers/x/x_animation.h"
 #include "importers/x/x_mesh_hierarchy.h"
 #include "importers/x/x_reader.h"
 #include "diagnostics/debug_output.h"
@@ -135,12 +137,117 @@ void indexBones(Bone& root, std::unordered_map<std::string, Bone*>& out)
     }
 }
 
+// The value of a key list at time t: linear (spherical for rotations)
+// between the keys around t, the first or last key's value beyond them.
+template <typename T, typename Interpolate>
+T sampleKeys(const std::vector<XTimedValue<T>>& keys, float t, Interpolate interpolate)
+{
+    auto later = std::upper_bound(keys.begin(), keys.end(), t,
+                                  [](float time, const XTimedValue<T>& k) { return time < k.time; });
+    if (later == keys.begin()) {
+        return keys.front().value;
+    }
+    if (later == keys.end()) {
+        return keys.back().value;
+    }
+    const XTimedValue<T>& before = *(later - 1);
+    if (before.time == t) {
+        return before.value;
+    }
+    const float span = later->time - before.time;
+    T out;
+    return interpolate(before.value, later->value, span > 0.0f ? (t - before.time) / span : 1.0f, out);
+}
+
+// The track of a bone driven by a frame animation. The file's keys give the
+// frame's whole local transform (a component without keys keeps the
+// frame's own); the bone's keys are relative to its bind transform L, so
+// each becomes L⁻¹·K, split into translation, rotation and scale. Keys fall
+// on every time any component has a key, and on the clip's start and end,
+// so sampling them linearly retraces the file's own interpolation and every
+// track spans the whole clip.
+std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, Bone& bone, float length)
+{
+    Vector3 bindTranslation, bindScale;
+    Quaternion bindRotation;
+    splitTransform(bone.localMatrix, bindTranslation, bindRotation, bindScale);
+    std::vector<float> times{0.0f, length};
+    for (const auto& k : animation.scales) times.push_back(k.time);
+    for (const auto& k : animation.rotations) times.push_back(k.time);
+    for (const auto& k : animation.positions) times.push_back(k.time);
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+
+    auto lerpVectors = [](const Vector3& a, const Vector3& b, float s, Vector3& out) -> Vector3& {
+        return lerp(a, b, s, out);
+    };
+    auto slerpRotations = [](const Quaternion& a, const Quaternion& b, float s, Quaternion& out) -> Quaternion& {
+        return slerp(a, b, s, out);
+    };
+    std::vector<KeyFrame> track;
+    track.reserve(times.size());
+    for (float t : times) {
+        const Vector3 scale = animation.scales.empty() ? bindScale : sampleKeys(animation.scales, t, lerpVectors);
+        const Quaternion rotation =
+            animation.rotations.empty() ? bindRotation : sampleKeys(animation.rotations, t, slerpRotations);
+        const Vector3 position =
+            animation.positions.empty() ? bindTranslation : sampleKeys(animation.positions, t, lerpVectors);
+        Matrix4 frame;
+        quatToMatrix(rotation, frame);
+        scaleColumns(frame, scale);
+        frame(0, 3) = position.x;
+        frame(1, 3) = position.y;
+        frame(2, 3) = position.z;
+        Matrix4 relative;
+        mul(bone.inverseLocalMatrix, frame, relative);
+        KeyFrame key;
+        key.time = t;
+        key.bone = &bone;
+        key.boneName = bone.name;
+        splitTransform(relative, key.translation, key.rotation, key.scale);
+        track.push_back(std::move(key));
+    }
+    return track;
+}
+
+// One looping clip per set, in file order; a frame animation whose frame
+// is no bone, or whose bone an earlier animation of the set drives, adds
+// nothing.
+void addClips(const std::vector<XAnimationSet>& sets, Model& model)
+{
+    std::unordered_map<std::string, Bone*> bones;
+    indexBones(model.rootBone, bones);
+    for (const XAnimationSet& set : sets) {
+        Animation clip;
+        clip.name = set.name;
+        clip.length = set.length;
+        clip.model = &model;
+        clip.loop = true;
+        std::vector<const Bone*> driven;
+        for (const XFrameAnimation& animation : set.animations) {
+            auto found = bones.find(animation.frame);
+            if (animation.frame.empty() || found == bones.end() ||
+                std::find(driven.begin(), driven.end(), found->second) != driven.end()) {
+                continue;
+            }
+            driven.push_back(found->second);
+            clip.tracks.push_back(trackOf(animation, *found->second, set.length));
+        }
+        model.animator.animations.push_back(std::move(clip));
+    }
+    if (!sets.empty()) {
+        model.animator.current = 0;
+        model.animator.time = 0.0f;
+        model.animator.rate = 1.0f;  // key times are seconds
+    }
+}
+
 }  // namespace
 
 Matrix4 xBaseTransform()
 {
     Matrix4 m;
-    m.m[0] = -0.01f;
+    m.m[0] = 0.01f;
     m.m[5] = 0.0f;
     m.m[6] = 0.01f;
     m.m[9] = 0.01f;
@@ -171,8 +278,11 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
     Model model;
     XImportAllocator hierarchy(std::filesystem::path(fileName).parent_path().string());
     XFrameTree tree(hierarchy);
+    std::vector<XAnimationSet> sets;
     try {
         XFileData file = readXFile(data, size);
+        // Before the hierarchy, which goes on with what the sets left of the budget.
+        sets = loadAnimationSetsFromX(file);
         tree.reset(loadMeshHierarchyFromX(file, hierarchy));
     } catch (const XReadError& e) {
         rejectFile(fileName, e.what());
@@ -189,6 +299,7 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
         frameBone_.clear();
         convertFrame(root, model, root->pFrameSibling ? &model.rootBone : nullptr);
         applySkin(root, model);
+        addClips(sets, model);
         model.animator.model = &model;
     }
     model.baseTransform = xBaseTransform();
@@ -245,6 +356,33 @@ void XImporter::convertFrames(const XFrame* frame, Model& model, Bone* parent, i
     }
 }
 
+namespace {
+
+// D3D's material has no ambient colour of its own: like Direct3D's samples,
+// the diffuse colour stands in for it.
+Material materialFrom(const XMaterial9& m, const XTexture* texture)
+{
+    Material material;
+    const float diffuse[4] = {m.diffuse.r, m.diffuse.g, m.diffuse.b, m.diffuse.a};
+    const float specular[4] = {m.specular.r, m.specular.g, m.specular.b, 1.0f};
+    const float emissive[4] = {m.emissive.r, m.emissive.g, m.emissive.b, 1.0f};
+    for (int k = 0; k < 4; ++k) {
+        const auto unit = [](float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; };
+        material.diffuse[k] = unit(diffuse[k]);
+        material.ambient[k] = k < 3 ? material.diffuse[k] : 1.0f;
+        material.specular[k] = unit(specular[k]);
+        material.emissive[k] = unit(emissive[k]);
+    }
+    material.shininess = std::isfinite(m.power) ? std::clamp(m.power, 0.0f, 128.0f) : 0.0f;
+    if (texture) {
+        material.texture = texture->name;
+        material.texturePath = texture->path;
+    }
+    return material;
+}
+
+}  // namespace
+
 void XImporter::convertMesh(const XMeshContainer& container, Model& model)
 {
     const XMesh& mesh = *container.MeshData.pMesh;
@@ -259,10 +397,27 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
     for (std::uint32_t i = 0; i < n; ++i) {
         model.vertices[vertexTotal + i].position = mesh.positions[i];
     }
+    // Every container brings its own materials; its triangles name them
+    // after those of the meshes before it.
+    const auto firstMaterial = static_cast<std::uint32_t>(model.materials.size());
+    const auto& own = static_cast<const XImportMeshContainer&>(container);
+    for (std::uint32_t i = 0; i < container.NumMaterials && own.materials; ++i) {
+        model.materials.push_back(materialFrom(own.materials[i], own.textures[i].get()));
+        model.materials.back().name = i < own.materialNames.size() ? own.materialNames[i] : std::string();
+    }
+    const bool listed = mesh.triangleMaterials.size() == f;
     for (std::uint32_t k = 0; k < f; ++k) {
         Triangle& t = model.triangles[triangleTotal + k];
         for (int j = 0; j < 3; ++j) {
             t.indices[j] = vertexTotal + mesh.indices[3 * std::size_t{k} + j];
+        }
+        const std::uint32_t index = listed ? mesh.triangleMaterials[k] : kXNoMaterial;
+        t.material = index < container.NumMaterials ? firstMaterial + index : kXNoMaterial;
+    }
+    model.texCoords.resize(model.vertices.size());
+    if (mesh.texCoords.size() == 2 * std::size_t{n}) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            model.texCoords[vertexTotal + i] = TexCoord{mesh.texCoords[2 * i], mesh.texCoords[2 * i + 1]};
         }
     }
     vertexTotal += n;

@@ -12,18 +12,19 @@
 // The .X importer: loads a DirectX .X file (text, binary or MSZIP-compressed;
 // versions 0302 and 0303) into its frame hierarchy through XImportAllocator and
 // converts that into a Model: one bone per frame in the shape of the frame
-// tree, the meshes of all frames appended to the model's geometry, and the
-// skin weights of the bones that skin information names.
-// No animation and no material is taken; the model keeps the default
-// material and gets the .X base transform (xBaseTransform).
+// tree, the meshes of all frames appended to the model's geometry, the
+// skin weights of the bones that skin information names, and one looping
+// clip per AnimationSet (x_animation.h), named after it, in file order, with
+// key times in seconds (rate 1; the first clip plays). Each mesh's materials
+// (colours, texture file looked up beside the model), its faces' material
+// indices and its texture coordinates are kept; the model gets the .X base
+// transform (xBaseTransform).
 //
 // Failures raise ImportError with these texts:
 //   "Failed to load mesh from hierarchy, haha."  the file cannot be read or
 //       the reader rejects it (the reason, with its line or byte offset, goes
 //       to the debug output first); also a frame tree nested deeper than
 //       kMaxBoneDepth bones;
-//   "Failed to load texture"  a texture file a material names exists but is
-//       not an image (the reason goes to the debug output first).
 // A failed import returns nothing and frees everything it built.
 //
 // Where the conversion goes beyond the bare frame-by-frame walk:
@@ -53,6 +54,11 @@
 //     that holds the mesh: skins that name bones the file has no frame for,
 //     or leave vertices out, would otherwise pull those vertices towards the
 //     origin.
+//   - A clip's keys are relative to each bone's bind transform L: the file's
+//     key K (the frame's whole local transform) becomes L⁻¹·K. A track has
+//     a key wherever any of its frame's key lists has one, and at the
+//     clip's start and end; a bone no animation of a set names keeps
+//     whatever pose it has while that clip plays.
 //   - The file is read once. A second pass that enumerates the top-level
 //     objects through another file interface is left out: with one reader it
 //     could only repeat the same parse to the same result, and nothing of it
@@ -62,8 +68,13 @@ namespace fyrel {
 
 inline constexpr const char* kXLoadFailedMessage = "Failed to load mesh from hierarchy, haha.";
 
-// File point (x, y, z) to scene (−x/100, z/100, y/100): y becomes up and the
-// model shrinks by 100.
+// File point (x, y, z) to scene (x/100, z/100, y/100): y becomes up and the
+// model shrinks by 100. Direct3D's frame is left-handed (x right, y up, z
+// away from the viewer) and the scene's right-handed (x right, z up, y away),
+// so exchanging y and z alone keeps left and right: a model seen from its
+// front shows its right hand on the viewer's left, and the text in its
+// textures reads the right way round. (Mirroring x as well turned every .X
+// model into its mirror image.)
 Matrix4 xBaseTransform();
 
 // Imports the file at path with an importer of its own (for callers that keep

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "importers/import_error.h"
-#include "diagnostics/debug_output.h"
+#include "images/texture_image.h"
 
 namespace fyrel {
 
@@ -51,6 +50,7 @@ XMeshContainer* XImportAllocator::CreateMeshContainer(const char* name, const XM
         container->textures = std::make_unique<std::shared_ptr<const XTexture>[]>(numMaterials);
         for (std::uint32_t i = 0; i < numMaterials; ++i) {
             container->materials[i] = materials[i].MatD3D;
+            container->materialNames.push_back(materials[i].name);
             if (!materials[i].textureFile.empty()) {
                 container->textures[i] = loadTexture(materials[i].textureFile);
             }
@@ -62,21 +62,13 @@ XMeshContainer* XImportAllocator::CreateMeshContainer(const char* name, const XM
 
 std::shared_ptr<const XTexture> XImportAllocator::loadTexture(const std::string& textureName)
 {
-    std::string path = findTextureFile(textureName, modelFolder_);
-    if (path.empty()) {
-        return nullptr;
-    }
-    if (auto it = checked_.find(path); it != checked_.end()) {
+    if (auto it = found_.find(textureName); it != found_.end()) {
         return it->second;
     }
     auto texture = std::make_shared<XTexture>();
-    texture->path = path;
-    std::string reason;
-    if (!checkImageFile(path, texture->info, reason)) {
-        debugOutput("The texture \"" + path + "\" cannot be loaded: " + reason + "\n");
-        throw ImportError(kXTextureFailedMessage);
-    }
-    checked_.emplace(path, texture);
+    texture->name = textureName;
+    texture->path = findTextureFile(textureName, modelFolder_);
+    found_.emplace(textureName, texture);
     return texture;
 }
 

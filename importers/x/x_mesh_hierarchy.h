@@ -4,30 +4,32 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "importers/x/x_hierarchy.h"
-#include "importers/x/x_texture.h"
 
 // The importer's allocation callbacks for the .X frame hierarchy: they copy
-// what the conversion needs (names, the mesh, its adjacency and skin
-// information) and check every texture the materials name.
+// what the conversion needs (names, the mesh, its adjacency, materials and
+// skin information) and look up every texture the materials name.
 
 namespace fyrel {
 
-inline constexpr const char* kXTextureFailedMessage = "Failed to load texture";
-
-// A texture a material names, checked to be an image. Only its size is kept.
+// A texture a material names: the name as the file stores it, and the file
+// found for it beside the model (empty when none is). Whether it is an image
+// is found out where it is drawn: a texture that is not one costs its looks,
+// not the model.
 struct XTexture {
+    std::string name;
     std::string path;
-    TextureInfo info;
 };
 
 // A mesh container with the copies of its materials' colours and their
-// textures (null where a material names no texture or one that does not
-// exist), both NumMaterials long when NumMaterials is above 0.
+// textures (null where a material names no texture), both NumMaterials long
+// when NumMaterials is above 0.
 struct XImportMeshContainer : XMeshContainer {
     std::unique_ptr<std::shared_ptr<const XTexture>[]> textures;
     std::unique_ptr<XMaterial9[]> materials;
+    std::vector<std::string> materialNames;
 };
 
 class XImportAllocator : public XHierarchyAllocator {
@@ -40,11 +42,8 @@ public:
     XFrame* CreateFrame(const char* name) override;
 
     // Copies the name, the adjacency (three entries per face), the mesh
-    // reference, the material colours and the skin reference. A material's
-    // texture file that exists must be an image: otherwise the reason goes to
-    // the debug output and ImportError(kXTextureFailedMessage) is thrown. A
-    // texture file that does not exist is skipped silently. Each file is
-    // checked once per hierarchy.
+    // reference, the material colours and the skin reference, and looks up
+    // the texture files (each name once per hierarchy).
     XMeshContainer* CreateMeshContainer(const char* name, const XMeshData& meshData, const XMaterial* materials,
                                         std::uint32_t numMaterials, const std::uint32_t* adjacency,
                                         const std::shared_ptr<const XSkinInfo>& skinInfo) override;
@@ -56,7 +55,7 @@ private:
     std::shared_ptr<const XTexture> loadTexture(const std::string& textureName);
 
     std::string modelFolder_;
-    std::map<std::string, std::shared_ptr<const XTexture>> checked_;
+    std::map<std::string, std::shared_ptr<const XTexture>> found_;
 };
 
 }  // namespace fyrel

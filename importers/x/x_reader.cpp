@@ -37,8 +37,13 @@ XObjectKind kindOfTemplate(const std::string& name)
         {"MeshMaterialList", XObjectKind::MeshMaterialList},
         {"Material", XObjectKind::Material},
         {"TextureFilename", XObjectKind::TextureFilename},
+        {"MeshTextureCoords", XObjectKind::MeshTextureCoords},
         {"XSkinMeshHeader", XObjectKind::XSkinMeshHeader},
         {"SkinWeights", XObjectKind::SkinWeights},
+        {"AnimTicksPerSecond", XObjectKind::AnimTicksPerSecond},
+        {"AnimationSet", XObjectKind::AnimationSet},
+        {"Animation", XObjectKind::Animation},
+        {"AnimationKey", XObjectKind::AnimationKey},
     };
     for (const auto& k : kKept) {
         if (name == k.name) {

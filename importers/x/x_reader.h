@@ -25,12 +25,12 @@
 //   - an object whose type has no usable template is skipped whole, braces
 //     counted token by token.
 //
-// Only the objects the frame hierarchy needs are kept, with their values:
-// Frame, FrameTransformMatrix, Mesh, MeshMaterialList, Material,
-// TextureFilename, XSkinMeshHeader and SkinWeights, at the top level or
-// nested in kept objects. Everything else (normals, texture coordinates,
-// animation sets, user data) is read, checked against its template and
-// dropped.
+// Only the objects the frame hierarchy and its animation need are kept, with
+// their values: Frame, FrameTransformMatrix, Mesh, MeshMaterialList,
+// Material, TextureFilename, XSkinMeshHeader, SkinWeights, AnimTicksPerSecond,
+// AnimationSet, Animation and AnimationKey, at the top level or nested in
+// kept objects. Everything else (normals, texture coordinates, animation
+// options, user data) is read, checked against its template and dropped.
 //
 // A reference names an object that was complete before it: names are known
 // from an object's closing brace on, so an object cannot refer to itself or
@@ -68,8 +68,13 @@ enum class XObjectKind : std::uint8_t {
     MeshMaterialList,
     Material,
     TextureFilename,
+    MeshTextureCoords,
     XSkinMeshHeader,
     SkinWeights,
+    AnimTicksPerSecond,
+    AnimationSet,
+    Animation,
+    AnimationKey,
 };
 
 struct XObject;

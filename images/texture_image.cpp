@@ -1,0 +1,282 @@
+#include "images/texture_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <squish.h>
+
+// stb_image's functions stay private to this file, and it refuses any image
+// side above our limit before allocating.
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_NO_STDIO
+#define STBI_FAILURE_USERMSG
+#define STBI_MAX_DIMENSIONS 16384
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wtype-limits"
+#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace fyrel {
+
+namespace {
+
+static_assert(kMaxImageSide == STBI_MAX_DIMENSIONS);
+
+namespace fs = std::filesystem;
+
+std::uint32_t loadU32(const std::uint8_t* p)
+{
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+bool fail(std::string& reason, const char* why)
+{
+    reason = why;
+    return false;
+}
+
+bool sizeAllowed(std::uint32_t width, std::uint32_t height)
+{
+    return width > 0 && height > 0 && width <= static_cast<std::uint32_t>(kMaxImageSide) &&
+           height <= static_cast<std::uint32_t>(kMaxImageSide) && std::uint64_t{width} * height <= kMaxImagePixels;
+}
+
+// One colour channel of an uncompressed DDS pixel, widened to 8 bits.
+std::uint8_t channel(std::uint32_t pixel, std::uint32_t mask)
+{
+    if (mask == 0) {
+        return 255;
+    }
+    int shift = 0;
+    while (!((mask >> shift) & 1u)) {
+        ++shift;
+    }
+    const std::uint32_t max = mask >> shift;
+    return static_cast<std::uint8_t>(((pixel & mask) >> shift) * 255u / max);
+}
+
+// DDS: "DDS ", a 124-byte header with a 32-byte pixel format at offset 76,
+// then the top level's data.
+bool decodeDds(const std::uint8_t* bytes, std::size_t size, Image& out, std::string& reason)
+{
+    constexpr std::size_t kHeader = 128;
+    constexpr std::uint32_t kFourCc = 0x4;
+    constexpr std::uint32_t kAlphaPixels = 0x1;
+    if (size < kHeader) {
+        return fail(reason, "a DDS header cut off");
+    }
+    if (loadU32(bytes + 4) != 124 || loadU32(bytes + 76) != 32) {
+        return fail(reason, "a DDS header of the wrong size");
+    }
+    const std::uint32_t height = loadU32(bytes + 12);
+    const std::uint32_t width = loadU32(bytes + 16);
+    if (!sizeAllowed(width, height)) {
+        return fail(reason, "a DDS image of impossible size");
+    }
+    const std::uint32_t flags = loadU32(bytes + 80);
+    const std::uint8_t* pixels = bytes + kHeader;
+    const std::size_t available = size - kHeader;
+    out.width = static_cast<int>(width);
+    out.height = static_cast<int>(height);
+    if (flags & kFourCc) {
+        const std::uint8_t* code = bytes + 84;
+        const std::uint64_t blocks = std::uint64_t{(width + 3) / 4} * ((height + 3) / 4);
+        std::uint64_t blockSize = 16;
+        if (std::memcmp(code, "DXT1", 4) == 0) {
+            out.format = ImageFormat::Dxt1;
+            blockSize = 8;
+        } else if (std::memcmp(code, "DXT2", 4) == 0 || std::memcmp(code, "DXT3", 4) == 0) {
+            out.format = ImageFormat::Dxt3;
+        } else if (std::memcmp(code, "DXT4", 4) == 0 || std::memcmp(code, "DXT5", 4) == 0) {
+            out.format = ImageFormat::Dxt5;
+        } else {
+            return fail(reason, "a DDS pixel format other than DXT1, DXT3, DXT5 or RGB(A)");
+        }
+        if (blocks * blockSize > available) {
+            return fail(reason, "a DDS file whose pixel data is cut off");
+        }
+        out.data.assign(pixels, pixels + blocks * blockSize);
+        return true;
+    }
+    const std::uint32_t bits = loadU32(bytes + 88);
+    if (bits != 16 && bits != 24 && bits != 32) {
+        return fail(reason, "a DDS pixel format of unknown size");
+    }
+    const std::uint64_t pixelBytes = bits / 8;
+    const std::uint64_t count = std::uint64_t{width} * height;
+    if (count * pixelBytes > available) {
+        return fail(reason, "a DDS file whose pixel data is cut off");
+    }
+    const std::uint32_t masks[4] = {loadU32(bytes + 92), loadU32(bytes + 96), loadU32(bytes + 100),
+                                    (flags & kAlphaPixels) ? loadU32(bytes + 104) : 0};
+    out.format = ImageFormat::Rgba8;
+    out.data.resize(count * 4);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t pixel = 0;
+        for (std::uint64_t b = 0; b < pixelBytes; ++b) {
+            pixel |= std::uint32_t{pixels[i * pixelBytes + b]} << (8 * b);
+        }
+        for (int c = 0; c < 4; ++c) {
+            out.data[i * 4 + c] = channel(pixel, masks[c]);
+        }
+    }
+    return true;
+}
+
+// The entry of folder whose name equals part without regard to ASCII case.
+fs::path matchIgnoringCase(const fs::path& folder, const std::string& part)
+{
+    auto lower = [](std::string s) {
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return s;
+    };
+    const std::string wanted = lower(part);
+    std::error_code ec;
+    // A folder with very many entries is not searched to the end.
+    int budget = 100000;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && budget-- > 0; it.increment(ec)) {
+        if (lower(it->path().filename().string()) == wanted) {
+            return it->path();
+        }
+    }
+    return {};
+}
+
+bool isFile(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::string& reason)
+{
+    out = Image{};
+    if (size == 0) {
+        return fail(reason, "an empty file");
+    }
+    if (size > kMaxImageFileSize) {
+        return fail(reason, "a file too large to be a texture");
+    }
+    if (size >= 4 && std::memcmp(bytes, "DDS ", 4) == 0) {
+        const bool ok = decodeDds(bytes, size, out, reason);
+        if (!ok) {
+            out = Image{};
+        }
+        return ok;
+    }
+    const int length = static_cast<int>(size);
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
+        return fail(reason, "not an image of a known format (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PNM, DDS)");
+    }
+    if (!sizeAllowed(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height))) {
+        return fail(reason, "an image of impossible size");
+    }
+    if (4 * std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height) >
+        kMaxImageExpansion * size + (1u << 16)) {
+        return fail(reason, "an image larger than its file can hold");
+    }
+    stbi_uc* pixels = stbi_load_from_memory(bytes, length, &width, &height, &channels, 4);
+    if (!pixels) {
+        reason = std::string("an image that does not decode (") + stbi_failure_reason() + ")";
+        return false;
+    }
+    out.width = width;
+    out.height = height;
+    out.data.assign(pixels, pixels + std::size_t{4} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    stbi_image_free(pixels);
+    return true;
+}
+
+bool decodeImageFile(const std::string& path, Image& out, std::string& reason)
+{
+    out = Image{};
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        return fail(reason, "not a regular file");
+    }
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+        return fail(reason, "a file whose size cannot be read");
+    }
+    if (size > kMaxImageFileSize) {
+        return fail(reason, "a file too large to be a texture");
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+        return fail(reason, "a file that cannot be read");
+    }
+    return decodeImage(bytes.data(), bytes.size(), out, reason);
+}
+
+Image toRgba(const Image& image)
+{
+    if (image.format == ImageFormat::Rgba8) {
+        return image;
+    }
+    Image rgba;
+    rgba.width = image.width;
+    rgba.height = image.height;
+    rgba.data.resize(std::size_t{4} * static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height));
+    const int flags = image.format == ImageFormat::Dxt1 ? squish::kDxt1
+                      : image.format == ImageFormat::Dxt3 ? squish::kDxt3
+                                                          : squish::kDxt5;
+    squish::DecompressImage(rgba.data.data(), image.width, image.height, image.data.data(), flags);
+    return rgba;
+}
+
+std::string findTextureFile(const std::string& storedName, const std::string& modelFolder)
+{
+    std::string name = storedName.substr(0, storedName.find('\0'));
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (name.empty()) {
+        return {};
+    }
+    const fs::path stored(name);
+    const fs::path folder = modelFolder.empty() ? fs::path(".") : fs::path(modelFolder);
+    const fs::path asStored = stored.is_absolute() ? stored : folder / stored;
+    if (isFile(asStored)) {
+        return asStored.lexically_normal().string();
+    }
+    if (stored.is_relative()) {
+        fs::path found = folder;
+        for (const fs::path& part : stored) {
+            found = part == "." || part == ".." ? found / part : matchIgnoringCase(found, part.string());
+            if (found.empty()) {
+                break;
+            }
+        }
+        if (!found.empty() && isFile(found)) {
+            return found.lexically_normal().string();
+        }
+    }
+    if (stored.has_filename()) {
+        const fs::path beside = folder / stored.filename();
+        if (isFile(beside)) {
+            return beside.string();
+        }
+        const fs::path matched = matchIgnoringCase(folder, stored.filename().string());
+        if (!matched.empty() && isFile(matched)) {
+            return matched.string();
+        }
+    }
+    return {};
+}
+
+}  // namespace fyrel
