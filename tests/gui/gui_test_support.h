@@ -128,7 +128,11 @@ inline bool isBluish(QRgb c) { return qBlue(c) > 150 && qRed(c) < 80 && qGreen(c
 inline bool isYellowish(QRgb c) { return qRed(c) > 150 && qGreen(c) > 150 && qBlue(c) < 80; }
 inline bool isPathBlue(QRgb c) { return std::abs(qRed(c) - 51) < 12 && std::abs(qGreen(c) - 51) < 12 && std::abs(qBlue(c) - 204) < 12; }
 inline bool isBoneBlue(QRgb c) { return std::abs(qRed(c) - 128) < 12 && std::abs(qGreen(c) - 128) < 12 && qBlue(c) > 240; }
+// The demo character's lit texture: its skin, and its shirt and trousers,
+// blue but greyer than any line colour.
 inline bool isSkin(QRgb c) { return qRed(c) > 110 && qGreen(c) > 50 && qRed(c) > qGreen(c) + 20 && qGreen(c) > qBlue(c) + 10; }
+inline bool isClothes(QRgb c) { return qBlue(c) > 70 && qBlue(c) > qRed(c) + 25 && qGreen(c) > qRed(c) && qRed(c) > 25; }
+inline bool isDemo(QRgb c) { return isSkin(c) || isClothes(c); }
 int countPixels(const QImage& image, bool (*predicate)(QRgb));
 int countNear(const QImage& image, QPoint centre, int radius, bool (*predicate)(QRgb));
 int differingPixels(const QImage& a, const QImage& b);

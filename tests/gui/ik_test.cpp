@@ -257,8 +257,10 @@ TEST_F(IkTest, SceneInformationListsTheSceneUntilRefreshedAndCloses)
     EXPECT_EQ(outline(treeOf(dialog)), "Models,Paths");  // a snapshot
     clickButton(dialog, "&Refresh");
     // Clips in list order above the bones, sorted by their text.
+    // Materials only where the file brings them.
     EXPECT_EQ(outline(treeOf(dialog)), "Models{Model 0{Animations{Default MS3D Animation},Bones{" + kDemoSkeleton +
-                                           "}},Model 1{Animations{walk,idle,walk},Bones{root{ALPHA1,alpha2,Beta{tip1,tip2}}}}},Paths");
+                                           "},Materials{walker (texture walker.png)}},Model 1{Animations{walk,idle,walk},"
+                                           "Bones{root{ALPHA1,alpha2,Beta{tip1,tip2}}}}},Paths");
     for (int i = 0; i < 9; ++i) {
         app->models.push_back(unorderedModel());
     }
