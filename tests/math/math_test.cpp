@@ -48,27 +48,18 @@ TEST(Math, VectorOperations)
 {
     Vector3 out;
     EXPECT_FLOAT_EQ(length(Vector3{3, 4, 12}), 13.0f);
-    difference(Vector3{1, 2, 3}, Vector3{3, 2, 1}, out);
-    EXPECT_EQ(out.x, -2.0f);
+    EXPECT_EQ(difference(Vector3{1, 2, 3}, Vector3{3, 2, 1}, out).x, -2.0f);
     EXPECT_EQ(out.z, 2.0f);
-    normalize(Vector3{0, 3, 4}, out);
-    EXPECT_FLOAT_EQ(out.y, 0.6f);
+    EXPECT_FLOAT_EQ(normalize(Vector3{0, 3, 4}, out).y, 0.6f);
     EXPECT_FLOAT_EQ(out.z, 0.8f);
-    normalize(Vector3{}, out);  // no direction: zero
-    EXPECT_EQ(out.y, 0.0f);
+    EXPECT_EQ(normalize(Vector3{}, out).y, 0.0f);  // no direction: zero
     Vector3 a{1, 1, 1};
-    addAssign(a, Vector3{1, 2, 3}, out);
+    EXPECT_EQ(addAssign(a, Vector3{1, 2, 3}, out).y, 3.0f);
     EXPECT_EQ(a.z, 4.0f);
-    EXPECT_EQ(out.y, 3.0f);
     lerp(Vector3{0, 10, -2}, Vector3{4, 20, 2}, 0.25f, out);
     EXPECT_FLOAT_EQ(out.x, 1.0f);
     EXPECT_FLOAT_EQ(out.y, 12.5f);
     EXPECT_FLOAT_EQ(out.z, -1.0f);
-    cross(Vector3{1, 2, 3}, Vector3{-2, 0, 5}, out);
-    EXPECT_EQ(out.x, 10.0f);
-    EXPECT_EQ(out.y, -11.0f);
-    EXPECT_EQ(out.z, 4.0f);
-    EXPECT_EQ(dot(Vector3{1, 2, 3}, Vector3{-2, 0, 5}), 13.0f);
 }
 
 TEST(Math, MatricesComposeRightFirstInvertAndTransposeForGl)
@@ -95,8 +86,7 @@ TEST(Math, MatricesComposeRightFirstInvertAndTransposeForGl)
     expectMatrixNear(mul(rt, inv, id), Matrix4{}, 1e-5f);
     expectMatrixNear(mul(inv, rt, id), Matrix4{}, 1e-5f);
     Matrix4 singular;
-    singular(1, 1) = 0.0f;
-    EXPECT_FALSE(invert(singular, inv));
+    EXPECT_FALSE(invert(scaleColumns(singular, Vector3{1, 0, 1}), inv));
     expectMatrixNear(inv, Matrix4{}, 0.0f);
 
     GlMatrix gl;
@@ -111,7 +101,6 @@ TEST(Math, MatricesComposeRightFirstInvertAndTransposeForGl)
 TEST(Math, QuaternionsTurnAsTheirMatricesDo)
 {
     Matrix4 m;
-    expectMatrixNear(quatToMatrix(Quaternion{}, m), Matrix4{}, 0.0f);
     quatToMatrix(Quaternion{std::cos(kPi / 4), 0, 0, std::sin(kPi / 4)}, m);  // a quarter turn about z
     Vector4 v;
     transform(m, Vector4{1, 0, 0, 0}, v);

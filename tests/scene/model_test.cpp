@@ -26,13 +26,11 @@ Model makeAnimatedModel()
 {
     Model m;
     m.vertices.resize(3);
-    Bone a = namedBone("A");
-    Bone b = namedBone("B");
-    b.addChild(namedBone("D"));
-    a.addChild(b);
-    a.addChild(namedBone("C"));
-    m.rootBone.addChild(a);
+    m.rootBone.addChild(namedBone("A"));
     m.rootBone.addChild(namedBone("D"));
+    m.rootBone.children[0].addChild(namedBone("B"));
+    m.rootBone.children[0].addChild(namedBone("C"));
+    m.rootBone.children[0].children[0].addChild(namedBone("D"));
     for (const char* clipName : {"walk", "run"}) {
         Animation clip;
         clip.name = clipName;
@@ -121,10 +119,7 @@ TEST(Model, AddKeyOrdersKeysStablyAndOpensTracksByBone)
         k.translation.x = static_cast<float>(clip.tracks.empty() ? 0 : clip.tracks[0].size());
         clip.addKey(k);
     }
-    KeyFrame other;
-    other.bone = &b;
-    other.time = 0.1f;
-    clip.addKey(other);
+    clip.addKey(KeyFrame{0.1f, &b});
     ASSERT_EQ(clip.tracks.size(), 2u);
     ASSERT_EQ(clip.tracks[0].size(), 3u);
     EXPECT_EQ(clip.tracks[0][0].time, 0.2f);

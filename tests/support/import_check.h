@@ -29,11 +29,6 @@ inline bool operator==(const Vector3& a, const Vector3& b)
     return a.x == b.x && a.y == b.y && a.z == b.z;
 }
 
-inline void PrintTo(const Vector3& v, std::ostream* out)
-{
-    *out << "(" << v.x << ", " << v.y << ", " << v.z << ")";
-}
-
 }  // namespace fyrel
 
 namespace fyrel::test {
@@ -43,21 +38,14 @@ class DebugCapture {
 public:
     DebugCapture()
     {
-        previous_ = setDebugSink([this](const std::string& m) {
-            text_ += m;
-            messages_.push_back(m);
-        });
+        previous_ = setDebugSink([this](const std::string& m) { text_ += m; });
     }
     ~DebugCapture() { setDebugSink(previous_); }
-    DebugCapture(const DebugCapture&) = delete;
-    DebugCapture& operator=(const DebugCapture&) = delete;
     const std::string& text() const { return text_; }
-    const std::vector<std::string>& messages() const { return messages_; }
 
 private:
     DebugSink previous_;
     std::string text_;
-    std::vector<std::string> messages_;
 };
 
 inline std::string fileBytes(const std::string& path)
