@@ -171,7 +171,7 @@ TEST(XRegressionFiles, DoWhatTheirManifestSays)
     expectManifestHolds("tests/data/x", ".x", {"textures", "animated"});
 }
 
-TEST(HostileInput, PathsThatAreNoModelFilesAreRefusedUnread)
+TEST(ThreeDsMs3dAndXFiles, PathsThatAreNoModelFilesAreRefusedUnread)
 {
     // A pipe would block the import for ever, a device could be read without end.
     const auto folder = std::filesystem::temp_directory_path() / ("fyrel_hostile_paths_" + std::to_string(::getpid()));
