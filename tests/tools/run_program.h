@@ -15,6 +15,4 @@ struct ProgramRun {
 // expansion) and collects its exit code and both output streams.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments);
 
-std::vector<unsigned char> readBytes(const std::string& path);
-
 }  // namespace fyrel::test
