@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #pragma GCC diagnostic pop
 
 #include "images/texture_image.h"
+#include "support/source_tree.h"
 
 namespace fyrel {
 namespace {
@@ -137,6 +140,40 @@ TEST(TextureImage, DecodesEveryFormatToTheRightPixelsAndRefusesDamage)
                     << "pixel " << p.x << "," << p.y << " channel " << k;
             }
         }
+    }
+}
+
+// The texture images of the .X regression models, against their manifest.
+TEST(TextureImage, RegressionImagesDecodeOrAreRefusedAsTheirManifestSays)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = sourcePath("tests/data/x/textures");
+    std::ifstream manifest(folder / "MANIFEST");
+    std::set<std::string> listed;
+    for (std::string line; std::getline(manifest, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string name, outcome;
+        fields >> name >> outcome;
+        std::string expected;
+        std::getline(fields >> std::ws, expected);
+        listed.insert(name);
+        Image image;
+        std::string reason;
+        const bool decoded = decodeImageFile((folder / name).string(), image, reason);
+        if (outcome == "decodes") {
+            EXPECT_TRUE(decoded) << name << ": " << reason;
+            EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), expected) << name;
+        } else {
+            EXPECT_FALSE(decoded) << name;
+            EXPECT_EQ(reason.rfind(expected, 0), 0u) << name << ": " << reason;
+        }
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "MANIFEST" || listed.count(name)) << name << " is not in the manifest";
     }
 }
 
