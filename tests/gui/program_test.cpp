@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -17,6 +18,7 @@
 #include "render/gl_resources.h"
 #include "support/source_tree.h"
 #include "tests/animation/test_scenes.h"
+#include "tools/ms3d_writer.h"
 
 namespace fyrel::test {
 namespace {
@@ -247,6 +249,85 @@ TEST_F(RenderTest, ShaderSyntaxErrorIsLoggedAndTheViewsStillDraw)
     importModel();
     runFrames(2);
     EXPECT_GT(differingPixels(empty, grab(0)), 500);  // the character is drawn
+}
+
+// Quads facing the camera, each with a material whose image is two texels,
+// red on the left and blue on the right: the views draw the image where the
+// texture coordinates put it. An image that is missing or does not decode
+// leaves the material's own colour (green) and one line on the debug output,
+// never a box.
+TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
+{
+    ScratchDir dir;
+    std::string tga(18, '\0');
+    tga[2] = 2;  // uncompressed true colour
+    tga[12] = 2;
+    tga[14] = 1;
+    tga[16] = 32;
+    tga[17] = 8;
+    tga += std::string("\0\0\xff\xff\xff\0\0\xff", 8);  // BGRA: red, blue
+    const struct {
+        const char* name;
+        std::string image;  // written beside the model unless empty
+        float green;        // the material's colour: white, or green
+        bool (*left)(QRgb);
+        bool (*right)(QRgb);
+        const char* debug;
+    } cases[] = {
+        {"image", tga, 1.0f, isReddish, isBluish, nullptr},
+        {"missing", "", 0.0f, isGreenish, isGreenish, "not found"},
+        {"corrupt", "not an image at all", 0.0f, isGreenish, isGreenish, "not used: not an image"},
+    };
+    float x = -3.0f;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Ms3dFile f;
+        const float corners[4][2] = {{-1, 0}, {1, 0}, {1, 2}, {-1, 2}};  // x, y: the file's y is up
+        for (const auto& p : corners) {
+            Ms3dVertex v;
+            v.position[0] = p[0], v.position[1] = p[1];
+            f.vertices.push_back(v);
+        }
+        for (const auto& corner : {std::array<int, 3>{0, 1, 2}, std::array<int, 3>{0, 2, 3}}) {
+            Ms3dTriangle t;
+            for (int k = 0; k < 3; ++k) {
+                t.indices[k] = static_cast<std::uint16_t>(corner[k]);
+                t.s[k] = (corners[corner[k]][0] + 1) / 2;
+                t.t[k] = (2 - corners[corner[k]][1]) / 2;  // down from the image's top
+            }
+            f.triangles.push_back(t);
+        }
+        f.groups = {Ms3dGroup{"quad", {0, 1}, 0, 0}};
+        Ms3dMaterial m;
+        m.name = c.name;
+        for (float* colour : {m.ambient, m.diffuse}) {
+            colour[0] = colour[2] = c.green;
+            colour[1] = 1.0f;
+        }
+        m.texture = std::string(c.name) + ".tga";
+        f.materials = {m};
+        if (!c.image.empty()) {
+            dir.write(m.texture, c.image);
+        }
+        const std::string path = dir.path(std::string(c.name) + ".ms3d");
+        saveMs3d(f, path);
+        script->debugMessages.clear();
+        importModel(path).position.x = x;
+        view(0).camera.setPosition({0.0f, -8.0f, 1.0f});  // all three side by side
+        runFrames(2, 0.0f);
+        const QImage image = grab(0);
+        EXPECT_GT(countNear(image, project(view(0).camera, {x - 0.5f, 0, 1}, image.size()), 3, c.left), 20);
+        EXPECT_GT(countNear(image, project(view(0).camera, {x + 0.5f, 0, 1}, image.size()), 3, c.right), 20);
+        std::string debug;
+        for (const std::string& line : script->debugMessages) {
+            debug += line;
+        }
+        if (c.debug) {
+            EXPECT_NE(debug.find(c.debug), std::string::npos) << debug;
+        }
+        EXPECT_TRUE(script->requests.empty());
+        x += 3.0f;
+    }
 }
 
 TEST(ShaderFiles, LookupTakesTheFirstFolderThatHoldsTheFile)
