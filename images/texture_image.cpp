@@ -1,6 +1,7 @@
 #include "images/texture_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,8 +9,63 @@
 
 #include <squish.h>
 
-// stb_image's functions stay private to this file, and it refuses any image
-// side above our limit before allocating.
+namespace fyrel::stb_budget {
+
+// Every allocation stb_image makes goes through these, against a budget set
+// for each decode: a damaged stream cannot make it grow a buffer without
+// end (its inflate reads zeros past the end of the data and doubles its
+// output up to 2 GiB before it gives up). A refused allocation makes
+// stb_image fail with "out of memory".
+thread_local std::size_t left = 0;
+constexpr std::size_t kHeader = 16;  // keeps the block's size, and malloc's alignment
+
+void* allocate(std::size_t n)
+{
+    if (n > left || left - n < kHeader) {
+        return nullptr;
+    }
+    auto* block = static_cast<unsigned char*>(std::malloc(n + kHeader));
+    if (!block) {
+        return nullptr;
+    }
+    left -= n + kHeader;
+    std::memcpy(block, &n, sizeof n);
+    return block + kHeader;
+}
+
+void release(void* p)
+{
+    if (p) {
+        unsigned char* block = static_cast<unsigned char*>(p) - kHeader;
+        std::size_t n = 0;
+        std::memcpy(&n, block, sizeof n);
+        left += n + kHeader;
+        std::free(block);
+    }
+}
+
+void* reallocate(void* p, std::size_t n)
+{
+    if (!p) {
+        return allocate(n);
+    }
+    std::size_t old = 0;
+    std::memcpy(&old, static_cast<unsigned char*>(p) - kHeader, sizeof old);
+    void* grown = allocate(n);
+    if (grown) {
+        std::memcpy(grown, p, old < n ? old : n);
+        release(p);
+    }
+    return grown;
+}
+
+}  // namespace fyrel::stb_budget
+
+// stb_image's functions stay private to this file, allocate within the
+// budget above, and refuse any image side above our limit.
+#define STBI_MALLOC(n) fyrel::stb_budget::allocate(n)
+#define STBI_REALLOC(p, n) fyrel::stb_budget::reallocate(p, n)
+#define STBI_FREE(p) fyrel::stb_budget::release(p)
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
@@ -134,6 +190,52 @@ bool decodeDds(const std::uint8_t* bytes, std::size_t size, Image& out, std::str
     return true;
 }
 
+// stb_image builds each JPEG Huffman table into arrays of 257 entries
+// without checking that the table's 16 code counts add up to at most 256:
+// a damaged table writes past them. So the tables are checked first. The
+// walk goes marker by marker; entropy-coded data after a scan header is
+// skipped up to the next marker (0xFF followed by neither 0 nor a restart
+// marker). False when a table is damaged; anything else is stb_image's to
+// judge.
+bool jpegHuffmanTablesFit(const std::uint8_t* bytes, std::size_t size)
+{
+    std::size_t p = 2;  // after SOI
+    while (p + 4 <= size) {
+        if (bytes[p] != 0xFF) {
+            ++p;  // entropy-coded data, or stray bytes
+            continue;
+        }
+        const std::uint8_t marker = bytes[p + 1];
+        if (marker == 0xFF || marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            p += marker == 0xFF ? 1 : 2;  // fill byte, stuffed zero or a marker without length
+            continue;
+        }
+        if (marker == 0xD9) {
+            return true;  // end of image
+        }
+        const std::size_t length = std::size_t{bytes[p + 2]} << 8 | bytes[p + 3];
+        if (length < 2 || length > size - p - 2) {
+            return true;  // a cut file: stb_image refuses it
+        }
+        if (marker == 0xC4) {
+            std::size_t q = p + 4;
+            const std::size_t end = p + 2 + length;
+            while (q + 17 <= end) {
+                std::size_t codes = 0;
+                for (std::size_t i = 1; i <= 16; ++i) {
+                    codes += bytes[q + i];
+                }
+                if (codes > 256) {
+                    return false;
+                }
+                q += 17 + codes;
+            }
+        }
+        p += 2 + length;
+    }
+    return true;
+}
+
 // The entry of folder whose name equals part without regard to ASCII case.
 fs::path matchIgnoringCase(const fs::path& folder, const std::string& part)
 {
@@ -181,6 +283,7 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
     int width = 0;
     int height = 0;
     int channels = 0;
+    stb_budget::left = static_cast<std::size_t>(kMaxImageDecodeCost / 2 * size) + (std::size_t{1} << 19);
     if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
         return fail(reason, "not an image of a known format (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PNM, DDS)");
     }
@@ -190,6 +293,9 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
     if (4 * std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height) >
         kMaxImageExpansion * size + (1u << 16)) {
         return fail(reason, "an image larger than its file can hold");
+    }
+    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !jpegHuffmanTablesFit(bytes, size)) {
+        return fail(reason, "a JPEG whose Huffman table holds more than 256 codes");
     }
     stbi_uc* pixels = stbi_load_from_memory(bytes, length, &width, &height, &channels, 4);
     if (!pixels) {

@@ -21,9 +21,12 @@ inline constexpr int kMaxImageSide = 16384;
 inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 26;  // 256 MiB as RGBA
 // No compressed image format holds more than this many bytes of pixels per
 // byte of file (deflate, PNG's compression, tops out near 1032): an image
-// whose header claims more is refused before its pixels are allocated, so a
-// damaged file costs at most this times its size.
+// whose header claims more is refused before its pixels are allocated.
+// While it decodes, stb_image holds the inflated rows (up to 16 bits a
+// channel) beside the pixels it returns, so decoding a damaged file costs at
+// most kMaxImageDecodeCost times its size.
 inline constexpr std::uint64_t kMaxImageExpansion = 4096;
+inline constexpr std::uint64_t kMaxImageDecodeCost = 4 * kMaxImageExpansion;
 
 enum class ImageFormat { Rgba8, Dxt1, Dxt3, Dxt5 };
 

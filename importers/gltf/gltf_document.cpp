@@ -87,12 +87,15 @@ bool writeWholeFile(std::string* err, const std::string&, const std::vector<unsi
     return false;
 }
 
-// Images are decoded where they are drawn: the loader keeps their bytes
-// as the file holds them (read through the fence like any external file).
+// Images are decoded where they are drawn: the loader keeps the bytes of
+// an image file or data: URI (read through the fence like any external
+// file). An image in a buffer view is not taken from here: tinygltf hands
+// over the view's range of its buffer without checking that it lies inside
+// it, so the conversion reads it through a checked slice instead.
 bool keepImageUndecoded(tinygltf::Image* image, const int, std::string*, std::string*, int, int,
                         const unsigned char* bytes, int size, void*)
 {
-    if (image && bytes && size > 0) {
+    if (image && image->bufferView < 0 && bytes && size > 0) {
         image->image.assign(bytes, bytes + size);
     }
     return true;

@@ -212,9 +212,8 @@ private:
                         material.texturePath = findTextureFile(picture.uri, folder_);
                     }
                     auto& bytes = images[static_cast<std::size_t>(image)];
-                    if (material.texturePath.empty() && !bytes && !picture.image.empty()) {
-                        spend(picture.image.size());
-                        bytes = std::make_shared<const std::vector<std::uint8_t>>(picture.image);
+                    if (material.texturePath.empty() && !bytes) {
+                        bytes = imageBytes(picture);
                     }
                     if (material.texturePath.empty()) {
                         material.embeddedTexture = bytes;
@@ -223,6 +222,32 @@ private:
             }
             model_.materials.push_back(std::move(material));
         }
+    }
+
+    // The encoded bytes of an image: those the loader kept, or its buffer
+    // view's, when the view lies inside its buffer; null when there are none.
+    std::shared_ptr<const std::vector<std::uint8_t>> imageBytes(const tinygltf::Image& picture)
+    {
+        const std::uint8_t* first = picture.image.data();
+        std::size_t size = picture.image.size();
+        if (picture.bufferView >= 0) {
+            size = 0;
+            if (static_cast<std::size_t>(picture.bufferView) < doc_.bufferViews.size()) {
+                const tinygltf::BufferView& view = doc_.bufferViews[static_cast<std::size_t>(picture.bufferView)];
+                if (view.buffer >= 0 && static_cast<std::size_t>(view.buffer) < doc_.buffers.size()) {
+                    const std::vector<unsigned char>& data = doc_.buffers[static_cast<std::size_t>(view.buffer)].data;
+                    if (view.byteOffset <= data.size() && view.byteLength <= data.size() - view.byteOffset) {
+                        first = data.data() + view.byteOffset;
+                        size = view.byteLength;
+                    }
+                }
+            }
+        }
+        if (size == 0) {
+            return nullptr;
+        }
+        spend(size);
+        return std::make_shared<const std::vector<std::uint8_t>>(first, first + size);
     }
 
     struct NodeInfo {

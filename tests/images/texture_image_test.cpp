@@ -18,6 +18,8 @@
 #pragma GCC diagnostic pop
 
 #include "images/texture_image.h"
+#include "heap_meter.h"
+#include "support/import_check.h"
 #include "support/source_tree.h"
 
 namespace fyrel {
@@ -162,7 +164,11 @@ TEST(TextureImage, RegressionImagesDecodeOrAreRefusedAsTheirManifestSays)
         listed.insert(name);
         Image image;
         std::string reason;
-        const bool decoded = decodeImageFile((folder / name).string(), image, reason);
+        const fs::path path = folder / name;
+        const std::string bytes = fs::is_regular_file(path) ? test::fileBytes(path.string()) : std::string();
+        const test::HeapMeasure heap;
+        const bool decoded = decodeImageFile(path.string(), image, reason);
+        EXPECT_LE(heap.peakAbove(), kMaxImageDecodeCost * bytes.size() + (std::size_t{1} << 20)) << name;
         if (outcome == "decodes") {
             EXPECT_TRUE(decoded) << name << ": " << reason;
             EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), expected) << name;
