@@ -214,12 +214,10 @@ bool jpegHuffmanTablesFit(const std::uint8_t* bytes, std::size_t size)
             return true;  // end of image
         }
         const std::size_t length = std::size_t{bytes[p + 2]} << 8 | bytes[p + 3];
-        if (length < 2 || length > size - p - 2) {
-            return true;  // a cut file: stb_image refuses it
-        }
         if (marker == 0xC4) {
+            // stb_image reads the tables whether or not the segment fits the file.
             std::size_t q = p + 4;
-            const std::size_t end = p + 2 + length;
+            const std::size_t end = std::min(p + 2 + length, size);
             while (q + 17 <= end) {
                 std::size_t codes = 0;
                 for (std::size_t i = 1; i <= 16; ++i) {
@@ -230,6 +228,9 @@ bool jpegHuffmanTablesFit(const std::uint8_t* bytes, std::size_t size)
                 }
                 q += 17 + codes;
             }
+        }
+        if (length < 2 || length > size - p - 2) {
+            return true;  // a cut file: stb_image refuses it
         }
         p += 2 + length;
     }
