@@ -192,47 +192,33 @@ bool decodeDds(const std::uint8_t* bytes, std::size_t size, Image& out, std::str
 
 // stb_image builds each JPEG Huffman table into arrays of 257 entries
 // without checking that the table's 16 code counts add up to at most 256:
-// a damaged table writes past them. So the tables are checked first. The
-// walk goes marker by marker; entropy-coded data after a scan header is
-// skipped up to the next marker (0xFF followed by neither 0 nor a restart
-// marker). False when a table is damaged; anything else is stb_image's to
-// judge.
+// a damaged table writes past them. So every table is checked first:
+// every FF C4 (define Huffman tables) in the file, wherever stb_image's own
+// walk over a damaged file might take it, is read as such a segment, the
+// way stb_image reads one.
+// (Entropy-coded data stuffs a zero after each FF, so only a marker or the
+// inside of another segment can hold FF C4.) False when a table is damaged.
 bool jpegHuffmanTablesFit(const std::uint8_t* bytes, std::size_t size)
 {
-    std::size_t p = 2;  // after SOI
-    while (p + 4 <= size) {
-        if (bytes[p] != 0xFF) {
-            ++p;  // entropy-coded data, or stray bytes
+    for (std::size_t p = 2; p + 4 <= size; ++p) {
+        if (bytes[p] != 0xFF || bytes[p + 1] != 0xC4) {
             continue;
         }
-        const std::uint8_t marker = bytes[p + 1];
-        if (marker == 0xFF || marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
-            p += marker == 0xFF ? 1 : 2;  // fill byte, stuffed zero or a marker without length
-            continue;
-        }
-        if (marker == 0xD9) {
-            return true;  // end of image
-        }
+        // As stb_image reads it: tables while any of the segment's length is
+        // left, each read whole even where it runs past the segment, bytes
+        // past the file's end as zeros.
         const std::size_t length = std::size_t{bytes[p + 2]} << 8 | bytes[p + 3];
-        if (marker == 0xC4) {
-            // stb_image reads the tables whether or not the segment fits the file.
-            std::size_t q = p + 4;
-            const std::size_t end = std::min(p + 2 + length, size);
-            while (q + 17 <= end) {
-                std::size_t codes = 0;
-                for (std::size_t i = 1; i <= 16; ++i) {
-                    codes += bytes[q + i];
-                }
-                if (codes > 256) {
-                    return false;
-                }
-                q += 17 + codes;
+        const std::size_t end = p + 2 + length;
+        for (std::size_t q = p + 4; q < end && q < size;) {
+            std::size_t codes = 0;
+            for (std::size_t i = 1; i <= 16 && q + i < size; ++i) {
+                codes += bytes[q + i];
             }
+            if (codes > 256) {
+                return false;
+            }
+            q += 17 + codes;
         }
-        if (length < 2 || length > size - p - 2) {
-            return true;  // a cut file: stb_image refuses it
-        }
-        p += 2 + length;
     }
     return true;
 }

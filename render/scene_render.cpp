@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 #include "math/quaternion.h"
@@ -81,6 +82,13 @@ void drawWorldAxes()
     glEnd();
 }
 
+// How much the matrix stretches its first axis: the axes list is drawn in
+// the bone's frame, which carries the model's scale (an .X model's 1/100).
+float columnLength(const Matrix4& m)
+{
+    return std::sqrt(m(0, 0) * m(0, 0) + m(1, 0) * m(1, 0) + m(2, 0) * m(2, 0));
+}
+
 Vector3 jointPosition(const Bone& bone)
 {
     Vector4 p;
@@ -88,23 +96,38 @@ Vector3 jointPosition(const Bone& bone)
     return {p.x, p.y, p.z};
 }
 
-void drawBone(const Bone& bone, GlUint axesList)
+// A joint's axes are drawn a quarter as long as its longest bone (a leaf's
+// as its parent's bone), so that they show the joint's turn at any model
+// size instead of a unit-long tripod hiding a small character.
+void drawBone(const Bone& bone, GlUint axesList, float parentBone)
 {
     glColor3f(0.5f, 0.5f, 1.0f);
     const Vector3 p = jointPosition(bone);
     glBegin(GL_POINTS);
     glVertex3f(p.x, p.y, p.z);
     glEnd();
+    float longest = 0.0f;
+    for (const Bone& child : bone.children) {
+        const Vector3 q = jointPosition(child);
+        Vector3 d;
+        longest = std::max(longest, length(difference(q, p, d)));
+    }
+    const float own = longest > 0.0f ? longest : parentBone;
     for (const Bone& child : bone.children) {
         const Vector3 q = jointPosition(child);
         glBegin(GL_LINES);
         glVertex3f(p.x, p.y, p.z);
         glVertex3f(q.x, q.y, q.z);
         glEnd();
-        drawBone(child, axesList);
+        drawBone(child, axesList, own);
+    }
+    if (!(own > 0.0f) || !std::isfinite(own)) {
+        return;  // a lone joint, or one that is not a number: no length to draw at
     }
     glPushMatrix();
     multMatrix(bone.worldMatrix);
+    const float scale = 0.25f * own / std::max(columnLength(bone.worldMatrix), 1e-20f);
+    glScalef(scale, scale, scale);
     glCallList(axesList);
     glPopMatrix();
 }
@@ -232,7 +255,7 @@ void drawSkeleton(const Model& model, GlUint axesList)
 {
     glPushMatrix();
     applyPlacement(model, true);
-    drawBone(model.rootBone, axesList);
+    drawBone(model.rootBone, axesList, 0.0f);
     glPopMatrix();
 }
 
