@@ -270,6 +270,10 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
     int width = 0;
     int height = 0;
     int channels = 0;
+    // Before stb_image reads a byte: its header reading builds the tables too.
+    if (bytes[0] == 0xFF && !jpegHuffmanTablesFit(bytes, size)) {  // stb_image takes FF FF… D8 as a start too
+        return fail(reason, "a JPEG whose Huffman table holds more than 256 codes");
+    }
     stb_budget::left = static_cast<std::size_t>(kMaxImageDecodeCost / 2 * size) + (std::size_t{1} << 19);
     if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
         return fail(reason, "not an image of a known format (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PNM, DDS)");
@@ -280,9 +284,6 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
     if (4 * std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height) >
         kMaxImageExpansion * size + (1u << 16)) {
         return fail(reason, "an image larger than its file can hold");
-    }
-    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !jpegHuffmanTablesFit(bytes, size)) {
-        return fail(reason, "a JPEG whose Huffman table holds more than 256 codes");
     }
     stbi_uc* pixels = stbi_load_from_memory(bytes, length, &width, &height, &channels, 4);
     if (!pixels) {
