@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -22,11 +21,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 const char* const kMissing = "Danger Zarnok!  Root bone not found bone bone bone";
-
-bool finite(const Quaternion& q)
-{
-    return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
-}
 
 float dot(const Quaternion& a, const Quaternion& b)
 {
@@ -158,7 +152,7 @@ TEST(IkSolver, ReachableTargetsConvergeUnderEveryPlacement)
                     for (std::size_t i = 0; i < after.size(); ++i) {
                         const Bone& was = before[i];
                         const Bone& now = *after[i];
-                        ASSERT_TRUE(finite(now.rotation)) << now.name;
+                        ASSERT_TRUE(std::isfinite(dot(now.rotation, now.rotation))) << now.name;
                         EXPECT_TRUE(std::memcmp(&now.translation, &was.translation, sizeof(Vector3)) == 0);
                         const bool inner = now.name[0] == 'b' && now.name != "b0" && now.name != effector;
                         if (!inner) {
@@ -171,8 +165,6 @@ TEST(IkSolver, ReachableTargetsConvergeUnderEveryPlacement)
         }
     }
     const double rate = static_cast<double>(reached) / tried;
-    std::printf("IK convergence: %d of %d targets reached (%.1f%%), %.1f steps on average\n", reached, tried,
-                100.0 * rate, static_cast<double>(totalSteps) / tried);
     EXPECT_GE(tried, 700);
     EXPECT_GE(rate, 0.97);
     EXPECT_LT(static_cast<double>(totalSteps) / tried, 60.0);
@@ -187,8 +179,7 @@ TEST(IkSolver, UnreachableAndDegenerateTargetsStayFinite)
         ASSERT_TRUE(ik.buildChain(model.rootBone));
         EXPECT_EQ(ik.solve(), IkController::kMaxSolveSteps);
         for (Bone* b : preOrder(model.rootBone)) {
-            ASSERT_TRUE(finite(b->rotation)) << b->name;
-            EXPECT_NEAR(dot(b->rotation, b->rotation), 1.0f, 1e-5f) << b->name;
+            ASSERT_NEAR(dot(b->rotation, b->rotation), 1.0f, 1e-5f) << b->name;
         }
         // Stretched out towards it: the effector ends nearer than the first turning joint.
         EXPECT_LT(distance(evaluatedOrigin(model, "b5"), ik.target), distance(evaluatedOrigin(model, "b1"), ik.target));
