@@ -6,7 +6,7 @@
 // the way the import command does it.
 //
 // Seeds (seeds/x): small skinned and multi-frame files in every encoding,
-// written with the tests' .X writers (tests/importers/x_test_files.h), and
+// written once with .X writers the tests have since dropped (they are files now), and
 // animated ones (animated_*: matrix and rotation keys, from
 // tests/data/x/animated).
 // x.dict holds the format's keywords, template names and binary token codes:
