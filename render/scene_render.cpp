@@ -106,19 +106,19 @@ void drawBone(const Bone& bone, GlUint axesList, float parentBone)
     glBegin(GL_POINTS);
     glVertex3f(p.x, p.y, p.z);
     glEnd();
+    // The bones to the children first: their lengths size this joint's axes.
     float longest = 0.0f;
+    glBegin(GL_LINES);
     for (const Bone& child : bone.children) {
         const Vector3 q = jointPosition(child);
+        glVertex3f(p.x, p.y, p.z);
+        glVertex3f(q.x, q.y, q.z);
         Vector3 d;
         longest = std::max(longest, length(difference(q, p, d)));
     }
+    glEnd();
     const float own = longest > 0.0f ? longest : parentBone;
     for (const Bone& child : bone.children) {
-        const Vector3 q = jointPosition(child);
-        glBegin(GL_LINES);
-        glVertex3f(p.x, p.y, p.z);
-        glVertex3f(q.x, q.y, q.z);
-        glEnd();
         drawBone(child, axesList, own);
     }
     if (!(own > 0.0f) || !std::isfinite(own)) {
