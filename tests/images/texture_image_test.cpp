@@ -78,6 +78,8 @@ struct Pixel {
     std::uint8_t rgba[4];
 };
 
+// Pixels of each format; damaged DDS and other refusals are the regression
+// images' (below).
 TEST(TextureImage, DecodesEveryFormatToTheRightPixelsAndRefusesDamage)
 {
     Bytes dxt1 = ddsHeader(4, 4, "DXT1");
@@ -96,10 +98,6 @@ TEST(TextureImage, DecodesEveryFormatToTheRightPixelsAndRefusesDamage)
     std::memcpy(hugePng.data() + 20, side, 4);
     const Bytes png = redGreenPng();
     const Bytes cutPng(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() / 2));
-    const Bytes cutDxt1(dxt1.begin(), dxt1.end() - 1);
-    Bytes dx10 = ddsHeader(4, 4, "DX10");
-    dx10.resize(dx10.size() + 64);
-    Bytes hugeDds = ddsHeader(70000, 4, "DXT1");
 
     struct Case {
         const char* name;
@@ -111,14 +109,8 @@ TEST(TextureImage, DecodesEveryFormatToTheRightPixelsAndRefusesDamage)
         {"png", png, "", 2, 1, {{0, 0, {255, 0, 0, 255}}, {1, 0, {0, 255, 0, 128}}}},
         {"dds dxt1", dxt1, "", 4, 4, {{0, 0, {255, 0, 0, 255}}, {3, 3, {0, 0, 255, 255}}}},
         {"dds bgra", bgra, "", 2, 1, {{0, 0, {255, 0, 0, 255}}, {1, 0, {0, 0, 255, 64}}}},
-        {"empty", {}, "an empty file", 0, 0, {}},
-        {"not an image", Bytes(100, 7), "not an image of a known format", 0, 0, {}},
         {"huge png", hugePng, "impossible size", 0, 0, {}},
         {"truncated png", cutPng, "does not decode", 0, 0, {}},
-        {"truncated dds", cutDxt1, "pixel data is cut off", 0, 0, {}},
-        {"dds header cut", Bytes(dxt1.begin(), dxt1.begin() + 60), "DDS header cut off", 0, 0, {}},
-        {"dx10 dds", dx10, "other than DXT1", 0, 0, {}},
-        {"huge dds", hugeDds, "impossible size", 0, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
