@@ -19,6 +19,41 @@ Model& Model::operator=(const Model& other)
     return *this;
 }
 
+Model::Model(Model&& other)
+{
+    moveFrom(other);
+}
+
+Model& Model::operator=(Model&& other)
+{
+    if (this != &other) {
+        buffers.reset();
+        skin.reset();
+        skinnedVertices.clear();
+        moveFrom(other);
+    }
+    return *this;
+}
+
+void Model::moveFrom(Model& other)
+{
+    material = std::move(other.material);
+    materials = std::move(other.materials);
+    vertices = std::move(other.vertices);
+    texCoords = std::move(other.texCoords);
+    triangles = std::move(other.triangles);
+    rootBone = std::move(other.rootBone);
+    animator.current = other.animator.current;
+    animator.animations = std::move(other.animator.animations);
+    animator.time = other.animator.time;
+    animator.rate = other.animator.rate;
+    baseTransform = other.baseTransform;
+    position = other.position;
+    orientation = other.orientation;
+    animator.bind(this);
+    other.animator.bind(&other);  // its keys named bones that are ours now
+}
+
 void Model::copyFrom(const Model& other)
 {
     material = other.material;

@@ -16,7 +16,9 @@ namespace fyrel {
 // One imported model. Held by value in the application's model list, whose
 // element addresses stay stable while it grows. A copy takes everything but
 // the derived state (skin form, GPU buffers) and the skinned vertices, and
-// re-binds its animator to itself and its own bones.
+// re-binds its animator to itself and its own bones. A move does the same
+// with the arrays taken rather than copied (an importer hands its model
+// over this way); the source is left empty.
 //
 // Posing and skinning are animation's (animation/pose.h), the GPU buffers
 // render's (render/model_buffers.h): they keep what they derive in the two
@@ -39,6 +41,8 @@ struct Model {
     Model() = default;
     Model(const Model& other);
     Model& operator=(const Model& other);
+    Model(Model&& other);
+    Model& operator=(Model&& other);
 
     // World transform: T(position) · R(orientation) · baseTransform.
     Matrix4& worldTransform(Matrix4& out) const;
@@ -56,6 +60,7 @@ struct Model {
 
 private:
     void copyFrom(const Model& other);
+    void moveFrom(Model& other);
 };
 
 }  // namespace fyrel
