@@ -6,11 +6,13 @@
 #include "app/application.h"
 #include "app/commands.h"
 #include "app/frame_loop.h"
+#include "importers/model_formats.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv)
 {
+    fyrel::keepFreedMemoryForReuse();
     fyrel::Platform platform(argc, argv);
     int exitCode = 0;
     try {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <malloc.h>
 
 #include "importers/gltf/gltf_importer.h"
 #include "importers/import_error.h"
@@ -86,6 +87,14 @@ std::string modelFormatName(const std::string& path)
 {
     const ModelFormat* format = findModelFormat(path);
     return format ? format->name : std::string();
+}
+
+void keepFreedMemoryForReuse()
+{
+    // Without these, glibc maps every block above its threshold (128 KiB at
+    // first) on its own and unmaps it when freed, and trims the heap's top.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
 }  // namespace fyrel
