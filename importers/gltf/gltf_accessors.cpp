@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "importers/gltf/gltf_document.h"
 #include "importers/import_error.h"
@@ -129,33 +131,59 @@ public:
         if (!r.first) {
             return 0.0;
         }
-        const std::uint8_t* p = r.first + i * r.stride + static_cast<std::size_t>(c) * componentSize(r.componentType);
         switch (r.componentType) {
-        case TINYGLTF_COMPONENT_TYPE_BYTE: {
-            const double v = static_cast<std::int8_t>(*p);
-            return r.normalized ? std::max(v / 127.0, -1.0) : v;
+        case TINYGLTF_COMPONENT_TYPE_BYTE: return component<std::int8_t>(r, i, c);
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return component<std::uint8_t>(r, i, c);
+        case TINYGLTF_COMPONENT_TYPE_SHORT: return component<std::int16_t>(r, i, c);
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: return component<std::uint16_t>(r, i, c);
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: return component<std::uint32_t>(r, i, c);
+        default: return component<float>(r, i, c);
         }
-        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return r.normalized ? *p / 255.0 : *p;
-        case TINYGLTF_COMPONENT_TYPE_SHORT: {
-            std::int16_t s;
-            std::memcpy(&s, p, 2);
-            return r.normalized ? std::max(s / 32767.0, -1.0) : s;
+    }
+
+    template <typename T>
+    static double component(const Run& r, std::size_t i, int c)
+    {
+        T v;
+        std::memcpy(&v, r.first + i * r.stride + static_cast<std::size_t>(c) * sizeof(T), sizeof(T));
+        if constexpr (std::is_floating_point_v<T>) {
+            return v;
+        } else {
+            if (!r.normalized) {
+                return v;
+            }
+            constexpr double kMax = static_cast<double>(std::numeric_limits<T>::max());
+            return std::max(v / kMax, -1.0);  // the signed minimum maps to -1 as well
         }
-        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
-            std::uint16_t s;
-            std::memcpy(&s, p, 2);
-            return r.normalized ? s / 65535.0 : s;
+    }
+
+    // put(element, component, value) for every value of the run: the
+    // component type is looked at once, not once a value.
+    template <typename Put>
+    static void putAll(const Run& r, int components, Put& put)
+    {
+        switch (r.first ? r.componentType : -1) {
+        case -1: putEach<void>(r, components, put); break;
+        case TINYGLTF_COMPONENT_TYPE_BYTE: putEach<std::int8_t>(r, components, put); break;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: putEach<std::uint8_t>(r, components, put); break;
+        case TINYGLTF_COMPONENT_TYPE_SHORT: putEach<std::int16_t>(r, components, put); break;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: putEach<std::uint16_t>(r, components, put); break;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: putEach<std::uint32_t>(r, components, put); break;
+        default: putEach<float>(r, components, put); break;
         }
-        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
-            std::uint32_t u;
-            std::memcpy(&u, p, 4);
-            return r.normalized ? u / 4294967295.0 : u;
-        }
-        default: {
-            float f;
-            std::memcpy(&f, p, 4);
-            return f;
-        }
+    }
+
+    template <typename T, typename Put>
+    static void putEach(const Run& r, int components, Put& put)
+    {
+        for (std::size_t i = 0; i < r.count; ++i) {
+            for (int c = 0; c < components; ++c) {
+                if constexpr (std::is_void_v<T>) {
+                    put(i, c, 0.0);  // no buffer view: zeros
+                } else {
+                    put(i, c, component<T>(r, i, c));
+                }
+            }
         }
     }
 
@@ -187,11 +215,7 @@ public:
             sparseRuns(a, components, indices, values);
         }
         prepare(a.count);
-        for (std::size_t i = 0; i < a.count; ++i) {
-            for (int c = 0; c < components; ++c) {
-                put(i, c, value(base, i, c));
-            }
-        }
+        putAll(base, components, put);
         for (std::size_t k = 0; k < indices.count; ++k) {
             const double target = value(indices, k, 0);
             if (target >= static_cast<double>(a.count)) {

@@ -28,11 +28,13 @@ bool finite(const Vector3& v)
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-Vector3 place(const Matrix4& m, const Vector3& p, float w)
+// M·(p, w), the sums in transform()'s order (so the same bits), written out
+// so that the per-vertex loops inline it.
+inline Vector3 place(const Matrix4& m, const Vector3& p, float w)
 {
-    Vector4 in{p.x, p.y, p.z, w}, out;
-    transform(m, in, out);
-    return {out.x, out.y, out.z};
+    return {m(0, 0) * p.x + m(0, 1) * p.y + m(0, 2) * p.z + m(0, 3) * w,
+            m(1, 0) * p.x + m(1, 1) * p.y + m(1, 2) * p.z + m(1, 3) * w,
+            m(2, 0) * p.x + m(2, 1) * p.y + m(2, 2) * p.z + m(2, 3) * w};
 }
 
 Quaternion conjugate(const Quaternion& q)
@@ -613,7 +615,20 @@ private:
         if (first + count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
             fail("the model has more vertices than the program holds");
         }
+        // Grown by half again when full, so that many primitives in turn do not
+        // each copy all before them; written by index below.
+        const auto grow = [&](auto& array) {
+            if (array.capacity() < first + count) {
+                array.reserve(std::max(first + count, array.capacity() + array.capacity() / 2));
+            }
+            array.resize(first + count);
+        };
+        grow(model_.vertices);
+        grow(model_.texCoords);
+        grow(fileNormals_);
         const NodeInfo& info = nodes_[static_cast<std::size_t>(node)];
+        const bool skinned = skin && influences.perVertex > 0;
+        const Matrix4 nodeNormals = normalMatrix(info.world);  // for every vertex of an unskinned primitive
         for (std::size_t i = 0; i < count; ++i) {
             const Vector3 p{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]};
             if (!finite(p)) {
@@ -622,31 +637,21 @@ private:
             // Where the vertex stands at rest: a skinned one where its joints'
             // inverse bind matrices and rest pose put it, any other where its node does.
             Matrix4 placement;
-            if (skin && influences.perVertex > 0) {
+            if (skinned) {
                 placement = blend(bindOffsets, influences, i);
             } else {
                 placement = info.world;
             }
-            Vertex v;
-            v.position = place(placement, p, 1.0f);
-            model_.vertices.push_back(v);
+            model_.vertices[first + i].position = place(placement, p, 1.0f);
             const float s = texCoords.empty() ? 0.0f : texCoords[2 * i];
             const float t = texCoords.empty() ? 0.0f : texCoords[2 * i + 1];
-            model_.texCoords.push_back(TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f});
-            FileNormal n;
+            model_.texCoords[first + i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
+            FileNormal& n = fileNormals_[first + i];
             if (!normals.empty()) {
-                Matrix4 inverse, normalMatrix;
-                invert(placement, inverse);
-                for (int r = 0; r < 3; ++r) {
-                    for (int c = 0; c < 3; ++c) {
-                        normalMatrix(r, c) = inverse(c, r);
-                    }
-                }
                 const Vector3 given{normals[3 * i], normals[3 * i + 1], normals[3 * i + 2]};
-                normalize(place(normalMatrix, given, 0.0f), n.normal);
+                normalize(place(skinned ? normalMatrix(placement) : nodeNormals, given, 0.0f), n.normal);
                 n.given = finite(n.normal) && (n.normal.x != 0.0f || n.normal.y != 0.0f || n.normal.z != 0.0f);
             }
-            fileNormals_.push_back(n);
             const std::int32_t vertex = static_cast<std::int32_t>(first + i);
             if (skin) {
                 for (std::size_t k = 0; k < influences.perVertex; ++k) {
@@ -676,6 +681,19 @@ private:
             }
             model_.triangles.push_back(tri);
         }
+    }
+
+    // What turns normals as the placement turns points: the inverse's transpose.
+    static Matrix4 normalMatrix(const Matrix4& placement)
+    {
+        Matrix4 inverse, out;
+        invert(placement, inverse);
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                out(r, c) = inverse(c, r);
+            }
+        }
+        return out;
     }
 
     // Per joint, rest world · inverse bind matrix: where the skin puts a mesh
