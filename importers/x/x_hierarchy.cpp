@@ -54,12 +54,13 @@ constexpr std::uint32_t kNoNeighbour = 0xFFFFFFFFu;
 // its record, shared ownership and map entry; per triangle, its three
 // indices (appended: twice their size once grown), its adjacency entry and
 // the three edges sorted to find it, all held at once while the adjacency is
-// worked out.
+// worked out; per vertex, its position and the two counters of that sort.
 constexpr std::uint64_t kContainerCost = 192;
 constexpr std::uint64_t kContainerMaterialCost = 96;
 constexpr std::uint64_t kMeshCost = 256;
 constexpr std::uint64_t kTriangleCost = 2 * 3 * sizeof(std::uint32_t) + 3 * sizeof(std::uint32_t) +
-                                        3 * 3 * sizeof(std::uint32_t);
+                                        3 * 2 * sizeof(std::uint32_t);
+constexpr std::uint64_t kVertexCost = sizeof(Vector3) + 2 * sizeof(std::uint32_t);
 constexpr std::uint64_t kWorkEntryCost = kXGrowthFactor * sizeof(std::pair<const void*, void*>);
 
 std::string describeObject(const XObject& o)
@@ -133,40 +134,64 @@ struct BuiltMesh {
 };
 
 // For each edge of each triangle, the other triangle that shares its two
-// vertices (the first one found), or kNoNeighbour.
+// vertices (the first one found), or kNoNeighbour. Indices are below the
+// mesh's vertex count (checked when read).
 std::vector<std::uint32_t> computeAdjacency(const XMesh& mesh)
 {
     struct Edge {
-        std::uint32_t a, b, slot;
+        std::uint32_t b, slot;  // upper vertex, corner slot
     };
-    std::size_t slots = mesh.indices.size();
+    const std::size_t slots = mesh.indices.size();
     std::vector<std::uint32_t> adjacency(slots, kNoNeighbour);
-    std::vector<Edge> edges(slots);
+    // Edges grouped by their lower vertex with a counting sort (which keeps
+    // slot order), then each group, a handful of edges, sorted by the upper
+    // vertex: equal edges end up side by side in slot order.
+    std::vector<std::uint32_t> start(std::size_t{mesh.GetNumVertices()} + 1, 0);
+    const auto ends = [&](std::size_t s) {
+        const std::uint32_t p = mesh.indices[s];
+        const std::uint32_t q = mesh.indices[s / 3 * 3 + (s + 1) % 3];
+        return std::pair{std::min(p, q), std::max(p, q)};
+    };
     for (std::size_t s = 0; s < slots; ++s) {
-        std::size_t face = s / 3;
-        std::uint32_t a = mesh.indices[s];
-        std::uint32_t b = mesh.indices[face * 3 + (s + 1) % 3];
-        edges[s] = Edge{std::min(a, b), std::max(a, b), static_cast<std::uint32_t>(s)};
+        ++start[ends(s).first + 1];
     }
-    std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
-        return x.a != y.a ? x.a < y.a : x.b != y.b ? x.b < y.b : x.slot < y.slot;
-    });
-    for (std::size_t i = 0; i < edges.size();) {
-        std::size_t j = i;
-        while (j < edges.size() && edges[j].a == edges[i].a && edges[j].b == edges[i].b) {
-            ++j;
+    for (std::size_t v = 1; v < start.size(); ++v) {
+        start[v] += start[v - 1];
+    }
+    std::vector<Edge> edges(slots);
+    {
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::size_t s = 0; s < slots; ++s) {
+            const auto [a, b] = ends(s);
+            edges[fill[a]++] = Edge{b, static_cast<std::uint32_t>(s)};
         }
-        std::uint32_t first = edges[i].slot / 3;
-        std::uint32_t second = kNoNeighbour;
-        for (std::size_t k = i; k < j && second == kNoNeighbour; ++k) {
-            if (edges[k].slot / 3 != first) {
-                second = edges[k].slot / 3;
+    }
+    for (std::size_t v = 0; v + 1 < start.size(); ++v) {
+        const auto first = edges.begin() + start[v], last = edges.begin() + start[v + 1];
+        if (last - first > 1) {
+            std::sort(first, last, [](const Edge& x, const Edge& y) {
+                return x.b != y.b ? x.b < y.b : x.slot < y.slot;
+            });
+        }
+    }
+    for (std::size_t v = 0; v + 1 < start.size(); ++v) {
+        for (std::size_t i = start[v]; i < start[v + 1];) {
+            std::size_t j = i;
+            while (j < start[v + 1] && edges[j].b == edges[i].b) {
+                ++j;
             }
+            const std::uint32_t first = edges[i].slot / 3;
+            std::uint32_t second = kNoNeighbour;
+            for (std::size_t k = i; k < j && second == kNoNeighbour; ++k) {
+                if (edges[k].slot / 3 != first) {
+                    second = edges[k].slot / 3;
+                }
+            }
+            for (std::size_t k = i; k < j; ++k) {
+                adjacency[edges[k].slot] = edges[k].slot / 3 == first ? second : first;
+            }
+            i = j;
         }
-        for (std::size_t k = i; k < j; ++k) {
-            adjacency[edges[k].slot] = edges[k].slot / 3 == first ? second : first;
-        }
-        i = j;
     }
     return adjacency;
 }
@@ -373,7 +398,7 @@ void Loader::readMeshGeometry(const XObject& o, XMesh& mesh, std::vector<std::ui
     if (vertexCount > o.numbers.size() / 3) {
         fail(file_, o, describeObject(o) + " ends before its vertices do");
     }
-    charge(o, std::uint64_t{sizeof(Vector3)} * vertexCount + kXAllocOverhead);
+    charge(o, kVertexCost * vertexCount + kXAllocOverhead);
     mesh.positions.resize(vertexCount);
     for (Vector3& p : mesh.positions) {
         p.x = values.takeFinite("vertex coordinate");

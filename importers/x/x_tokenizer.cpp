@@ -178,6 +178,31 @@ const XToken& XTokenizer::peek()
     return peekToken_;
 }
 
+bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
+{
+    if (peeked_) {
+        return false;
+    }
+    for (;;) {
+        skipTextSpace();
+        if (p_ == end_ || (*p_ != ',' && *p_ != ';')) {
+            break;
+        }
+        ++p_;
+    }
+    const std::uint8_t* start = p_;
+    while (p_ < end_ && !isTextSpace(*p_) && !isTextPunctuation(*p_) &&
+           !(*p_ == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
+        ++p_;
+    }
+    if (p_ == start) {
+        return false;
+    }
+    word = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p_ - start));
+    location = line_;
+    return true;
+}
+
 std::size_t XTokenizer::remainingBytes() const
 {
     const std::uint8_t* from = peeked_ ? peekStart_ : p_;

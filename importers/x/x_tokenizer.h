@@ -107,6 +107,12 @@ public:
     XToken next();
     const XToken& peek();
 
+    // Text files only, for runs of numbers: skips white space, comments and
+    // separators (',' ';'), then takes the word after them. False, with
+    // nothing but the separators consumed, when the next token is no word
+    // (or one was peeked): the caller then reads it as a token.
+    bool nextTextWord(std::string_view& word, std::size_t& location);
+
     // Bytes from the start of the next unread token to the end.
     std::size_t remainingBytes() const;
 
