@@ -49,14 +49,16 @@ namespace {
 constexpr std::uint32_t kNoNeighbour = 0xFFFFFFFFu;
 
 // Estimates for the memory budget (x_budget.h). A mesh container with its
-// blocks (the allocator's record, adjacency, materials, textures); per
-// material of a container, its copy and its texture slot; a built mesh with
+// blocks (the allocator's record, adjacency, materials, textures, material
+// names); per material of a container, its copy, its texture slot and its
+// name (the name's characters are counted apart); a built mesh with
 // its record, shared ownership and map entry; per triangle, its three
 // indices (appended: twice their size once grown), its adjacency entry and
 // the three edges sorted to find it, all held at once while the adjacency is
 // worked out; per vertex, its position and the two counters of that sort.
-constexpr std::uint64_t kContainerCost = 192;
-constexpr std::uint64_t kContainerMaterialCost = 96;
+constexpr std::uint64_t kContainerCost = 208;
+constexpr std::uint64_t kContainerMaterialCost =
+    sizeof(XMaterial9) + sizeof(std::shared_ptr<const void>) + sizeof(std::string);
 constexpr std::uint64_t kMeshCost = 256;
 constexpr std::uint64_t kTriangleCost = 2 * 3 * sizeof(std::uint32_t) + 3 * sizeof(std::uint32_t) +
                                         3 * 2 * sizeof(std::uint32_t);

@@ -48,6 +48,7 @@ XMeshContainer* XImportAllocator::CreateMeshContainer(const char* name, const XM
     if (numMaterials > 0 && materials) {
         container->materials = std::make_unique<XMaterial9[]>(numMaterials);
         container->textures = std::make_unique<std::shared_ptr<const XTexture>[]>(numMaterials);
+        container->materialNames.reserve(numMaterials);  // exactly: the reader's budget counts one name a material
         for (std::uint32_t i = 0; i < numMaterials; ++i) {
             container->materials[i] = materials[i].MatD3D;
             container->materialNames.push_back(materials[i].name);
