@@ -223,6 +223,52 @@ bool jpegHuffmanTablesFit(const std::uint8_t* bytes, std::size_t size)
     return true;
 }
 
+// stb_image copies each PNG IDAT chunk into a buffer it makes at the first
+// one with data: an empty IDAT before that copies nothing to a null pointer,
+// which C leaves undefined (a compiler may then take the pointer for set and
+// drop stb_image's later check for a PNG without any data). Empty IDATs hold
+// nothing, so a PNG that has one is decoded from a copy without them. Empty
+// when the file needs no such copy (or is no PNG, or its chunks do not
+// follow each other to its end: stb_image refuses those itself).
+std::vector<std::uint8_t> pngWithoutEmptyData(const std::uint8_t* bytes, std::size_t size)
+{
+    static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> out;
+    if (size < 8 || std::memcmp(bytes, kSignature, 8) != 0) {
+        return out;
+    }
+    const auto emptyData = [&](std::size_t at) {
+        return bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 0 && bytes[at + 3] == 0 &&
+               std::memcmp(bytes + at + 4, "IDAT", 4) == 0;
+    };
+    // Chunks: a big-endian length, the type, the data, a CRC.
+    const auto next = [&](std::size_t at) -> std::size_t {
+        if (size - at < 12) {
+            return size;
+        }
+        const std::uint32_t length = std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+                                     std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+        return length > size - at - 12 ? size : at + 12 + length;
+    };
+    bool any = false;
+    for (std::size_t at = 8; at < size && !any; at = next(at)) {
+        any = size - at >= 12 && emptyData(at);
+    }
+    if (!any) {
+        return out;
+    }
+    out.reserve(size);
+    out.insert(out.end(), bytes, bytes + 8);
+    for (std::size_t at = 8; at < size;) {
+        const std::size_t end = next(at);
+        if (end == size || !emptyData(at)) {
+            out.insert(out.end(), bytes + at, bytes + end);  // a cut-off tail is kept for stb_image to refuse
+        }
+        at = end;
+    }
+    return out;
+}
+
 // The entry of folder whose name equals part without regard to ASCII case.
 fs::path matchIgnoringCase(const fs::path& folder, const std::string& part)
 {
@@ -265,6 +311,11 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
             out = Image{};
         }
         return ok;
+    }
+    const std::vector<std::uint8_t> mended = pngWithoutEmptyData(bytes, size);
+    if (!mended.empty()) {
+        bytes = mended.data();
+        size = mended.size();
     }
     const int length = static_cast<int>(size);
     int width = 0;
