@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "animation/pose.h"
 #include "render/model_buffers.h"
@@ -71,7 +72,7 @@ TEST(Model, BonesAreFoundDepthFirstByExactName)
     EXPECT_EQ(track.at(1).bone, nullptr);
 }
 
-TEST(Model, CopiesRebindEverythingToTheCopyAndDropTheGpuSide)
+TEST(Model, CopiesAndMovesRebindEverythingToTheNewModelAndDropTheGpuSide)
 {
     GlFunctions gl = makeFakeGl();
     Model original = makeAnimatedModel();
@@ -82,7 +83,10 @@ TEST(Model, CopiesRebindEverythingToTheCopyAndDropTheGpuSide)
     Model copy(original);
     Model assigned;
     assigned = original;
-    for (const Model* m : {&copy, &assigned}) {
+    Model source(original), moved(std::move(source));  // a move takes the arrays and binds them anew
+    Model moveAssigned;
+    moveAssigned = Model(original);
+    for (const Model* m : {&copy, &assigned, &moved, &moveAssigned}) {
         EXPECT_EQ(m->animator.model, m);
         ASSERT_EQ(m->animator.animations.size(), 2u);
         for (const Animation& clip : m->animator.animations) {
