@@ -16,6 +16,11 @@ namespace fyrel::stb_budget {
 // end (its inflate reads zeros past the end of the data and doubles its
 // output up to 2 GiB before it gives up). A refused allocation makes
 // stb_image fail with "out of memory".
+//
+// Blocks come zeroed: stb_image reads parts of its decoder state that a
+// damaged file never set (a JPEG scan may use a Huffman table no segment
+// defined, whose code sizes are then whatever the heap held, and shift by
+// them). Zeros make such a file decode to some defined picture instead.
 thread_local std::size_t left = 0;
 constexpr std::size_t kHeader = 16;  // keeps the block's size, and malloc's alignment
 
@@ -24,7 +29,7 @@ void* allocate(std::size_t n)
     if (n > left || left - n < kHeader) {
         return nullptr;
     }
-    auto* block = static_cast<unsigned char*>(std::malloc(n + kHeader));
+    auto* block = static_cast<unsigned char*>(std::calloc(1, n + kHeader));
     if (!block) {
         return nullptr;
     }
