@@ -537,7 +537,8 @@ int main(int argc, char** argv)
     long steps = 0;
     {
         Session session(argc, argv, "fyrel-monkey");
-        // Import summaries and GL checks, thousands of them: kept out of the log.
+        // Import summaries and GL checks, thousands of them, kept out of the
+        // log (after the session: the platform sends them to standard error).
         setDebugSink([](const std::string&) {});
         Monkey monkey(options, session);
         monkey.goodFiles = good;

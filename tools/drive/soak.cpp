@@ -294,12 +294,14 @@ int main(int argc, char** argv)
     ::setenv("LP_NUM_THREADS", "1", 0);
     ActionLog::instance().start("fyrel-soak", options.seed, options.trace);
     installCrashReport();
-    setDebugSink([](const std::string&) {});  // import summaries, thousands of them
 
+    Session session(argc, argv, "fyrel-soak");
+    // Import summaries, thousands of them (after the session: the platform
+    // sends them to standard error).
+    setDebugSink([](const std::string&) {});
     const ModelFiles loadable = loadableModelFiles(kLargestFile);
     std::printf("fyrel-soak: seed %llu, %.0f s, sample every %.0f s, warm-up %.0f s\n",
                 static_cast<unsigned long long>(options.seed), options.seconds, interval, warmup);
-    Session session(argc, argv, "fyrel-soak");
     Soak soak(options, session);
     for (std::size_t f = 0; f < loadable.format.size(); ++f) {
         std::vector<std::string> pool = loadable.files[f];
