@@ -304,26 +304,9 @@ FYREL_AVX2 inline void storeHalves(__m256 r0, __m256 r1, __m256 r2, float* lo, f
     _mm_storeu_ps(hi + 8, _mm256_extractf128_ps(r2, 1));
 }
 
-// storeHalves with streaming stores, which write around the caches: lo and
-// hi on 16 bytes.
-FYREL_AVX2 inline void streamHalves(__m256 r0, __m256 r1, __m256 r2, float* lo, float* hi)
-{
-    _mm_stream_ps(lo, _mm256_castps256_ps128(r0));
-    _mm_stream_ps(lo + 4, _mm256_castps256_ps128(r1));
-    _mm_stream_ps(lo + 8, _mm256_castps256_ps128(r2));
-    _mm_stream_ps(hi, _mm256_extractf128_ps(r0, 1));
-    _mm_stream_ps(hi + 4, _mm256_extractf128_ps(r1, 1));
-    _mm_stream_ps(hi + 8, _mm256_extractf128_ps(r2, 1));
-}
-
-// Skinned vertices of a model this large (in bytes) do not stay in the
-// caches until they are staged: they are streamed to memory instead, which
-// saves reading every line of the output before it is overwritten.
-constexpr std::size_t kStreamBytes = std::size_t{8} << 20;
-
 // Four vertices from i on, i a multiple of 4: the four records are stored in
 // whole 16-byte parts, aligned when the array is, none spilling further.
-template <int K, bool Stream>
+template <int K>
 FYREL_AVX2 inline void avxGroup(const float* palette, const SkinInfluence* f, std::uint32_t k, std::size_t i,
                                 const Vertex* in, Vertex* out)
 {
@@ -338,11 +321,7 @@ FYREL_AVX2 inline void avxGroup(const float* palette, const SkinInfluence* f, st
     packTriples(_mm256_permute2f128_ps(a0, a2, 0x20), _mm256_permute2f128_ps(a0, a2, 0x31),
                 _mm256_permute2f128_ps(a1, a3, 0x20), _mm256_permute2f128_ps(a1, a3, 0x31), r0, r1, r2);
     float* o = &out[i].position.x;
-    if (Stream) {
-        streamHalves(r0, r1, r2, o, o + 12);
-    } else {
-        storeHalves(r0, r1, r2, o, o + 12);
-    }
+    storeHalves(r0, r1, r2, o, o + 12);
 }
 
 // One vertex. Reads two floats of the next vertex and writes two junk floats
@@ -371,7 +350,7 @@ FYREL_AVX2 void avxLast(const float* palette, const SkinInfluence* f, std::uint3
 
 // The vertices of a run in ascending order: singles up to a multiple of 4,
 // groups of 4, singles for the rest, and the model's last vertex exactly.
-template <int K, bool Stream>
+template <int K>
 FYREL_AVX2 void avxRun(const float* palette, const SkinInfluence*& f, const SkinRun& run, std::size_t wideEnd,
                        const Vertex* in, Vertex* out)
 {
@@ -383,7 +362,7 @@ FYREL_AVX2 void avxRun(const float* palette, const SkinInfluence*& f, const Skin
         avxSingle<K>(palette, f, k, i, in, out);
     }
     for (; i + 4 <= wide; i += 4, f += 4 * k) {
-        avxGroup<K, Stream>(palette, f, k, i, in, out);
+        avxGroup<K>(palette, f, k, i, in, out);
     }
     for (; i < wide; ++i, f += k) {
         avxSingle<K>(palette, f, k, i, in, out);
@@ -393,8 +372,7 @@ FYREL_AVX2 void avxRun(const float* palette, const SkinInfluence*& f, const Skin
     }
 }
 
-template <bool Stream>
-FYREL_AVX2 void avxRuns(const SkinCache& cache, const Vertex* in, std::size_t count, Vertex* out)
+FYREL_AVX2 void skinAvx2(const SkinCache& cache, const Vertex* in, std::size_t count, Vertex* out)
 {
     const float* palette = cache.paletteStore.data() + cache.paletteOffset;
     const SkinInfluence* f = cache.influences.data();
@@ -402,22 +380,12 @@ FYREL_AVX2 void avxRuns(const SkinCache& cache, const Vertex* in, std::size_t co
     for (const SkinRun& run : cache.runs) {
         switch (run.influences) {
         case 0: std::fill(out + run.first, out + run.first + run.count, Vertex{}); break;
-        case 1: avxRun<1, Stream>(palette, f, run, wideEnd, in, out); break;
-        case 2: avxRun<2, Stream>(palette, f, run, wideEnd, in, out); break;
-        case 3: avxRun<3, Stream>(palette, f, run, wideEnd, in, out); break;
-        case 4: avxRun<4, Stream>(palette, f, run, wideEnd, in, out); break;
-        default: avxRun<0, Stream>(palette, f, run, wideEnd, in, out); break;
+        case 1: avxRun<1>(palette, f, run, wideEnd, in, out); break;
+        case 2: avxRun<2>(palette, f, run, wideEnd, in, out); break;
+        case 3: avxRun<3>(palette, f, run, wideEnd, in, out); break;
+        case 4: avxRun<4>(palette, f, run, wideEnd, in, out); break;
+        default: avxRun<0>(palette, f, run, wideEnd, in, out); break;
         }
-    }
-}
-
-FYREL_AVX2 void skinAvx2(const SkinCache& cache, const Vertex* in, std::size_t count, Vertex* out)
-{
-    if (count * sizeof(Vertex) >= kStreamBytes && reinterpret_cast<std::uintptr_t>(out) % 16 == 0) {
-        avxRuns<true>(cache, in, count, out);
-        _mm_sfence();  // the streamed stores are seen before anything that follows
-    } else {
-        avxRuns<false>(cache, in, count, out);
     }
 }
 
