@@ -16,6 +16,7 @@
 
 namespace fyrel {
 
+struct Bone;
 struct VertexWeight;
 
 // One weighted contribution: where the bone's matrix starts in the skinning
@@ -39,13 +40,25 @@ struct SkinSource {
     std::size_t size = 0;
 };
 
+// A bone of the flattened skeleton, in pre-order: its parent's entry (the
+// root names itself) and the child list it was taken from. A bone's entry is
+// trusted only while its parent's child list is where and as long as it was,
+// so a changed hierarchy is noticed before a stale pointer is followed.
+struct FlatBone {
+    Bone* bone = nullptr;
+    std::uint32_t parent = 0;
+    const Bone* children = nullptr;
+    std::size_t childCount = 0;
+};
+
 // The skin of a model turned from scattered per-bone weight lists into a
 // per-vertex gather. For every vertex the influences appear in the order the
 // bone walk would add them (bones in pre-order, then each bone's weights in
 // order), so every sum is formed exactly as the scatter forms it. Rebuilt
 // when a bone's weight list moves to new storage, grows or shrinks, when
-// bones are added or removed, and when the vertex count changes; weights
-// changed in place are announced with skinChanged (animation/pose.h).
+// bones are added or removed, and when the vertex count changes; weights or
+// bind transforms changed in place are announced with skinChanged
+// (animation/pose.h).
 struct SkinCache {
     bool built = false;
     std::size_t vertexCount = 0;
@@ -53,6 +66,17 @@ struct SkinCache {
     std::vector<SkinRun> runs;
     std::vector<SkinInfluence> influences;
     bool anyWeights = false;  // some bone lists a weight, in range or not
+
+    // The skeleton flattened for pose evaluation, rebuilt with the rest.
+    // worlds holds rows 0-2 of every bone's world matrix (12 floats a bone),
+    // inverseBinds the whole inverse bind matrices (16 floats a bone), which
+    // depend on the bind transforms alone. affine: every bind transform has
+    // the bottom row (0, 0, 0, 1), so that every world matrix has it too and
+    // three rows describe it; a skeleton that is not is posed bone by bone.
+    std::vector<FlatBone> skeleton;
+    std::vector<float> worlds;
+    std::vector<float> inverseBinds;
+    bool affine = false;
 
     // Skinning matrices, one slot of kPaletteFloats per bone in pre-order;
     // held over-allocated so that paletteOffset places slot 0 on 32 bytes.

@@ -1,6 +1,7 @@
 #include "animation/pose.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "animation/animation_cache.h"
 #include "animation/skinning.h"
@@ -83,15 +84,186 @@ struct PoseWalk {
     }
 };
 
-void fillPalette(const Bone& bone, float*& slot)
+bool bottomRowIsUnit(const Matrix4& m)
 {
-    Matrix4 s;
-    product(bone.worldMatrix, bone.inverseBindMatrix, s);
-    writePaletteSlot(s, slot);
-    slot += kPaletteFloats;
-    for (const Bone& child : bone.children) {
-        fillPalette(child, slot);
+    return m(3, 0) == 0.0f && m(3, 1) == 0.0f && m(3, 2) == 0.0f && m(3, 3) == 1.0f;
+}
+
+void flatten(SkinCache& cache, Bone& bone, std::uint32_t parent)
+{
+    const auto index = static_cast<std::uint32_t>(cache.skeleton.size());
+    cache.skeleton.push_back(FlatBone{&bone, parent, bone.children.data(), bone.children.size()});
+    cache.affine = cache.affine && bottomRowIsUnit(bone.localMatrix);
+    for (Bone& child : bone.children) {
+        flatten(cache, child, index);
     }
+}
+
+// The flattened skeleton, with every inverse bind matrix formed as the walk
+// forms it (written to the bones too: they stay until the next rebuild).
+void buildSkeleton(SkinCache& cache, Bone& root)
+{
+    cache.skeleton.clear();
+    cache.affine = true;
+    flatten(cache, root, 0);
+    const std::size_t n = cache.skeleton.size();
+    cache.worlds.assign(12 * n, 0.0f);
+    cache.inverseBinds.assign(16 * n, 0.0f);
+    for (std::size_t i = 0; i < n; ++i) {
+        Bone& bone = *cache.skeleton[i].bone;
+        if (i == 0) {
+            bone.inverseBindMatrix = bone.inverseLocalMatrix;
+        } else {
+            product(bone.inverseLocalMatrix, cache.skeleton[cache.skeleton[i].parent].bone->inverseBindMatrix,
+                    bone.inverseBindMatrix);
+        }
+        std::copy(bone.inverseBindMatrix.m, bone.inverseBindMatrix.m + 16, cache.inverseBinds.data() + 16 * i);
+    }
+}
+
+#if defined(__x86_64__)
+
+// Row r of a product: a(r,0)·b0 + a(r,1)·b1 + a(r,2)·b2 + a(r,3)·b3, added
+// in that order, as mul and product form it.
+[[gnu::always_inline]] inline __m128 productRow(__m128 a, __m128 b0, __m128 b1, __m128 b2, __m128 b3)
+{
+    const __m128 x = _mm_shuffle_ps(a, a, 0x00), y = _mm_shuffle_ps(a, a, 0x55);
+    const __m128 z = _mm_shuffle_ps(a, a, 0xAA), w = _mm_shuffle_ps(a, a, 0xFF);
+    return _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, b0), _mm_mul_ps(y, b1)), _mm_mul_ps(z, b2)),
+                      _mm_mul_ps(w, b3));
+}
+
+// The flat pose: world = parent.world · L · [R·S | t], three rows a bone,
+// then the skinning matrix world · inverseBind into the palette. [R·S | t]
+// is T·R·S with its zero products left out, so every element is the sum the
+// walk forms, equal as a number (a zero may differ in sign) whenever the
+// walk's is finite. False, with the bones posed up to that point, when an
+// entry no longer matches the tree or the weights it was built from.
+[[gnu::always_inline]] inline bool poseFlatBody(SkinCache& cache, Bone& root)
+{
+    const std::size_t n = cache.skeleton.size();
+    if (n == 0 || cache.skeleton[0].bone != &root || cache.sources.size() != n) {
+        return false;
+    }
+    float* worlds = cache.worlds.data();
+    const float* inverseBinds = cache.inverseBinds.data();
+    float* palette = cache.palette();
+    const __m128 e3 = _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f);
+    const __m128 negate = _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, INT32_MIN, INT32_MIN, 0));
+    // The root's parent: the identity, so that the root's product is formed
+    // as the walk's L · T is.
+    alignas(16) static const float identity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    for (std::size_t i = 0; i < n; ++i) {
+        const FlatBone& entry = cache.skeleton[i];
+        Bone& bone = *entry.bone;
+        const SkinSource& source = cache.sources[i];
+        if (bone.children.data() != entry.children || bone.children.size() != entry.childCount ||
+            bone.weights.data() != source.weights || bone.weights.size() != source.size) {
+            return false;
+        }
+
+        // [R·S | t] by rows, each element as quatToMatrix and scaleColumns
+        // form it.
+        const float qw = bone.rotation.w, qx = bone.rotation.x, qy = bone.rotation.y, qz = bone.rotation.z;
+        const Vector3& s = bone.scale;
+        const Vector3& t = bone.translation;
+        const __m128 m0 = _mm_setr_ps((1 - 2 * qy * qy - 2 * qz * qz) * s.x, (2 * qx * qy - 2 * qw * qz) * s.y,
+                                      (2 * qx * qz + 2 * qw * qy) * s.z, t.x);
+        const __m128 m1 = _mm_setr_ps((2 * qx * qy + 2 * qw * qz) * s.x, (1 - 2 * qx * qx - 2 * qz * qz) * s.y,
+                                      (2 * qy * qz - 2 * qw * qx) * s.z, t.y);
+        const __m128 m2 = _mm_setr_ps((2 * qx * qz - 2 * qw * qy) * s.x, (2 * qy * qz + 2 * qw * qx) * s.y,
+                                      (1 - 2 * qx * qx - 2 * qy * qy) * s.z, t.z);
+
+        const float* l = bone.localMatrix.m;
+        const __m128 l0 = _mm_loadu_ps(l), l1 = _mm_loadu_ps(l + 4), l2 = _mm_loadu_ps(l + 8);
+        const __m128 l3 = _mm_loadu_ps(l + 12);
+        const float* p = i == 0 ? identity : worlds + 12 * entry.parent;
+        const __m128 a0 = productRow(_mm_loadu_ps(p), l0, l1, l2, l3);
+        const __m128 a1 = productRow(_mm_loadu_ps(p + 4), l0, l1, l2, l3);
+        const __m128 a2 = productRow(_mm_loadu_ps(p + 8), l0, l1, l2, l3);
+        const __m128 w0 = productRow(a0, m0, m1, m2, e3);
+        const __m128 w1 = productRow(a1, m0, m1, m2, e3);
+        const __m128 w2 = productRow(a2, m0, m1, m2, e3);
+        float* world = worlds + 12 * i;
+        _mm_storeu_ps(world, w0);
+        _mm_storeu_ps(world + 4, w1);
+        _mm_storeu_ps(world + 8, w2);
+        float* out = bone.worldMatrix.m;
+        _mm_storeu_ps(out, w0);
+        _mm_storeu_ps(out + 4, w1);
+        _mm_storeu_ps(out + 8, w2);
+        _mm_storeu_ps(out + 12, e3);
+
+        // The palette slot (writePaletteSlot's layout): the columns of S
+        // with a zero below, then the first three negated.
+        const float* ib = inverseBinds + 16 * i;
+        const __m128 b0 = _mm_loadu_ps(ib), b1 = _mm_loadu_ps(ib + 4), b2 = _mm_loadu_ps(ib + 8);
+        const __m128 b3 = _mm_loadu_ps(ib + 12);
+        __m128 c0 = productRow(w0, b0, b1, b2, b3);
+        __m128 c1 = productRow(w1, b0, b1, b2, b3);
+        __m128 c2 = productRow(w2, b0, b1, b2, b3);
+        __m128 c3 = _mm_setzero_ps();
+        _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+        float* slot = palette + i * kPaletteFloats;
+        _mm_store_ps(slot, c0);
+        _mm_store_ps(slot + 4, _mm_xor_ps(c0, negate));
+        _mm_store_ps(slot + 8, c1);
+        _mm_store_ps(slot + 12, _mm_xor_ps(c1, negate));
+        _mm_store_ps(slot + 16, c2);
+        _mm_store_ps(slot + 20, _mm_xor_ps(c2, negate));
+        _mm_store_ps(slot + 24, c3);
+        _mm_store_ps(slot + 28, _mm_setzero_ps());
+    }
+    return true;
+}
+
+bool poseFlatSse2(SkinCache& cache, Bone& root)
+{
+    return poseFlatBody(cache, root);
+}
+
+// The same, encoded with AVX: three-operand instructions, no register copies.
+__attribute__((target("avx2"))) bool poseFlatAvx2(SkinCache& cache, Bone& root)
+{
+    return poseFlatBody(cache, root);
+}
+
+bool poseFlat(SkinCache& cache, Bone& root)
+{
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2 ? poseFlatAvx2(cache, root) : poseFlatSse2(cache, root);
+}
+
+#else
+
+bool poseFlat(SkinCache&, Bone&)
+{
+    return false;
+}
+
+#endif
+
+PoseEvaluation& chosenEvaluation()
+{
+    static PoseEvaluation evaluation = PoseEvaluation::Flat;
+    return evaluation;
+}
+
+// Poses the skeleton and fills the palette; false when the skin form or the
+// flattened skeleton no longer matches the model.
+bool poseSkeleton(SkinCache& cache, Bone& root, bool built)
+{
+    if (built && cache.affine && chosenEvaluation() == PoseEvaluation::Flat) {
+        return poseFlat(cache, root);
+    }
+    PoseWalk walk{cache};
+    walk.slots = built ? cache.sources.size() : 0;
+    walk.matches = built;
+    walk.visit(nullptr, root);
+    return walk.matches && walk.index == cache.sources.size();
 }
 
 }  // namespace
@@ -102,6 +274,11 @@ void evaluateBone(const Bone* parent, Bone& bone)
     for (Bone& child : bone.children) {
         evaluateBone(&bone, child);
     }
+}
+
+void usePoseEvaluation(PoseEvaluation evaluation)
+{
+    chosenEvaluation() = evaluation;
 }
 
 void skinChanged(Model& model)
@@ -124,14 +301,10 @@ void updatePose(Model& model)
         return;
     }
 
-    PoseWalk walk{cache};
-    walk.slots = cache.built ? cache.sources.size() : 0;
-    walk.matches = cache.built && cache.vertexCount == count;
-    walk.visit(nullptr, rootBone);
-    if (!walk.matches || walk.index != cache.sources.size()) {
+    if (!poseSkeleton(cache, rootBone, cache.built && cache.vertexCount == count)) {
         buildSkin(cache, rootBone, count);
-        float* slot = cache.palette();
-        fillPalette(rootBone, slot);
+        buildSkeleton(cache, rootBone);
+        poseSkeleton(cache, rootBone, true);
     }
 
     if (!cache.anyWeights) {

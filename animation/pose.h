@@ -20,11 +20,22 @@ void updatePose(Model& model);
 // first. Does not skin.
 void evaluateBone(const Bone* parent, Bone& bone);
 
-// Pose evaluation keeps a per-vertex form of the bones' weights, rebuilt
-// when it sees a weight list move to new storage, grow or shrink, bones
-// come or go, or the vertex count change. Code that changes weights after
-// the first pose without any of that (editing entries, or assigning a
-// list of the same length into an existing one) calls this.
+// Pose evaluation keeps a per-vertex form of the bones' weights and a
+// flattened copy of the skeleton with its inverse bind matrices, rebuilt
+// when it sees a weight or child list move to new storage, grow or shrink,
+// bones come or go, or the vertex count change. Code that changes weights
+// or bind transforms (localMatrix, inverseLocalMatrix) after the first pose
+// without any of that (editing entries, or assigning a list of the same
+// length into an existing one) calls this.
 void skinChanged(Model& model);
+
+// How updatePose evaluates the skeleton: over the flattened skeleton, three
+// rows a bone (the default; a skeleton whose bind transforms are not all
+// affine is walked anyway), or bone by bone down the tree with whole
+// matrices. The two agree as numbers: a zero may differ in sign, and where
+// the walk's result is not finite the flat one is not either. Tests and
+// benchmarks choose one to compare them.
+enum class PoseEvaluation { Flat, Walk };
+void usePoseEvaluation(PoseEvaluation evaluation);
 
 }  // namespace fyrel

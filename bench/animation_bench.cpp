@@ -6,6 +6,9 @@
 //  Processor time of this thread is what counts (the items/s column), so that
 //  other processes on a shared machine weigh less.
 //  - AnimatorUpdate: key-frame sampling of 64 tracks of 61 keys.
+//  - Pose: pose evaluation alone (world matrices and skinning palette of the
+//    65 bones, no vertices), and sampling followed by it, over the flattened
+//    skeleton, with the bone-by-bone walk timed the same way in the same run.
 // Weighted vertices/s and bone samples/s are the items/s column.
 
 #include <benchmark/benchmark.h>
@@ -17,6 +20,7 @@
 
 #include "animation/pose.h"
 #include "animation/sampling.h"
+#include "animation/skinning.h"
 #include "render/model_buffers.h"
 #include "scene/model.h"
 #include "tests/animation/test_scenes.h"
@@ -103,12 +107,37 @@ double threadSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// Times reps calls of step with this thread's processor time.
+template <typename Step>
+double timed(std::int64_t reps, Step step)
+{
+    const double started = threadSeconds();
+    for (std::int64_t i = 0; i < reps; ++i) {
+        step();
+        benchmark::ClobberMemory();
+    }
+    return threadSeconds() - started;
+}
+
+// ozz-animation 0.16's SkinningJob on this machine, in vertices/s (recorded:
+// ozz is not packaged); 0 where none was recorded.
+double ozzSkinning(std::size_t vertices, int weights)
+{
+    if (vertices == 100000) {
+        return weights == 1 ? 455e6 : 173e6;
+    }
+    return vertices == 1000000 && weights == 1 ? 391e6 : 0.0;
+}
+
 // Bytes updatePose must move: it reads the bind-pose vertices and every
 // weight as the bones list them, and writes skinnedVertices. After the timed
-// loop, memcpy copies that many bytes as many times, timed the same way
-// (this thread's processor time, warm caches as for the pose); ratio = memcpy
-// time / pose time, so 1.0 means the pose moves its bytes as fast as memcpy
-// copies as many.
+// loop, memcpy copies that many bytes as many times, and the portable
+// (scalar) kernel skins as many times, timed the same way (this thread's
+// processor time, warm caches as for the pose): ratio = memcpy time / pose
+// time, so 1.0 means the pose moves its bytes as fast as memcpy copies as
+// many; scalar_ratio = portable kernel's time / the widest kernel's, the
+// same-run reference that machine drift does not move; ozz_ratio = our
+// vertices/s / ozz's recorded ones.
 void UpdatePose(benchmark::State& state)
 {
     const auto vertices = static_cast<std::size_t>(state.range(0));
@@ -128,19 +157,28 @@ void UpdatePose(benchmark::State& state)
     const std::size_t bytes = vertices * sizeof(Vertex) * 2 + weightBytes(model.rootBone);
     std::vector<unsigned char> from(bytes, 1), to(bytes, 2);
     std::memcpy(to.data(), from.data(), bytes);
-    const double copyStarted = threadSeconds();
-    for (std::int64_t i = 0; i < state.iterations(); ++i) {
+    const double copySeconds = timed(state.iterations(), [&] {
         std::memcpy(to.data(), from.data(), bytes);
         benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
-    }
-    const double copySeconds = threadSeconds() - copyStarted;
+    });
+    const SkinKernel widest = activeSkinKernel();
+    useSkinKernel(SkinKernel::Portable);
+    updatePose(model);
+    const double scalarSeconds = timed(state.iterations(), [&] {
+        updatePose(model);
+        benchmark::DoNotOptimize(model.skinnedVertices.data());
+    });
+    useSkinKernel(widest);
 
     const double n = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(vertices));
     state.counters["pose_GB/s"] = static_cast<double>(bytes) * n / poseSeconds * 1e-9;
     state.counters["memcpy_GB/s"] = static_cast<double>(bytes) * n / copySeconds * 1e-9;
     state.counters["ratio"] = copySeconds / poseSeconds;
+    state.counters["scalar_ratio"] = scalarSeconds / poseSeconds;
+    if (const double ozz = ozzSkinning(vertices, weights); ozz > 0.0) {
+        state.counters["ozz_ratio"] = static_cast<double>(vertices) * n / poseSeconds / ozz;
+    }
     state.SetLabel("weighted vertices/s; " + std::to_string(bytes / 1000000) + " MB moved");
 }
 
@@ -156,8 +194,58 @@ void AnimatorUpdate(benchmark::State& state)
     state.SetLabel("bone samples/s, " + std::to_string(tracks) + " tracks of " + std::to_string(kKeys) + " keys");
 }
 
+// ozz-animation 0.16 on this machine (one core pinned, recorded: ozz is not
+// packaged): LocalToModel of 65 joints, and SamplingJob + LocalToModel.
+constexpr double kOzzLocalToModelUs = 0.5;
+constexpr double kOzzSamplingAndPoseJointsPerS = 43.9e6;
+
+// Pose evaluation of a 65-bone skeleton without vertices (range 0 = 0), or
+// sampling of its 64 tracks and then the pose (range 0 = 1). The timed loop
+// is the flat evaluation; the walk of the bones runs as many times after it.
+// walk_ratio = walk time / flat time; ozz_ratio = ozz's recorded time / ours
+// (LocalToModel for the pose alone, SamplingJob + LocalToModel with
+// sampling). Both above 1 mean faster.
+void Pose(benchmark::State& state)
+{
+    const bool sampling = state.range(0) != 0;
+    Model model = character(0, 1);
+    randomPose(model, 3);
+    const std::int64_t joints = static_cast<std::int64_t>(kBones) + 1;
+    auto step = [&] {
+        if (sampling) {
+            updateAnimator(model.animator, kFrameDt);
+        }
+        updatePose(model);
+        benchmark::DoNotOptimize(model.rootBone.children.back().worldMatrix.m[3]);
+    };
+    usePoseEvaluation(PoseEvaluation::Flat);
+    step();
+    const double started = threadSeconds();
+    for (auto _ : state) {
+        step();
+        benchmark::ClobberMemory();
+    }
+    const double flatSeconds = threadSeconds() - started;
+    usePoseEvaluation(PoseEvaluation::Walk);
+    step();
+    const double walkSeconds = timed(state.iterations(), step);
+    usePoseEvaluation(PoseEvaluation::Flat);
+
+    const double n = static_cast<double>(state.iterations());
+    const double flatUs = flatSeconds / n * 1e6;
+    state.counters["flat_us"] = flatUs;
+    state.counters["walk_us"] = walkSeconds / n * 1e6;
+    state.counters["walk_ratio"] = walkSeconds / flatSeconds;
+    state.counters["ozz_ratio"] = sampling ? static_cast<double>(joints) / (flatUs * 1e-6) / kOzzSamplingAndPoseJointsPerS
+                                           : kOzzLocalToModelUs / flatUs;
+    state.SetItemsProcessed(state.iterations() * joints);
+    state.SetLabel(std::string(sampling ? "sampling + pose" : "pose alone") + ", joints/s, " +
+                   std::to_string(joints) + " joints");
+}
+
 }  // namespace
 
+BENCHMARK(Pose)->Arg(0)->Arg(1)->Unit(benchmark::kNanosecond);
 BENCHMARK(Frame)->ArgsProduct({{10000, 100000}, {1, 4}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(UpdatePose)->ArgsProduct({{100000, 1000000}, {1, 4}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(AnimatorUpdate)->Unit(benchmark::kNanosecond);

@@ -1,10 +1,14 @@
-// Whole frames of the program: 20 demo characters (textured), animated, in two views,
-// as the frame loop runs them (scene update, then every view draws and
-// presents, then pending events). Needs a display: run it under
+// Whole frames of the program: demo characters (textured), animated, in
+// views of 640 x 480 cascaded in the main window (as View > Open GlWindow
+// opens them), as the frame loop runs them (scene update,
+// then every view draws and presents, then pending events): 1 character in
+// 1 view, 10 in 4 and 20 in 2. Needs a display: run it under
 // xvfb-run -a -s "-screen 0 1600x1200x24" with LIBGL_ALWAYS_SOFTWARE=1.
 //
 // Reports frames per second and how the frame divides between the scene
-// update (bindings, animation, pose, skinning, buffer upload) and drawing.
+// update (bindings, animation, pose, skinning, buffer upload), the views'
+// render passes and the presentation (the events that follow, in which the
+// views are composed into the window), and what each view costs.
 // Then, with every view closed, the CPU time the frame loop takes per second
 // of wall time while nothing is to be drawn (it should wait, not spin).
 //
@@ -22,6 +26,7 @@
 #include "app/application.h"
 #include "app/commands.h"
 #include "app/frame_loop.h"
+#include "app/transport.h"
 #include "platform/window.h"
 #include "platform/platform.h"
 #include "render/scene_render.h"
@@ -30,16 +35,70 @@ using namespace fyrel;
 
 namespace {
 
-constexpr int kCharacters = 20;
 constexpr float kFrameDt = 1.0f / 60.0f;
 
 Application* theApp = nullptr;
+std::string demoPath;
 
-void Frame(benchmark::State& state)
+// characters demo characters in views views; false when the scene could
+// not be made.
+bool arrange(Application& app, int characters, int views)
+{
+    commandRemoveAllModels(app);
+    while (app.childWindows.size() > static_cast<std::size_t>(views)) {
+        destroyWindow(app.childWindows.back()->windowHandle);
+    }
+    while (app.childWindows.size() < static_cast<std::size_t>(views)) {
+        commandOpenGlWindow(app);
+    }
+    for (int i = 0; i < characters; ++i) {
+        importFileByName(app, demoPath);
+    }
+    if (app.models.size() != static_cast<std::size_t>(characters) ||
+        app.childWindows.size() != static_cast<std::size_t>(views)) {
+        return false;
+    }
+    // Rows of five around the origin, in front of the views' cameras, each
+    // character at a different point of its walk.
+    for (int i = 0; i < characters; ++i) {
+        Model& model = app.models[static_cast<std::size_t>(i)];
+        model.position = Vector3{static_cast<float>(i % 5 - 2) * 2.0f, static_cast<float>(i / 5) * 2.0f - 3.0f, 0.0f};
+        model.animator.time = 0.05f * static_cast<float>(i);
+    }
+    commandFrameAll(app);
+    int exitCode = 0;
+    drainEvents(exitCode);
+    return true;
+}
+
+void stripTextures(Application& app);
+
+// Processor time of the whole program, its rasterizer threads included:
+// what the frame costs the machine, which other processes sharing it do
+// not inflate as they do the wall time.
+double processSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// range(0) characters in range(1) views.
+void frames(benchmark::State& state, bool withoutTextures)
 {
     using Clock = std::chrono::steady_clock;
     Application& app = *theApp;
-    double updateSeconds = 0.0, frameSeconds = 0.0;
+    const auto characters = static_cast<int>(state.range(0));
+    const auto views = static_cast<int>(state.range(1));
+    if (!arrange(app, characters, views)) {
+        state.SkipWithError("could not import the demo character into the views");
+        return;
+    }
+    if (withoutTextures) {
+        stripTextures(app);
+    }
+    double updateSeconds = 0.0, renderSeconds = 0.0, frameSeconds = 0.0;
+    const double cpu0 = processSeconds();
     for (auto _ : state) {
         const auto t0 = Clock::now();
         app.makeGlCurrent();
@@ -49,42 +108,54 @@ void Frame(benchmark::State& state)
         for (std::size_t i = 0; i < app.childWindows.size(); ++i) {
             app.childWindows[i]->frame(kFrameDt);
         }
+        refreshTransport(app, kFrameDt);
+        const auto t2 = Clock::now();
         int exitCode = 0;
         drainEvents(exitCode);
-        const auto t2 = Clock::now();
+        const auto t3 = Clock::now();
         updateSeconds += std::chrono::duration<double>(t1 - t0).count();
-        frameSeconds += std::chrono::duration<double>(t2 - t0).count();
+        renderSeconds += std::chrono::duration<double>(t2 - t1).count();
+        frameSeconds += std::chrono::duration<double>(t3 - t0).count();
     }
+    const double cpuSeconds = processSeconds() - cpu0;
     const double frames = static_cast<double>(state.iterations());
     std::size_t vertices = 0;
     for (const Model& m : app.models) {
         vertices += m.vertices.size();
     }
+    const double drawSeconds = frameSeconds - updateSeconds;
     state.counters["fps"] = frames / frameSeconds;
     state.counters["update_ms"] = updateSeconds / frames * 1e3;
-    state.counters["draw_ms"] = (frameSeconds - updateSeconds) / frames * 1e3;
-    state.counters["update_share_%"] = 100.0 * updateSeconds / frameSeconds;
+    state.counters["render_ms"] = renderSeconds / frames * 1e3;
+    state.counters["present_ms"] = (drawSeconds - renderSeconds) / frames * 1e3;
+    state.counters["per_view_ms"] = drawSeconds / frames * 1e3 / views;
+    state.counters["cpu_ms"] = cpuSeconds / frames * 1e3;
     state.SetLabel(std::to_string(app.models.size()) + " characters (" + std::to_string(vertices) +
                    " vertices) in " + std::to_string(app.childWindows.size()) + " views");
 }
 
-// The same frames with the characters' texture taken away (their buffers
-// made again without it): drawing the image should cost next to nothing.
+// The characters' texture taken away (their buffers made again without
+// it): drawing the image should cost next to nothing.
+void stripTextures(Application& app)
+{
+    app.makeGlCurrent();
+    for (Model& model : app.models) {
+        for (Material& material : model.materials) {
+            material.texturePath.clear();
+            material.embeddedTexture.reset();
+        }
+        model.buffers.reset();
+    }
+}
+
+void Frame(benchmark::State& state)
+{
+    frames(state, false);
+}
+
 void FrameWithoutTextures(benchmark::State& state)
 {
-    static const bool stripped = [] {
-        theApp->makeGlCurrent();
-        for (Model& model : theApp->models) {
-            for (Material& material : model.materials) {
-                material.texturePath.clear();
-                material.embeddedTexture.reset();
-            }
-            model.buffers.reset();
-        }
-        return true;
-    }();
-    (void)stripped;
-    Frame(state);
+    frames(state, true);
 }
 
 // Whole turns of the frame loop with no view open, each iteration two
@@ -127,28 +198,12 @@ int main(int argc, char** argv)
     ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
     Platform platform(argc, argv);
     Application app;
-    commandOpenGlWindow(app);
-    const std::string demo = std::string(FYREL_SOURCE_DIR) + "/resources/demo/walker.ms3d";
-    for (int i = 0; i < kCharacters; ++i) {
-        importFileByName(app, demo);
-    }
-    if (app.models.size() != static_cast<std::size_t>(kCharacters) || app.childWindows.size() != 2) {
-        std::fprintf(stderr, "frame_bench: could not import %s into two views\n", demo.c_str());
-        return 1;
-    }
-    // A 5 x 4 grid around the origin, in front of the views' cameras, each
-    // character at a different point of its walk.
-    for (int i = 0; i < kCharacters; ++i) {
-        Model& model = app.models[static_cast<std::size_t>(i)];
-        model.position = Vector3{static_cast<float>(i % 5 - 2) * 2.0f, static_cast<float>(i / 5) * 2.0f - 3.0f, 0.0f};
-        model.animator.time = 0.05f * static_cast<float>(i);
-    }
+    demoPath = std::string(FYREL_SOURCE_DIR) + "/resources/demo/walker.ms3d";
     theApp = &app;
-    benchmark::RegisterBenchmark("Frame", Frame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
-    benchmark::RegisterBenchmark("FrameWithoutTextures", FrameWithoutTextures)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->MinTime(3.0);
+    for (auto* b : {benchmark::RegisterBenchmark("Frame", Frame),
+                    benchmark::RegisterBenchmark("FrameWithoutTextures", FrameWithoutTextures)}) {
+        b->Args({1, 1})->Args({10, 4})->Args({20, 2})->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+    }
     benchmark::RegisterBenchmark("IdleLoop", IdleLoop)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

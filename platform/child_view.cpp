@@ -4,66 +4,176 @@
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QMouseEvent>
+#include <QSurfaceFormat>
+#include <QVBoxLayout>
 
 #include "platform/window.h"
 #include "platform/window_registry.h"
 
 namespace fyrel::platform_detail {
 
-ViewWidget::ViewWidget(WindowHandle window, QSize clientSize) : window_(window), clientSize_(clientSize)
+namespace {
+
+// Every key is the view's own: none travels on to the main window.
+void keyPress(WindowHandle window, QKeyEvent& event)
 {
-    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
+    event.accept();
+    deliverKeyPress(window, event);
+}
+
+void mousePress(WindowHandle window, QMouseEvent& event)
+{
+    event.accept();
+    sendMessage(window, kWmMouseActivate, 0, 0);
+    if (event.button() == Qt::LeftButton) {
+        sendMessage(window, kWmLButtonDown, mouseState(event), mousePoint(event));
+    } else if (event.button() == Qt::RightButton) {
+        sendMessage(window, kWmRButtonDown, mouseState(event), mousePoint(event));
+    }
+}
+
+void mouseRelease(WindowHandle window, QMouseEvent& event)
+{
+    event.accept();
+    if (event.button() == Qt::LeftButton) {
+        sendMessage(window, kWmLButtonUp, mouseState(event), mousePoint(event));
+    } else if (event.button() == Qt::RightButton) {
+        sendMessage(window, kWmRButtonUp, mouseState(event), mousePoint(event));
+    }
+}
+
+void mouseMove(WindowHandle window, QMouseEvent& event)
+{
+    event.accept();
+    sendMessage(window, kWmMouseMove, mouseState(event), mousePoint(event));
+}
+
+}  // namespace
+
+ViewSurface::ViewSurface(WindowHandle window, QWidget* owner) : window_(window), owner_(owner)
+{
+    setSurfaceType(QSurface::OpenGLSurface);
+    setFormat(QSurfaceFormat::defaultFormat());
+}
+
+void ViewSurface::exposeEvent(QExposeEvent*)
+{
+    if (isExposed()) {
+        static_cast<ViewWidget*>(owner_)->presentAgain();
+    }
+}
+
+void ViewSurface::keyPressEvent(QKeyEvent* event)
+{
+    keyPress(window_, *event);
+}
+
+void ViewSurface::mousePressEvent(QMouseEvent* event)
+{
+    // A click gives the view the keyboard, as a click on the widget would.
+    owner_->setFocus(Qt::MouseFocusReason);
+    mousePress(window_, *event);
+}
+
+void ViewSurface::mouseReleaseEvent(QMouseEvent* event)
+{
+    mouseRelease(window_, *event);
+}
+
+void ViewSurface::mouseMoveEvent(QMouseEvent* event)
+{
+    mouseMove(window_, *event);
+}
+
+ViewWidget::ViewWidget(WindowHandle window, QSize clientSize)
+    : window_(window), clientSize_(clientSize), surface_(new ViewSurface(window, this))
+{
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
     setMinimumSize(0, 0);
+    container_ = QWidget::createWindowContainer(surface_, this);
+    // Input synthesised for the widget reaches the widget; the keyboard stays
+    // with it.
+    container_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container_->setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(container_);
+    context_.setFormat(QSurfaceFormat::defaultFormat());
+    context_.setShareContext(QOpenGLContext::globalShareContext());
+}
+
+ViewWidget::~ViewWidget()
+{
+    // The framebuffer object goes with its context current.
+    if (frame_ && surface_->handle() && context_.makeCurrent(surface_)) {
+        frame_.reset();
+    }
+    if (QOpenGLContext::currentContext() == &context_) {
+        context_.doneCurrent();
+    }
 }
 
 bool ViewWidget::makeSurfaceCurrent()
 {
-    if (!isValid() && isVisible()) {
-        // The surface is made on the first resize or paint after showing;
-        // a view that is visible but not drawn yet gets it now.
-        grabFramebuffer();
+    if (!surface_->handle() && isVisible()) {
+        // The native window is made when it is first shown; a view that is
+        // visible but not yet shown gets it now.
+        surface_->create();
     }
-    if (!isValid()) {
+    if (!surface_->handle() || (!context_.isValid() && !context_.create()) || !context_.makeCurrent(surface_)) {
         return false;
     }
-    makeCurrent();
-    return true;
+    const QSize size = (QSizeF(this->size()) * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
+    if (!frame_ || frame_->size() != size) {
+        frame_ = std::make_unique<QOpenGLFramebufferObject>(size, QOpenGLFramebufferObject::CombinedDepthStencil);
+        drawn_ = false;
+    }
+    return frame_->isValid() && frame_->bind();
+}
+
+void ViewWidget::present()
+{
+    if (frame_ && surface_->isExposed() && context_.makeCurrent(surface_)) {
+        QOpenGLFramebufferObject::blitFramebuffer(nullptr, frame_.get(), GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        context_.swapBuffers(surface_);
+        drawn_ = true;
+    }
+}
+
+void ViewWidget::presentAgain()
+{
+    if (drawn_) {
+        present();
+    }
+}
+
+QImage ViewWidget::grabFramebuffer()
+{
+    if (!makeSurfaceCurrent()) {
+        return {};
+    }
+    return frame_->toImage();
 }
 
 void ViewWidget::keyPressEvent(QKeyEvent* event)
 {
-    // Every key is the view's own: none travels on to the main window.
-    event->accept();
-    deliverKeyPress(window_, *event);
+    keyPress(window_, *event);
 }
 
 void ViewWidget::mousePressEvent(QMouseEvent* event)
 {
-    event->accept();
-    sendMessage(window_, kWmMouseActivate, 0, 0);
-    if (event->button() == Qt::LeftButton) {
-        sendMessage(window_, kWmLButtonDown, mouseState(*event), mousePoint(*event));
-    } else if (event->button() == Qt::RightButton) {
-        sendMessage(window_, kWmRButtonDown, mouseState(*event), mousePoint(*event));
-    }
+    mousePress(window_, *event);
 }
 
 void ViewWidget::mouseReleaseEvent(QMouseEvent* event)
 {
-    event->accept();
-    if (event->button() == Qt::LeftButton) {
-        sendMessage(window_, kWmLButtonUp, mouseState(*event), mousePoint(*event));
-    } else if (event->button() == Qt::RightButton) {
-        sendMessage(window_, kWmRButtonUp, mouseState(*event), mousePoint(*event));
-    }
+    mouseRelease(window_, *event);
 }
 
 void ViewWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    event->accept();
-    sendMessage(window_, kWmMouseMove, mouseState(*event), mousePoint(*event));
+    mouseMove(window_, *event);
 }
 
 void ChildFrame::closeEvent(QCloseEvent* event)

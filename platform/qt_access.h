@@ -3,7 +3,7 @@
 // For tests and the platform layer itself: the Qt widgets behind a handle.
 // Program code never includes this header.
 
-#include <QOpenGLWidget>
+#include <QImage>
 #include <QWidget>
 
 #include "platform/messages.h"
@@ -17,7 +17,11 @@ QWidget* windowWidget(WindowHandle window);
 
 // The OpenGL surface of a child window, which receives its input; null for
 // other windows.
-QOpenGLWidget* glSurface(WindowHandle window);
+QWidget* glSurface(WindowHandle window);
+
+// The last frame a child window presented, in device pixels, top row first;
+// null for other windows.
+QImage presentedFrame(WindowHandle window);
 
 // The window a widget belongs to, or kNoWindow.
 WindowHandle windowOfWidget(const QWidget* widget);

@@ -316,7 +316,7 @@ void swapBuffers(WindowHandle window)
 {
     WindowObject* w = findWindow(window);
     if (w && w->view) {
-        w->view->update();
+        w->view->present();
     }
 }
 
@@ -332,10 +332,16 @@ QWidget* windowWidget(WindowHandle window)
     return w ? w->widget.data() : nullptr;
 }
 
-QOpenGLWidget* glSurface(WindowHandle window)
+QWidget* glSurface(WindowHandle window)
 {
     WindowObject* w = findWindow(window);
     return w ? w->view.data() : nullptr;
+}
+
+QImage presentedFrame(WindowHandle window)
+{
+    WindowObject* w = findWindow(window);
+    return w && w->view ? w->view->grabFramebuffer() : QImage();
 }
 
 WindowHandle windowOfWidget(const QWidget* widget)

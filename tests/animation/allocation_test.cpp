@@ -1,57 +1,14 @@
 // The per-frame path (Animator::update, Model::updatePose, uploadSkinned)
 // allocates nothing once the first frame has sized everything. This program
-// replaces the global operator new to count allocations.
+// counts allocations with support/allocation_counter.h.
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
 
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "render/model_buffers.h"
+#include "support/allocation_counter.h"
 #include "tests/animation/test_scenes.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-void* allocate(std::size_t size)
-{
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void* allocateAligned(std::size_t size, std::align_val_t align)
-{
-    ++allocations;
-    const auto a = static_cast<std::size_t>(align);
-    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size == 0 ? 1 : size); }
-void* operator new(std::size_t size, std::align_val_t a) { return allocateAligned(size, a); }
-void* operator new[](std::size_t size, std::align_val_t a) { return allocateAligned(size, a); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 using namespace fyrel;
 using namespace fyrel::test;
@@ -87,11 +44,11 @@ long allocationsOverFrames(Model& model, int frames)
         uploadSkinned(model);
     };
     frame();
-    const long before = allocations.load();
+    const long before = allocationCount();
     for (int i = 0; i < frames; ++i) {
         frame();
     }
-    return allocations.load() - before;
+    return allocationCount() - before;
 }
 
 Model animated(int weights, bool randomLayout)
@@ -131,8 +88,8 @@ TEST(FrameAllocations, AChangedSkinIsRebuiltOnceThenNothing)
     createBuffers(model, &gl);
     EXPECT_EQ(allocationsOverFrames(model, 10), 0);
     model.rootBone.children.front().addWeight(0, 0.5f);
-    const long before = allocations.load();
+    const long before = allocationCount();
     updatePose(model);
-    EXPECT_GT(allocations.load(), before);  // the counter does count
+    EXPECT_GT(allocationCount(), before);  // the counter does count
     EXPECT_EQ(allocationsOverFrames(model, 10), 0);
 }

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QOpenGLWidget>
 #include <QSettings>
 #include <QTest>
 #include <cmath>
@@ -149,7 +148,7 @@ QWidget* AppTest::surface(std::size_t index)
 
 QImage AppTest::grab(std::size_t index)
 {
-    QImage image = glSurface(app->childWindows.at(index)->windowHandle)->grabFramebuffer();
+    QImage image = presentedFrame(app->childWindows.at(index)->windowHandle);
     image = image.convertToFormat(QImage::Format_RGB32);
     // FYREL_TEST_PICTURES=<folder> keeps every picture a test looked at.
     if (const char* folder = std::getenv("FYREL_TEST_PICTURES")) {
