@@ -242,22 +242,27 @@ std::vector<std::uint8_t> pngWithoutEmptyData(const std::uint8_t* bytes, std::si
     if (size < 8 || std::memcmp(bytes, kSignature, 8) != 0) {
         return out;
     }
+    // An empty IDAT's header at `at`, whole or cut off before its CRC (which
+    // stb_image would read as zeros).
     const auto emptyData = [&](std::size_t at) {
-        return bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 0 && bytes[at + 3] == 0 &&
+        return size - at >= 8 && bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 0 && bytes[at + 3] == 0 &&
                std::memcmp(bytes + at + 4, "IDAT", 4) == 0;
     };
-    // Chunks: a big-endian length, the type, the data, a CRC.
-    const auto next = [&](std::size_t at) -> std::size_t {
+    // Chunks: a big-endian length, the type, the data, a CRC. The end of the
+    // chunk at `at`, or 0 when the file's end cuts it off.
+    const auto chunkEnd = [&](std::size_t at) -> std::size_t {
         if (size - at < 12) {
-            return size;
+            return 0;
         }
         const std::uint32_t length = std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
                                      std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
-        return length > size - at - 12 ? size : at + 12 + length;
+        return length > size - at - 12 ? 0 : at + 12 + length;
     };
     bool any = false;
-    for (std::size_t at = 8; at < size && !any; at = next(at)) {
-        any = size - at >= 12 && emptyData(at);
+    for (std::size_t at = 8; at < size && !any;) {
+        any = emptyData(at);
+        const std::size_t end = chunkEnd(at);
+        at = end == 0 ? size : end;
     }
     if (!any) {
         return out;
@@ -265,9 +270,15 @@ std::vector<std::uint8_t> pngWithoutEmptyData(const std::uint8_t* bytes, std::si
     out.reserve(size);
     out.insert(out.end(), bytes, bytes + 8);
     for (std::size_t at = 8; at < size;) {
-        const std::size_t end = next(at);
-        if (end == size || !emptyData(at)) {
-            out.insert(out.end(), bytes + at, bytes + end);  // a cut-off tail is kept for stb_image to refuse
+        const std::size_t end = chunkEnd(at);
+        if (end == 0) {
+            if (!emptyData(at)) {
+                out.insert(out.end(), bytes + at, bytes + size);  // a cut-off tail is kept for stb_image to refuse
+            }
+            break;
+        }
+        if (!emptyData(at)) {
+            out.insert(out.end(), bytes + at, bytes + end);
         }
         at = end;
     }
