@@ -1,6 +1,7 @@
 #include "scene/model.h"
 
 #include <cmath>
+#include <utility>
 
 namespace fyrel {
 
@@ -35,41 +36,40 @@ Model& Model::operator=(Model&& other)
     return *this;
 }
 
+namespace {
+
+// Everything a copy or a move carries over, copied or taken as the source
+// is an lvalue or an rvalue, then the clips bound to the new owner.
+template <typename Source>
+void takeContents(Model& to, Source&& from)
+{
+    to.material = std::forward<Source>(from).material;
+    to.materials = std::forward<Source>(from).materials;
+    to.vertices = std::forward<Source>(from).vertices;
+    to.texCoords = std::forward<Source>(from).texCoords;
+    to.triangles = std::forward<Source>(from).triangles;
+    to.rootBone = std::forward<Source>(from).rootBone;
+    to.animator.current = from.animator.current;
+    to.animator.animations = std::forward<Source>(from).animator.animations;
+    to.animator.time = from.animator.time;
+    to.animator.rate = from.animator.rate;
+    to.baseTransform = from.baseTransform;
+    to.position = from.position;
+    to.orientation = from.orientation;
+    to.animator.bind(&to);
+}
+
+}  // namespace
+
 void Model::moveFrom(Model& other)
 {
-    material = std::move(other.material);
-    materials = std::move(other.materials);
-    vertices = std::move(other.vertices);
-    texCoords = std::move(other.texCoords);
-    triangles = std::move(other.triangles);
-    rootBone = std::move(other.rootBone);
-    animator.current = other.animator.current;
-    animator.animations = std::move(other.animator.animations);
-    animator.time = other.animator.time;
-    animator.rate = other.animator.rate;
-    baseTransform = other.baseTransform;
-    position = other.position;
-    orientation = other.orientation;
-    animator.bind(this);
+    takeContents(*this, std::move(other));
     other.animator.bind(&other);  // its keys named bones that are ours now
 }
 
 void Model::copyFrom(const Model& other)
 {
-    material = other.material;
-    materials = other.materials;
-    vertices = other.vertices;
-    texCoords = other.texCoords;
-    triangles = other.triangles;
-    rootBone = other.rootBone;
-    animator.current = other.animator.current;
-    animator.animations = other.animator.animations;
-    animator.time = other.animator.time;
-    animator.rate = other.animator.rate;
-    baseTransform = other.baseTransform;
-    position = other.position;
-    orientation = other.orientation;
-    animator.bind(this);
+    takeContents(*this, other);
 }
 
 Matrix4& Model::worldTransform(Matrix4& out) const
