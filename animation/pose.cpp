@@ -8,7 +8,7 @@
 #include "scene/model.h"
 
 #if defined(__x86_64__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace fyrel {
@@ -222,19 +222,117 @@ bool poseFlatSse2(SkinCache& cache, Bone& root)
     return poseFlatBody(cache, root);
 }
 
-// The same, encoded with AVX: three-operand instructions, no register copies.
-__attribute__((target("avx2"))) bool poseFlatAvx2(SkinCache& cache, Bone& root)
+// Two rows of a product at once, each lane as productRow forms it: the
+// lanes of a are rows of the left matrix, b0..b3 hold a row of the right one
+// in both lanes.
+__attribute__((target("avx2"))) [[gnu::always_inline]] inline __m256 productRows(__m256 a, __m256 b0, __m256 b1,
+                                                                                 __m256 b2, __m256 b3)
 {
-    return poseFlatBody(cache, root);
+    const __m256 x = _mm256_permute_ps(a, 0x00), y = _mm256_permute_ps(a, 0x55);
+    const __m256 z = _mm256_permute_ps(a, 0xAA), w = _mm256_permute_ps(a, 0xFF);
+    return _mm256_add_ps(
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(x, b0), _mm256_mul_ps(y, b1)), _mm256_mul_ps(z, b2)),
+        _mm256_mul_ps(w, b3));
 }
 
+__attribute__((target("avx2"))) [[gnu::always_inline]] inline __m256 bothLanes(__m128 row)
+{
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(row), row, 1);
+}
+
+// The flat pose with two rows to a register: rows 0-1, then row 2 with the
+// bottom row (0, 0, 0, 1), which every product carries along as the walk's
+// whole-matrix products do. The same sums as poseFlatBody, element for
+// element.
+__attribute__((target("avx2"))) bool poseFlatAvx2(SkinCache& cache, Bone& root)
+{
+    const std::size_t n = cache.skeleton.size();
+    if (n == 0 || cache.skeleton[0].bone != &root || cache.sources.size() != n) {
+        return false;
+    }
+    float* worlds = cache.worlds.data();
+    const float* inverseBinds = cache.inverseBinds.data();
+    float* palette = cache.palette();
+    const __m128 e3 = _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f);
+    const __m256 zero = _mm256_setzero_ps();
+    // Negates the first three floats of the upper lane: a palette column is
+    // the column of S, then its negation, each with a zero fourth float.
+    const __m256 negateUpper = _mm256_castsi256_ps(_mm256_setr_epi32(0, 0, 0, 0, INT32_MIN, INT32_MIN, INT32_MIN, 0));
+    alignas(32) static const float identity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    __m256 w01 = zero, w23 = zero;  // the world of the bone posed last
+    for (std::size_t i = 0; i < n; ++i) {
+        const FlatBone& entry = cache.skeleton[i];
+        Bone& bone = *entry.bone;
+        const SkinSource& source = cache.sources[i];
+        if (bone.children.data() != entry.children || bone.children.size() != entry.childCount ||
+            bone.weights.data() != source.weights || bone.weights.size() != source.size) {
+            return false;
+        }
+
+        const float qw = bone.rotation.w, qx = bone.rotation.x, qy = bone.rotation.y, qz = bone.rotation.z;
+        const Vector3& s = bone.scale;
+        const Vector3& t = bone.translation;
+        const __m256 m0 = bothLanes(_mm_setr_ps((1 - 2 * qy * qy - 2 * qz * qz) * s.x,
+                                                (2 * qx * qy - 2 * qw * qz) * s.y, (2 * qx * qz + 2 * qw * qy) * s.z,
+                                                t.x));
+        const __m256 m1 = bothLanes(_mm_setr_ps((2 * qx * qy + 2 * qw * qz) * s.x,
+                                                (1 - 2 * qx * qx - 2 * qz * qz) * s.y,
+                                                (2 * qy * qz - 2 * qw * qx) * s.z, t.y));
+        const __m256 m2 = bothLanes(_mm_setr_ps((2 * qx * qz - 2 * qw * qy) * s.x,
+                                                (2 * qy * qz + 2 * qw * qx) * s.y,
+                                                (1 - 2 * qx * qx - 2 * qy * qy) * s.z, t.z));
+        const __m256 m3 = bothLanes(e3);
+
+        const float* l = bone.localMatrix.m;
+        const __m256 l0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(l));
+        const __m256 l1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(l + 4));
+        const __m256 l2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(l + 8));
+        const __m256 l3 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(l + 12));
+        // A bone that follows its parent (a chain) takes the parent's world
+        // from the registers instead of a round trip through memory.
+        if (i == 0 || entry.parent + 1 != i) {
+            const float* p = i == 0 ? identity : worlds + 12 * entry.parent;
+            w01 = _mm256_loadu_ps(p);
+            w23 = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p + 8)), e3, 1);
+        }
+        const __m256 a01 = productRows(w01, l0, l1, l2, l3);
+        const __m256 a23 = productRows(w23, l0, l1, l2, l3);
+        w01 = productRows(a01, m0, m1, m2, m3);
+        w23 = productRows(a23, m0, m1, m2, m3);
+        float* world = worlds + 12 * i;
+        _mm256_storeu_ps(world, w01);
+        _mm_storeu_ps(world + 8, _mm256_castps256_ps128(w23));
+        _mm256_storeu_ps(bone.worldMatrix.m, w01);
+        _mm256_storeu_ps(bone.worldMatrix.m + 8, w23);
+
+        // S = world · inverseBind; its bottom row gives way to zeros, then
+        // the columns are laid out as writePaletteSlot lays them.
+        const float* ib = inverseBinds + 16 * i;
+        const __m256 b0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(ib));
+        const __m256 b1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(ib + 4));
+        const __m256 b2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(ib + 8));
+        const __m256 b3 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(ib + 12));
+        const __m256 c01 = productRows(w01, b0, b1, b2, b3);
+        const __m256 c23 = _mm256_blend_ps(productRows(w23, b0, b1, b2, b3), zero, 0xF0);
+        // Lanes (r0 | r1) and (r2 | 0) to columns: u = (r00 r20 r01 r21 | r10 0 r11 0).
+        const __m256 u = _mm256_unpacklo_ps(c01, c23), v = _mm256_unpackhi_ps(c01, c23);
+        const __m256 us = _mm256_permute2f128_ps(u, u, 0x01), vs = _mm256_permute2f128_ps(v, v, 0x01);
+        const __m256 col0 = _mm256_unpacklo_ps(u, us), col1 = _mm256_unpackhi_ps(u, us);
+        const __m256 col2 = _mm256_unpacklo_ps(v, vs), col3 = _mm256_unpackhi_ps(v, vs);
+        float* slot = palette + i * kPaletteFloats;
+        _mm256_store_ps(slot, _mm256_xor_ps(_mm256_permute2f128_ps(col0, col0, 0x00), negateUpper));
+        _mm256_store_ps(slot + 8, _mm256_xor_ps(_mm256_permute2f128_ps(col1, col1, 0x00), negateUpper));
+        _mm256_store_ps(slot + 16, _mm256_xor_ps(_mm256_permute2f128_ps(col2, col2, 0x00), negateUpper));
+        _mm256_store_ps(slot + 24, _mm256_blend_ps(col3, zero, 0xF0));
+    }
+    return true;
+}
+
+// The skinning kernel's instruction set poses too (AVX2 only where the
+// processor runs it), so that choosing a kernel tests both halves.
 bool poseFlat(SkinCache& cache, Bone& root)
 {
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return avx2 ? poseFlatAvx2(cache, root) : poseFlatSse2(cache, root);
+    return activeSkinKernel() == SkinKernel::Avx2 ? poseFlatAvx2(cache, root) : poseFlatSse2(cache, root);
 }
 
 #else

@@ -34,7 +34,8 @@ void skinChanged(Model& model);
 // affine is walked anyway), or bone by bone down the tree with whole
 // matrices. The two agree as numbers: a zero may differ in sign, and where
 // the walk's result is not finite the flat one is not either. Tests and
-// benchmarks choose one to compare them.
+// benchmarks choose one to compare them. The flat evaluation uses the
+// instruction set of the active skinning kernel (useSkinKernel).
 enum class PoseEvaluation { Flat, Walk };
 void usePoseEvaluation(PoseEvaluation evaluation);
 
