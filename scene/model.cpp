@@ -14,6 +14,7 @@ Model& Model::operator=(const Model& other)
 {
     if (this != &other) {
         buffers.reset();
+        skin.reset();
         skinnedVertices.clear();
         copyFrom(other);
     }

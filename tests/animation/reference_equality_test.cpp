@@ -284,6 +284,13 @@ TEST(ReferenceEquality, ChangedSkinIsNoticedOnTheNextPose)
              invert(bone.localMatrix, bone.inverseLocalMatrix);
              skinChanged(m);
          }},
+        {"a model of the same shape with another bind pose copied over it",
+         [](Model& m) {
+             Model other(m);
+             translationMatrix(Vector3{-2.0f, 0.5f, 1.0f}, other.rootBone.children.back().localMatrix);
+             invert(other.rootBone.children.back().localMatrix, other.rootBone.children.back().inverseLocalMatrix);
+             m = other;  // equal sizes: the lists keep their storage
+         }},
         {"a bind transform that is not affine",
          [](Model& m) {
              m.rootBone.children.back().localMatrix(3, 0) = 0.25f;

@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QOpenGLWidget>
 #include <QPointer>
 #include <algorithm>
 #include <csignal>
