@@ -221,6 +221,7 @@ Session::Session(int& argc, char** argv, const char* name)
     config_ = std::filesystem::temp_directory_path() / (std::string(name) + "-config-" + std::to_string(::getpid()));
     std::filesystem::create_directories(config_);
     ::setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    keepFreedMemoryForReuse();  // the allocator as the program's main sets it
     platform_ = std::make_unique<Platform>(argc, argv);
     app = std::make_unique<Application>();
     drain();
