@@ -225,7 +225,7 @@ bool poseFlatSse2(SkinCache& cache, Bone& root)
 // Two rows of a product at once, each lane as productRow forms it: the
 // lanes of a are rows of the left matrix, b0..b3 hold a row of the right one
 // in both lanes.
-__attribute__((target("avx2"))) [[gnu::always_inline]] inline __m256 productRows(__m256 a, __m256 b0, __m256 b1,
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256 productRows(__m256 a, __m256 b0, __m256 b1,
                                                                                  __m256 b2, __m256 b3)
 {
     const __m256 x = _mm256_permute_ps(a, 0x00), y = _mm256_permute_ps(a, 0x55);
@@ -235,7 +235,7 @@ __attribute__((target("avx2"))) [[gnu::always_inline]] inline __m256 productRows
         _mm256_mul_ps(w, b3));
 }
 
-__attribute__((target("avx2"))) [[gnu::always_inline]] inline __m256 bothLanes(__m128 row)
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256 bothLanes(__m128 row)
 {
     return _mm256_insertf128_ps(_mm256_castps128_ps256(row), row, 1);
 }
