@@ -72,12 +72,6 @@ Model load(const Ms3dFile& f)
     return load(writeMs3d(f));
 }
 
-std::string failure(const Bytes& bytes, const std::string& name = "bad.ms3d")
-{
-    const std::string m = failureOf([&] { importMs3dFromMemory(bytes.data(), bytes.size(), name); });
-    return m.substr(0, m.find('\n'));
-}
-
 void expectNear(const Matrix4& a, const Matrix4& b)
 {
     for (int i = 0; i < 16; ++i) {
