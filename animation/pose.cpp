@@ -84,6 +84,13 @@ struct PoseWalk {
     }
 };
 
+// Whether a flattened skeleton's entry still describes its bone and weights.
+[[gnu::always_inline]] inline bool stillMatches(const FlatBone& entry, const Bone& bone, const SkinSource& source)
+{
+    return bone.children.data() == entry.children && bone.children.size() == entry.childCount &&
+           bone.weights.data() == source.weights && bone.weights.size() == source.size;
+}
+
 bool bottomRowIsUnit(const Matrix4& m)
 {
     return m(3, 0) == 0.0f && m(3, 1) == 0.0f && m(3, 2) == 0.0f && m(3, 3) == 1.0f;
@@ -133,6 +140,21 @@ void buildSkeleton(SkinCache& cache, Bone& root)
                       _mm_mul_ps(w, b3));
 }
 
+// [R·S | t] of a bone by rows, each element as quatToMatrix and
+// scaleColumns form it.
+[[gnu::always_inline]] inline void localRows(const Bone& bone, __m128& m0, __m128& m1, __m128& m2)
+{
+    const float qw = bone.rotation.w, qx = bone.rotation.x, qy = bone.rotation.y, qz = bone.rotation.z;
+    const Vector3& s = bone.scale;
+    const Vector3& t = bone.translation;
+    m0 = _mm_setr_ps((1 - 2 * qy * qy - 2 * qz * qz) * s.x, (2 * qx * qy - 2 * qw * qz) * s.y,
+                     (2 * qx * qz + 2 * qw * qy) * s.z, t.x);
+    m1 = _mm_setr_ps((2 * qx * qy + 2 * qw * qz) * s.x, (1 - 2 * qx * qx - 2 * qz * qz) * s.y,
+                     (2 * qy * qz - 2 * qw * qx) * s.z, t.y);
+    m2 = _mm_setr_ps((2 * qx * qz - 2 * qw * qy) * s.x, (2 * qy * qz + 2 * qw * qx) * s.y,
+                     (1 - 2 * qx * qx - 2 * qy * qy) * s.z, t.z);
+}
+
 // The flat pose: world = parent.world · L · [R·S | t], three rows a bone,
 // then the skinning matrix world · inverseBind into the palette. [R·S | t]
 // is T·R·S with its zero products left out, so every element is the sum the
@@ -156,23 +178,12 @@ void buildSkeleton(SkinCache& cache, Bone& root)
     for (std::size_t i = 0; i < n; ++i) {
         const FlatBone& entry = cache.skeleton[i];
         Bone& bone = *entry.bone;
-        const SkinSource& source = cache.sources[i];
-        if (bone.children.data() != entry.children || bone.children.size() != entry.childCount ||
-            bone.weights.data() != source.weights || bone.weights.size() != source.size) {
+        if (!stillMatches(entry, bone, cache.sources[i])) {
             return false;
         }
 
-        // [R·S | t] by rows, each element as quatToMatrix and scaleColumns
-        // form it.
-        const float qw = bone.rotation.w, qx = bone.rotation.x, qy = bone.rotation.y, qz = bone.rotation.z;
-        const Vector3& s = bone.scale;
-        const Vector3& t = bone.translation;
-        const __m128 m0 = _mm_setr_ps((1 - 2 * qy * qy - 2 * qz * qz) * s.x, (2 * qx * qy - 2 * qw * qz) * s.y,
-                                      (2 * qx * qz + 2 * qw * qy) * s.z, t.x);
-        const __m128 m1 = _mm_setr_ps((2 * qx * qy + 2 * qw * qz) * s.x, (1 - 2 * qx * qx - 2 * qz * qz) * s.y,
-                                      (2 * qy * qz - 2 * qw * qx) * s.z, t.y);
-        const __m128 m2 = _mm_setr_ps((2 * qx * qz - 2 * qw * qy) * s.x, (2 * qy * qz + 2 * qw * qx) * s.y,
-                                      (1 - 2 * qx * qx - 2 * qy * qy) * s.z, t.z);
+        __m128 m0, m1, m2;
+        localRows(bone, m0, m1, m2);
 
         const float* l = bone.localMatrix.m;
         const __m128 l0 = _mm_loadu_ps(l), l1 = _mm_loadu_ps(l + 4), l2 = _mm_loadu_ps(l + 8);
@@ -263,24 +274,13 @@ __attribute__((target("avx2"))) bool poseFlatAvx2(SkinCache& cache, Bone& root)
     for (std::size_t i = 0; i < n; ++i) {
         const FlatBone& entry = cache.skeleton[i];
         Bone& bone = *entry.bone;
-        const SkinSource& source = cache.sources[i];
-        if (bone.children.data() != entry.children || bone.children.size() != entry.childCount ||
-            bone.weights.data() != source.weights || bone.weights.size() != source.size) {
+        if (!stillMatches(entry, bone, cache.sources[i])) {
             return false;
         }
 
-        const float qw = bone.rotation.w, qx = bone.rotation.x, qy = bone.rotation.y, qz = bone.rotation.z;
-        const Vector3& s = bone.scale;
-        const Vector3& t = bone.translation;
-        const __m256 m0 = bothLanes(_mm_setr_ps((1 - 2 * qy * qy - 2 * qz * qz) * s.x,
-                                                (2 * qx * qy - 2 * qw * qz) * s.y, (2 * qx * qz + 2 * qw * qy) * s.z,
-                                                t.x));
-        const __m256 m1 = bothLanes(_mm_setr_ps((2 * qx * qy + 2 * qw * qz) * s.x,
-                                                (1 - 2 * qx * qx - 2 * qz * qz) * s.y,
-                                                (2 * qy * qz - 2 * qw * qx) * s.z, t.y));
-        const __m256 m2 = bothLanes(_mm_setr_ps((2 * qx * qz - 2 * qw * qy) * s.x,
-                                                (2 * qy * qz + 2 * qw * qx) * s.y,
-                                                (1 - 2 * qx * qx - 2 * qy * qy) * s.z, t.z));
+        __m128 r0, r1, r2;
+        localRows(bone, r0, r1, r2);
+        const __m256 m0 = bothLanes(r0), m1 = bothLanes(r1), m2 = bothLanes(r2);
         const __m256 m3 = bothLanes(e3);
 
         const float* l = bone.localMatrix.m;
