@@ -27,6 +27,7 @@
 #include "app/commands.h"
 #include "app/frame_loop.h"
 #include "app/transport.h"
+#include "importers/model_formats.h"
 #include "platform/window.h"
 #include "platform/platform.h"
 #include "render/scene_render.h"
@@ -196,6 +197,7 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path settings = std::filesystem::temp_directory_path() / "fyrel-frame-bench-settings";
     ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
+    keepFreedMemoryForReuse();  // the allocator as the program's main sets it
     Platform platform(argc, argv);
     Application app;
     demoPath = std::string(FYREL_SOURCE_DIR) + "/resources/demo/walker.ms3d";
