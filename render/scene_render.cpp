@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "math/quaternion.h"
 #include "render/model_buffers.h"
@@ -96,40 +97,64 @@ Vector3 jointPosition(const Bone& bone)
     return {p.x, p.y, p.z};
 }
 
+// A skeleton's lines and joints, gathered so that a model's skeleton is two
+// draw calls instead of several per bone (each call costs the software
+// rasterizer more than the few pixels it draws). The arrays grow to the
+// largest skeleton drawn and are reused, so a frame allocates nothing.
+struct ColouredVertex {
+    Vector3 position;
+    Vector3 colour;
+};
+
+struct SkeletonBatch {
+    std::vector<Vector3> joints;
+    std::vector<ColouredVertex> lines;
+};
+
+SkeletonBatch& skeletonBatch()
+{
+    static SkeletonBatch batch;
+    return batch;
+}
+
+constexpr Vector3 kBoneColour{0.5f, 0.5f, 1.0f};
+constexpr Vector3 kAxisColours[3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
+
 // A joint's axes are drawn a quarter as long as its longest bone (a leaf's
 // as its parent's bone), so that they show the joint's turn at any model
-// size instead of a unit-long tripod hiding a small character.
-void drawBone(const Bone& bone, GlUint axesList, float parentBone)
+// size instead of a unit-long tripod hiding a small character. A joint's
+// axes follow its children's lines, and so are drawn over them.
+void collectBone(const Bone& bone, float parentBone, SkeletonBatch& batch)
 {
-    glColor3f(0.5f, 0.5f, 1.0f);
     const Vector3 p = jointPosition(bone);
-    glBegin(GL_POINTS);
-    glVertex3f(p.x, p.y, p.z);
-    glEnd();
+    batch.joints.push_back(p);
     // The bones to the children first: their lengths size this joint's axes.
     float longest = 0.0f;
-    glBegin(GL_LINES);
     for (const Bone& child : bone.children) {
         const Vector3 q = jointPosition(child);
-        glVertex3f(p.x, p.y, p.z);
-        glVertex3f(q.x, q.y, q.z);
+        batch.lines.push_back({p, kBoneColour});
+        batch.lines.push_back({q, kBoneColour});
         Vector3 d;
         longest = std::max(longest, length(difference(q, p, d)));
     }
-    glEnd();
     const float own = longest > 0.0f ? longest : parentBone;
     for (const Bone& child : bone.children) {
-        drawBone(child, axesList, own);
+        collectBone(child, own, batch);
     }
     if (!(own > 0.0f) || !std::isfinite(own)) {
         return;  // a lone joint, or one that is not a number: no length to draw at
     }
-    glPushMatrix();
-    multMatrix(bone.worldMatrix);
+    // The bone's frame carries the model's scale (an .X model's 1/100): the
+    // axes' length is measured in it.
     const float scale = 0.25f * own / std::max(columnLength(bone.worldMatrix), 1e-20f);
-    glScalef(scale, scale, scale);
-    glCallList(axesList);
-    glPopMatrix();
+    for (int axis = 0; axis < 3; ++axis) {
+        Vector4 end{0.0f, 0.0f, 0.0f, 1.0f};
+        (axis == 0 ? end.x : axis == 1 ? end.y : end.z) = scale;
+        Vector4 q;
+        transform(bone.worldMatrix, end, q);
+        batch.lines.push_back({p, kAxisColours[axis]});
+        batch.lines.push_back({{q.x, q.y, q.z}, kAxisColours[axis]});
+    }
 }
 
 void drawIkTargets(const SceneList<IkController>& controllers)
@@ -251,11 +276,27 @@ void drawPath(const Path& path)
     glEnd();
 }
 
-void drawSkeleton(const Model& model, GlUint axesList)
+void drawSkeleton(const Model& model)
 {
+    SkeletonBatch& batch = skeletonBatch();
+    batch.joints.clear();
+    batch.lines.clear();
+    collectBone(model.rootBone, 0.0f, batch);
+
     glPushMatrix();
     applyPlacement(model, true);
-    drawBone(model.rootBone, axesList, 0.0f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glColor3f(kBoneColour.x, kBoneColour.y, kBoneColour.z);
+    glVertexPointer(3, GL_FLOAT, sizeof(Vector3), batch.joints.data());
+    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(batch.joints.size()));
+    if (!batch.lines.empty()) {
+        glEnableClientState(GL_COLOR_ARRAY);
+        glVertexPointer(3, GL_FLOAT, sizeof(ColouredVertex), &batch.lines[0].position);
+        glColorPointer(3, GL_FLOAT, sizeof(ColouredVertex), &batch.lines[0].colour);
+        glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(batch.lines.size()));
+        glDisableClientState(GL_COLOR_ARRAY);
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
     glPopMatrix();
 }
 
@@ -313,8 +354,12 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
     }
     glDisable(GL_DEPTH_TEST);
     if (scene.models) {
+        // The skeletons' arrays are the program's memory, not a buffer's.
+        if (gl.bindBuffer) {
+            gl.bindBuffer(kGlArrayBuffer, 0);
+        }
         for (const Model& model : *scene.models) {
-            drawSkeleton(model, scene.axesList);
+            drawSkeleton(model);
         }
     }
     if (scene.ikControllers) {

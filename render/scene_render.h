@@ -37,7 +37,7 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
 // The pieces of the pass, for the views that draw a part of it on its own.
 void drawModelMesh(const GlFunctions& gl, const Model& model);
 void drawPath(const Path& path);
-void drawSkeleton(const Model& model, GlUint axesList);
+void drawSkeleton(const Model& model);
 
 // Finishes the GL work queued so far, so that buffers filled in one context
 // are complete before another context of the share group reads them.
