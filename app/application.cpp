@@ -191,7 +191,7 @@ void Application::updateScene(float dt)
     }
 }
 
-void Application::renderScene(int width, int height, const Camera& camera)
+void Application::renderScene(int width, int height, const Camera& camera, GroundBackdrop* backdrop)
 {
     SceneView view;
     view.glFunctions = &glFunctions;
@@ -201,6 +201,7 @@ void Application::renderScene(int width, int height, const Camera& camera)
     view.models = &models;
     view.paths = &paths;
     view.ikControllers = &ikControllers;
+    view.backdrop = backdrop;
     fyrel::renderScene(view, width, height, camera.projectionMatrix(), camera.viewMatrix());
 }
 

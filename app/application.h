@@ -90,7 +90,7 @@ public:
     SceneList<Model>& sceneModels() override { return models; }
     SceneList<Path>& scenePaths() override { return paths; }
     SceneList<IkController>& sceneIkControllers() override { return ikControllers; }
-    void renderScene(int width, int height, const Camera& camera) override;
+    void renderScene(int width, int height, const Camera& camera, GroundBackdrop* backdrop) override;
     WindowHandle hostWindow() const override { return mainWindow; }
     ChildWindowList& views() override { return childWindows; }
     SceneInformationDialog*& currentSceneInformation() override { return sceneInfoDialog; }

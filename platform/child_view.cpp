@@ -105,9 +105,10 @@ ViewWidget::ViewWidget(WindowHandle window, QSize clientSize)
 
 ViewWidget::~ViewWidget()
 {
-    // The framebuffer object goes with its context current.
-    if (frame_ && surface_->handle() && context_.makeCurrent(surface_)) {
+    // The framebuffer objects go with their context current.
+    if ((frame_ || backdrop_) && surface_->handle() && context_.makeCurrent(surface_)) {
         frame_.reset();
+        backdrop_.reset();
     }
     if (QOpenGLContext::currentContext() == &context_) {
         context_.doneCurrent();
@@ -139,6 +140,39 @@ void ViewWidget::present()
         context_.swapBuffers(surface_);
         drawn_ = true;
     }
+}
+
+namespace {
+
+constexpr GLbitfield kWholePicture = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT;
+
+}  // namespace
+
+bool ViewWidget::keepBackdrop()
+{
+    if (!frame_ || QOpenGLContext::currentContext() != &context_) {
+        return false;
+    }
+    if (!backdrop_ || backdrop_->size() != frame_->size()) {
+        backdrop_ = std::make_unique<QOpenGLFramebufferObject>(frame_->size(),
+                                                               QOpenGLFramebufferObject::CombinedDepthStencil);
+    }
+    if (!backdrop_->isValid()) {
+        backdrop_.reset();
+        return false;
+    }
+    QOpenGLFramebufferObject::blitFramebuffer(backdrop_.get(), frame_.get(), kWholePicture, GL_NEAREST);
+    return frame_->bind();
+}
+
+bool ViewWidget::restoreBackdrop()
+{
+    if (!frame_ || !backdrop_ || backdrop_->size() != frame_->size() ||
+        QOpenGLContext::currentContext() != &context_) {
+        return false;
+    }
+    QOpenGLFramebufferObject::blitFramebuffer(frame_.get(), backdrop_.get(), kWholePicture, GL_NEAREST);
+    return frame_->bind();
 }
 
 void ViewWidget::presentAgain()

@@ -56,6 +56,10 @@ public:
     void present();
     // Shows the last frame again (the window was uncovered).
     void presentAgain();
+    // Copies the drawing (colour, depth and stencil) into the backdrop, or
+    // the backdrop of the drawing's size back into the drawing.
+    bool keepBackdrop();
+    bool restoreBackdrop();
     // The last frame presented, in device pixels.
     QImage grabFramebuffer();
     QSize sizeHint() const override { return clientSize_; }
@@ -73,6 +77,7 @@ private:
     QWidget* container_;
     QOpenGLContext context_;
     std::unique_ptr<QOpenGLFramebufferObject> frame_;
+    std::unique_ptr<QOpenGLFramebufferObject> backdrop_;
     bool drawn_ = false;  // a frame has been presented
 };
 

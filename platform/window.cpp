@@ -320,6 +320,18 @@ void swapBuffers(WindowHandle window)
     }
 }
 
+bool keepBackdrop(WindowHandle window)
+{
+    WindowObject* w = findWindow(window);
+    return w && w->view && w->view->keepBackdrop();
+}
+
+bool restoreBackdrop(WindowHandle window)
+{
+    WindowObject* w = findWindow(window);
+    return w && w->view && w->view->restoreBackdrop();
+}
+
 std::vector<WindowHandle> childWindowsOf(WindowHandle window)
 {
     WindowObject* w = findWindow(window);

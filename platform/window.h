@@ -103,6 +103,14 @@ LResult defaultWindowProc(WindowHandle window, unsigned message, WParam wParam, 
 bool makeCurrent(WindowHandle window);
 void swapBuffers(WindowHandle window);
 
+// A view keeps one picture (colour and depth) beside the one it draws:
+// keepBackdrop copies what was drawn since makeCurrent into it,
+// restoreBackdrop copies it back over the drawing. Both need makeCurrent
+// first and return false when they copied nothing: no surface, or, for
+// restoreBackdrop, no picture kept at the drawing's present size.
+bool keepBackdrop(WindowHandle window);
+bool restoreBackdrop(WindowHandle window);
+
 // The child windows of a window, in creation order.
 std::vector<WindowHandle> childWindowsOf(WindowHandle window);
 

@@ -300,6 +300,37 @@ void drawSkeleton(const Model& model)
     glPopMatrix();
 }
 
+namespace {
+
+// The ground on a cleared surface, or the picture of both restored when it
+// was kept with the same viewport, camera and light. Drawn before the meshes,
+// so that what is transparent shows the ground behind it.
+void drawGround(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view)
+{
+    std::array<float, 38> drawnWith{};
+    drawnWith[0] = static_cast<float>(width);
+    drawnWith[1] = static_cast<float>(height);
+    std::copy(std::begin(projection.m), std::end(projection.m), drawnWith.begin() + 2);
+    std::copy(std::begin(view.m), std::end(view.m), drawnWith.begin() + 18);
+    glGetLightfv(GL_LIGHT0, GL_POSITION, drawnWith.data() + 34);
+    GroundBackdrop* backdrop = scene.backdrop;
+    if (backdrop && backdrop->kept && backdrop->keptWith == drawnWith && backdrop->restore()) {
+        return;
+    }
+    clearView();
+    // The ground is drawn by the same shader as the meshes, which multiplies
+    // by a texel.
+    glBindTexture(GL_TEXTURE_2D, whiteTexture());
+    glCallList(scene.groundList);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    if (backdrop) {
+        backdrop->kept = backdrop->keep();
+        backdrop->keptWith = drawnWith;
+    }
+}
+
+}  // namespace
+
 void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view)
 {
     const GlFunctions& gl = *scene.glFunctions;
@@ -319,20 +350,16 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
 
     glFrontFace(GL_CW);
     useProgram(gl, scene.shaderProgram);
+    drawGround(scene, width, height, projection, view);
     glEnable(GL_NORMALIZE);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     if (scene.models) {
         drawMeshes(gl, *scene.models);
     }
-    // The ground is drawn by the same shader, which multiplies by a texel.
-    glBindTexture(GL_TEXTURE_2D, whiteTexture());
     glDisable(GL_NORMALIZE);
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
-
-    glCallList(scene.groundList);
-    glBindTexture(GL_TEXTURE_2D, 0);
     useProgram(gl, 0);
     glDisable(GL_LIGHTING);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include "ik/ik_controller.h"
 #include "math/matrix.h"
 #include "paths/path.h"
@@ -14,8 +16,29 @@
 
 namespace fyrel {
 
-// What the pass reads; it changes nothing. A model without buffers
-// (render/model_buffers.h) is not drawn.
+// A view's picture of the ground (colour and depth), kept between frames by
+// whoever owns the view's surface: under a software rasterizer the ground
+// costs as much as all the rest of the scene, yet it changes only with the
+// viewport, the camera and the light. The pass draws the ground and keeps
+// it, or restores it when it was kept with the same of these.
+class GroundBackdrop {
+public:
+    // Copies the kept picture over the current surface; false when none.
+    virtual bool restore() = 0;
+    // Keeps the current surface's picture; false when it could not.
+    virtual bool keep() = 0;
+
+    // What the kept picture was drawn with, when kept: viewport width and
+    // height, projection, view and the light's eye-space position.
+    std::array<float, 38> keptWith{};
+    bool kept = false;
+
+protected:
+    ~GroundBackdrop() = default;
+};
+
+// What the pass reads; it changes nothing but the backdrop. A model without
+// buffers (render/model_buffers.h) is not drawn.
 struct SceneView {
     const GlFunctions* glFunctions = nullptr;
     GlUint axesList = 0;
@@ -24,14 +47,15 @@ struct SceneView {
     const SceneList<Model>* models = nullptr;
     const SceneList<Path>* paths = nullptr;
     const SceneList<IkController>* ikControllers = nullptr;
+    GroundBackdrop* backdrop = nullptr;  // none: the ground is drawn every time
 };
 
 // Clears colour (to opaque black) and depth of the current surface.
 void clearView();
 
-// Draws the scene into the viewport (0, 0, width, height) of the current
-// surface, in device pixels. projection and view are the camera's matrices;
-// the world is z-up. Clears nothing, presents nothing.
+// Clears the current surface and draws the scene into the viewport (0, 0,
+// width, height), in device pixels. projection and view are the camera's
+// matrices; the world is z-up. Presents nothing.
 void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view);
 
 // The pieces of the pass, for the views that draw a part of it on its own.

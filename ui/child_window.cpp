@@ -98,12 +98,21 @@ void SceneViewWindow::render()
     if (!makeCurrent(windowHandle)) {
         return;
     }
-    clearView();
     const ClientSize size = clientSize(windowHandle);
     fitCamera(size.width, size.height);
     const double ratio = devicePixelRatio(windowHandle);
     host->renderScene(static_cast<int>(std::lround(size.width * ratio)),
-                      static_cast<int>(std::lround(size.height * ratio)), viewCamera());
+                      static_cast<int>(std::lround(size.height * ratio)), viewCamera(), &backdrop_);
+}
+
+bool SceneViewWindow::WindowBackdrop::restore()
+{
+    return restoreBackdrop(view_.windowHandle);
+}
+
+bool SceneViewWindow::WindowBackdrop::keep()
+{
+    return keepBackdrop(view_.windowHandle);
 }
 
 LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)

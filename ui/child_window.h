@@ -6,6 +6,7 @@
 
 #include "math/vector.h"
 #include "platform/messages.h"
+#include "render/scene_render.h"
 
 namespace fyrel {
 
@@ -75,6 +76,19 @@ protected:
     // The view's own messages (keys, mouse), after the common ones; true
     // when the message was handled (its result is 0).
     virtual bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) = 0;
+
+private:
+    // The view's ground, kept by its window between frames.
+    class WindowBackdrop : public GroundBackdrop {
+    public:
+        explicit WindowBackdrop(const SceneViewWindow& view) : view_(view) {}
+        bool restore() override;
+        bool keep() override;
+
+    private:
+        const SceneViewWindow& view_;
+    };
+    WindowBackdrop backdrop_{*this};
 
     friend LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 };

@@ -10,6 +10,7 @@
 namespace fyrel {
 
 class Camera;
+class GroundBackdrop;
 struct SceneInformationDialog;
 
 // What the views and dialogs of ui/ use of the program: the scene they show
@@ -25,8 +26,9 @@ public:
     virtual SceneList<IkController>& sceneIkControllers() = 0;
 
     // Draws the scene into the current surface with the camera; width and
-    // height in device pixels.
-    virtual void renderScene(int width, int height, const Camera& camera) = 0;
+    // height in device pixels. The view's backdrop keeps its ground between
+    // frames (none: drawn every time).
+    virtual void renderScene(int width, int height, const Camera& camera, GroundBackdrop* backdrop) = 0;
 
     // The main window, whose client area holds the views and dialogs.
     virtual WindowHandle hostWindow() const = 0;
