@@ -1,5 +1,7 @@
 #include "importers/x/x_tokenizer.h"
 
+#include <array>
+
 #include "importers/byte_reader.h"
 
 namespace fyrel {
@@ -41,12 +43,12 @@ enum : std::uint16_t {
     kTokenArray = 52,
 };
 
-bool isTextSpace(std::uint8_t c)
+constexpr bool isTextSpace(std::uint8_t c)
 {
     return c <= 0x20;
 }
 
-bool isTextPunctuation(std::uint8_t c)
+constexpr bool isTextPunctuation(std::uint8_t c)
 {
     switch (c) {
     case '{': case '}': case '[': case ']': case '(': case ')':
@@ -56,6 +58,19 @@ bool isTextPunctuation(std::uint8_t c)
         return false;
     }
 }
+
+// What a byte can do to a word of a text file: nothing (it belongs to the
+// word), end it (space, punctuation), or end it when a second '/' follows.
+enum : std::uint8_t { kWordByte, kWordEnd, kWordSlash };
+
+constexpr auto kWordClass = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const auto b = static_cast<std::uint8_t>(c);
+        table[b] = isTextSpace(b) || isTextPunctuation(b) ? kWordEnd : b == '/' ? kWordSlash : kWordByte;
+    }
+    return table;
+}();
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -191,10 +206,7 @@ bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
         ++p_;
     }
     const std::uint8_t* start = p_;
-    while (p_ < end_ && !isTextSpace(*p_) && !isTextPunctuation(*p_) &&
-           !(*p_ == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
-        ++p_;
-    }
+    p_ = wordEnd(p_);
     if (p_ == start) {
         return false;
     }
@@ -230,14 +242,23 @@ void XTokenizer::fail(const std::string& what, std::size_t location) const
     throw XReadError(what + " at " + where(location));
 }
 
+const std::uint8_t* XTokenizer::wordEnd(const std::uint8_t* p) const
+{
+    for (; p < end_; ++p) {
+        const std::uint8_t c = kWordClass[*p];
+        if (c != kWordByte && (c == kWordEnd || (end_ - p >= 2 && p[1] == '/'))) {
+            break;
+        }
+    }
+    return p;
+}
+
 void XTokenizer::skipTextSpace()
 {
     while (p_ < end_) {
         std::uint8_t c = *p_;
         if (isTextSpace(c)) {
-            if (c == '\n') {
-                ++line_;
-            }
+            line_ += c == '\n' ? 1 : 0;
             ++p_;
         } else if (c == '#' || (c == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
             while (p_ < end_ && *p_ != '\n') {
@@ -292,10 +313,7 @@ XToken XTokenizer::readText()
         break;
     }
     const std::uint8_t* start = p_;
-    while (p_ < end_ && !isTextSpace(*p_) && !isTextPunctuation(*p_) &&
-           !(*p_ == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
-        ++p_;
-    }
+    p_ = wordEnd(p_);
     XToken t;
     t.kind = XTokenKind::Name;
     t.text = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p_ - start));

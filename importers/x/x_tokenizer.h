@@ -129,6 +129,8 @@ private:
     XToken readText();
     XToken readBinary();
     void skipTextSpace();
+    // The end of the text word starting at p.
+    const std::uint8_t* wordEnd(const std::uint8_t* p) const;
     std::size_t here() const;
 
     const std::uint8_t* p_;
