@@ -167,7 +167,7 @@ std::string describeToken(const XToken& t)
 class XParser {
 public:
     XParser(XTokenizer& tokens, XFileData& out)
-        : tokens_(tokens), out_(out), templates_(XTemplateRegistry::standard()),
+        : tokens_(tokens), out_(out), templates_(XTemplateRegistry::forFile()),
           text_(tokens.encoding() == XEncoding::Text)
     {
     }
