@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 
@@ -98,27 +100,37 @@ bool parseTextNumber(std::string_view s, double& out)
     return ec == std::errc() && end == last;
 }
 
-bool integerInRange(XPrimitive kind, double v)
+// Each kind's whole values, by XPrimitive; the ones that are no integer
+// kind take every value.
+struct IntegerRange {
+    double lowest, highest;
+};
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr IntegerRange kIntegerRanges[] = {
+    {-kInfinity, kInfinity},                 // None
+    {0, 65535},                              // Word
+    {0, 4294967295.0},                       // Dword
+    {-kInfinity, kInfinity},                 // Float
+    {-kInfinity, kInfinity},                 // Double
+    {-128, 255},                             // Char
+    {0, 255},                                // Uchar
+    {-32768, 32767},                         // Sword
+    {-2147483648.0, 2147483647.0},           // Sdword
+    {0, 18446744073709549568.0},             // Ulonglong: the largest double below 2^64
+    {-kInfinity, kInfinity},                 // String
+};
+static_assert(std::size(kIntegerRanges) == static_cast<std::size_t>(XPrimitive::String) + 1);
+
+inline bool integerInRange(XPrimitive kind, double v)
 {
+    const IntegerRange& range = kIntegerRanges[static_cast<std::size_t>(kind)];
+    if (!(v >= range.lowest && v <= range.highest)) {
+        return false;  // NaN too
+    }
     // v == floor(v), without the library call floor() is on plain x86-64:
-    // below 2^63 in size, a whole v survives the round trip through
-    // int64; beyond, every double is whole (and infinities pass, as they do
-    // floor(); the ranges below refuse them).
-    const bool whole = std::fabs(v) < 9223372036854775808.0 ? static_cast<double>(static_cast<std::int64_t>(v)) == v
-                                                              : v == v;
-    if (!whole) {
-        return false;  // fractions and NaN
-    }
-    switch (kind) {
-    case XPrimitive::Word: return v >= 0 && v <= 65535;
-    case XPrimitive::Dword: return v >= 0 && v <= 4294967295.0;
-    case XPrimitive::Char: return v >= -128 && v <= 255;
-    case XPrimitive::Uchar: return v >= 0 && v <= 255;
-    case XPrimitive::Sword: return v >= -32768 && v <= 32767;
-    case XPrimitive::Sdword: return v >= -2147483648.0 && v <= 2147483647.0;
-    case XPrimitive::Ulonglong: return v >= 0 && v < 18446744073709551616.0;
-    default: return true;
-    }
+    // below 2^63 in size, a whole v survives the round trip through int64;
+    // beyond, every double is whole.
+    return std::fabs(v) >= 9223372036854775808.0 || static_cast<double>(static_cast<std::int64_t>(v)) == v;
 }
 
 // Floats take any value; the test stays inline for the runs of them.

@@ -1,7 +1,5 @@
 #include "importers/x/x_tokenizer.h"
 
-#include <array>
-
 #include "importers/byte_reader.h"
 
 namespace fyrel {
@@ -42,35 +40,6 @@ enum : std::uint16_t {
     kTokenCstring = 51,
     kTokenArray = 52,
 };
-
-constexpr bool isTextSpace(std::uint8_t c)
-{
-    return c <= 0x20;
-}
-
-constexpr bool isTextPunctuation(std::uint8_t c)
-{
-    switch (c) {
-    case '{': case '}': case '[': case ']': case '(': case ')':
-    case ',': case ';': case '"': case '<': case '>':
-        return true;
-    default:
-        return false;
-    }
-}
-
-// What a byte can do to a word of a text file: nothing (it belongs to the
-// word), end it (space, punctuation), or end it when a second '/' follows.
-enum : std::uint8_t { kWordByte, kWordEnd, kWordSlash };
-
-constexpr auto kWordClass = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        const auto b = static_cast<std::uint8_t>(c);
-        table[b] = isTextSpace(b) || isTextPunctuation(b) ? kWordEnd : b == '/' ? kWordSlash : kWordByte;
-    }
-    return table;
-}();
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -193,11 +162,8 @@ const XToken& XTokenizer::peek()
     return peekToken_;
 }
 
-bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
+bool XTokenizer::nextTextWordAfterComment(std::string_view& word, std::size_t& location)
 {
-    if (peeked_) {
-        return false;
-    }
     for (;;) {
         skipTextSpace();
         if (p_ == end_ || (*p_ != ',' && *p_ != ';')) {
@@ -242,22 +208,11 @@ void XTokenizer::fail(const std::string& what, std::size_t location) const
     throw XReadError(what + " at " + where(location));
 }
 
-const std::uint8_t* XTokenizer::wordEnd(const std::uint8_t* p) const
-{
-    for (; p < end_; ++p) {
-        const std::uint8_t c = kWordClass[*p];
-        if (c != kWordByte && (c == kWordEnd || (end_ - p >= 2 && p[1] == '/'))) {
-            break;
-        }
-    }
-    return p;
-}
-
 void XTokenizer::skipTextSpace()
 {
     while (p_ < end_) {
         std::uint8_t c = *p_;
-        if (isTextSpace(c)) {
+        if (x_text::isSpace(c)) {
             line_ += c == '\n' ? 1 : 0;
             ++p_;
         } else if (c == '#' || (c == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
