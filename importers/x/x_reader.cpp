@@ -59,23 +59,21 @@ XObjectKind kindOfTemplate(const std::string& name)
 constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-bool parseTextNumber(std::string_view s, double& out)
+// Reads the plain decimal at first (an optional '+', an optional '-',
+// digits with at most one point) and returns where it stops. Nearly every
+// value of a file is a count, an index or a decimal of a few digits: when
+// the digits are 1 to 15, the integer they make is exact in a double, and
+// dividing it by an exact power of ten rounds once, correctly, so value is
+// from_chars' own result (Clinger's fast path) and exact is true.
+// Exponents and long digit runs are left to from_chars.
+inline const char* scanDecimal(const char* first, const char* last, double& value, bool& exact)
 {
-    const char* first = s.data();
-    const char* last = first + s.size();
-    if (first != last && *first == '+') {
-        ++first;
+    const char* d = first;
+    if (d != last && *d == '+') {
+        ++d;
     }
-    if (first == last) {
-        return false;
-    }
-    // Nearly every value of a file is a count, an index or a decimal of a
-    // few digits: at most 15 digits make an integer a double holds exactly,
-    // and dividing it by an exact power of ten rounds once, correctly, so
-    // the result is from_chars' own (Clinger's fast path). Anything else,
-    // exponents and long digit runs among it, goes to from_chars.
-    const bool negative = *first == '-';
-    const char* d = first + (negative ? 1 : 0);
+    const bool negative = d != last && *d == '-';
+    d += negative ? 1 : 0;
     std::uint64_t mantissa = 0;
     const char* const wholeStart = d;
     for (; d != last && static_cast<unsigned>(*d - '0') < 10; ++d) {
@@ -91,10 +89,27 @@ bool parseTextNumber(std::string_view s, double& out)
         fractionDigits = d - fractionStart;
     }
     const auto digits = wholeDigits + fractionDigits;
-    if (d == last && digits > 0 && digits <= 15) {
+    exact = digits > 0 && digits <= 15;
+    if (exact) {
         const double magnitude = static_cast<double>(mantissa) / kExactPowersOfTen[fractionDigits];
-        out = negative ? -magnitude : magnitude;
+        value = negative ? -magnitude : magnitude;
+    }
+    return d;
+}
+
+bool parseTextNumber(std::string_view s, double& out)
+{
+    const char* first = s.data();
+    const char* last = first + s.size();
+    bool exact = false;
+    if (scanDecimal(first, last, out, exact) == last && exact) {
         return true;
+    }
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    if (first == last) {
+        return false;
     }
     auto [end, ec] = std::from_chars(first, last, out);
     return ec == std::errc() && end == last;
@@ -590,11 +605,18 @@ inline double XParser::readTextNumber(XPrimitive kind, const std::string& object
 {
     std::string_view word;
     std::size_t location;
-    if (!tokens_.nextTextWord(word, location)) {
+    double v = 0;
+    bool exact = false;
+    const char* scanned = nullptr;
+    const auto scan = [&](const std::uint8_t* first, const std::uint8_t* last) {
+        scanned = scanDecimal(reinterpret_cast<const char*>(first), reinterpret_cast<const char*>(last), v, exact);
+        return first + (scanned - reinterpret_cast<const char*>(first));
+    };
+    if (!tokens_.nextTextWord(word, location, scan)) {
         return readNumber(kind, objectType);
     }
-    double v;
-    if (!parseTextNumber(word, v)) {
+    const bool whole = exact && word.data() + word.size() == scanned;
+    if (!whole && !parseTextNumber(word, v)) {
         XToken t;
         t.kind = XTokenKind::Name;
         t.text = word;

@@ -113,6 +113,11 @@ public:
     // nothing but the separators consumed, when the next token is no word
     // (or one was peeked): the caller then reads it as a token.
     bool nextTextWord(std::string_view& word, std::size_t& location);
+    // The same, for words a scanner reads as it looks for their end:
+    // scan(first, end) returns where it stopped, and when that is where
+    // the word ends, the word's bytes are not looked at again.
+    template <typename Scan>
+    bool nextTextWord(std::string_view& word, std::size_t& location, Scan scan);
 
     // Bytes from the start of the next unread token to the end.
     std::size_t remainingBytes() const;
@@ -195,6 +200,12 @@ inline const std::uint8_t* XTokenizer::wordEnd(const std::uint8_t* p) const
 
 inline bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
 {
+    return nextTextWord(word, location, [](const std::uint8_t* first, const std::uint8_t*) { return first; });
+}
+
+template <typename Scan>
+bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location, Scan scan)
+{
     if (peeked_) {
         return false;
     }
@@ -213,7 +224,10 @@ inline bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& locati
     if (p < end_ && (*p == '#' || *p == '/')) {
         return nextTextWordAfterComment(word, location);
     }
-    p_ = wordEnd(p);
+    const std::uint8_t* q = scan(p, end_);
+    const bool endsWord = q == end_ || x_text::kWordClass[*q] == x_text::kWordEnd ||
+                          (x_text::kWordClass[*q] == x_text::kWordSlash && end_ - q >= 2 && q[1] == '/');
+    p_ = q != p && endsWord ? q : wordEnd(p);
     if (p_ == p) {
         return false;
     }
