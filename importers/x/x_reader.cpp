@@ -229,6 +229,8 @@ private:
     void skipObject(const std::string& type, std::size_t location);
     void readValues(const XTemplate& t, XObject* sink, const std::string& objectType);
     double readNumber(XPrimitive kind, const std::string& objectType);
+    // Float lists hold 32-bit floats (else 64-bit ones), as the header says.
+    bool floatsAreSingles() const { return tokens_.floatBytes() == 4; }
     double readTextNumber(XPrimitive kind, const std::string& objectType);
     bool takeListValue(double& v);
     void readNumbers(XPrimitive kind, std::uint64_t n, XObject* sink, const std::string& objectType, double& last);
@@ -574,7 +576,7 @@ double XParser::takeListRun(XPrimitive kind, std::uint32_t n, XObject* sink, con
                            kind == XPrimitive::Sword;
         inRange = isSigned ? convertRun<std::int32_t>(list_, n, kind, check, out, last)
                            : convertRun<std::uint32_t>(list_, n, kind, check, out, last);
-    } else if (tokens_.floatBytes() == 4) {
+    } else if (floatsAreSingles()) {
         inRange = convertRun<float>(list_, n, kind, integral, out, last);
     } else {
         width = 8;
@@ -693,7 +695,7 @@ bool XParser::takeListValue(double& v)
         std::memcpy(&u, list_, 4);  // little-endian hosts only, as the build assumes
         v = u;
         list_ += 4;
-    } else if (tokens_.floatBytes() == 4) {
+    } else if (floatsAreSingles()) {
         float f;
         std::memcpy(&f, list_, 4);
         v = f;
