@@ -48,6 +48,12 @@ namespace {
 
 constexpr std::uint32_t kNoNeighbour = 0xFFFFFFFFu;
 
+// An edge of a triangle, found under its lower vertex.
+struct AdjacencyEdge {
+    std::uint32_t b;     // the upper vertex
+    std::uint32_t slot;  // the corner the edge starts at: 3 * triangle + corner
+};
+
 // Estimates for the memory budget (x_budget.h). A mesh container with its
 // blocks (the allocator's record, adjacency, materials, textures, material
 // names); per material of a container, its copy, its texture slot and its
@@ -135,62 +141,93 @@ struct BuiltMesh {
     std::vector<std::uint32_t> adjacency;
 };
 
+// Within one group of edges that share their lower vertex, in slot order:
+// each edge's neighbour. Of the edges with the same upper vertex, the first
+// one's triangle is the neighbour of all the others; its own neighbour is the
+// first other triangle among them.
+void matchGroup(const AdjacencyEdge* group, std::size_t size, std::uint32_t* adjacency)
+{
+    for (std::size_t k = 0; k < size; ++k) {
+        std::size_t f = 0;
+        while (group[f].b != group[k].b) {
+            ++f;
+        }
+        const std::uint32_t first = group[f].slot / 3;
+        std::uint32_t neighbour = first;
+        if (group[k].slot / 3 == first) {
+            neighbour = kNoNeighbour;
+            for (std::size_t m = f + 1; m < size; ++m) {
+                if (group[m].b == group[k].b && group[m].slot / 3 != first) {
+                    neighbour = group[m].slot / 3;
+                    break;
+                }
+            }
+        }
+        adjacency[group[k].slot] = neighbour;
+    }
+}
+
 // For each edge of each triangle, the other triangle that shares its two
 // vertices (the first one found), or kNoNeighbour. Indices are below the
 // mesh's vertex count (checked when read).
 std::vector<std::uint32_t> computeAdjacency(const XMesh& mesh)
 {
-    struct Edge {
-        std::uint32_t b, slot;  // upper vertex, corner slot
-    };
+    // Groups of a vertex's edges are a handful long in any real mesh: they
+    // are matched by scanning. Longer ones (fans around one vertex) are
+    // sorted by upper vertex first, so that no file can make it quadratic.
+    constexpr std::size_t kScannedGroup = 16;
     const std::size_t slots = mesh.indices.size();
+    const std::uint32_t* indices = mesh.indices.data();
     std::vector<std::uint32_t> adjacency(slots, kNoNeighbour);
-    // Edges grouped by their lower vertex with a counting sort (which keeps
-    // slot order), then each group, a handful of edges, sorted by the upper
-    // vertex: equal edges end up side by side in slot order.
+    // Edges grouped by their lower vertex with a counting sort, which keeps
+    // slot order within each group.
     std::vector<std::uint32_t> start(std::size_t{mesh.GetNumVertices()} + 1, 0);
-    const auto ends = [&](std::size_t s) {
-        const std::uint32_t p = mesh.indices[s];
-        const std::uint32_t q = mesh.indices[s / 3 * 3 + (s + 1) % 3];
-        return std::pair{std::min(p, q), std::max(p, q)};
-    };
-    for (std::size_t s = 0; s < slots; ++s) {
-        ++start[ends(s).first + 1];
+    for (std::size_t s = 0; s < slots; s += 3) {
+        const std::uint32_t p = indices[s], q = indices[s + 1], r = indices[s + 2];
+        ++start[std::min(p, q) + 1];
+        ++start[std::min(q, r) + 1];
+        ++start[std::min(r, p) + 1];
     }
     for (std::size_t v = 1; v < start.size(); ++v) {
         start[v] += start[v - 1];
     }
-    std::vector<Edge> edges(slots);
+    std::vector<AdjacencyEdge> edges(slots);
     {
         std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-        for (std::size_t s = 0; s < slots; ++s) {
-            const auto [a, b] = ends(s);
-            edges[fill[a]++] = Edge{b, static_cast<std::uint32_t>(s)};
+        const auto add = [&](std::uint32_t p, std::uint32_t q, std::size_t slot) {
+            edges[fill[std::min(p, q)]++] = AdjacencyEdge{std::max(p, q), static_cast<std::uint32_t>(slot)};
+        };
+        for (std::size_t s = 0; s < slots; s += 3) {
+            const std::uint32_t p = indices[s], q = indices[s + 1], r = indices[s + 2];
+            add(p, q, s);
+            add(q, r, s + 1);
+            add(r, p, s + 2);
         }
     }
     for (std::size_t v = 0; v + 1 < start.size(); ++v) {
-        const auto first = edges.begin() + start[v], last = edges.begin() + start[v + 1];
-        if (last - first > 1) {
-            std::sort(first, last, [](const Edge& x, const Edge& y) {
-                return x.b != y.b ? x.b < y.b : x.slot < y.slot;
-            });
+        AdjacencyEdge* const group = edges.data() + start[v];
+        const std::size_t size = start[v + 1] - start[v];
+        if (size <= kScannedGroup) {
+            matchGroup(group, size, adjacency.data());
+            continue;
         }
-    }
-    for (std::size_t v = 0; v + 1 < start.size(); ++v) {
-        for (std::size_t i = start[v]; i < start[v + 1];) {
+        std::sort(group, group + size, [](const AdjacencyEdge& x, const AdjacencyEdge& y) {
+            return x.b != y.b ? x.b < y.b : x.slot < y.slot;
+        });
+        for (std::size_t i = 0; i < size;) {
             std::size_t j = i;
-            while (j < start[v + 1] && edges[j].b == edges[i].b) {
+            while (j < size && group[j].b == group[i].b) {
                 ++j;
             }
-            const std::uint32_t first = edges[i].slot / 3;
+            const std::uint32_t first = group[i].slot / 3;
             std::uint32_t second = kNoNeighbour;
             for (std::size_t k = i; k < j && second == kNoNeighbour; ++k) {
-                if (edges[k].slot / 3 != first) {
-                    second = edges[k].slot / 3;
+                if (group[k].slot / 3 != first) {
+                    second = group[k].slot / 3;
                 }
             }
             for (std::size_t k = i; k < j; ++k) {
-                adjacency[edges[k].slot] = edges[k].slot / 3 == first ? second : first;
+                adjacency[group[k].slot] = group[k].slot / 3 == first ? second : first;
             }
             i = j;
         }

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 
@@ -53,60 +55,103 @@ XObjectKind kindOfTemplate(const std::string& name)
     return XObjectKind::Other;
 }
 
+// Powers of ten a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Reads the plain decimal at first (an optional '+', an optional '-',
+// digits with at most one point) and returns where it stops. Nearly every
+// value of a file is a count, an index or a decimal of a few digits: when
+// the digits are 1 to 15, the integer they make is exact in a double, and
+// dividing it by an exact power of ten rounds once, correctly, so value is
+// from_chars' own result (Clinger's fast path) and exact is true.
+// Exponents and long digit runs are left to from_chars.
+inline const char* scanDecimal(const char* first, const char* last, double& value, bool& exact)
+{
+    const char* d = first;
+    if (d != last && *d == '+') {
+        ++d;
+    }
+    const bool negative = d != last && *d == '-';
+    d += negative ? 1 : 0;
+    std::uint64_t mantissa = 0;
+    const char* const wholeStart = d;
+    for (; d != last && static_cast<unsigned>(*d - '0') < 10; ++d) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*d - '0');
+    }
+    const auto wholeDigits = d - wholeStart;
+    std::ptrdiff_t fractionDigits = 0;
+    if (d != last && *d == '.') {
+        const char* const fractionStart = ++d;
+        for (; d != last && static_cast<unsigned>(*d - '0') < 10; ++d) {
+            mantissa = mantissa * 10 + static_cast<unsigned>(*d - '0');
+        }
+        fractionDigits = d - fractionStart;
+    }
+    const auto digits = wholeDigits + fractionDigits;
+    exact = digits > 0 && digits <= 15;
+    if (exact) {
+        const double magnitude = static_cast<double>(mantissa) / kExactPowersOfTen[fractionDigits];
+        value = negative ? -magnitude : magnitude;
+    }
+    return d;
+}
+
 bool parseTextNumber(std::string_view s, double& out)
 {
     const char* first = s.data();
     const char* last = first + s.size();
+    bool exact = false;
+    if (scanDecimal(first, last, out, exact) == last && exact) {
+        return true;
+    }
     if (first != last && *first == '+') {
         ++first;
     }
     if (first == last) {
         return false;
     }
-    // Most values of a file are indices and counts: short runs of digits
-    // make the same double by hand, exactly (well below 2^53), and faster.
-    if (last - first <= 15) {
-        const bool negative = *first == '-';
-        const char* d = first + (negative ? 1 : 0);
-        std::int64_t n = 0;
-        bool digits = d != last;
-        for (; d != last && digits; ++d) {
-            digits = *d >= '0' && *d <= '9';
-            n = n * 10 + (*d - '0');
-        }
-        if (digits) {
-            out = negative ? -static_cast<double>(n) : static_cast<double>(n);
-            return true;
-        }
-    }
     auto [end, ec] = std::from_chars(first, last, out);
     return ec == std::errc() && end == last;
 }
 
-bool inIntegerRange(XPrimitive kind, double v)
+// Each kind's whole values, by XPrimitive; the ones that are no integer
+// kind take every value.
+struct IntegerRange {
+    double lowest, highest;
+};
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr IntegerRange kIntegerRanges[] = {
+    {-kInfinity, kInfinity},                 // None
+    {0, 65535},                              // Word
+    {0, 4294967295.0},                       // Dword
+    {-kInfinity, kInfinity},                 // Float
+    {-kInfinity, kInfinity},                 // Double
+    {-128, 255},                             // Char
+    {0, 255},                                // Uchar
+    {-32768, 32767},                         // Sword
+    {-2147483648.0, 2147483647.0},           // Sdword
+    {0, 18446744073709549568.0},             // Ulonglong: the largest double below 2^64
+    {-kInfinity, kInfinity},                 // String
+};
+static_assert(std::size(kIntegerRanges) == static_cast<std::size_t>(XPrimitive::String) + 1);
+
+inline bool integerInRange(XPrimitive kind, double v)
 {
-    if (kind == XPrimitive::Float || kind == XPrimitive::Double) {
-        return true;
+    const IntegerRange& range = kIntegerRanges[static_cast<std::size_t>(kind)];
+    if (!(v >= range.lowest && v <= range.highest)) {
+        return false;  // NaN too
     }
     // v == floor(v), without the library call floor() is on plain x86-64:
-    // below 2^63 in size, a whole v survives the round trip through
-    // int64; beyond, every double is whole (and infinities pass, as they do
-    // floor(); the ranges below refuse them).
-    const bool whole = std::fabs(v) < 9223372036854775808.0 ? static_cast<double>(static_cast<std::int64_t>(v)) == v
-                                                              : v == v;
-    if (!whole) {
-        return false;  // fractions and NaN
-    }
-    switch (kind) {
-    case XPrimitive::Word: return v >= 0 && v <= 65535;
-    case XPrimitive::Dword: return v >= 0 && v <= 4294967295.0;
-    case XPrimitive::Char: return v >= -128 && v <= 255;
-    case XPrimitive::Uchar: return v >= 0 && v <= 255;
-    case XPrimitive::Sword: return v >= -32768 && v <= 32767;
-    case XPrimitive::Sdword: return v >= -2147483648.0 && v <= 2147483647.0;
-    case XPrimitive::Ulonglong: return v >= 0 && v < 18446744073709551616.0;
-    default: return true;
-    }
+    // below 2^63 in size, a whole v survives the round trip through int64;
+    // beyond, every double is whole.
+    return std::fabs(v) >= 9223372036854775808.0 || static_cast<double>(static_cast<std::int64_t>(v)) == v;
+}
+
+// Floats take any value; the test stays inline for the runs of them.
+inline bool inIntegerRange(XPrimitive kind, double v)
+{
+    return kind == XPrimitive::Float || kind == XPrimitive::Double || integerInRange(kind, v);
 }
 
 // A structure of one kind of number and nothing else (Vector: three FLOATs;
@@ -149,7 +194,7 @@ std::string describeToken(const XToken& t)
 class XParser {
 public:
     XParser(XTokenizer& tokens, XFileData& out)
-        : tokens_(tokens), out_(out), templates_(XTemplateRegistry::standard()),
+        : tokens_(tokens), out_(out), templates_(XTemplateRegistry::forFile()),
           text_(tokens.encoding() == XEncoding::Text)
     {
     }
@@ -184,6 +229,9 @@ private:
     void skipObject(const std::string& type, std::size_t location);
     void readValues(const XTemplate& t, XObject* sink, const std::string& objectType);
     double readNumber(XPrimitive kind, const std::string& objectType);
+    // Float lists hold 32-bit floats (else 64-bit ones), as the header says.
+    bool floatsAreSingles() const { return tokens_.floatBytes() == 4; }
+    double readTextNumber(XPrimitive kind, const std::string& objectType);
     bool takeListValue(double& v);
     void readNumbers(XPrimitive kind, std::uint64_t n, XObject* sink, const std::string& objectType, double& last);
     double takeListRun(XPrimitive kind, std::uint32_t n, XObject* sink, const std::string& objectType);
@@ -410,7 +458,6 @@ void XParser::readValues(const XTemplate& t, XObject* sink, const std::string& o
         const XTemplateMember& m = t.members[i];
         std::uint64_t limit = capacity();
         std::uint64_t count = 1;
-        std::string sizes;
         for (const XArrayDimension& d : m.dimensions) {
             double size = d.member >= 0 ? scalars[d.member] : static_cast<double>(d.size);
             if (size < 0) {
@@ -418,10 +465,14 @@ void XParser::readValues(const XTemplate& t, XObject* sink, const std::string& o
             }
             auto n = static_cast<std::uint64_t>(size);
             count = n != 0 && count > limit / n ? limit + 1 : count * n;  // saturates past the limit
-            sizes += (sizes.empty() ? "" : " x ") + std::to_string(n);
         }
         std::uint64_t per = m.primitive == XPrimitive::None ? std::max<std::uint64_t>(m.type->minValues, 1) : 1;
         if (count > limit / per) {
+            std::string sizes;
+            for (const XArrayDimension& d : m.dimensions) {
+                const double size = d.member >= 0 ? scalars[d.member] : static_cast<double>(d.size);
+                sizes += (sizes.empty() ? "" : " x ") + std::to_string(static_cast<std::uint64_t>(size));
+            }
             std::string what = m.dimensions.empty() ? "a " + m.name + " of " + std::to_string(per) + " values"
                                                     : "an array " + m.name + " of " + sizes + " entries";
             fail(what + " in " + objectType + ", more than the rest of the file holds", tokens_.peek().location);
@@ -468,7 +519,7 @@ void XParser::readNumbers(XPrimitive kind, std::uint64_t n, XObject* sink, const
             n -= run;
             continue;
         }
-        const double v = readNumber(kind, objectType);
+        const double v = text_ ? readTextNumber(kind, objectType) : readNumber(kind, objectType);
         if (sink) {
             if (!out_.budget.take(kXGrowthFactor * sizeof(double))) {
                 fail(out_.budget.refusal(), tokens_.peek().location);
@@ -480,41 +531,63 @@ void XParser::readNumbers(XPrimitive kind, std::uint64_t n, XObject* sink, const
     }
 }
 
+// n values of a binary list as doubles into out (null: nothing kept);
+// false when one is out of range for kind. The range test is left out of
+// the loop where the stored width cannot exceed the kind's range.
+template <typename Stored>
+bool convertRun(const std::uint8_t* from, std::uint32_t n, XPrimitive kind, bool check, double* out, double& last)
+{
+    bool inRange = true;
+    double v = 0;
+    for (std::uint32_t k = 0; k < n; ++k, from += sizeof(Stored)) {
+        Stored stored;
+        std::memcpy(&stored, from, sizeof(Stored));  // little-endian hosts only, as the build assumes
+        v = static_cast<double>(stored);
+        if (check) {
+            inRange &= integerInRange(kind, v);
+        }
+        if (out) {
+            out[k] = v;
+        }
+    }
+    last = v;
+    return inRange;
+}
+
 // The next n values of the current binary list (it holds them), as
 // readNumber would give them one by one.
 double XParser::takeListRun(XPrimitive kind, std::uint32_t n, XObject* sink, const std::string& objectType)
 {
-    const bool isSigned = kind == XPrimitive::Char || kind == XPrimitive::Sword || kind == XPrimitive::Sdword;
-    const std::size_t width = listIsFloat_ ? static_cast<std::size_t>(tokens_.floatBytes()) : 4u;
     double* out = nullptr;
     if (sink) {
         const std::size_t at = sink->numbers.size();
         sink->numbers.resize(at + n);
         out = sink->numbers.data() + at;
     }
-    double v = 0;
-    for (std::uint32_t k = 0; k < n; ++k, list_ += width) {
-        if (!listIsFloat_) {
-            std::uint32_t u;
-            std::memcpy(&u, list_, 4);  // little-endian hosts only, as the build assumes
-            // Signed members are stored two's complement.
-            v = isSigned ? static_cast<double>(static_cast<std::int32_t>(u)) : static_cast<double>(u);
-        } else if (width == 4) {
-            float f;
-            std::memcpy(&f, list_, 4);
-            v = f;
-        } else {
-            std::memcpy(&v, list_, 8);
-        }
-        if (!inIntegerRange(kind, v)) {
-            fail("a value out of range for its type in " + objectType, listLocation_);
-        }
-        if (out) {
-            out[k] = v;
-        }
+    const bool integral = kind != XPrimitive::Float && kind != XPrimitive::Double;
+    double last = 0;
+    bool inRange = true;
+    std::size_t width = 4;
+    if (!listIsFloat_) {
+        // Signed members are stored two's complement; 32-bit words fit
+        // DWORD, SDWORD and ULONGLONG whole.
+        const bool isSigned = kind == XPrimitive::Char || kind == XPrimitive::Sword || kind == XPrimitive::Sdword;
+        const bool check = kind == XPrimitive::Word || kind == XPrimitive::Char || kind == XPrimitive::Uchar ||
+                           kind == XPrimitive::Sword;
+        inRange = isSigned ? convertRun<std::int32_t>(list_, n, kind, check, out, last)
+                           : convertRun<std::uint32_t>(list_, n, kind, check, out, last);
+    } else if (floatsAreSingles()) {
+        inRange = convertRun<float>(list_, n, kind, integral, out, last);
+    } else {
+        width = 8;
+        inRange = convertRun<double>(list_, n, kind, integral, out, last);
     }
+    if (!inRange) {
+        fail("a value out of range for its type in " + objectType, listLocation_);
+    }
+    list_ += std::size_t{n} * width;
     listLeft_ -= n;
-    return v;
+    return last;
 }
 
 void XParser::skipSeparators()
@@ -526,6 +599,35 @@ void XParser::skipSeparators()
         }
         tokens_.next();
     }
+}
+
+// The common case of readNumber in a text file, a word right after the
+// separators, without building a token.
+inline double XParser::readTextNumber(XPrimitive kind, const std::string& objectType)
+{
+    std::string_view word;
+    std::size_t location;
+    double v = 0;
+    bool exact = false;
+    const char* scanned = nullptr;
+    const auto scan = [&](const std::uint8_t* first, const std::uint8_t* last) {
+        scanned = scanDecimal(reinterpret_cast<const char*>(first), reinterpret_cast<const char*>(last), v, exact);
+        return first + (scanned - reinterpret_cast<const char*>(first));
+    };
+    if (!tokens_.nextTextWord(word, location, scan)) {
+        return readNumber(kind, objectType);
+    }
+    const bool whole = exact && word.data() + word.size() == scanned;
+    if (!whole && !parseTextNumber(word, v)) {
+        XToken t;
+        t.kind = XTokenKind::Name;
+        t.text = word;
+        fail("expected a number in " + objectType + ", found " + describeToken(t), location);
+    }
+    if (!inIntegerRange(kind, v)) {
+        fail("a value out of range for its type in " + objectType, location);
+    }
+    return v;
 }
 
 double XParser::readNumber(XPrimitive kind, const std::string& objectType)
@@ -593,7 +695,7 @@ bool XParser::takeListValue(double& v)
         std::memcpy(&u, list_, 4);  // little-endian hosts only, as the build assumes
         v = u;
         list_ += 4;
-    } else if (tokens_.floatBytes() == 4) {
+    } else if (floatsAreSingles()) {
         float f;
         std::memcpy(&f, list_, 4);
         v = f;

@@ -163,11 +163,25 @@ const XTemplateRegistry& XTemplateRegistry::standard()
 
 std::shared_ptr<const XTemplate> XTemplateRegistry::find(std::string_view name) const
 {
+    // A file's own declarations never take a standard name (see add), so
+    // the exact names of the two cannot collide; a folded one of the file
+    // shadows the standard one it matches.
     if (auto it = exact_.find(name); it != exact_.end()) {
         return it->second;
     }
-    if (auto it = folded_.find(foldCase(name)); it != folded_.end()) {
+    if (base_) {
+        if (auto it = base_->exact_.find(name); it != base_->exact_.end()) {
+            return it->second;
+        }
+    }
+    const std::string folded = foldCase(name);
+    if (auto it = folded_.find(folded); it != folded_.end()) {
         return it->second;
+    }
+    if (base_) {
+        if (auto it = base_->folded_.find(folded); it != base_->folded_.end()) {
+            return it->second;
+        }
     }
     return nullptr;
 }

@@ -76,6 +76,10 @@ public:
     // The standard templates. Parsed once from their declarations.
     static const XTemplateRegistry& standard();
 
+    // A file's templates: the standard ones, which it looks up without
+    // copying them, and those the file declares.
+    static XTemplateRegistry forFile() { return XTemplateRegistry(&standard()); }
+
     // The template of the name: an exact match first, then one that differs
     // only in letter case (files write "TextureFileName" for the standard
     // "TextureFilename"). Null when none is known.
@@ -86,10 +90,14 @@ public:
     void declare(XTokenizer& tokens);
 
 private:
+    XTemplateRegistry() = default;
+    explicit XTemplateRegistry(const XTemplateRegistry* base) : base_(base) {}
+
     void add(std::shared_ptr<XTemplate> t);
 
     std::map<std::string, std::shared_ptr<const XTemplate>, std::less<>> exact_;
     std::map<std::string, std::shared_ptr<const XTemplate>, std::less<>> folded_;
+    const XTemplateRegistry* base_ = nullptr;  // consulted after exact_ and folded_ each
     bool building_ = false;
 };
 

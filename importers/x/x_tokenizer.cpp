@@ -41,22 +41,6 @@ enum : std::uint16_t {
     kTokenArray = 52,
 };
 
-bool isTextSpace(std::uint8_t c)
-{
-    return c <= 0x20;
-}
-
-bool isTextPunctuation(std::uint8_t c)
-{
-    switch (c) {
-    case '{': case '}': case '[': case ']': case '(': case ')':
-    case ',': case ';': case '"': case '<': case '>':
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) {
@@ -178,11 +162,8 @@ const XToken& XTokenizer::peek()
     return peekToken_;
 }
 
-bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
+bool XTokenizer::nextTextWordAfterComment(std::string_view& word, std::size_t& location)
 {
-    if (peeked_) {
-        return false;
-    }
     for (;;) {
         skipTextSpace();
         if (p_ == end_ || (*p_ != ',' && *p_ != ';')) {
@@ -191,10 +172,7 @@ bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
         ++p_;
     }
     const std::uint8_t* start = p_;
-    while (p_ < end_ && !isTextSpace(*p_) && !isTextPunctuation(*p_) &&
-           !(*p_ == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
-        ++p_;
-    }
+    p_ = wordEnd(p_);
     if (p_ == start) {
         return false;
     }
@@ -234,10 +212,8 @@ void XTokenizer::skipTextSpace()
 {
     while (p_ < end_) {
         std::uint8_t c = *p_;
-        if (isTextSpace(c)) {
-            if (c == '\n') {
-                ++line_;
-            }
+        if (x_text::isSpace(c)) {
+            line_ += c == '\n' ? 1 : 0;
             ++p_;
         } else if (c == '#' || (c == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
             while (p_ < end_ && *p_ != '\n') {
@@ -292,10 +268,7 @@ XToken XTokenizer::readText()
         break;
     }
     const std::uint8_t* start = p_;
-    while (p_ < end_ && !isTextSpace(*p_) && !isTextPunctuation(*p_) &&
-           !(*p_ == '/' && end_ - p_ >= 2 && p_[1] == '/')) {
-        ++p_;
-    }
+    p_ = wordEnd(p_);
     XToken t;
     t.kind = XTokenKind::Name;
     t.text = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p_ - start));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -112,6 +113,11 @@ public:
     // nothing but the separators consumed, when the next token is no word
     // (or one was peeked): the caller then reads it as a token.
     bool nextTextWord(std::string_view& word, std::size_t& location);
+    // The same, for words a scanner reads as it looks for their end:
+    // scan(first, end) returns where it stopped, and when that is where
+    // the word ends, the word's bytes are not looked at again.
+    template <typename Scan>
+    bool nextTextWord(std::string_view& word, std::size_t& location, Scan scan);
 
     // Bytes from the start of the next unread token to the end.
     std::size_t remainingBytes() const;
@@ -129,6 +135,10 @@ private:
     XToken readText();
     XToken readBinary();
     void skipTextSpace();
+    // nextTextWord once a comment may be in the way.
+    bool nextTextWordAfterComment(std::string_view& word, std::size_t& location);
+    // The end of the text word starting at p.
+    const std::uint8_t* wordEnd(const std::uint8_t* p) const;
     std::size_t here() const;
 
     const std::uint8_t* p_;
@@ -142,5 +152,88 @@ private:
     XToken peekToken_;
     const std::uint8_t* peekStart_ = nullptr;
 };
+
+namespace x_text {
+
+constexpr bool isSpace(std::uint8_t c)
+{
+    return c <= 0x20;
+}
+
+constexpr bool isPunctuation(std::uint8_t c)
+{
+    switch (c) {
+    case '{': case '}': case '[': case ']': case '(': case ')':
+    case ',': case ';': case '"': case '<': case '>':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What a byte can do to a word of a text file: nothing (it belongs to the
+// word), end it (space, punctuation), or end it when a second '/' follows.
+enum : std::uint8_t { kWordByte, kWordEnd, kWordSlash };
+
+inline constexpr auto kWordClass = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const auto b = static_cast<std::uint8_t>(c);
+        table[b] = isSpace(b) || isPunctuation(b) ? kWordEnd : b == '/' ? kWordSlash : kWordByte;
+    }
+    return table;
+}();
+
+}  // namespace x_text
+
+// Inline: text files call it once per number.
+inline const std::uint8_t* XTokenizer::wordEnd(const std::uint8_t* p) const
+{
+    for (; p < end_; ++p) {
+        const std::uint8_t c = x_text::kWordClass[*p];
+        if (c != x_text::kWordByte && (c == x_text::kWordEnd || (end_ - p >= 2 && p[1] == '/'))) {
+            break;
+        }
+    }
+    return p;
+}
+
+inline bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location)
+{
+    return nextTextWord(word, location, [](const std::uint8_t* first, const std::uint8_t*) { return first; });
+}
+
+template <typename Scan>
+bool XTokenizer::nextTextWord(std::string_view& word, std::size_t& location, Scan scan)
+{
+    if (peeked_) {
+        return false;
+    }
+    // White space and separators, the usual run between two numbers; a
+    // comment ('#', "//") leaves the rest to the general loop.
+    const std::uint8_t* p = p_;
+    for (; p < end_; ++p) {
+        const std::uint8_t c = *p;
+        if (c == '\n') {
+            ++line_;
+        } else if (!x_text::isSpace(c) && c != ',' && c != ';') {
+            break;
+        }
+    }
+    p_ = p;
+    if (p < end_ && (*p == '#' || *p == '/')) {
+        return nextTextWordAfterComment(word, location);
+    }
+    const std::uint8_t* q = scan(p, end_);
+    const bool endsWord = q == end_ || x_text::kWordClass[*q] == x_text::kWordEnd ||
+                          (x_text::kWordClass[*q] == x_text::kWordSlash && end_ - q >= 2 && q[1] == '/');
+    p_ = q != p && endsWord ? q : wordEnd(p);
+    if (p_ == p) {
+        return false;
+    }
+    word = std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(p_ - p));
+    location = line_;
+    return true;
+}
 
 }  // namespace fyrel
