@@ -106,6 +106,49 @@ bool isBinary(const std::uint8_t* data, std::size_t size)
     return size >= 4 && data[0] == 'g' && data[1] == 'l' && data[2] == 'T' && data[3] == 'F';
 }
 
+// The JSON text of a document: all of a .gltf file, the first chunk of a
+// .glb container when that is its JSON chunk (anything else is left to the
+// loader to refuse).
+std::pair<const char*, std::size_t> jsonText(const std::uint8_t* data, std::size_t size)
+{
+    if (!isBinary(data, size)) {
+        return {reinterpret_cast<const char*>(data), size};
+    }
+    if (size < 20 || data[16] != 'J' || data[17] != 'S' || data[18] != 'O' || data[19] != 'N') {
+        return {nullptr, 0};
+    }
+    const std::size_t length = std::size_t{data[12]} | std::size_t{data[13]} << 8 | std::size_t{data[14]} << 16 |
+                               std::size_t{data[15]} << 24;
+    return {reinterpret_cast<const char*>(data) + 20, std::min(length, size - 20)};
+}
+
+// Whether the arrays and objects of a JSON text nest at most limit deep;
+// brackets inside strings do not count.
+bool nestsWithin(const char* text, std::size_t size, int limit)
+{
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;  // the escaped character, a quote perhaps
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) {
+                return false;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
 // tinygltf's error text on one line (it ends every line with '\n').
 std::string firstLines(std::string text)
 {
@@ -125,8 +168,11 @@ tinygltf::Model load(const std::uint8_t* data, std::size_t size, const std::stri
     std::string err, warn;
     const std::string folder = fence.folder.string();
     bool loaded = false;
+    const auto [json, jsonSize] = jsonText(data, size);
     if (size > std::numeric_limits<unsigned int>::max()) {
         err = "the file is too large";
+    } else if (!nestsWithin(json, jsonSize, kMaxGltfJsonDepth)) {
+        err = "its JSON nests deeper than " + std::to_string(kMaxGltfJsonDepth) + " levels";
     } else if (isBinary(data, size)) {
         loaded = loader.LoadBinaryFromMemory(&model, &err, &warn, data, static_cast<unsigned int>(size), folder);
     } else {

@@ -29,6 +29,11 @@ namespace fyrel {
 
 inline constexpr std::size_t kMaxGltfFileSize = std::size_t{256} * 1024 * 1024;
 inline constexpr std::size_t kMaxGltfExternalBytes = std::size_t{512} * 1024 * 1024;
+// How deep a document's JSON may nest its arrays and objects (a glTF asset
+// needs about eight levels, extras a few more). The parser and tinygltf's
+// reading of extras recurse once a level: a deeper document is refused
+// before either sees it, so that no file can exhaust the stack.
+inline constexpr int kMaxGltfJsonDepth = 256;
 
 // Loads the file at path: binary when it starts with the GLB magic "glTF",
 // JSON otherwise (whatever its ending says).

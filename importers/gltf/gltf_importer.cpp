@@ -78,6 +78,7 @@ struct Channel {
     std::vector<float> values;  // per key: width, or 3 · width for CUBICSPLINE
     int width = 3;               // 3 translation or scale, 4 rotation (x, y, z, w)
     enum class Mode { Linear, Step, Cubic } mode = Mode::Linear;
+    enum class Target { Translation, Rotation, Scale } target = Target::Translation;
 
     std::size_t keys() const { return times.size(); }
 
@@ -89,17 +90,32 @@ struct Channel {
 
     void sample(float t, float* out) const
     {
+        sampleBefore(static_cast<std::size_t>(std::upper_bound(times.begin(), times.end(), t) - times.begin()), t, out);
+    }
+
+    // The first key after t, found from the one found for an earlier time:
+    // times asked in ascending order cost a step each, not a search.
+    std::size_t keyAfter(std::size_t next, float t) const
+    {
+        while (next < times.size() && times[next] <= t) {
+            ++next;
+        }
+        return next;
+    }
+
+    // The value at t, given k1, the first key after t.
+    void sampleBefore(std::size_t k1, float t, float* out) const
+    {
         const std::size_t n = keys();
-        const auto next = std::upper_bound(times.begin(), times.end(), t);
-        if (next == times.begin() || n == 1) {
+        if (k1 == 0 || n == 1) {
             std::copy(at(0), at(0) + width, out);
             return;
         }
-        if (next == times.end()) {
+        if (k1 == n) {
             std::copy(at(n - 1), at(n - 1) + width, out);
             return;
         }
-        const std::size_t k1 = static_cast<std::size_t>(next - times.begin()), k0 = k1 - 1;
+        const std::size_t k0 = k1 - 1;
         const float span = times[k1] - times[k0];
         const float s = span > 0 ? (t - times[k0]) / span : 1.0f;
         if (mode == Mode::Step) {
@@ -853,7 +869,10 @@ private:
         }
         const tinygltf::AnimationSampler& sampler = animation.samplers[static_cast<std::size_t>(c.sampler)];
         Channel channel;
-        channel.width = c.target_path == "rotation" ? 4 : 3;
+        channel.target = c.target_path == "translation" ? Channel::Target::Translation
+                         : c.target_path == "rotation"  ? Channel::Target::Rotation
+                                                        : Channel::Target::Scale;
+        channel.width = channel.target == Channel::Target::Rotation ? 4 : 3;
         channel.mode = sampler.interpolation == "STEP"          ? Channel::Mode::Step
                        : sampler.interpolation == "CUBICSPLINE" ? Channel::Mode::Cubic
                                                                 : Channel::Mode::Linear;
@@ -925,7 +944,6 @@ private:
     {
         const tinygltf::Animation& a = doc_.animations[index];
         std::map<int, std::vector<Channel>> byNode;  // translation, rotation, scale, in file order
-        std::map<int, std::vector<std::string>> pathsOf;
         for (std::size_t c = 0; c < a.channels.size(); ++c) {
             const tinygltf::AnimationChannel& channel = a.channels[c];
             const std::string what = "channel " + std::to_string(c) + " of animation " + std::to_string(index);
@@ -945,7 +963,6 @@ private:
                 continue;  // a node outside the scene moves nothing shown
             }
             byNode[channel.target_node].push_back(readChannel(a, channel, what));
-            pathsOf[channel.target_node].push_back(channel.target_path);
         }
         Animation clip;
         clip.name = a.name.empty() ? "Animation " + std::to_string(index) : a.name;
@@ -957,16 +974,18 @@ private:
             Bone* bone = boneByName_.at(nodes_[static_cast<std::size_t>(node)].boneName);
             std::vector<KeyFrame> track;
             track.reserve(times.size());
+            std::vector<std::size_t> next(channels.size(), 0);  // each channel's first key after t
             for (const float t : times) {
                 Vector3 translation = rest.translation;
                 Quaternion rotation = rest.rotation;
                 Vector3 scale = rest.scale;
                 for (std::size_t c = 0; c < channels.size(); ++c) {
                     float v[4];
-                    channels[c].sample(t, v);
-                    if (pathsOf[node][c] == "translation") {
+                    next[c] = channels[c].keyAfter(next[c], t);
+                    channels[c].sampleBefore(next[c], t, v);
+                    if (channels[c].target == Channel::Target::Translation) {
                         translation = {v[0], v[1], v[2]};
-                    } else if (pathsOf[node][c] == "rotation") {
+                    } else if (channels[c].target == Channel::Target::Rotation) {
                         rotation = {v[3], v[0], v[1], v[2]};
                     } else {
                         scale = {v[0], v[1], v[2]};

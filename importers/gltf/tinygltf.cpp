@@ -1,0 +1,14 @@
+// tinygltf, built here with RapidJSON as its JSON parser and writer. Debian's
+// shared library is built with nlohmann's json, whose parse alone took longer
+// than Assimp's whole import of the same files; RapidJSON reads the same
+// documents two to three times faster. One copy serves the loader and the
+// exporter. Images are never decoded or encoded by it (the importer keeps
+// their bytes, the exporter writes none).
+//
+// RapidJSON's parser recurses once per nesting level: gltf_document.cpp
+// refuses documents nested deeper than kMaxGltfJsonDepth before they get here.
+
+#define TINYGLTF_IMPLEMENTATION
+#define TINYGLTF_USE_RAPIDJSON
+#define TINYGLTF_USE_RAPIDJSON_CRTALLOCATOR
+#include <tiny_gltf.h>
