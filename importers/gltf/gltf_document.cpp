@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "importers/byte_reader.h"
 #include "importers/import_error.h"
 
 namespace fyrel {
@@ -114,12 +115,11 @@ std::pair<const char*, std::size_t> jsonText(const std::uint8_t* data, std::size
     if (!isBinary(data, size)) {
         return {reinterpret_cast<const char*>(data), size};
     }
-    if (size < 20 || data[16] != 'J' || data[17] != 'S' || data[18] != 'O' || data[19] != 'N') {
+    constexpr std::uint32_t kJsonChunk = 0x4E4F534A;  // "JSON"
+    if (size < 20 || loadU32(data + 16) != kJsonChunk) {
         return {nullptr, 0};
     }
-    const std::size_t length = std::size_t{data[12]} | std::size_t{data[13]} << 8 | std::size_t{data[14]} << 16 |
-                               std::size_t{data[15]} << 24;
-    return {reinterpret_cast<const char*>(data) + 20, std::min(length, size - 20)};
+    return {reinterpret_cast<const char*>(data) + 20, std::min<std::size_t>(loadU32(data + 12), size - 20)};
 }
 
 // Whether the arrays and objects of a JSON text nest at most limit deep;
