@@ -147,11 +147,10 @@ void collectBone(const Bone& bone, float parentBone, SkeletonBatch& batch)
     // The bone's frame carries the model's scale (an .X model's 1/100): the
     // axes' length is measured in it.
     const float scale = 0.25f * own / std::max(columnLength(bone.worldMatrix), 1e-20f);
+    const Vector4 ends[3] = {{scale, 0.0f, 0.0f, 1.0f}, {0.0f, scale, 0.0f, 1.0f}, {0.0f, 0.0f, scale, 1.0f}};
     for (int axis = 0; axis < 3; ++axis) {
-        Vector4 end{0.0f, 0.0f, 0.0f, 1.0f};
-        (axis == 0 ? end.x : axis == 1 ? end.y : end.z) = scale;
         Vector4 q;
-        transform(bone.worldMatrix, end, q);
+        transform(bone.worldMatrix, ends[axis], q);
         batch.lines.push_back({p, kAxisColours[axis]});
         batch.lines.push_back({{q.x, q.y, q.z}, kAxisColours[axis]});
     }
