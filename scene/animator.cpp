@@ -31,9 +31,15 @@ void Animator::bind(Model* owner)
     for (Animation& animation : animations) {
         animation.model = owner;
         for (std::vector<KeyFrame>& track : animation.tracks) {
+            const KeyFrame* previous = nullptr;  // a track's keys mostly name one bone
             for (KeyFrame& key : track) {
-                const auto hit = byName.find(key.boneName);
-                key.bone = hit != byName.end() ? hit->second : nullptr;
+                if (previous && previous->boneName == key.boneName) {
+                    key.bone = previous->bone;
+                } else {
+                    const auto hit = byName.find(key.boneName);
+                    key.bone = hit != byName.end() ? hit->second : nullptr;
+                }
+                previous = &key;
             }
         }
     }

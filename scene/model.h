@@ -50,6 +50,8 @@ struct Model {
     // Face and vertex normals from the positions; every face counts once.
     // A degenerate face gets a zero normal and adds nothing to its vertices.
     void computeNormals();
+    // Only the face normals, for vertices whose normals are given.
+    void computeFaceNormals();
 
     // True when some bone of the skeleton weights a vertex of this model.
     bool hasSkin() const;

@@ -188,9 +188,33 @@ public:
     }
 
     // Checks the accessor and everything it reads, then calls
-    // prepare(count) and put(element, component, value) for every value.
-    template <typename Prepare, typename Put>
-    void read(Prepare prepare, Put put) const
+    // prepare(count), then bulk(run) for the elements before substitution,
+    // which either takes them all and answers true or leaves them to
+    // put(element, component, value), one value at a time.
+    template <typename Prepare, typename Bulk, typename Put>
+    void read(Prepare prepare, Bulk bulk, Put put) const
+    {
+        Run indices, values;
+        const Run base = checkedRuns(indices, values);
+        prepare(base.count);
+        if (!base.first || !bulk(base)) {
+            putAll(base, base.components, put);
+        }
+        for (std::size_t k = 0; k < indices.count; ++k) {
+            const double target = value(indices, k, 0);
+            if (target >= static_cast<double>(base.count)) {
+                fail("a sparse index lies beyond its elements");
+            }
+            for (int c = 0; c < base.components; ++c) {
+                put(static_cast<std::size_t>(target), c, value(values, k, c));
+            }
+        }
+    }
+
+    // Checks the accessor and everything it reads; the run of its elements
+    // before substitution, and the runs of the sparse indices and values
+    // (empty when there is no substitution).
+    Run checkedRuns(Run& indices, Run& values) const
     {
         const tinygltf::Accessor& a = accessor();
         const int components = componentCount(a.type);
@@ -210,21 +234,10 @@ public:
         }
         Run base = run(a.bufferView, a.byteOffset, a.count, a.componentType, components, true);
         base.normalized = a.normalized;
-        Run indices, values;
         if (a.sparse.isSparse) {
             sparseRuns(a, components, indices, values);
         }
-        prepare(a.count);
-        putAll(base, components, put);
-        for (std::size_t k = 0; k < indices.count; ++k) {
-            const double target = value(indices, k, 0);
-            if (target >= static_cast<double>(a.count)) {
-                fail("a sparse index lies beyond its elements");
-            }
-            for (int c = 0; c < components; ++c) {
-                put(static_cast<std::size_t>(target), c, value(values, k, c));
-            }
-        }
+        return base;
     }
 
 private:
@@ -255,6 +268,20 @@ private:
     const std::string& fileName_;
 };
 
+// The run's unsigned components of type T, n per element, as 32-bit integers.
+template <typename T>
+void widenAll(const Run& r, std::size_t n, std::uint32_t* out)
+{
+    for (std::size_t i = 0; i < r.count; ++i) {
+        const std::uint8_t* element = r.first + i * r.stride;
+        for (std::size_t c = 0; c < n; ++c) {
+            T v;
+            std::memcpy(&v, element + c * sizeof(T), sizeof(T));
+            out[i * n + c] = v;
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<float> readGltfFloats(const tinygltf::Model& model, int accessor, const GltfAccessorRequest& request,
@@ -262,8 +289,22 @@ std::vector<float> readGltfFloats(const tinygltf::Model& model, int accessor, co
 {
     const std::size_t n = static_cast<std::size_t>(request.components);
     std::vector<float> out;
+    // Floats, the usual kind, are copied an element at a time.
+    const auto copyFloats = [&](const Run& r) {
+        if (r.componentType != TINYGLTF_COMPONENT_TYPE_FLOAT) {
+            return false;
+        }
+        if (r.stride == n * sizeof(float)) {
+            std::memcpy(out.data(), r.first, r.count * n * sizeof(float));
+        } else {
+            for (std::size_t i = 0; i < r.count; ++i) {
+                std::memcpy(out.data() + i * n, r.first + i * r.stride, n * sizeof(float));
+            }
+        }
+        return true;
+    };
     AccessorReader(model, accessor, request, fileName)
-        .read([&](std::size_t count) { out.assign(count * n, 0.0f); },
+        .read([&](std::size_t count) { out.resize(count * n); }, copyFloats,
               [&](std::size_t i, int c, double v) { out[i * n + static_cast<std::size_t>(c)] = static_cast<float>(v); });
     return out;
 }
@@ -275,12 +316,64 @@ std::vector<std::uint32_t> readGltfIndices(const tinygltf::Model& model, int acc
     integers.integerOnly = true;
     const std::size_t n = static_cast<std::size_t>(request.components);
     std::vector<std::uint32_t> out;
+    const auto widen = [&](const Run& r) {
+        switch (r.componentType) {
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: widenAll<std::uint8_t>(r, n, out.data()); return true;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: widenAll<std::uint16_t>(r, n, out.data()); return true;
+        case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: widenAll<std::uint32_t>(r, n, out.data()); return true;
+        default: return false;
+        }
+    };
     AccessorReader(model, accessor, integers, fileName)
-        .read([&](std::size_t count) { out.assign(count * n, 0u); },
+        .read([&](std::size_t count) { out.resize(count * n); }, widen,
               [&](std::size_t i, int c, double v) {
                   out[i * n + static_cast<std::size_t>(c)] = static_cast<std::uint32_t>(v);
               });
     return out;
+}
+
+}  // namespace fyrel
+
+namespace fyrel {
+
+GltfFloatView viewGltfFloats(const tinygltf::Model& model, int accessor, const GltfAccessorRequest& request,
+                             const std::string& fileName)
+{
+    Run indices, values;
+    const Run base = AccessorReader(model, accessor, request, fileName).checkedRuns(indices, values);
+    GltfFloatView view;
+    if (base.first && base.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT && indices.count == 0) {
+        view.first = base.first;
+        view.stride = base.stride;
+        view.count = base.count;
+        return view;
+    }
+    view.owned = readGltfFloats(model, accessor, request, fileName);
+    view.first = reinterpret_cast<const std::uint8_t*>(view.owned.data());
+    view.stride = static_cast<std::size_t>(request.components) * sizeof(float);
+    view.count = base.count;
+    return view;
+}
+
+GltfIndexView viewGltfIndices(const tinygltf::Model& model, int accessor, const char* what,
+                              const std::string& fileName)
+{
+    const GltfAccessorRequest request{what, 1, true};
+    Run indices, values;
+    const Run base = AccessorReader(model, accessor, request, fileName).checkedRuns(indices, values);
+    GltfIndexView view;
+    view.count = base.count;
+    if (base.first && indices.count == 0) {
+        view.first = base.first;
+        view.stride = base.stride;
+        view.size = static_cast<int>(componentSize(base.componentType));
+        return view;
+    }
+    view.owned = readGltfIndices(model, accessor, request, fileName);
+    view.first = reinterpret_cast<const std::uint8_t*>(view.owned.data());
+    view.stride = sizeof(std::uint32_t);
+    view.size = sizeof(std::uint32_t);
+    return view;
 }
 
 }  // namespace fyrel

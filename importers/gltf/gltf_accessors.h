@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -48,5 +49,40 @@ std::vector<float> readGltfFloats(const tinygltf::Model& model, int accessor, co
 // components only).
 std::vector<std::uint32_t> readGltfIndices(const tinygltf::Model& model, int accessor,
                                            const GltfAccessorRequest& request, const std::string& fileName);
+
+// An accessor's float elements where they lie, to be read without a copy:
+// component c of element i at first + i · stride + 4c. An accessor that is
+// not plain floats in a buffer view (sparse, zeros, integers) is converted
+// into `owned` first and viewed there. Checked as readGltfFloats checks.
+struct GltfFloatView {
+    const std::uint8_t* first = nullptr;
+    std::size_t stride = 0;
+    std::size_t count = 0;  // elements
+    std::vector<float> owned;
+
+    float operator()(std::size_t i, int c) const
+    {
+        float v;
+        std::memcpy(&v, first + i * stride + static_cast<std::size_t>(c) * sizeof(float), sizeof v);
+        return v;
+    }
+};
+
+GltfFloatView viewGltfFloats(const tinygltf::Model& model, int accessor, const GltfAccessorRequest& request,
+                             const std::string& fileName);
+
+// An accessor of unsigned integer scalars where they lie: element i at
+// first + i · stride, `size` bytes (1, 2 or 4) each; sparse or zero
+// accessors converted into `owned` (size 4) and viewed there.
+struct GltfIndexView {
+    const std::uint8_t* first = nullptr;
+    std::size_t stride = 0;
+    std::size_t count = 0;
+    int size = 4;
+    std::vector<std::uint32_t> owned;
+};
+
+GltfIndexView viewGltfIndices(const tinygltf::Model& model, int accessor, const char* what,
+                              const std::string& fileName);
 
 }  // namespace fyrel

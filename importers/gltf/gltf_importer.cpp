@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -21,11 +23,6 @@ namespace {
 bool finite(const std::vector<double>& values)
 {
     return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
-}
-
-bool finite(const Vector3& v)
-{
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
 // M·(p, w), the sums in transform()'s order (so the same bits), written out
@@ -48,6 +45,7 @@ struct RestParts {
     Vector3 translation;
     Quaternion rotation;
     Vector3 scale{1.0f, 1.0f, 1.0f};
+    Matrix4 unrotate;  // the rotation's inverse
 };
 
 // Spherical interpolation of x, y, z, w quaternions the short way round, as
@@ -116,6 +114,12 @@ struct Channel {
             return;
         }
         const std::size_t k0 = k1 - 1;
+        if (t == times[k0]) {
+            // On a key every mode gives the key's value, exactly: copied
+            // rather than interpolated with a weight of zero.
+            std::copy(at(k0), at(k0) + width, out);
+            return;
+        }
         const float span = times[k1] - times[k0];
         const float s = span > 0 ? (t - times[k0]) / span : 1.0f;
         if (mode == Mode::Step) {
@@ -167,6 +171,7 @@ public:
             walk(root);
         }
         markBones();
+        reserveMeshes();
         for (const int n : order_) {
             if (doc_.nodes[static_cast<std::size_t>(n)].mesh >= 0) {
                 addMesh(n);
@@ -183,7 +188,11 @@ public:
         if (skippedPrimitives_ > 0) {
             note(std::to_string(skippedPrimitives_) + " primitives of points or lines are not drawn");
         }
-        model_.computeNormals();
+        if (std::all_of(fileNormals_.begin(), fileNormals_.end(), [](const FileNormal& n) { return n.given; })) {
+            model_.computeFaceNormals();
+        } else {
+            model_.computeNormals();
+        }
         for (std::size_t i = 0; i < fileNormals_.size(); ++i) {
             if (fileNormals_[i].given) {
                 model_.vertices[i].normal = fileNormals_[i].normal;
@@ -191,8 +200,7 @@ public:
         }
         placeInWorld();
         model_.animator.rate = 1.0f;  // key times are seconds
-        model_.animator.bind(&model_);
-        return std::move(model_);
+        return std::move(model_);  // the move binds the keys to the bones of the model returned
     }
 
 private:
@@ -487,6 +495,42 @@ private:
         budget_ -= bytes;
     }
 
+    // Room for the vertices and triangles of every drawn primitive at once,
+    // by the counts the file claims, when they fit in the memory budget
+    // (if they do not, the first primitive over it fails in addPrimitive).
+    void reserveMeshes()
+    {
+        std::size_t vertices = 0, triangles = 0;
+        const auto count = [&](int accessor) -> std::size_t {
+            return accessor >= 0 && static_cast<std::size_t>(accessor) < doc_.accessors.size()
+                       ? std::min(doc_.accessors[static_cast<std::size_t>(accessor)].count, kMaxGltfValues)
+                       : 0;
+        };
+        for (const int n : order_) {
+            const int mesh = doc_.nodes[static_cast<std::size_t>(n)].mesh;
+            if (mesh < 0 || static_cast<std::size_t>(mesh) >= doc_.meshes.size()) {
+                continue;
+            }
+            for (const tinygltf::Primitive& primitive : doc_.meshes[static_cast<std::size_t>(mesh)].primitives) {
+                const auto position = primitive.attributes.find("POSITION");
+                if (position == primitive.attributes.end()) {
+                    continue;
+                }
+                const std::size_t points = count(position->second);
+                const std::size_t corners = primitive.indices >= 0 ? count(primitive.indices) : points;
+                vertices += points;
+                triangles += primitive.mode == TINYGLTF_MODE_TRIANGLES || primitive.mode < 0 ? corners / 3 : corners;
+            }
+        }
+        if (vertices <= budget_ / (sizeof(Vertex) + sizeof(TexCoord) + sizeof(FileNormal)) &&
+            triangles <= budget_ / sizeof(Triangle)) {
+            model_.vertices.reserve(vertices);
+            model_.texCoords.reserve(vertices);
+            fileNormals_.reserve(vertices);
+            model_.triangles.reserve(triangles);
+        }
+    }
+
     void addMesh(int node)
     {
         const int meshIndex = doc_.nodes[static_cast<std::size_t>(node)].mesh;
@@ -578,39 +622,36 @@ private:
         if (position == primitive.attributes.end()) {
             return;  // nothing to place
         }
-        const std::vector<float> positions =
-            readGltfFloats(doc_, position->second, {("POSITION of " + what).c_str(), 3}, fileName_);
-        const std::size_t count = positions.size() / 3;
-        std::vector<float> normals;
+        const GltfFloatView positions =
+            viewGltfFloats(doc_, position->second, {("POSITION of " + what).c_str(), 3}, fileName_);
+        const std::size_t count = positions.count;
+        GltfFloatView normals;
         if (const auto normal = primitive.attributes.find("NORMAL"); normal != primitive.attributes.end()) {
-            normals = readGltfFloats(doc_, normal->second, {("NORMAL of " + what).c_str(), 3}, fileName_);
-            if (normals.size() != positions.size()) {
+            normals = viewGltfFloats(doc_, normal->second, {("NORMAL of " + what).c_str(), 3}, fileName_);
+            if (normals.count != count) {
                 fail("the normals of " + what + " do not match its positions");
             }
         }
-        std::vector<std::uint32_t> indices;
+        GltfIndexView indices;
         if (primitive.indices >= 0) {
-            indices = readGltfIndices(doc_, primitive.indices, {("indices of " + what).c_str(), 1}, fileName_);
+            indices = viewGltfIndices(doc_, primitive.indices, ("indices of " + what).c_str(), fileName_);
         } else {
-            indices.resize(count);
+            indices.owned.resize(count);
             for (std::size_t i = 0; i < count; ++i) {
-                indices[i] = static_cast<std::uint32_t>(i);
+                indices.owned[i] = static_cast<std::uint32_t>(i);
             }
-        }
-        for (const std::uint32_t index : indices) {
-            if (index >= count) {
-                fail("an index of " + what + " names vertex " + std::to_string(index) + " of " +
-                     std::to_string(count));
-            }
+            indices.first = reinterpret_cast<const std::uint8_t*>(indices.owned.data());
+            indices.stride = sizeof(std::uint32_t);
+            indices.count = count;
         }
         const bool hasMaterial =
             primitive.material >= 0 && static_cast<std::size_t>(primitive.material) < model_.materials.size();
-        std::vector<float> texCoords;
+        GltfFloatView texCoords;
         const std::string texCoordName =
             "TEXCOORD_" + std::to_string(hasMaterial ? texCoordSets_[static_cast<std::size_t>(primitive.material)] : 0);
         if (const auto uv = primitive.attributes.find(texCoordName); uv != primitive.attributes.end()) {
-            texCoords = readGltfFloats(doc_, uv->second, {(texCoordName + " of " + what).c_str(), 2}, fileName_);
-            if (texCoords.size() != 2 * count) {
+            texCoords = viewGltfFloats(doc_, uv->second, {(texCoordName + " of " + what).c_str(), 2}, fileName_);
+            if (texCoords.count != count) {
                 fail("the texture coordinates of " + what + " do not match its positions");
             }
         }
@@ -621,7 +662,7 @@ private:
             influences = readInfluences(primitive, what, count, skin->joints.size());
             bindOffsets = jointOffsets(*skin);
         }
-        const std::size_t corners = indices.size();
+        const std::size_t corners = indices.count;
         const std::size_t triangles =
             mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
         spend(count * (sizeof(Vertex) + sizeof(FileNormal) + influences.perVertex * sizeof(VertexWeight)) +
@@ -631,60 +672,99 @@ private:
         if (first + count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
             fail("the model has more vertices than the program holds");
         }
-        // Grown by half again when full, so that many primitives in turn do not
-        // each copy all before them; written by index below.
-        const auto grow = [&](auto& array) {
-            if (array.capacity() < first + count) {
-                array.reserve(std::max(first + count, array.capacity() + array.capacity() / 2));
-            }
-            array.resize(first + count);
-        };
-        grow(model_.vertices);
-        grow(model_.texCoords);
-        grow(fileNormals_);
+        const std::size_t firstTriangle = model_.triangles.size();
+        Triangle* const out = growTo(model_.triangles, firstTriangle + triangles);
+        const std::uint32_t material = hasMaterial ? static_cast<std::uint32_t>(primitive.material) : UINT32_MAX;
+        const bool inside = indices.size == 1   ? addTriangles<std::uint8_t>(indices, mode, first, count, material, out)
+                            : indices.size == 2 ? addTriangles<std::uint16_t>(indices, mode, first, count, material, out)
+                                                : addTriangles<std::uint32_t>(indices, mode, first, count, material, out);
+        if (!inside) {
+            fail("an index of " + what + " names vertex " + std::to_string(firstIndexBeyond(indices, count)) + " of " +
+                 std::to_string(count));
+        }
+
+        Vertex* const vertices = growTo(model_.vertices, first + count);
+        TexCoord* const uv = growTo(model_.texCoords, first + count);
+        FileNormal* const fileNormals = growTo(fileNormals_, first + count);
         const NodeInfo& info = nodes_[static_cast<std::size_t>(node)];
         const bool skinned = skin && influences.perVertex > 0;
-        const Matrix4 nodeNormals = normalMatrix(info.world);  // for every vertex of an unskinned primitive
-        for (std::size_t i = 0; i < count; ++i) {
-            const Vector3 p{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]};
-            if (!finite(p)) {
-                fail("a position of " + what + " is not a number");
+        bool finitePositions = true;
+        // Where a vertex stands at rest: a skinned one where its joints'
+        // inverse bind matrices and rest pose put it, any other where its node does.
+        if (skinned) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const Vector3 p = point(positions, i);
+                finitePositions = finitePositions && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+                const Matrix4 placement = blend(bindOffsets, influences, i);
+                vertices[i].position = place(placement, p, 1.0f);
+                if (normals.first) {
+                    turnNormal(normalMatrix(placement), point(normals, i), fileNormals[i]);
+                }
             }
-            // Where the vertex stands at rest: a skinned one where its joints'
-            // inverse bind matrices and rest pose put it, any other where its node does.
-            Matrix4 placement;
-            if (skinned) {
-                placement = blend(bindOffsets, influences, i);
-            } else {
-                placement = info.world;
+        } else {
+            std::uint32_t infinite = 0;  // without a branch a vertex
+            for (std::size_t i = 0; i < count; ++i) {
+                const Vector3 p = point(positions, i);
+                infinite |= exponentAllOnes(p.x) | exponentAllOnes(p.y) | exponentAllOnes(p.z);
+                vertices[i].position = place(info.world, p, 1.0f);
             }
-            model_.vertices[first + i].position = place(placement, p, 1.0f);
-            const float s = texCoords.empty() ? 0.0f : texCoords[2 * i];
-            const float t = texCoords.empty() ? 0.0f : texCoords[2 * i + 1];
-            model_.texCoords[first + i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
-            FileNormal& n = fileNormals_[first + i];
-            if (!normals.empty()) {
-                const Vector3 given{normals[3 * i], normals[3 * i + 1], normals[3 * i + 2]};
-                normalize(place(skinned ? normalMatrix(placement) : nodeNormals, given, 0.0f), n.normal);
-                n.given = finite(n.normal) && (n.normal.x != 0.0f || n.normal.y != 0.0f || n.normal.z != 0.0f);
+            finitePositions = infinite == 0;
+            const Matrix4 nodeNormals = normalMatrix(info.world);
+            for (std::size_t i = 0; normals.first && i < count; ++i) {
+                turnNormal(nodeNormals, point(normals, i), fileNormals[i]);
             }
-            const std::int32_t vertex = static_cast<std::int32_t>(first + i);
-            if (skin) {
+        }
+        if (!finitePositions) {
+            fail("a position of " + what + " is not a number");
+        }
+        for (std::size_t i = 0; i < count && texCoords.first; ++i) {
+            const float s = texCoords(i, 0), t = texCoords(i, 1);
+            uv[i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
+        }
+        if (skin) {
+            for (std::size_t i = 0; i < count; ++i) {
                 for (std::size_t k = 0; k < influences.perVertex; ++k) {
                     const float w = influences.weights[i * influences.perVertex + k];
                     if (w > 0) {
                         const int joint = skin->joints[influences.joints[i * influences.perVertex + k]];
-                        nodes_[static_cast<std::size_t>(joint)].weights.push_back({vertex, w});
+                        nodes_[static_cast<std::size_t>(joint)].weights.push_back(
+                            {static_cast<std::int32_t>(first + i), w});
                     }
                 }
-            } else if (info.bone) {
-                nodes_[static_cast<std::size_t>(node)].weights.push_back({vertex, 1.0f});
+            }
+        } else if (info.bone) {
+            std::vector<VertexWeight>& weights = nodes_[static_cast<std::size_t>(node)].weights;
+            weights.reserve(weights.size() + count);
+            for (std::size_t i = 0; i < count; ++i) {
+                weights.push_back({static_cast<std::int32_t>(first + i), 1.0f});
             }
         }
-        const auto corner = [&](std::size_t i) { return static_cast<std::uint32_t>(first + indices[i]); };
+    }
+
+    // The triangles of a primitive's corners, every index below count (the
+    // answer is false when one is not). An index is read where it lies, as
+    // T, and checked without a branch.
+    template <typename T>
+    static bool addTriangles(const GltfIndexView& indices, int mode, std::size_t first, std::size_t count,
+                             std::uint32_t material, Triangle* out)
+    {
+        const auto index = [&](std::size_t i) {
+            T v;
+            std::memcpy(&v, indices.first + i * indices.stride, sizeof v);
+            return static_cast<std::uint32_t>(v);
+        };
+        std::uint32_t beyond = 0;
+        const auto corner = [&](std::size_t i) {
+            const std::uint32_t v = index(i);
+            beyond |= static_cast<std::uint32_t>(v >= count);
+            return static_cast<std::uint32_t>(first + v);
+        };
+        const std::size_t corners = indices.count;
+        const std::size_t triangles =
+            mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
         for (std::size_t t = 0; t < triangles; ++t) {
-            Triangle tri;
-            tri.material = hasMaterial ? static_cast<std::uint32_t>(primitive.material) : UINT32_MAX;
+            Triangle& tri = out[t];
+            tri.material = material;
             if (mode == TINYGLTF_MODE_TRIANGLES) {
                 tri.indices[0] = corner(3 * t), tri.indices[1] = corner(3 * t + 1), tri.indices[2] = corner(3 * t + 2);
             } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
@@ -695,19 +775,72 @@ private:
             } else {
                 tri.indices[0] = corner(t + 1), tri.indices[1] = corner(t + 2), tri.indices[2] = corner(0);
             }
-            model_.triangles.push_back(tri);
         }
+        // Corners no triangle takes (a list not a multiple of three) are checked too.
+        for (std::size_t i = mode == TINYGLTF_MODE_TRIANGLES ? 3 * triangles : corners; i < corners; ++i) {
+            beyond |= static_cast<std::uint32_t>(index(i) >= count);
+        }
+        return beyond == 0;
     }
 
-    // What turns normals as the placement turns points: the inverse's transpose.
+    static std::uint32_t firstIndexBeyond(const GltfIndexView& indices, std::size_t count)
+    {
+        for (std::size_t i = 0; i < indices.count; ++i) {
+            std::uint32_t v = 0;
+            if (indices.size == 1) {
+                v = indices.first[i * indices.stride];
+            } else if (indices.size == 2) {
+                std::uint16_t h;
+                std::memcpy(&h, indices.first + i * indices.stride, sizeof h);
+                v = h;
+            } else {
+                std::memcpy(&v, indices.first + i * indices.stride, sizeof v);
+            }
+            if (v >= count) {
+                return v;
+            }
+        }
+        return 0;
+    }
+
+    // Grown by half again when full, so that many primitives in turn do not
+    // each copy all before them; the new elements are written by index.
+    // Answers where the new elements begin.
+    template <typename T>
+    static T* growTo(std::vector<T>& array, std::size_t size)
+    {
+        const std::size_t old = array.size();
+        if (array.capacity() < size) {
+            array.reserve(std::max(size, array.capacity() + array.capacity() / 2));
+        }
+        array.resize(size);
+        return array.data() + old;
+    }
+
+    // What turns normals as the placement turns points: the inverse's
+    // transpose, up to a positive factor (normals are made unit afterwards).
+    // That is the cofactor matrix, whose columns are the cross products of
+    // the placement's columns, turned round when the placement mirrors. A
+    // placement that flattens space leaves normals as they are.
     static Matrix4 normalMatrix(const Matrix4& placement)
     {
-        Matrix4 inverse, out;
-        invert(placement, inverse);
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) {
-                out(r, c) = inverse(c, r);
-            }
+        const Vector3 c0{placement(0, 0), placement(1, 0), placement(2, 0)};
+        const Vector3 c1{placement(0, 1), placement(1, 1), placement(2, 1)};
+        const Vector3 c2{placement(0, 2), placement(1, 2), placement(2, 2)};
+        Vector3 columns[3];
+        cross(c1, c2, columns[0]);
+        cross(c2, c0, columns[1]);
+        cross(c0, c1, columns[2]);
+        const float det = c0.x * columns[0].x + c0.y * columns[0].y + c0.z * columns[0].z;
+        Matrix4 out;
+        if (det == 0.0f || !std::isfinite(det)) {
+            return out;
+        }
+        const float sign = det > 0.0f ? 1.0f : -1.0f;
+        for (int c = 0; c < 3; ++c) {
+            out(0, c) = sign * columns[c].x;
+            out(1, c) = sign * columns[c].y;
+            out(2, c) = sign * columns[c].z;
         }
         return out;
     }
@@ -739,6 +872,33 @@ private:
             mul(nodes_[static_cast<std::size_t>(skin.joints[j])].world, inverseBind, offsets[j]);
         }
         return offsets;
+    }
+
+    static Vector3 point(const GltfFloatView& xyz, std::size_t i)
+    {
+        static_assert(sizeof(Vector3) == 3 * sizeof(float));
+        Vector3 p;
+        std::memcpy(&p, xyz.first + i * xyz.stride, sizeof p);
+        return p;
+    }
+
+    // 1 for infinities and NaNs, 0 for finite numbers.
+    static std::uint32_t exponentAllOnes(float v)
+    {
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return static_cast<std::uint32_t>((bits & 0x7f800000u) == 0x7f800000u);
+    }
+
+    // A given normal turned by the normal matrix and made unit; one that
+    // ends up zero or not a number counts as not given.
+    static void turnNormal(const Matrix4& normals, const Vector3& given, FileNormal& out)
+    {
+        const Vector3 n = place(normals, given, 0.0f);
+        const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+        out.given = length > 0.0f && length <= std::numeric_limits<float>::max();
+        const float scale = out.given ? 1.0f / length : 0.0f;
+        out.normal = {n.x * scale, n.y * scale, n.z * scale};
     }
 
     static Matrix4 blend(const std::vector<Matrix4>& offsets, const Influences& in, std::size_t vertex)
@@ -858,6 +1018,7 @@ private:
         } else if (n.matrix.size() == 16) {
             matrixToQuat(rotation, parts.rotation);
         }
+        quatToMatrix(conjugate(parts.rotation), parts.unrotate);
         return parts;
     }
 
@@ -901,19 +1062,31 @@ private:
     // densely as keeps the motion within a thousandth of the model's size.
     std::vector<float> keyTimes(const std::vector<Channel>& channels) const
     {
-        std::vector<float> times;
+        // Each channel's times ascend (readChannel checks), and channels
+        // usually share theirs: ascending runs are merged, and only the
+        // times added between keys need sorting.
+        std::vector<float> times, merged, between;
         for (const Channel& c : channels) {
-            times.insert(times.end(), c.times.begin(), c.times.end());
+            if (times != c.times) {
+                merged.clear();
+                std::set_union(times.begin(), times.end(), c.times.begin(), c.times.end(), std::back_inserter(merged));
+                times.swap(merged);
+            }
             for (std::size_t k = 0; k + 1 < c.keys(); ++k) {
                 if (c.mode == Channel::Mode::Step) {
-                    times.push_back(std::nextafter(c.times[k + 1], 0.0f));
+                    between.push_back(std::nextafter(c.times[k + 1], 0.0f));
                 } else if (c.mode == Channel::Mode::Cubic) {
-                    refine(c, c.times[k], c.times[k + 1], 0, times);
+                    refine(c, c.times[k], c.times[k + 1], 0, between);
                 }
             }
         }
-        std::sort(times.begin(), times.end());
-        times.erase(std::unique(times.begin(), times.end()), times.end());
+        if (!between.empty()) {
+            std::sort(between.begin(), between.end());
+            between.erase(std::unique(between.begin(), between.end()), between.end());
+            merged.clear();
+            std::set_union(times.begin(), times.end(), between.begin(), between.end(), std::back_inserter(merged));
+            times.swap(merged);
+        }
         return times;
     }
 
@@ -991,7 +1164,7 @@ private:
                         scale = {v[0], v[1], v[2]};
                     }
                 }
-                track.push_back(relativeKey(t, translation, rotation, scale, rest, *bone));
+                relativeKey(t, translation, rotation, scale, rest, *bone, track.emplace_back());
             }
             clip.length = std::max(clip.length, times.back());
             clip.tracks.push_back(std::move(track));
@@ -1005,16 +1178,13 @@ private:
     // with bind = T0 · R0 · S0, the absolute translation t, rotation q and
     // scale s become T = S0⁻¹ R0⁻¹ (t − t0), R = R0⁻¹ q and S = s / S0, exact
     // when the bind scale is uniform (as it is in practice).
-    static KeyFrame relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s,
-                                const RestParts& rest, Bone& bone)
+    static void relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s,
+                            const RestParts& rest, Bone& bone, KeyFrame& key)
     {
         const Quaternion inverse = conjugate(rest.rotation);
-        Matrix4 unrotate;
-        quatToMatrix(inverse, unrotate);
         const auto divide = [](float a, float b) { return b != 0.0f ? a / b : a; };
-        const Vector3 moved = place(unrotate, {t.x - rest.translation.x, t.y - rest.translation.y,
-                                               t.z - rest.translation.z}, 0.0f);
-        KeyFrame key;
+        const Vector3 moved = place(rest.unrotate, {t.x - rest.translation.x, t.y - rest.translation.y,
+                                                    t.z - rest.translation.z}, 0.0f);
         key.time = time;
         key.bone = &bone;
         key.boneName = bone.name;
@@ -1023,7 +1193,6 @@ private:
         Quaternion unit;
         quatNormalize(q, unit);
         quatMul(inverse, unit, key.rotation);
-        return key;
     }
 
     // y-up, front +z → z-up, front +y: (x, y, z) → (−x, z, y). The origin

@@ -129,18 +129,34 @@ TEST(GltfImport, ReadsTrianglesStripsFansStridesSparseAndNodeTransforms)
             EXPECT_EQ(m.triangles[1].normal.z, m.triangles[0].normal.z);
         }
     }
+
+    // The corners read as normals, under a mirror: the normals mirror too
+    // (the corner at the origin is no direction, so none is given there).
+    const Model mirrored = load(document(kPositions + "," + kIndices,
+                                         R"({"primitives":[{"attributes":{"POSITION":0,"NORMAL":0},"indices":1}]})",
+                                         R"({"mesh":0,"scale":[-1,1,1]})"));
+    EXPECT_NEAR(mirrored.vertices.at(1).normal.x, -1.0f, 1e-6f);
+    const float h = 1.0f / std::sqrt(2.0f);
+    EXPECT_NEAR(mirrored.vertices.at(2).normal.x, -h, 1e-6f);
+    EXPECT_NEAR(mirrored.vertices.at(2).normal.y, h, 1e-6f);
+    // Indices must stay below the vertex count, the last vertex's index included.
+    const std::string threeCorners = R"({"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"})";
+    const std::string message = failureOf([&] { load(document(threeCorners + "," + kIndices, kQuad, node)); });
+    EXPECT_NE(message.find("an index of mesh 0 names vertex 3 of 3"), std::string::npos) << message;
 }
 
 TEST(GltfImport, ClipsMoveTheirNodesWithLinearStepAndCubicKeysOfEveryKind)
 {
-    // Accessors 2.. of the clips: times, translations, scales, rotations, cubic scales.
+    // Accessors 2.. of the clips: times, translations, scales, rotations,
+    // cubic scales, other times.
     const std::string accessors =
         kPositions + "," + kIndices +
         R"(,{"bufferView":5,"componentType":5126,"count":2,"type":"SCALAR","min":[0],"max":[1]})"
         R"(,{"bufferView":6,"componentType":5126,"count":2,"type":"VEC3"})"
         R"(,{"bufferView":7,"componentType":5126,"count":2,"type":"VEC3"})"
         R"(,{"bufferView":8,"componentType":5126,"count":2,"type":"VEC4"})"
-        R"(,{"bufferView":9,"componentType":5126,"count":6,"type":"VEC3"})";
+        R"(,{"bufferView":9,"componentType":5126,"count":6,"type":"VEC3"})"
+        R"(,{"bufferView":6,"byteOffset":8,"componentType":5126,"count":2,"type":"SCALAR"})";  // times 0 and 2
     // The node rests a quarter turn about z, one up in z.
     const std::string node = R"({"mesh":0,"translation":[0,0,1],"rotation":[0,0,0.70710678,0.70710678]})";
     const auto clip = [](const char* path, int output, const char* interpolation) {
@@ -159,6 +175,13 @@ TEST(GltfImport, ClipsMoveTheirNodesWithLinearStepAndCubicKeysOfEveryKind)
         {"linear scale", clip("scale", 4, "LINEAR"), 0.5f, {0, 2, 1}},
         {"step rotation before its second key", clip("rotation", 5, "STEP"), 0.9f, {1, 0, 1}},
         {"cubic-spline scale", clip("scale", 6, "CUBICSPLINE"), 0.25f, {0, 1.3125f, 1}},
+        // Keys at 0 and 1 for the translation, at 0 and 2 for the scale:
+        // the bone's keys are made at all three times.
+        {"channels keyed at different times",
+         R"({"name":"c","samplers":[{"input":2,"output":3},{"input":7,"output":4}],)"
+         R"("channels":[{"sampler":0,"target":{"node":0,"path":"translation"}},)"
+         R"({"sampler":1,"target":{"node":0,"path":"scale"}}]})",
+         1.5f, {2, 2.5f, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

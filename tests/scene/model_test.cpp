@@ -153,4 +153,35 @@ TEST(Model, NormalsAverageTheFacesAtEachVertexOncePerFace)
     EXPECT_NEAR(m.vertices[0].normal.z, -h, 1e-6f);
     EXPECT_EQ(m.vertices[4].normal.x, 0.0f);
     EXPECT_EQ(m.triangles[2].normal.x, 0.0f);
+
+    // A unit cube, each face wound to face out, with a face naming a vertex
+    // that does not exist among them: many faces are computed side by side.
+    Model cube;
+    for (int corner = 0; corner < 8; ++corner) {
+        cube.vertices.push_back(Vertex{{float(corner & 1), float((corner >> 1) & 1), float((corner >> 2) & 1)}, {}});
+    }
+    std::vector<Vector3> outward;
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int side = 0; side < 2; ++side) {
+            const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+            const auto c = [&](int i, int j) { return std::uint32_t((side << axis) | (i << u) | (j << v)); };
+            const Triangle turns[2][2] = {{Triangle{{c(0, 0), c(1, 0), c(1, 1)}, {}}, Triangle{{c(0, 0), c(1, 1), c(0, 1)}, {}}},
+                                          {Triangle{{c(0, 0), c(1, 1), c(1, 0)}, {}}, Triangle{{c(0, 0), c(0, 1), c(1, 1)}, {}}}};
+            Vector3 out{};
+            (&out.x)[axis] = side ? 1.0f : -1.0f;
+            for (const Triangle& t : turns[side]) {
+                cube.triangles.push_back(t);
+                outward.push_back(out);
+            }
+        }
+    }
+    cube.triangles.insert(cube.triangles.begin() + 5, Triangle{{0, 1, 99}, {}});
+    outward.insert(outward.begin() + 5, Vector3{});
+    cube.computeNormals();
+    for (std::size_t t = 0; t < cube.triangles.size(); ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(cube.triangles[t].normal.x, outward[t].x);
+        EXPECT_EQ(cube.triangles[t].normal.y, outward[t].y);
+        EXPECT_EQ(cube.triangles[t].normal.z, outward[t].z);
+    }
 }
