@@ -1,6 +1,8 @@
 #include "scene/model.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 #include <immintrin.h>
@@ -103,11 +105,17 @@ void faceNormal(const std::vector<Vertex>& vertices, Triangle& t)
     normalize(n, t.normal);
 }
 
-// One coordinate of one corner of four triangles.
-inline __m128 corner(const Vertex* v, const Triangle* t, int c, float Vector3::*axis)
+// Corner c of four triangles, one register a coordinate. A position is
+// loaded with the float after it, which lies in the same vertex.
+inline void corners(const Vertex* v, const Triangle* t, int c, __m128& x, __m128& y, __m128& z)
 {
-    return _mm_setr_ps(v[t[0].indices[c]].position.*axis, v[t[1].indices[c]].position.*axis,
-                       v[t[2].indices[c]].position.*axis, v[t[3].indices[c]].position.*axis);
+    static_assert(offsetof(Vertex, position) + 4 * sizeof(float) <= sizeof(Vertex));
+    __m128 a = _mm_loadu_ps(&v[t[0].indices[c]].position.x);
+    __m128 b = _mm_loadu_ps(&v[t[1].indices[c]].position.x);
+    __m128 d = _mm_loadu_ps(&v[t[2].indices[c]].position.x);
+    __m128 e = _mm_loadu_ps(&v[t[3].indices[c]].position.x);
+    _MM_TRANSPOSE4_PS(a, b, d, e);
+    x = a, y = b, z = d;
 }
 
 }  // namespace
@@ -115,12 +123,12 @@ inline __m128 corner(const Vertex* v, const Triangle* t, int c, float Vector3::*
 // Four faces at a time, with the scalar path's operations in its order, so
 // the same bits: a square root and three divisions a face are what it
 // costs, and those take four lanes as cheaply as one.
-void Model::computeFaceNormals()
+void Model::computeFaceNormals(std::size_t first, std::size_t last)
 {
     const std::size_t count = vertices.size();
-    const std::size_t n = triangles.size();
+    const std::size_t n = std::min(last, triangles.size());
     const Vertex* v = vertices.data();
-    std::size_t i = 0;
+    std::size_t i = std::min(first, n);
     for (; i + 4 <= n; i += 4) {
         Triangle* t = triangles.data() + i;
         bool inside = true;
@@ -133,14 +141,12 @@ void Model::computeFaceNormals()
             }
             continue;
         }
-        const __m128 x1 = corner(v, t, 1, &Vector3::x), y1 = corner(v, t, 1, &Vector3::y),
-                     z1 = corner(v, t, 1, &Vector3::z);
-        const __m128 ax = _mm_sub_ps(corner(v, t, 0, &Vector3::x), x1);
-        const __m128 ay = _mm_sub_ps(corner(v, t, 0, &Vector3::y), y1);
-        const __m128 az = _mm_sub_ps(corner(v, t, 0, &Vector3::z), z1);
-        const __m128 bx = _mm_sub_ps(corner(v, t, 2, &Vector3::x), x1);
-        const __m128 by = _mm_sub_ps(corner(v, t, 2, &Vector3::y), y1);
-        const __m128 bz = _mm_sub_ps(corner(v, t, 2, &Vector3::z), z1);
+        __m128 x0, y0, z0, x1, y1, z1, x2, y2, z2;
+        corners(v, t, 0, x0, y0, z0);
+        corners(v, t, 1, x1, y1, z1);
+        corners(v, t, 2, x2, y2, z2);
+        const __m128 ax = _mm_sub_ps(x0, x1), ay = _mm_sub_ps(y0, y1), az = _mm_sub_ps(z0, z1);
+        const __m128 bx = _mm_sub_ps(x2, x1), by = _mm_sub_ps(y2, y1), bz = _mm_sub_ps(z2, z1);
         const __m128 nx = _mm_sub_ps(_mm_mul_ps(ay, bz), _mm_mul_ps(az, by));
         const __m128 ny = _mm_sub_ps(_mm_mul_ps(az, bx), _mm_mul_ps(ax, bz));
         const __m128 nz = _mm_sub_ps(_mm_mul_ps(ax, by), _mm_mul_ps(ay, bx));

@@ -50,8 +50,9 @@ struct Model {
     // Face and vertex normals from the positions; every face counts once.
     // A degenerate face gets a zero normal and adds nothing to its vertices.
     void computeNormals();
-    // Only the face normals, for vertices whose normals are given.
-    void computeFaceNormals();
+    // Only the normals of faces first up to last (all by default), for
+    // vertices whose normals are given.
+    void computeFaceNormals(std::size_t first = 0, std::size_t last = static_cast<std::size_t>(-1));
 
     // True when some bone of the skeleton weights a vertex of this model.
     bool hasSkin() const;

@@ -11,6 +11,8 @@
 #include <set>
 #include <vector>
 
+#include <immintrin.h>
+
 #include "images/texture_image.h"
 #include "importers/gltf/gltf_accessors.h"
 #include "importers/gltf/gltf_document.h"
@@ -188,14 +190,18 @@ public:
         if (skippedPrimitives_ > 0) {
             note(std::to_string(skippedPrimitives_) + " primitives of points or lines are not drawn");
         }
-        if (std::all_of(fileNormals_.begin(), fileNormals_.end(), [](const FileNormal& n) { return n.given; })) {
-            model_.computeFaceNormals();
-        } else {
+        // Face normals were made with each primitive; vertex normals the file
+        // does not give are made from them, and those it gives are kept.
+        if (!std::all_of(normalGiven_.begin(), normalGiven_.end(), [](std::uint8_t given) { return given; })) {
+            std::vector<Vector3> normals(model_.vertices.size());
+            for (std::size_t i = 0; i < normals.size(); ++i) {
+                normals[i] = model_.vertices[i].normal;
+            }
             model_.computeNormals();
-        }
-        for (std::size_t i = 0; i < fileNormals_.size(); ++i) {
-            if (fileNormals_[i].given) {
-                model_.vertices[i].normal = fileNormals_[i].normal;
+            for (std::size_t i = 0; i < normals.size(); ++i) {
+                if (normalGiven_[i]) {
+                    model_.vertices[i].normal = normals[i];
+                }
             }
         }
         placeInWorld();
@@ -285,11 +291,6 @@ private:
         bool bone = false;
         std::vector<VertexWeight> weights;
         std::string boneName;
-    };
-
-    struct FileNormal {
-        Vector3 normal;
-        bool given = false;
     };
 
     [[noreturn]] void fail(const std::string& what) const { throw ImportError(gltfMessage(fileName_, what)); }
@@ -522,11 +523,11 @@ private:
                 triangles += primitive.mode == TINYGLTF_MODE_TRIANGLES || primitive.mode < 0 ? corners / 3 : corners;
             }
         }
-        if (vertices <= budget_ / (sizeof(Vertex) + sizeof(TexCoord) + sizeof(FileNormal)) &&
+        if (vertices <= budget_ / (sizeof(Vertex) + sizeof(TexCoord) + 1) &&
             triangles <= budget_ / sizeof(Triangle)) {
             model_.vertices.reserve(vertices);
             model_.texCoords.reserve(vertices);
-            fileNormals_.reserve(vertices);
+            normalGiven_.reserve(vertices);
             model_.triangles.reserve(triangles);
         }
     }
@@ -665,7 +666,7 @@ private:
         const std::size_t corners = indices.count;
         const std::size_t triangles =
             mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
-        spend(count * (sizeof(Vertex) + sizeof(FileNormal) + influences.perVertex * sizeof(VertexWeight)) +
+        spend(count * (sizeof(Vertex) + sizeof(TexCoord) + 1 + influences.perVertex * sizeof(VertexWeight)) +
               triangles * sizeof(Triangle));
 
         const std::size_t first = model_.vertices.size();
@@ -685,7 +686,7 @@ private:
 
         Vertex* const vertices = growTo(model_.vertices, first + count);
         TexCoord* const uv = growTo(model_.texCoords, first + count);
-        FileNormal* const fileNormals = growTo(fileNormals_, first + count);
+        std::uint8_t* const normalGiven = growTo(normalGiven_, first + count);
         const NodeInfo& info = nodes_[static_cast<std::size_t>(node)];
         const bool skinned = skin && influences.perVertex > 0;
         bool finitePositions = true;
@@ -698,25 +699,32 @@ private:
                 const Matrix4 placement = blend(bindOffsets, influences, i);
                 vertices[i].position = place(placement, p, 1.0f);
                 if (normals.first) {
-                    turnNormal(normalMatrix(placement), point(normals, i), fileNormals[i]);
+                    turnNormal(normalMatrix(placement), point(normals, i), vertices[i].normal, normalGiven[i]);
                 }
             }
         } else {
-            std::uint32_t infinite = 0;  // without a branch a vertex
-            for (std::size_t i = 0; i < count; ++i) {
+            const Matrix4 nodeNormals = normalMatrix(info.world);
+            std::size_t i = 0;
+            finitePositions = placeFours(info.world, positions, count, vertices, i);
+            if (normals.first) {
+                std::size_t n = 0;
+                turnFours(nodeNormals, normals, count, vertices, normalGiven, n);
+                for (; n < count; ++n) {
+                    turnNormal(nodeNormals, point(normals, n), vertices[n].normal, normalGiven[n]);
+                }
+            }
+            std::uint32_t infinite = 0;
+            for (; i < count; ++i) {
                 const Vector3 p = point(positions, i);
                 infinite |= exponentAllOnes(p.x) | exponentAllOnes(p.y) | exponentAllOnes(p.z);
                 vertices[i].position = place(info.world, p, 1.0f);
             }
-            finitePositions = infinite == 0;
-            const Matrix4 nodeNormals = normalMatrix(info.world);
-            for (std::size_t i = 0; normals.first && i < count; ++i) {
-                turnNormal(nodeNormals, point(normals, i), fileNormals[i]);
-            }
+            finitePositions = finitePositions && infinite == 0;
         }
         if (!finitePositions) {
             fail("a position of " + what + " is not a number");
         }
+        model_.computeFaceNormals(firstTriangle, firstTriangle + triangles);  // while they are in the cache
         for (std::size_t i = 0; i < count && texCoords.first; ++i) {
             const float s = texCoords(i, 0), t = texCoords(i, 1);
             uv[i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
@@ -890,15 +898,86 @@ private:
         return static_cast<std::uint32_t>((bits & 0x7f800000u) == 0x7f800000u);
     }
 
+    // Elements i … i + 3 of a view of three floats, one register a coordinate.
+    struct Four {
+        __m128 x, y, z;
+    };
+
+    // (Put together in registers: stored as floats and loaded as a vector,
+    // they would wait for the stores to reach the cache.)
+    static Four gather(const GltfFloatView& view, std::size_t i)
+    {
+        const Vector3 a = point(view, i), b = point(view, i + 1), c = point(view, i + 2), d = point(view, i + 3);
+        return {_mm_setr_ps(a.x, b.x, c.x, d.x), _mm_setr_ps(a.y, b.y, c.y, d.y), _mm_setr_ps(a.z, b.z, c.z, d.z)};
+    }
+
+    // Row r of m times (x, y, z, w) for four points, the sums in place()'s
+    // order, so the same bits as place() gives each alone.
+    static __m128 row(const Matrix4& m, int r, const Four& p, __m128 w)
+    {
+        const __m128 xy = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(m(r, 0)), p.x), _mm_mul_ps(_mm_set1_ps(m(r, 1)), p.y));
+        return _mm_add_ps(_mm_add_ps(xy, _mm_mul_ps(_mm_set1_ps(m(r, 2)), p.z)), _mm_mul_ps(_mm_set1_ps(m(r, 3)), w));
+    }
+
+    // The positions of whole fours of vertices placed by m, as place() would;
+    // i ends at the first vertex left. False when a coordinate is not a number.
+    static bool placeFours(const Matrix4& m, const GltfFloatView& positions, std::size_t count, Vertex* out,
+                           std::size_t& i)
+    {
+        const __m128i exponent = _mm_set1_epi32(0x7f800000);
+        __m128i infinite = _mm_setzero_si128();
+        const __m128 one = _mm_set1_ps(1.0f);
+        for (; i + 4 <= count; i += 4) {
+            const Four p = gather(positions, i);
+            for (const __m128 c : {p.x, p.y, p.z}) {
+                const __m128i bits = _mm_and_si128(_mm_castps_si128(c), exponent);
+                infinite = _mm_or_si128(infinite, _mm_cmpeq_epi32(bits, exponent));
+            }
+            alignas(16) float c[3][4];
+            _mm_store_ps(c[0], row(m, 0, p, one));
+            _mm_store_ps(c[1], row(m, 1, p, one));
+            _mm_store_ps(c[2], row(m, 2, p, one));
+            for (int k = 0; k < 4; ++k) {
+                out[i + static_cast<std::size_t>(k)].position = {c[0][k], c[1][k], c[2][k]};
+            }
+        }
+        return _mm_movemask_epi8(infinite) == 0;
+    }
+
+    // turnNormal for whole fours of vertices; n ends at the first vertex left.
+    static void turnFours(const Matrix4& m, const GltfFloatView& normals, std::size_t count, Vertex* out,
+                          std::uint8_t* given, std::size_t& n)
+    {
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 largest = _mm_set1_ps(std::numeric_limits<float>::max());
+        for (; n + 4 <= count; n += 4) {
+            const Four file = gather(normals, n);
+            const __m128 x = row(m, 0, file, zero), y = row(m, 1, file, zero), z = row(m, 2, file, zero);
+            const __m128 length = _mm_sqrt_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z)));
+            const __m128 ok = _mm_and_ps(_mm_cmpgt_ps(length, zero), _mm_cmple_ps(length, largest));
+            const __m128 scale = _mm_and_ps(ok, _mm_div_ps(_mm_set1_ps(1.0f), length));
+            alignas(16) float c[3][4];
+            _mm_store_ps(c[0], _mm_mul_ps(x, scale));
+            _mm_store_ps(c[1], _mm_mul_ps(y, scale));
+            _mm_store_ps(c[2], _mm_mul_ps(z, scale));
+            const int okMask = _mm_movemask_ps(ok);
+            for (int k = 0; k < 4; ++k) {
+                out[n + static_cast<std::size_t>(k)].normal = {c[0][k], c[1][k], c[2][k]};
+                given[n + static_cast<std::size_t>(k)] = (okMask >> k) & 1;
+            }
+        }
+    }
+
     // A given normal turned by the normal matrix and made unit; one that
     // ends up zero or not a number counts as not given.
-    static void turnNormal(const Matrix4& normals, const Vector3& given, FileNormal& out)
+    static void turnNormal(const Matrix4& normals, const Vector3& given, Vector3& out, std::uint8_t& ok)
     {
         const Vector3 n = place(normals, given, 0.0f);
         const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-        out.given = length > 0.0f && length <= std::numeric_limits<float>::max();
-        const float scale = out.given ? 1.0f / length : 0.0f;
-        out.normal = {n.x * scale, n.y * scale, n.z * scale};
+        ok = length > 0.0f && length <= std::numeric_limits<float>::max();
+        const float scale = ok ? 1.0f / length : 0.0f;
+        out = {n.x * scale, n.y * scale, n.z * scale};
     }
 
     static Matrix4 blend(const std::vector<Matrix4>& offsets, const Influences& in, std::size_t vertex)
@@ -1214,7 +1293,7 @@ private:
     Model model_;
     std::vector<NodeInfo> nodes_;
     std::vector<int> order_;  // scene nodes, pre-order
-    std::vector<FileNormal> fileNormals_;
+    std::vector<std::uint8_t> normalGiven_;  // per vertex: whether the file gives its normal
     std::map<std::string, Bone*> boneByName_;
     float modelSize_ = 1.0f;
     std::vector<int> texCoordSets_;  // per material: which TEXCOORD_n its base colour texture reads
