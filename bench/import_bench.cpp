@@ -16,6 +16,11 @@
 // mean of the ratios of text, binary and compressed files.
 //
 //   build/bench/import_bench --benchmark_min_time=0.2
+//
+// On a machine whose speed drifts, repeat and interleave:
+//
+//   build/bench/import_bench --benchmark_min_time=0.1 --benchmark_repetitions=8 \
+//       --benchmark_enable_random_interleaving=true
 
 #include <benchmark/benchmark.h>
 
@@ -112,7 +117,10 @@ void LoadTinygltf(benchmark::State& state, std::string path, std::uintmax_t byte
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
-// Keeps every run's time per iteration while printing as the console does.
+// Keeps every run's time per iteration while printing as the console does:
+// the mean over repetitions, which --benchmark_enable_random_interleaving
+// spreads over the whole run so that a machine slowing down for a while
+// weighs on both sides alike.
 class Collector : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> seconds;  // by run name
@@ -121,12 +129,16 @@ public:
     {
         for (const Run& run : runs) {
             if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                seconds[run.benchmark_name()] = run.GetAdjustedCPUTime() /
-                                                benchmark::GetTimeUnitMultiplier(run.time_unit);
+                auto& [sum, count] = repetitions_[run.benchmark_name()];
+                sum += run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                seconds[run.benchmark_name()] = sum / ++count;
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
+
+private:
+    std::map<std::string, std::pair<double, int>> repetitions_;
 };
 
 struct GroupTotal {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include <tiny_gltf.h>
+#include <fyrel_tinygltf.h>
 
 namespace fyrel {
 namespace {
@@ -419,6 +419,7 @@ std::vector<std::uint8_t> exportGlb(const Model& model)
     document.buffers[0].data.resize((document.buffers[0].data.size() + 3) & ~std::size_t{3}, 0);
     std::ostringstream out;
     tinygltf::TinyGLTF writer;
+    const std::lock_guard lock(tinygltfLock());
     if (!writer.WriteGltfSceneToStream(&document, out, false, true)) {
         throw ExportError("The model could not be written as glTF.");
     }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
+
+#include <fyrel_tinygltf.h>
 
 #include "importers/byte_reader.h"
 #include "importers/import_error.h"
@@ -169,6 +172,7 @@ tinygltf::Model load(const std::uint8_t* data, std::size_t size, const std::stri
     const std::string folder = fence.folder.string();
     bool loaded = false;
     const auto [json, jsonSize] = jsonText(data, size);
+    const std::lock_guard lock(tinygltfLock());
     if (size > std::numeric_limits<unsigned int>::max()) {
         err = "the file is too large";
     } else if (!nestsWithin(json, jsonSize, kMaxGltfJsonDepth)) {
@@ -202,9 +206,10 @@ tinygltf::Model loadGltfDocument(const std::string& path)
     if (error || size > kMaxGltfFileSize) {
         throw ImportError(gltfMessage(path, error ? "cannot be read" : "the file is larger than the program reads"));
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    // Not cleared first: every byte is read over.
+    const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    if (!in.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(size))) {
         throw ImportError(gltfMessage(path, "cannot be read"));
     }
     Fence fence;
@@ -212,7 +217,7 @@ tinygltf::Model loadGltfDocument(const std::string& path)
     if (error) {
         fence.folder.clear();
     }
-    return load(bytes.data(), bytes.size(), path, fence);
+    return load(bytes.get(), static_cast<std::size_t>(size), path, fence);
 }
 
 tinygltf::Model loadGltfDocumentFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName)

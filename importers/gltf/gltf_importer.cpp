@@ -693,13 +693,23 @@ private:
         // Where a vertex stands at rest: a skinned one where its joints'
         // inverse bind matrices and rest pose put it, any other where its node does.
         if (skinned) {
+            // Neighbouring vertices mostly hang from the same joints by the
+            // same weights: their placement is made once.
+            Matrix4 placement, placementNormals;
+            const std::size_t per = influences.perVertex;
             for (std::size_t i = 0; i < count; ++i) {
                 const Vector3 p = point(positions, i);
                 finitePositions = finitePositions && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-                const Matrix4 placement = blend(bindOffsets, influences, i);
+                if (i == 0 || !std::equal(&influences.joints[i * per], &influences.joints[(i + 1) * per],
+                                          &influences.joints[(i - 1) * per]) ||
+                    std::memcmp(&influences.weights[i * per], &influences.weights[(i - 1) * per],
+                                per * sizeof(float)) != 0) {
+                    placement = blend(bindOffsets, influences, i);
+                    placementNormals = normalMatrix(placement);
+                }
                 vertices[i].position = place(placement, p, 1.0f);
                 if (normals.first) {
-                    turnNormal(normalMatrix(placement), point(normals, i), vertices[i].normal, normalGiven[i]);
+                    turnNormal(placementNormals, point(normals, i), vertices[i].normal, normalGiven[i]);
                 }
             }
         } else {

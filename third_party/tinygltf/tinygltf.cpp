@@ -8,7 +8,18 @@
 // RapidJSON's parser recurses once per nesting level: gltf_document.cpp
 // refuses documents nested deeper than kMaxGltfJsonDepth before they get here.
 
+//
+// RapidJSON's pool allocator takes a document's values from a few large
+// blocks instead of one malloc each, which makes a load a tenth faster; in
+// return tinygltf keeps the active document in a variable of its own, one
+// at a time: tinygltfLock() makes loads and saves take turns.
+
 #define TINYGLTF_IMPLEMENTATION
 #define TINYGLTF_USE_RAPIDJSON
-#define TINYGLTF_USE_RAPIDJSON_CRTALLOCATOR
-#include <tiny_gltf.h>
+#include "fyrel_tinygltf.h"
+
+std::mutex& fyrel::tinygltfLock()
+{
+    static std::mutex lock;
+    return lock;
+}
