@@ -67,6 +67,7 @@ public:
     [[noreturn]] void fail(const std::string& what) const
     {
         throw ImportError(gltfMessage(fileName_, "accessor " + std::to_string(index_) + " (" + request_.what +
+                                                     (request_.of ? " of " + *request_.of : std::string()) +
                                                      "): " + what));
     }
 
@@ -355,10 +356,11 @@ GltfFloatView viewGltfFloats(const tinygltf::Model& model, int accessor, const G
     return view;
 }
 
-GltfIndexView viewGltfIndices(const tinygltf::Model& model, int accessor, const char* what,
+GltfIndexView viewGltfIndices(const tinygltf::Model& model, int accessor, const GltfAccessorRequest& scalars,
                               const std::string& fileName)
 {
-    const GltfAccessorRequest request{what, 1, true};
+    GltfAccessorRequest request = scalars;
+    request.integerOnly = true;
     Run indices, values;
     const Run base = AccessorReader(model, accessor, request, fileName).checkedRuns(indices, values);
     GltfIndexView view;

@@ -34,9 +34,10 @@ inline constexpr std::size_t kMaxGltfValues = std::size_t{1} << 26;
 inline constexpr std::size_t kMaxGltfZeroElements = 65536;
 
 struct GltfAccessorRequest {
-    const char* what;       // for messages: "POSITION of mesh 0"
+    const char* what;       // for messages: "POSITION"
     int components;         // per element: 1 SCALAR, 2 VEC2, 3 VEC3, 4 VEC4 or 16 MAT4
     bool integerOnly = false;  // indices and joints: unsigned integer components only
+    const std::string* of = nullptr;  // for messages, when given: "mesh 0" makes "POSITION of mesh 0"
 };
 
 // The accessor's elements as floats, components per element in order.
@@ -82,7 +83,7 @@ struct GltfIndexView {
     std::vector<std::uint32_t> owned;
 };
 
-GltfIndexView viewGltfIndices(const tinygltf::Model& model, int accessor, const char* what,
+GltfIndexView viewGltfIndices(const tinygltf::Model& model, int accessor, const GltfAccessorRequest& request,
                               const std::string& fileName);
 
 }  // namespace fyrel

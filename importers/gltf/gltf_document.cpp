@@ -1,10 +1,14 @@
 #include "importers/gltf/gltf_document.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <system_error>
+
+#include <immintrin.h>
 
 #include <fyrel_tinygltf.h>
 
@@ -125,31 +129,88 @@ std::pair<const char*, std::size_t> jsonText(const std::uint8_t* data, std::size
     return {reinterpret_cast<const char*>(data) + 20, std::min<std::size_t>(loadU32(data + 12), size - 20)};
 }
 
-// Whether the arrays and objects of a JSON text nest at most limit deep;
-// brackets inside strings do not count.
-bool nestsWithin(const char* text, std::size_t size, int limit)
-{
+// Where a scan of JSON text stands between two bytes.
+struct Nesting {
     int depth = 0;
     bool inString = false;
+    bool escaped = false;  // the next byte is escaped by a backslash
+};
+
+// Steps through bytes one at a time; false once the depth passes limit.
+bool stepBytes(const char* text, std::size_t size, int limit, Nesting& n)
+{
     for (std::size_t i = 0; i < size; ++i) {
         const char c = text[i];
-        if (inString) {
+        if (n.escaped) {
+            n.escaped = false;
+        } else if (n.inString) {
             if (c == '\\') {
-                ++i;  // the escaped character, a quote perhaps
+                n.escaped = true;
             } else if (c == '"') {
-                inString = false;
+                n.inString = false;
             }
         } else if (c == '"') {
-            inString = true;
+            n.inString = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > limit) {
+            if (++n.depth > limit) {
                 return false;
             }
         } else if (c == ']' || c == '}') {
-            --depth;
+            --n.depth;
         }
     }
     return true;
+}
+
+// The bits of the 64 bytes at text that equal c.
+std::uint64_t bytesEqual(const char* text, char c)
+{
+    const __m128i wanted = _mm_set1_epi8(c);
+    std::uint64_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * k));
+        bits |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, wanted))))
+                << (16 * k);
+    }
+    return bits;
+}
+
+// Each bit the parity of the bits up to and including it: with the quotes
+// in, which bytes lie inside strings (from the opening quote on).
+std::uint64_t prefixParity(std::uint64_t x)
+{
+    for (int shift = 1; shift < 64; shift *= 2) {
+        x ^= x << shift;
+    }
+    return x;
+}
+
+// Whether the arrays and objects of a JSON text nest at most limit deep;
+// brackets inside strings do not count. 64 bytes at a time: a block without
+// backslashes has its strings told by the parity of its quotes, and its
+// brackets need looking at one by one only when the depth it starts at plus
+// its opening brackets would pass the limit; any other block is stepped
+// through byte by byte.
+bool nestsWithin(const char* text, std::size_t size, int limit)
+{
+    Nesting n;
+    std::size_t i = 0;
+    for (; i + 64 <= size; i += 64) {
+        const char* block = text + i;
+        const std::uint64_t backslashes = bytesEqual(block, '\\');
+        const std::uint64_t opening = bytesEqual(block, '[') | bytesEqual(block, '{');
+        if (backslashes != 0 || n.escaped || n.depth + std::popcount(opening) > limit) {
+            if (!stepBytes(block, 64, limit, n)) {
+                return false;
+            }
+            continue;
+        }
+        const std::uint64_t inside = prefixParity(bytesEqual(block, '"')) ^ (n.inString ? ~std::uint64_t{0} : 0);
+        const std::uint64_t closing = bytesEqual(block, ']') | bytesEqual(block, '}');
+        n.depth += std::popcount(opening & ~inside) - std::popcount(closing & ~inside);
+        n.inString = (inside >> 63) != 0;
+    }
+    return stepBytes(text + i, size - i, limit, n);
 }
 
 // tinygltf's error text on one line (it ends every line with '\n').

@@ -567,9 +567,9 @@ private:
                 break;
             }
             const std::vector<std::uint32_t> joints =
-                readGltfIndices(doc_, j->second, {("JOINTS of " + what).c_str(), 4}, fileName_);
+                readGltfIndices(doc_, j->second, {"JOINTS", 4, false, &what}, fileName_);
             const std::vector<float> weights =
-                readGltfFloats(doc_, w->second, {("WEIGHTS of " + what).c_str(), 4}, fileName_);
+                readGltfFloats(doc_, w->second, {"WEIGHTS", 4, false, &what}, fileName_);
             if (joints.size() != 4 * count || weights.size() != 4 * count) {
                 fail("the joints or weights of " + what + " do not match its positions");
             }
@@ -624,18 +624,18 @@ private:
             return;  // nothing to place
         }
         const GltfFloatView positions =
-            viewGltfFloats(doc_, position->second, {("POSITION of " + what).c_str(), 3}, fileName_);
+            viewGltfFloats(doc_, position->second, {"POSITION", 3, false, &what}, fileName_);
         const std::size_t count = positions.count;
         GltfFloatView normals;
         if (const auto normal = primitive.attributes.find("NORMAL"); normal != primitive.attributes.end()) {
-            normals = viewGltfFloats(doc_, normal->second, {("NORMAL of " + what).c_str(), 3}, fileName_);
+            normals = viewGltfFloats(doc_, normal->second, {"NORMAL", 3, false, &what}, fileName_);
             if (normals.count != count) {
                 fail("the normals of " + what + " do not match its positions");
             }
         }
         GltfIndexView indices;
         if (primitive.indices >= 0) {
-            indices = viewGltfIndices(doc_, primitive.indices, ("indices of " + what).c_str(), fileName_);
+            indices = viewGltfIndices(doc_, primitive.indices, {"indices", 1, true, &what}, fileName_);
         } else {
             indices.owned.resize(count);
             for (std::size_t i = 0; i < count; ++i) {
@@ -651,7 +651,7 @@ private:
         const std::string texCoordName =
             "TEXCOORD_" + std::to_string(hasMaterial ? texCoordSets_[static_cast<std::size_t>(primitive.material)] : 0);
         if (const auto uv = primitive.attributes.find(texCoordName); uv != primitive.attributes.end()) {
-            texCoords = viewGltfFloats(doc_, uv->second, {(texCoordName + " of " + what).c_str(), 2}, fileName_);
+            texCoords = viewGltfFloats(doc_, uv->second, {texCoordName.c_str(), 2, false, &what}, fileName_);
             if (texCoords.count != count) {
                 fail("the texture coordinates of " + what + " do not match its positions");
             }
@@ -1126,9 +1126,9 @@ private:
         channel.mode = sampler.interpolation == "STEP"          ? Channel::Mode::Step
                        : sampler.interpolation == "CUBICSPLINE" ? Channel::Mode::Cubic
                                                                 : Channel::Mode::Linear;
-        channel.times = readGltfFloats(doc_, sampler.input, {("key times of " + what).c_str(), 1}, fileName_);
+        channel.times = readGltfFloats(doc_, sampler.input, {"key times", 1, false, &what}, fileName_);
         channel.values =
-            readGltfFloats(doc_, sampler.output, {("key values of " + what).c_str(), channel.width}, fileName_);
+            readGltfFloats(doc_, sampler.output, {"key values", channel.width, false, &what}, fileName_);
         const std::size_t perKey = static_cast<std::size_t>(channel.width) * (channel.mode == Channel::Mode::Cubic ? 3 : 1);
         if (channel.times.empty() || channel.values.size() != channel.times.size() * perKey) {
             fail(what + " has " + std::to_string(channel.values.size() / perKey) + " key values for " +

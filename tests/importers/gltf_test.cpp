@@ -8,6 +8,7 @@
 
 #include "animation/pose.h"
 #include "animation/sampling.h"
+#include "importers/gltf/gltf_document.h"
 #include "importers/gltf/gltf_importer.h"
 #include "support/import_check.h"
 #include "support/source_tree.h"
@@ -195,6 +196,43 @@ TEST(GltfImport, ClipsMoveTheirNodesWithLinearStepAndCubicKeysOfEveryKind)
         EXPECT_NEAR(p.y, c.expected.y, 2e-3f);
         EXPECT_NEAR(p.z, c.expected.z, 2e-3f);
     }
+}
+
+TEST(GltfImport, JsonNestedDeeperThanTheLimitIsRefusedBracketsInStringsDoNotCount)
+{
+    // Root object, "extras", then arrays nested `arrays` deep: 1 + arrays
+    // levels, after a string of `pad` bytes (which moves the deep part across
+    // the scan's 64-byte blocks) that may hold escaped quotes and brackets.
+    const auto json = [](int arrays, std::size_t pad, bool escapes) {
+        std::string padding(pad, 'x');
+        if (escapes) {
+            padding += R"(\"[[[\\)";
+        }
+        return R"({"asset":{"version":"2.0"},"pad":")" + padding + R"(","extras":)" + std::string(arrays, '[') +
+               std::string(arrays, ']') + "}";
+    };
+    for (const std::size_t pad : {0, 7, 40, 63, 64, 100}) {
+        for (const bool escapes : {false, true}) {
+            for (const int arrays : {kMaxGltfJsonDepth - 1, kMaxGltfJsonDepth}) {
+                SCOPED_TRACE(std::to_string(pad) + (escapes ? " escapes " : " ") + std::to_string(arrays));
+                const std::string text = json(arrays, pad, escapes);
+                const auto loadText = [&] {
+                    loadGltfDocumentFromMemory(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), "t");
+                };
+                if (arrays == kMaxGltfJsonDepth) {
+                    const std::string message = failureOf(loadText);
+                    EXPECT_NE(message.find("nests deeper than 256 levels"), std::string::npos) << message;
+                } else {
+                    EXPECT_NO_THROW(loadText());
+                }
+            }
+        }
+    }
+    // Three hundred opening brackets inside a string, after an escaped quote.
+    const std::string quoted =
+        R"({"asset":{"version":"2.0"},"extras":{"s":"\")" + std::string(300, '[') + R"("}})";
+    EXPECT_NO_THROW(
+        loadGltfDocumentFromMemory(reinterpret_cast<const std::uint8_t*>(quoted.data()), quoted.size(), "t"));
 }
 
 TEST(GltfImport, TurnsYUpModelsUpright)
