@@ -295,6 +295,9 @@ std::vector<float> readGltfFloats(const tinygltf::Model& model, int accessor, co
         if (r.componentType != TINYGLTF_COMPONENT_TYPE_FLOAT) {
             return false;
         }
+        if (r.count == 0) {
+            return true;  // (memcpy may not be handed the null of an empty vector)
+        }
         if (r.stride == n * sizeof(float)) {
             std::memcpy(out.data(), r.first, r.count * n * sizeof(float));
         } else {
