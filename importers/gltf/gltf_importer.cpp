@@ -700,10 +700,10 @@ private:
             for (std::size_t i = 0; i < count; ++i) {
                 const Vector3 p = point(positions, i);
                 finitePositions = finitePositions && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-                if (i == 0 || !std::equal(&influences.joints[i * per], &influences.joints[(i + 1) * per],
-                                          &influences.joints[(i - 1) * per]) ||
-                    std::memcmp(&influences.weights[i * per], &influences.weights[(i - 1) * per],
-                                per * sizeof(float)) != 0) {
+                const std::uint32_t* joints = influences.joints.data() + i * per;
+                const float* weights = influences.weights.data() + i * per;
+                if (i == 0 || !std::equal(joints, joints + per, joints - per) ||
+                    std::memcmp(weights, weights - per, per * sizeof(float)) != 0) {
                     placement = blend(bindOffsets, influences, i);
                     placementNormals = normalMatrix(placement);
                 }
