@@ -566,26 +566,37 @@ private:
             if (j == primitive.attributes.end() || w == primitive.attributes.end()) {
                 break;
             }
-            const std::vector<std::uint32_t> joints =
-                readGltfIndices(doc_, j->second, {"JOINTS", 4, false, &what}, fileName_);
-            const std::vector<float> weights =
-                readGltfFloats(doc_, w->second, {"WEIGHTS", 4, false, &what}, fileName_);
+            std::vector<std::uint32_t> joints = readGltfIndices(doc_, j->second, {"JOINTS", 4, false, &what}, fileName_);
+            std::vector<float> weights = readGltfFloats(doc_, w->second, {"WEIGHTS", 4, false, &what}, fileName_);
             if (joints.size() != 4 * count || weights.size() != 4 * count) {
                 fail("the joints or weights of " + what + " do not match its positions");
             }
-            in.joints.insert(in.joints.end(), joints.begin(), joints.end());
-            in.weights.insert(in.weights.end(), weights.begin(), weights.end());
+            if (set == 0) {
+                in.joints = std::move(joints);
+                in.weights = std::move(weights);
+            } else {
+                in.joints.insert(in.joints.end(), joints.begin(), joints.end());
+                in.weights.insert(in.weights.end(), weights.begin(), weights.end());
+            }
             in.perVertex += 4;
         }
-        // Sets are stored one after another: reorder to per vertex.
-        std::vector<std::uint32_t> joints(in.joints.size());
-        std::vector<float> weights(in.weights.size());
+        // Sets are stored one after another: reorder to per vertex (one set
+        // already is).
+        std::vector<std::uint32_t> joints;
+        std::vector<float> weights;
         const std::size_t sets = in.perVertex / 4;
-        for (std::size_t s = 0; s < sets; ++s) {
-            for (std::size_t v = 0; v < count; ++v) {
-                for (std::size_t k = 0; k < 4; ++k) {
-                    joints[v * in.perVertex + 4 * s + k] = in.joints[(s * count + v) * 4 + k];
-                    weights[v * in.perVertex + 4 * s + k] = in.weights[(s * count + v) * 4 + k];
+        if (sets <= 1) {
+            joints = std::move(in.joints);
+            weights = std::move(in.weights);
+        } else {
+            joints.resize(in.joints.size());
+            weights.resize(in.weights.size());
+            for (std::size_t s = 0; s < sets; ++s) {
+                for (std::size_t v = 0; v < count; ++v) {
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        joints[v * in.perVertex + 4 * s + k] = in.joints[(s * count + v) * 4 + k];
+                        weights[v * in.perVertex + 4 * s + k] = in.weights[(s * count + v) * 4 + k];
+                    }
                 }
             }
         }
@@ -794,8 +805,10 @@ private:
                 tri.indices[0] = corner(t + 1), tri.indices[1] = corner(t + 2), tri.indices[2] = corner(0);
             }
         }
-        // Corners no triangle takes (a list not a multiple of three) are checked too.
-        for (std::size_t i = mode == TINYGLTF_MODE_TRIANGLES ? 3 * triangles : corners; i < corners; ++i) {
+        // Corners no triangle takes (a list not a multiple of three, a strip or
+        // fan of fewer than three) are checked too.
+        for (std::size_t i = mode == TINYGLTF_MODE_TRIANGLES ? 3 * triangles : (triangles > 0 ? corners : 0);
+             i < corners; ++i) {
             beyond |= static_cast<std::uint32_t>(index(i) >= count);
         }
         return beyond == 0;
