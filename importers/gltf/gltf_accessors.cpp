@@ -336,10 +336,6 @@ std::vector<std::uint32_t> readGltfIndices(const tinygltf::Model& model, int acc
     return out;
 }
 
-}  // namespace fyrel
-
-namespace fyrel {
-
 GltfFloatView viewGltfFloats(const tinygltf::Model& model, int accessor, const GltfAccessorRequest& request,
                              const std::string& fileName)
 {

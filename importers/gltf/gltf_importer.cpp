@@ -777,11 +777,7 @@ private:
     static bool addTriangles(const GltfIndexView& indices, int mode, std::size_t first, std::size_t count,
                              std::uint32_t material, Triangle* out)
     {
-        const auto index = [&](std::size_t i) {
-            T v;
-            std::memcpy(&v, indices.first + i * indices.stride, sizeof v);
-            return static_cast<std::uint32_t>(v);
-        };
+        const auto index = [&](std::size_t i) { return indexAt<T>(indices, i); };
         std::uint32_t beyond = 0;
         const auto corner = [&](std::size_t i) {
             const std::uint32_t v = index(i);
@@ -814,19 +810,20 @@ private:
         return beyond == 0;
     }
 
+    template <typename T>
+    static std::uint32_t indexAt(const GltfIndexView& indices, std::size_t i)
+    {
+        T v;
+        std::memcpy(&v, indices.first + i * indices.stride, sizeof v);
+        return v;
+    }
+
     static std::uint32_t firstIndexBeyond(const GltfIndexView& indices, std::size_t count)
     {
         for (std::size_t i = 0; i < indices.count; ++i) {
-            std::uint32_t v = 0;
-            if (indices.size == 1) {
-                v = indices.first[i * indices.stride];
-            } else if (indices.size == 2) {
-                std::uint16_t h;
-                std::memcpy(&h, indices.first + i * indices.stride, sizeof h);
-                v = h;
-            } else {
-                std::memcpy(&v, indices.first + i * indices.stride, sizeof v);
-            }
+            const std::uint32_t v = indices.size == 1   ? indexAt<std::uint8_t>(indices, i)
+                                    : indices.size == 2 ? indexAt<std::uint16_t>(indices, i)
+                                                        : indexAt<std::uint32_t>(indices, i);
             if (v >= count) {
                 return v;
             }
