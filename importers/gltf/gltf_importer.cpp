@@ -182,7 +182,9 @@ public:
         if (model_.triangles.empty()) {
             fail("its scene holds no triangles to show");
         }
-        modelSize_ = size();
+        if (!doc_.animations.empty()) {
+            modelSize_ = size();  // what the clips' tolerance is measured against
+        }
         buildSkeleton();
         for (std::size_t a = 0; a < doc_.animations.size(); ++a) {
             addAnimation(a);
@@ -192,7 +194,7 @@ public:
         }
         // Face normals were made with each primitive; vertex normals the file
         // does not give are made from them, and those it gives are kept.
-        if (!std::all_of(normalGiven_.begin(), normalGiven_.end(), [](std::uint8_t given) { return given; })) {
+        if (std::memchr(normalGiven_.data(), 0, normalGiven_.size()) != nullptr) {
             std::vector<Vector3> normals(model_.vertices.size());
             for (std::size_t i = 0; i < normals.size(); ++i) {
                 normals[i] = model_.vertices[i].normal;

@@ -185,3 +185,33 @@ TEST(Model, NormalsAverageTheFacesAtEachVertexOncePerFace)
         EXPECT_EQ(cube.triangles[t].normal.z, outward[t].z);
     }
 }
+
+// Faces are computed eight, four and one at a time; each must come out as
+// the one-at-a-time formula gives it, bit for bit, wherever it falls.
+TEST(Model, FaceNormalsComputedSideBySideEqualOneAtATime)
+{
+    Model m;
+    for (int i = 0; i < 40; ++i) {
+        const float f = static_cast<float>(i);
+        m.vertices.push_back(Vertex{{std::sin(f) * 3.1f, std::cos(1.7f * f) + 0.01f * f, 0.37f * f - 5.0f}, {}});
+    }
+    for (std::uint32_t t = 0; t < 29; ++t) {
+        m.triangles.push_back(Triangle{{(7 * t) % 40, (11 * t + 3) % 40, (13 * t + 5) % 40}, {}});
+    }
+    m.triangles[27].indices[1] = 40;  // beyond the vertices: a zero normal, the others as before
+    m.computeFaceNormals();
+    for (std::size_t t = 0; t < m.triangles.size(); ++t) {
+        SCOPED_TRACE(t);
+        Vector3 expected;
+        if (t != 27) {
+            const std::uint32_t* c = m.triangles[t].indices;
+            Vector3 a, b, n;
+            difference(m.vertices[c[0]].position, m.vertices[c[1]].position, a);
+            difference(m.vertices[c[2]].position, m.vertices[c[1]].position, b);
+            normalize(cross(a, b, n), expected);
+        }
+        EXPECT_EQ(m.triangles[t].normal.x, expected.x);
+        EXPECT_EQ(m.triangles[t].normal.y, expected.y);
+        EXPECT_EQ(m.triangles[t].normal.z, expected.z);
+    }
+}
