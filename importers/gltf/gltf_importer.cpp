@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -789,7 +790,11 @@ private:
         const std::size_t corners = indices.count;
         const std::size_t triangles =
             mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : (corners >= 3 ? corners - 2 : 0);
-        for (std::size_t t = 0; t < triangles; ++t) {
+        std::size_t t = 0;
+        if (mode == TINYGLTF_MODE_TRIANGLES) {
+            beyond |= listFours<T>(indices, first, count, material, out, triangles, t);
+        }
+        for (; t < triangles; ++t) {
             Triangle& tri = out[t];
             tri.material = material;
             if (mode == TINYGLTF_MODE_TRIANGLES) {
@@ -810,6 +815,57 @@ private:
             beyond |= static_cast<std::uint32_t>(index(i) >= count);
         }
         return beyond == 0;
+    }
+
+    // Whole fours of a list's triangles, their twelve corners read and
+    // checked side by side; t ends at the first triangle left. Answers 1
+    // when a corner is not below count. Only for indices that lie packed
+    // (no gaps between them) as 16 or 32 bits.
+    template <typename T>
+    static std::uint32_t listFours(const GltfIndexView& indices, std::size_t first, std::size_t count,
+                                   std::uint32_t material, Triangle* out, std::size_t triangles, std::size_t& t)
+    {
+        static_assert(offsetof(Triangle, indices) == 0 && sizeof(Triangle) >= 4 * sizeof(std::uint32_t));
+        if constexpr (sizeof(T) == 1) {
+            return 0;
+        } else {
+            if (indices.stride != sizeof(T) || count == 0) {
+                return 0;
+            }
+            // Unsigned comparison by signed instructions: both sides moved by 2³¹.
+            const __m128i flip = _mm_set1_epi32(INT32_MIN);
+            const __m128i last = _mm_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(count - 1) ^ 0x80000000u));
+            const __m128i base = _mm_set1_epi32(static_cast<std::int32_t>(first));
+            const __m128i corners3 = _mm_setr_epi32(-1, -1, -1, 0);  // the fourth lane is the normal's x
+            __m128i beyond = _mm_setzero_si128();
+            for (; t + 4 <= triangles; t += 4) {
+                const std::uint8_t* at = indices.first + 3 * t * sizeof(T);
+                __m128i v0, v1, v2;
+                if constexpr (sizeof(T) == 2) {
+                    const __m128i zero = _mm_setzero_si128();
+                    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));  // corners 0-7
+                    const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 16));  // 8-11
+                    v0 = _mm_unpacklo_epi16(lo, zero), v1 = _mm_unpackhi_epi16(lo, zero), v2 = _mm_unpacklo_epi16(hi, zero);
+                } else {
+                    v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+                    v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16));
+                    v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 32));
+                }
+                for (const __m128i v : {v0, v1, v2}) {
+                    beyond = _mm_or_si128(beyond, _mm_cmpgt_epi32(_mm_xor_si128(v, flip), last));
+                }
+                v0 = _mm_add_epi32(v0, base), v1 = _mm_add_epi32(v1, base), v2 = _mm_add_epi32(v2, base);
+                const __m128i four[4] = {v0, _mm_or_si128(_mm_srli_si128(v0, 12), _mm_slli_si128(v1, 4)),
+                                         _mm_or_si128(_mm_srli_si128(v1, 8), _mm_slli_si128(v2, 8)),
+                                         _mm_srli_si128(v2, 4)};
+                for (int k = 0; k < 4; ++k) {
+                    Triangle& tri = out[t + static_cast<std::size_t>(k)];
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(&tri), _mm_and_si128(four[k], corners3));
+                    tri.material = material;
+                }
+            }
+            return _mm_movemask_epi8(beyond) != 0 ? 1u : 0u;
+        }
     }
 
     template <typename T>

@@ -146,6 +146,76 @@ TEST(GltfImport, ReadsTrianglesStripsFansStridesSparseAndNodeTransforms)
     EXPECT_NE(message.find("an index of mesh 0 names vertex 3 of 3"), std::string::npos) << message;
 }
 
+// A list of triangles long enough to be read four at a time, its corners
+// as bytes, unsigned shorts or unsigned ints: every corner lands where it
+// was, and a corner beyond the ten vertices is named wherever it lies.
+TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
+{
+    constexpr std::uint32_t kVertices = 10;
+    std::vector<std::uint32_t> corners;  // nine triangles: two fours and one more
+    for (std::uint32_t t = 0; t < 9; ++t) {
+        corners.insert(corners.end(), {t % kVertices, (t + 3) % kVertices, (t + 6) % kVertices});
+    }
+    const auto documentWith = [&](const std::vector<std::uint32_t>& list, int bytesPerIndex) {
+        Bytes b;
+        for (std::uint32_t v = 0; v < kVertices; ++v) {
+            const float p[3] = {std::cos(float(v)), std::sin(float(v)), 0.1f * float(v * v)};
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(p);
+            b.insert(b.end(), bytes, bytes + sizeof p);
+        }
+        for (const std::uint32_t c : list) {
+            for (int k = 0; k < bytesPerIndex; ++k) {
+                b.push_back(static_cast<std::uint8_t>(c >> (8 * k)));
+            }
+        }
+        const int type = bytesPerIndex == 1 ? 5121 : bytesPerIndex == 2 ? 5123 : 5125;
+        const std::size_t indexBytes = list.size() * static_cast<std::size_t>(bytesPerIndex);
+        return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
+               R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1}]}],)"
+               R"("buffers":[{"byteLength":)" + std::to_string(b.size()) +
+               R"(,"uri":"data:application/octet-stream;base64,)" + base64(b) + R"("}],)"
+               R"("bufferViews":[{"buffer":0,"byteLength":120},{"buffer":0,"byteOffset":120,"byteLength":)" +
+               std::to_string(indexBytes) + R"(}],"accessors":[)"
+               R"({"bufferView":0,"componentType":5126,"count":10,"type":"VEC3"},)"
+               R"({"bufferView":1,"componentType":)" + std::to_string(type) +
+               R"(,"count":)" + std::to_string(list.size()) + R"(,"type":"SCALAR"}]})";
+    };
+    for (const int width : {1, 2, 4}) {
+        SCOPED_TRACE(width);
+        const Model m = load(documentWith(corners, width));
+        ASSERT_EQ(m.triangles.size(), 9u);
+        for (std::size_t t = 0; t < 9; ++t) {
+            SCOPED_TRACE(t);
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(m.triangles[t].indices[k], corners[3 * t + static_cast<std::size_t>(k)]);
+            }
+            const Vector3& n = m.triangles[t].normal;
+            EXPECT_NEAR(n.x * n.x + n.y * n.y + n.z * n.z, 1.0f, 1e-5f);
+        }
+    }
+    struct Bad {
+        const char* name;
+        int width;
+        std::size_t corner;
+        std::uint32_t index;
+        const char* message;
+    };
+    const Bad bad[] = {
+        {"short, the second four", 2, 17, kVertices, "names vertex 10 of 10"},
+        {"short, the largest", 2, 2, 65535, "names vertex 65535 of 10"},
+        {"int with its top bit set, the first four", 4, 4, 0x80000001u, "names vertex 2147483649 of 10"},
+        {"int, the triangle after the fours", 4, 26, 11, "names vertex 11 of 10"},
+        {"byte", 1, 9, 200, "names vertex 200 of 10"},
+    };
+    for (const Bad& c : bad) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint32_t> list = corners;
+        list[c.corner] = c.index;
+        const std::string message = failureOf([&] { load(documentWith(list, c.width)); });
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    }
+}
+
 TEST(GltfImport, ClipsMoveTheirNodesWithLinearStepAndCubicKeysOfEveryKind)
 {
     // Accessors 2.. of the clips: times, translations, scales, rotations,
