@@ -160,6 +160,9 @@ public:
               const std::string& folder = {})
         : doc_(document), fileName_(fileName), folder_(folder)
     {
+        reserveLimit_ = inputBytes > std::numeric_limits<std::size_t>::max() / kReservePerInputByte
+                            ? std::numeric_limits<std::size_t>::max()
+                            : inputBytes * kReservePerInputByte;
         const std::size_t perByte = kGltfMemoryPerInputByte;
         budget_ = inputBytes > (std::numeric_limits<std::size_t>::max() - (1u << 20)) / perByte
                       ? std::numeric_limits<std::size_t>::max()
@@ -499,15 +502,36 @@ private:
         budget_ -= bytes;
     }
 
-    // Room for the vertices and triangles of every drawn primitive at once,
-    // by the counts the file claims, when they fit in the memory budget
-    // (if they do not, the first primitive over it fails in addPrimitive).
+    // Room for the vertices and triangles of every drawn primitive at once.
+    // Nothing is checked yet, and a file refused later must not have cost
+    // much memory first: only counts the file backs with bytes are taken (an
+    // accessor whose elements its buffer view and buffer can hold), and room
+    // is made only when all of it stays within the memory budget and a
+    // small multiple of the input's bytes. Otherwise the arrays grow as the
+    // primitives are read.
     void reserveMeshes()
     {
         std::size_t vertices = 0, triangles = 0;
         const auto count = [&](int accessor) -> std::size_t {
-            return accessor >= 0 && static_cast<std::size_t>(accessor) < doc_.accessors.size()
-                       ? std::min(doc_.accessors[static_cast<std::size_t>(accessor)].count, kMaxGltfValues)
+            if (accessor < 0 || static_cast<std::size_t>(accessor) >= doc_.accessors.size()) {
+                return 0;
+            }
+            const tinygltf::Accessor& a = doc_.accessors[static_cast<std::size_t>(accessor)];
+            if (a.bufferView < 0 || static_cast<std::size_t>(a.bufferView) >= doc_.bufferViews.size() ||
+                a.count > kMaxGltfValues) {
+                return 0;
+            }
+            const tinygltf::BufferView& view = doc_.bufferViews[static_cast<std::size_t>(a.bufferView)];
+            if (view.buffer < 0 || static_cast<std::size_t>(view.buffer) >= doc_.buffers.size() ||
+                view.byteOffset > doc_.buffers[static_cast<std::size_t>(view.buffer)].data.size() ||
+                view.byteLength > doc_.buffers[static_cast<std::size_t>(view.buffer)].data.size() - view.byteOffset) {
+                return 0;
+            }
+            const int componentBytes = tinygltf::GetComponentSizeInBytes(static_cast<std::uint32_t>(a.componentType));
+            const int components = tinygltf::GetNumComponentsInType(static_cast<std::uint32_t>(a.type));
+            return componentBytes > 0 && components > 0 &&
+                           a.count <= view.byteLength / static_cast<std::size_t>(componentBytes * components)
+                       ? a.count
                        : 0;
         };
         for (const int n : order_) {
@@ -526,8 +550,9 @@ private:
                 triangles += primitive.mode == TINYGLTF_MODE_TRIANGLES || primitive.mode < 0 ? corners / 3 : corners;
             }
         }
-        if (vertices <= budget_ / (sizeof(Vertex) + sizeof(TexCoord) + 1) &&
-            triangles <= budget_ / sizeof(Triangle)) {
+        const std::size_t perVertex = sizeof(Vertex) + sizeof(TexCoord) + 1;
+        const std::size_t limit = std::min(budget_, reserveLimit_);
+        if (vertices <= limit / perVertex && triangles <= (limit - vertices * perVertex) / sizeof(Triangle)) {
             model_.vertices.reserve(vertices);
             model_.texCoords.reserve(vertices);
             normalGiven_.reserve(vertices);
@@ -1368,6 +1393,10 @@ private:
     const std::string& fileName_;
     const std::string folder_;
     std::size_t budget_ = 0;
+    // Room made before anything is checked: at most this many bytes per byte
+    // of input, well below what a refused file may cost (100 per byte).
+    static constexpr std::size_t kReservePerInputByte = 32;
+    std::size_t reserveLimit_ = 0;
     Model model_;
     std::vector<NodeInfo> nodes_;
     std::vector<int> order_;  // scene nodes, pre-order
