@@ -46,8 +46,8 @@ struct Ms3dMaterial {
     float shininess = 0.0f;
     float transparency = 1.0f;
     std::uint8_t mode = 0;
-    std::string texture;   // 128-byte field
-    std::string alphaMap;  // 128-byte field
+    std::string texture{};   // 128-byte field
+    std::string alphaMap{};  // 128-byte field
 };
 
 // A key: its time, then three values (Euler angles in radians for rotation
@@ -59,11 +59,11 @@ struct Ms3dKey {
 
 struct Ms3dJoint {
     std::string name;
-    std::string parentName;
+    std::string parentName{};
     float rotation[3] = {0, 0, 0};  // bind rotation relative to the parent, X applied first
     float position[3] = {0, 0, 0};  // bind position relative to the parent
-    std::vector<Ms3dKey> rotationKeys;
-    std::vector<Ms3dKey> translationKeys;
+    std::vector<Ms3dKey> rotationKeys{};
+    std::vector<Ms3dKey> translationKeys{};
     std::uint8_t flags = 0;
 };
 

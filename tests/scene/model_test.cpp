@@ -123,7 +123,10 @@ TEST(Model, AddKeyOrdersKeysStablyAndOpensTracksByBone)
         k.translation.x = static_cast<float>(clip.tracks.empty() ? 0 : clip.tracks[0].size());
         clip.addKey(k);
     }
-    clip.addKey(KeyFrame{0.1f, &b});
+    KeyFrame early;
+    early.time = 0.1f;
+    early.bone = &b;
+    clip.addKey(early);
     ASSERT_EQ(clip.tracks.size(), 2u);
     ASSERT_EQ(clip.tracks[0].size(), 3u);
     EXPECT_EQ(clip.tracks[0][0].time, 0.2f);
