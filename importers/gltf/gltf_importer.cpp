@@ -760,6 +760,17 @@ private:
             uv[i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
         }
         if (skin) {
+            // Each joint's share counted first, so that its list grows once.
+            std::vector<std::size_t> shares(skin->joints.size(), 0);
+            for (std::size_t e = 0; e < influences.weights.size(); ++e) {
+                if (influences.weights[e] > 0) {  // the joints of these were checked
+                    ++shares[influences.joints[e]];
+                }
+            }
+            for (std::size_t j = 0; j < shares.size(); ++j) {
+                std::vector<VertexWeight>& list = nodes_[static_cast<std::size_t>(skin->joints[j])].weights;
+                list.reserve(list.size() + shares[j]);
+            }
             for (std::size_t i = 0; i < count; ++i) {
                 for (std::size_t k = 0; k < influences.perVertex; ++k) {
                     const float w = influences.weights[i * influences.perVertex + k];
@@ -1311,14 +1322,26 @@ private:
             std::vector<KeyFrame> track;
             track.reserve(times.size());
             std::vector<std::size_t> next(channels.size(), 0);  // each channel's first key after t
-            for (const float t : times) {
+            // A channel keyed at exactly these times gives key k's value at
+            // time k (a sample on a key copies it).
+            std::vector<std::uint8_t> keyedHere(channels.size());
+            for (std::size_t c = 0; c < channels.size(); ++c) {
+                keyedHere[c] = channels[c].times == times;
+            }
+            for (std::size_t k = 0; k < times.size(); ++k) {
+                const float t = times[k];
                 Vector3 translation = rest.translation;
                 Quaternion rotation = rest.rotation;
                 Vector3 scale = rest.scale;
                 for (std::size_t c = 0; c < channels.size(); ++c) {
                     float v[4];
-                    next[c] = channels[c].keyAfter(next[c], t);
-                    channels[c].sampleBefore(next[c], t, v);
+                    if (keyedHere[c]) {
+                        const float* key = channels[c].at(k);
+                        v[0] = key[0], v[1] = key[1], v[2] = key[2], v[3] = channels[c].width == 4 ? key[3] : 0.0f;
+                    } else {
+                        next[c] = channels[c].keyAfter(next[c], t);
+                        channels[c].sampleBefore(next[c], t, v);
+                    }
                     if (channels[c].target == Channel::Target::Translation) {
                         translation = {v[0], v[1], v[2]};
                     } else if (channels[c].target == Channel::Target::Rotation) {
