@@ -160,9 +160,6 @@ public:
               const std::string& folder = {})
         : doc_(document), fileName_(fileName), folder_(folder)
     {
-        reserveLimit_ = inputBytes > std::numeric_limits<std::size_t>::max() / kReservePerInputByte
-                            ? std::numeric_limits<std::size_t>::max()
-                            : inputBytes * kReservePerInputByte;
         const std::size_t perByte = kGltfMemoryPerInputByte;
         budget_ = inputBytes > (std::numeric_limits<std::size_t>::max() - (1u << 20)) / perByte
                       ? std::numeric_limits<std::size_t>::max()
@@ -505,8 +502,9 @@ private:
     // Room for the vertices and triangles of every drawn primitive at once,
     // by the counts the file claims. Nothing is checked yet, and a file
     // refused later must not have cost much memory first: room is made only
-    // when all of it stays within the memory budget and a small multiple of
-    // the input's bytes. Otherwise the arrays grow as the primitives are read.
+    // when all of it stays within a third of the memory budget (32 bytes per
+    // input byte and a third of a MiB, well below the 100 per byte a refused
+    // file may cost). Otherwise the arrays grow as the primitives are read.
     void reserveMeshes()
     {
         std::size_t vertices = 0, triangles = 0;
@@ -532,7 +530,7 @@ private:
             }
         }
         const std::size_t perVertex = sizeof(Vertex) + sizeof(TexCoord) + 1;
-        const std::size_t limit = std::min(budget_, reserveLimit_);
+        const std::size_t limit = budget_ / 3;
         if (vertices <= limit / perVertex && triangles <= (limit - vertices * perVertex) / sizeof(Triangle)) {
             model_.vertices.reserve(vertices);
             model_.texCoords.reserve(vertices);
@@ -1397,10 +1395,6 @@ private:
     const std::string& fileName_;
     const std::string folder_;
     std::size_t budget_ = 0;
-    // Room made before anything is checked: at most this many bytes per byte
-    // of input, well below what a refused file may cost (100 per byte).
-    static constexpr std::size_t kReservePerInputByte = 32;
-    std::size_t reserveLimit_ = 0;
     Model model_;
     std::vector<NodeInfo> nodes_;
     std::vector<int> order_;  // scene nodes, pre-order
