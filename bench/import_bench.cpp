@@ -19,7 +19,7 @@
 //
 // On a machine whose speed drifts, repeat and interleave:
 //
-//   build/bench/import_bench --benchmark_min_time=0.1 --benchmark_repetitions=8 \
+//   build/bench/import_bench --benchmark_min_time=0.1 --benchmark_repetitions=8
 //       --benchmark_enable_random_interleaving=true
 
 #include <benchmark/benchmark.h>
