@@ -48,7 +48,7 @@ struct FlatBone {
     Bone* bone = nullptr;
     std::uint32_t parent = 0;
     const Bone* children = nullptr;
-    std::size_t childCount = 0;
+    const Bone* childrenEnd = nullptr;
 };
 
 // The skin of a model turned from scattered per-bone weight lists into a
@@ -68,15 +68,24 @@ struct SkinCache {
     bool anyWeights = false;  // some bone lists a weight, in range or not
 
     // The skeleton flattened for pose evaluation, rebuilt with the rest.
-    // worlds holds rows 0-2 of every bone's world matrix (12 floats a bone),
-    // inverseBinds the whole inverse bind matrices (16 floats a bone), which
-    // depend on the bind transforms alone. affine: every bind transform has
-    // the bottom row (0, 0, 0, 1), so that every world matrix has it too and
-    // three rows describe it; a skeleton that is not is posed bone by bone.
+    // worlds holds every bone's world matrix as the evaluation left it (16
+    // floats a bone: rows 0-2, or the four columns), inverseBinds the whole
+    // inverse bind matrices (16 floats a bone), which depend on the bind
+    // transforms alone. affine: every bind transform has the bottom row
+    // (0, 0, 0, 1), so that every world matrix has it too and three rows
+    // describe it; a skeleton that is not is posed bone by bone.
     std::vector<FlatBone> skeleton;
     std::vector<float> worlds;
     std::vector<float> inverseBinds;
     bool affine = false;
+    // For the eight-wide evaluation: rows 0-2 of the bind transforms eight
+    // bones at a time (element (r, c) of bones 8g..8g+7 at 96g + 8(4r + c)),
+    // the bones' local transforms in the same layout, made each pose, and
+    // each inverse bind matrix by rows with every element spread over four
+    // floats, two elements to 32 bytes.
+    std::vector<float> bindLocals;
+    std::vector<float> locals;
+    std::vector<float> spreadInverseBinds;
 
     // Skinning matrices, one slot of kPaletteFloats per bone in pre-order;
     // held over-allocated so that paletteOffset places slot 0 on 32 bytes.

@@ -189,6 +189,7 @@ void randomPose(Model& model, std::uint32_t seed)
     visit(model.rootBone, [&](Bone& bone) {
         eulerToQuat(uniform(rng, -1, 1), uniform(rng, -1, 1), uniform(rng, -1, 1), bone.rotation);
         bone.translation = {uniform(rng, -0.3f, 0.3f), uniform(rng, -0.3f, 0.3f), uniform(rng, -0.3f, 0.3f)};
+        bone.scale = {uniform(rng, 0.5f, 1.5f), uniform(rng, 0.5f, 1.5f), uniform(rng, 0.5f, 1.5f)};
     });
 }
 

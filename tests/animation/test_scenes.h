@@ -35,7 +35,7 @@ Model makeCharacter(const CharacterShape& shape);
 // each at keySpacing apart, with random turns and shifts; binds the animator.
 void addClip(Model& model, std::size_t keyCount, float keySpacing, std::uint32_t seed);
 
-// Sets every bone's rotation and translation to a random local pose.
+// Sets every bone's rotation, translation and scale to a random local pose.
 void randomPose(Model& model, std::uint32_t seed);
 
 // IK rigs: a chain "b0" (the root) … "b<n-1>" with random bind offsets, bind
