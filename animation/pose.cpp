@@ -95,6 +95,10 @@ struct PoseWalk {
             (word(bone.weights.data()) ^ word(source.weights)) | (bone.weights.size() ^ source.size)) == 0;
 }
 
+// Floats of a group of eight bones' local transforms (bindLocals, locals):
+// twelve elements, eight bones each.
+constexpr std::size_t kGroupFloats = 96;
+
 bool bottomRowIsUnit(const Matrix4& m)
 {
     return m(3, 0) == 0.0f && m(3, 1) == 0.0f && m(3, 2) == 0.0f && m(3, 3) == 1.0f;
@@ -137,7 +141,7 @@ void buildSkeleton(SkinCache& cache, Bone& root)
         std::copy(ib.m, ib.m + 16, cache.inverseBinds.data() + 16 * i);
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 4; ++c) {
-                cache.bindLocals[96 * (i / 8) + 8 * (4 * r + c) + i % 8] = bone.localMatrix(r, c);
+                cache.bindLocals[kGroupFloats * (i / 8) + 8 * (4 * r + c) + i % 8] = bone.localMatrix(r, c);
             }
         }
         float* spread = cache.spreadInverseBinds.data() + 64 * i;
@@ -432,7 +436,9 @@ __attribute__((target("avx2,fma"))) bool poseFlatAvx2(SkinCache& cache, Bone& ro
     // The parent's columns; the root's parent is the identity.
     __m256 p0 = _mm256_setr_ps(1, 0, 0, 0, 1, 0, 0, 0), p1 = _mm256_setr_ps(0, 1, 0, 0, 0, 1, 0, 0);
     __m256 p2 = _mm256_setr_ps(0, 0, 1, 0, 0, 0, 1, 0), p3 = _mm256_setr_ps(0, 0, 0, 1, 0, 0, 0, 1);
-    const float* k = locals;  // K(0, 0) of bone i; K(r, c) lies 32r + 8c floats after it
+    // K(0, 0) of bone i; K(r, c) lies 32r + 8c floats after it, and the next
+    // group's first bone kGroupFloats after this group's.
+    const float* k = locals;
     for (std::size_t i = 0; i < n; ++i) {
         const FlatBone& entry = skeleton[i];
         // A bone that follows its parent (a chain) keeps the parent's
@@ -451,7 +457,7 @@ __attribute__((target("avx2,fma"))) bool poseFlatAvx2(SkinCache& cache, Bone& ro
         p0 = w0;
         p1 = w1;
         p2 = w2;
-        k += i % 8 == 7 ? 89 : 1;
+        k += i % 8 == 7 ? kGroupFloats - 7 : 1;
 
         const __m256 w01 = _mm256_blend_ps(p0, p1, 0xF0), w23 = _mm256_blend_ps(p2, p3, 0xF0);
         float* world = worlds + 16 * i;
