@@ -1000,6 +1000,16 @@ private:
     // they would wait for the stores to reach the cache.)
     static Four gather(const GltfFloatView& view, std::size_t i)
     {
+        if (view.stride == 3 * sizeof(float)) {
+            // Packed: the four points are the 48 bytes from point i on, read
+            // as x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3 and sorted by axis.
+            const float* at = reinterpret_cast<const float*>(view.first + i * view.stride);
+            const __m128 a = _mm_loadu_ps(at), b = _mm_loadu_ps(at + 4), c = _mm_loadu_ps(at + 8);
+            const __m128 xy23 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 1, 3, 2));  // x2 y2 x3 y3
+            const __m128 yz01 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 2, 1));  // y0 z0 y1 z1
+            return {_mm_shuffle_ps(a, xy23, _MM_SHUFFLE(2, 0, 3, 0)), _mm_shuffle_ps(yz01, xy23, _MM_SHUFFLE(3, 1, 2, 0)),
+                    _mm_shuffle_ps(yz01, c, _MM_SHUFFLE(3, 0, 3, 1))};
+        }
         const Vector3 a = point(view, i), b = point(view, i + 1), c = point(view, i + 2), d = point(view, i + 3);
         return {_mm_setr_ps(a.x, b.x, c.x, d.x), _mm_setr_ps(a.y, b.y, c.y, d.y), _mm_setr_ps(a.z, b.z, c.z, d.z)};
     }
@@ -1010,6 +1020,25 @@ private:
     {
         const __m128 xy = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(m(r, 0)), p.x), _mm_mul_ps(_mm_set1_ps(m(r, 1)), p.y));
         return _mm_add_ps(_mm_add_ps(xy, _mm_mul_ps(_mm_set1_ps(m(r, 2)), p.z)), _mm_mul_ps(_mm_set1_ps(m(r, 3)), w));
+    }
+
+    // Four points, one register an axis, into the Vector3s at first and the
+    // three that follow it a vertex apart: x and y of each as one 8-byte
+    // store, z as one 4-byte store, straight from the registers.
+    static void storeFour(__m128 x, __m128 y, __m128 z, Vector3* first)
+    {
+        static_assert(sizeof(Vertex) % sizeof(float) == 0);
+        float* out = &first->x;
+        constexpr std::size_t step = sizeof(Vertex) / sizeof(float);
+        const __m128 low = _mm_unpacklo_ps(x, y), high = _mm_unpackhi_ps(x, y);  // x0 y0 x1 y1, x2 y2 x3 y3
+        _mm_storel_pi(reinterpret_cast<__m64*>(out), low);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(out + step), low);
+        _mm_storel_pi(reinterpret_cast<__m64*>(out + 2 * step), high);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(out + 3 * step), high);
+        _mm_store_ss(out + 2, z);
+        _mm_store_ss(out + step + 2, _mm_shuffle_ps(z, z, 1));
+        _mm_store_ss(out + 2 * step + 2, _mm_movehl_ps(z, z));
+        _mm_store_ss(out + 3 * step + 2, _mm_shuffle_ps(z, z, 3));
     }
 
     // The positions of whole fours of vertices placed by m, as place() would;
@@ -1026,13 +1055,7 @@ private:
                 const __m128i bits = _mm_and_si128(_mm_castps_si128(c), exponent);
                 infinite = _mm_or_si128(infinite, _mm_cmpeq_epi32(bits, exponent));
             }
-            alignas(16) float c[3][4];
-            _mm_store_ps(c[0], row(m, 0, p, one));
-            _mm_store_ps(c[1], row(m, 1, p, one));
-            _mm_store_ps(c[2], row(m, 2, p, one));
-            for (int k = 0; k < 4; ++k) {
-                out[i + static_cast<std::size_t>(k)].position = {c[0][k], c[1][k], c[2][k]};
-            }
+            storeFour(row(m, 0, p, one), row(m, 1, p, one), row(m, 2, p, one), &out[i].position);
         }
         return _mm_movemask_epi8(infinite) == 0;
     }
@@ -1050,13 +1073,9 @@ private:
                 _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z)));
             const __m128 ok = _mm_and_ps(_mm_cmpgt_ps(length, zero), _mm_cmple_ps(length, largest));
             const __m128 scale = _mm_and_ps(ok, _mm_div_ps(_mm_set1_ps(1.0f), length));
-            alignas(16) float c[3][4];
-            _mm_store_ps(c[0], _mm_mul_ps(x, scale));
-            _mm_store_ps(c[1], _mm_mul_ps(y, scale));
-            _mm_store_ps(c[2], _mm_mul_ps(z, scale));
+            storeFour(_mm_mul_ps(x, scale), _mm_mul_ps(y, scale), _mm_mul_ps(z, scale), &out[n].normal);
             const int okMask = _mm_movemask_ps(ok);
             for (int k = 0; k < 4; ++k) {
-                out[n + static_cast<std::size_t>(k)].normal = {c[0][k], c[1][k], c[2][k]};
                 given[n + static_cast<std::size_t>(k)] = (okMask >> k) & 1;
             }
         }
@@ -1289,9 +1308,10 @@ private:
     {
         const tinygltf::Animation& a = doc_.animations[index];
         std::map<int, std::vector<Channel>> byNode;  // translation, rotation, scale, in file order
+        std::string what;  // for messages; one buffer for all the channels
         for (std::size_t c = 0; c < a.channels.size(); ++c) {
             const tinygltf::AnimationChannel& channel = a.channels[c];
-            const std::string what = "channel " + std::to_string(c) + " of animation " + std::to_string(index);
+            what.assign("channel ").append(std::to_string(c)).append(" of animation ").append(std::to_string(index));
             if (channel.target_path == "weights") {
                 if (!notedMorphs_) {
                     note("morph target weights are not played");

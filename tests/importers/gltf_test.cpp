@@ -148,7 +148,9 @@ TEST(GltfImport, ReadsTrianglesStripsFansStridesSparseAndNodeTransforms)
 
 // A list of triangles long enough to be read four at a time, its corners
 // as bytes, unsigned shorts or unsigned ints: every corner lands where it
-// was, and a corner beyond the ten vertices is named wherever it lies.
+// was, and a corner beyond the ten vertices is named wherever it lies. The
+// ten packed points, read four at a time too, are the positions and (made
+// unit) the normals of the vertices they belong to.
 TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
 {
     constexpr std::uint32_t kVertices = 10;
@@ -156,11 +158,14 @@ TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
     for (std::uint32_t t = 0; t < 9; ++t) {
         corners.insert(corners.end(), {t % kVertices, (t + 3) % kVertices, (t + 6) % kVertices});
     }
+    const auto point = [](std::uint32_t v) {
+        return Vector3{std::cos(float(v)), std::sin(float(v)), 0.1f * float(v * v)};
+    };
     const auto documentWith = [&](const std::vector<std::uint32_t>& list, int bytesPerIndex) {
         Bytes b;
         for (std::uint32_t v = 0; v < kVertices; ++v) {
-            const float p[3] = {std::cos(float(v)), std::sin(float(v)), 0.1f * float(v * v)};
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(p);
+            const Vector3 p = point(v);
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(&p);
             b.insert(b.end(), bytes, bytes + sizeof p);
         }
         for (const std::uint32_t c : list) {
@@ -171,7 +176,7 @@ TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
         const int type = bytesPerIndex == 1 ? 5121 : bytesPerIndex == 2 ? 5123 : 5125;
         const std::size_t indexBytes = list.size() * static_cast<std::size_t>(bytesPerIndex);
         return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
-               R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"indices":1}]}],)"
+               R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":0},"indices":1}]}],)"
                R"("buffers":[{"byteLength":)" + std::to_string(b.size()) +
                R"(,"uri":"data:application/octet-stream;base64,)" + base64(b) + R"("}],)"
                R"("bufferViews":[{"buffer":0,"byteLength":120},{"buffer":0,"byteOffset":120,"byteLength":)" +
@@ -191,6 +196,16 @@ TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
             }
             const Vector3& n = m.triangles[t].normal;
             EXPECT_NEAR(n.x * n.x + n.y * n.y + n.z * n.z, 1.0f, 1e-5f);
+        }
+        ASSERT_EQ(m.vertices.size(), kVertices);
+        for (std::uint32_t v = 0; v < kVertices; ++v) {
+            SCOPED_TRACE(v);
+            const Vector3 p = point(v), &placed = m.vertices[v].position, &n = m.vertices[v].normal;
+            EXPECT_TRUE(placed.x == p.x && placed.y == p.y && placed.z == p.z);
+            const float length = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+            EXPECT_NEAR(n.x, p.x / length, 1e-6f);
+            EXPECT_NEAR(n.y, p.y / length, 1e-6f);
+            EXPECT_NEAR(n.z, p.z / length, 1e-6f);
         }
     }
     struct Bad {
