@@ -8,6 +8,8 @@
 
 #include <immintrin.h>
 
+#include "math/store_four.h"
+
 namespace fyrel {
 
 Model::Model(const Model& other)
@@ -89,6 +91,10 @@ Matrix4& Model::worldTransform(Matrix4& out) const
 
 namespace {
 
+// Floats from one triangle to the next.
+constexpr std::size_t kTriangleFloats = sizeof(Triangle) / sizeof(float);
+static_assert(sizeof(Triangle) % sizeof(float) == 0);
+
 void faceNormal(const std::vector<Vertex>& vertices, Triangle& t)
 {
     const std::size_t count = vertices.size();
@@ -155,13 +161,8 @@ void faceNormalsSse(const std::vector<Vertex>& vertices, Triangle* t, std::size_
         const __m128 len =
             _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, nx), _mm_mul_ps(ny, ny)), _mm_mul_ps(nz, nz)));
         const __m128 nonzero = _mm_cmpneq_ps(len, _mm_setzero_ps());  // a zero vector keeps no direction
-        alignas(16) float ox[4], oy[4], oz[4];
-        _mm_store_ps(ox, _mm_and_ps(nonzero, _mm_div_ps(nx, len)));
-        _mm_store_ps(oy, _mm_and_ps(nonzero, _mm_div_ps(ny, len)));
-        _mm_store_ps(oz, _mm_and_ps(nonzero, _mm_div_ps(nz, len)));
-        for (int k = 0; k < 4; ++k) {
-            t[k].normal = {ox[k], oy[k], oz[k]};
-        }
+        storeFour(_mm_and_ps(nonzero, _mm_div_ps(nx, len)), _mm_and_ps(nonzero, _mm_div_ps(ny, len)),
+                  _mm_and_ps(nonzero, _mm_div_ps(nz, len)), &t->normal.x, kTriangleFloats);
     }
     for (; i < n; ++i, ++t) {
         faceNormal(vertices, *t);
@@ -216,13 +217,13 @@ FYREL_AVX2 void faceNormalsAvx2(const std::vector<Vertex>& vertices, Triangle* t
         const __m256 len = _mm256_sqrt_ps(
             _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, nx), _mm256_mul_ps(ny, ny)), _mm256_mul_ps(nz, nz)));
         const __m256 nonzero = _mm256_cmp_ps(len, _mm256_setzero_ps(), _CMP_NEQ_UQ);
-        alignas(32) float ox[8], oy[8], oz[8];
-        _mm256_store_ps(ox, _mm256_and_ps(nonzero, _mm256_div_ps(nx, len)));
-        _mm256_store_ps(oy, _mm256_and_ps(nonzero, _mm256_div_ps(ny, len)));
-        _mm256_store_ps(oz, _mm256_and_ps(nonzero, _mm256_div_ps(nz, len)));
-        for (int k = 0; k < 8; ++k) {
-            t[k].normal = {ox[k], oy[k], oz[k]};
-        }
+        const __m256 ox = _mm256_and_ps(nonzero, _mm256_div_ps(nx, len));
+        const __m256 oy = _mm256_and_ps(nonzero, _mm256_div_ps(ny, len));
+        const __m256 oz = _mm256_and_ps(nonzero, _mm256_div_ps(nz, len));
+        storeFour(_mm256_castps256_ps128(ox), _mm256_castps256_ps128(oy), _mm256_castps256_ps128(oz), &t->normal.x,
+                  kTriangleFloats);
+        storeFour(_mm256_extractf128_ps(ox, 1), _mm256_extractf128_ps(oy, 1), _mm256_extractf128_ps(oz, 1),
+                  &t[4].normal.x, kTriangleFloats);
     }
     faceNormalsSse(vertices, t, n - i);
 }

@@ -18,10 +18,15 @@
 #include "importers/gltf/gltf_accessors.h"
 #include "importers/gltf/gltf_document.h"
 #include "importers/import_error.h"
+#include "math/store_four.h"
 #include "diagnostics/debug_output.h"
 
 namespace fyrel {
 namespace {
+
+// Floats from one vertex to the next.
+constexpr std::size_t kVertexFloats = sizeof(Vertex) / sizeof(float);
+static_assert(sizeof(Vertex) % sizeof(float) == 0);
 
 bool finite(const std::vector<double>& values)
 {
@@ -703,7 +708,11 @@ private:
         }
 
         Vertex* const vertices = growTo(model_.vertices, first + count);
-        TexCoord* const uv = growTo(model_.texCoords, first + count);
+        // Texture coordinates are one a vertex or none: kept from the first
+        // primitive that has them on, the vertices before it at (0, 0).
+        if (texCoords.first || !model_.texCoords.empty()) {
+            growTo(model_.texCoords, first + count);
+        }
         std::uint8_t* const normalGiven = growTo(normalGiven_, first + count);
         const NodeInfo& info = nodes_[static_cast<std::size_t>(node)];
         const bool skinned = skin && influences.perVertex > 0;
@@ -755,7 +764,7 @@ private:
         model_.computeFaceNormals(firstTriangle, firstTriangle + triangles);  // while they are in the cache
         for (std::size_t i = 0; i < count && texCoords.first; ++i) {
             const float s = texCoords(i, 0), t = texCoords(i, 1);
-            uv[i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
+            model_.texCoords[first + i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
         }
         if (skin) {
             // Each joint's share counted first, so that its list grows once.
@@ -1022,25 +1031,6 @@ private:
         return _mm_add_ps(_mm_add_ps(xy, _mm_mul_ps(_mm_set1_ps(m(r, 2)), p.z)), _mm_mul_ps(_mm_set1_ps(m(r, 3)), w));
     }
 
-    // Four points, one register an axis, into the Vector3s at first and the
-    // three that follow it a vertex apart: x and y of each as one 8-byte
-    // store, z as one 4-byte store, straight from the registers.
-    static void storeFour(__m128 x, __m128 y, __m128 z, Vector3* first)
-    {
-        static_assert(sizeof(Vertex) % sizeof(float) == 0);
-        float* out = &first->x;
-        constexpr std::size_t step = sizeof(Vertex) / sizeof(float);
-        const __m128 low = _mm_unpacklo_ps(x, y), high = _mm_unpackhi_ps(x, y);  // x0 y0 x1 y1, x2 y2 x3 y3
-        _mm_storel_pi(reinterpret_cast<__m64*>(out), low);
-        _mm_storeh_pi(reinterpret_cast<__m64*>(out + step), low);
-        _mm_storel_pi(reinterpret_cast<__m64*>(out + 2 * step), high);
-        _mm_storeh_pi(reinterpret_cast<__m64*>(out + 3 * step), high);
-        _mm_store_ss(out + 2, z);
-        _mm_store_ss(out + step + 2, _mm_shuffle_ps(z, z, 1));
-        _mm_store_ss(out + 2 * step + 2, _mm_movehl_ps(z, z));
-        _mm_store_ss(out + 3 * step + 2, _mm_shuffle_ps(z, z, 3));
-    }
-
     // The positions of whole fours of vertices placed by m, as place() would;
     // i ends at the first vertex left. False when a coordinate is not a number.
     static bool placeFours(const Matrix4& m, const GltfFloatView& positions, std::size_t count, Vertex* out,
@@ -1055,7 +1045,7 @@ private:
                 const __m128i bits = _mm_and_si128(_mm_castps_si128(c), exponent);
                 infinite = _mm_or_si128(infinite, _mm_cmpeq_epi32(bits, exponent));
             }
-            storeFour(row(m, 0, p, one), row(m, 1, p, one), row(m, 2, p, one), &out[i].position);
+            storeFour(row(m, 0, p, one), row(m, 1, p, one), row(m, 2, p, one), &out[i].position.x, kVertexFloats);
         }
         return _mm_movemask_epi8(infinite) == 0;
     }
@@ -1073,7 +1063,7 @@ private:
                 _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z)));
             const __m128 ok = _mm_and_ps(_mm_cmpgt_ps(length, zero), _mm_cmple_ps(length, largest));
             const __m128 scale = _mm_and_ps(ok, _mm_div_ps(_mm_set1_ps(1.0f), length));
-            storeFour(_mm_mul_ps(x, scale), _mm_mul_ps(y, scale), _mm_mul_ps(z, scale), &out[n].normal);
+            storeFour(_mm_mul_ps(x, scale), _mm_mul_ps(y, scale), _mm_mul_ps(z, scale), &out[n].normal.x, kVertexFloats);
             const int okMask = _mm_movemask_ps(ok);
             for (int k = 0; k < 4; ++k) {
                 given[n + static_cast<std::size_t>(k)] = (okMask >> k) & 1;
