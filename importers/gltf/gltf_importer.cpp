@@ -1253,10 +1253,10 @@ private:
                 std::set_union(times.begin(), times.end(), c.times.begin(), c.times.end(), std::back_inserter(merged));
                 times.swap(merged);
             }
-            for (std::size_t k = 0; k + 1 < c.keys(); ++k) {
+            for (std::size_t k = 0; k + 1 < c.keys() && c.mode != Channel::Mode::Linear; ++k) {
                 if (c.mode == Channel::Mode::Step) {
                     between.push_back(std::nextafter(c.times[k + 1], 0.0f));
-                } else if (c.mode == Channel::Mode::Cubic) {
+                } else {
                     refine(c, c.times[k], c.times[k + 1], 0, between);
                 }
             }
