@@ -6,11 +6,15 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <unordered_map>
 
 #include <fyrel_tinygltf.h>
+
+#include "diagnostics/debug_output.h"
+#include "images/texture_image.h"
 
 namespace fyrel {
 namespace {
@@ -107,6 +111,7 @@ public:
         }
         // The mesh stands at the scene's root: a skinned one follows its
         // joints alone, any other carries the model's placement itself.
+        addMaterials();
         tinygltf::Node meshNode;
         meshNode.name = "mesh";
         meshNode.mesh = addMesh(skinned);
@@ -203,46 +208,227 @@ private:
         }
     }
 
+    // One primitive per material its triangles use, in the order of the
+    // first vertex each uses, so that a model whose materials own runs of
+    // vertices reads back in its own order; a vertex two materials share is
+    // written with each. All of it as one primitive when one material (or
+    // none) covers every triangle.
     int addMesh(bool skinned)
     {
         const std::size_t n = model_.vertices.size();
-        std::vector<float> positions, normals;
-        positions.reserve(3 * n);
-        normals.reserve(3 * n);
+        Attributes all;
+        all.positions.reserve(3 * n);
+        all.normals.reserve(3 * n);
         for (const Vertex& v : model_.vertices) {
-            positions.insert(positions.end(), {v.position.x, v.position.y, v.position.z});
+            all.positions.insert(all.positions.end(), {v.position.x, v.position.y, v.position.z});
             Vector3 unit;
             normalize(v.normal, unit);
             if (unit.x == 0 && unit.y == 0 && unit.z == 0) {
                 unit = {0, 0, 1};
             }
-            normals.insert(normals.end(), {unit.x, unit.y, unit.z});
+            all.normals.insert(all.normals.end(), {unit.x, unit.y, unit.z});
         }
-        std::vector<std::uint32_t> indices;
-        indices.reserve(3 * model_.triangles.size());
-        for (const Triangle& t : model_.triangles) {
-            indices.insert(indices.end(), {t.indices[0], t.indices[1], t.indices[2]});
+        if (textured()) {
+            for (const TexCoord& uv : model_.texCoords) {
+                all.texCoords.insert(all.texCoords.end(), {finiteOr(uv.s, 0.0f), finiteOr(uv.t, 0.0f)});
+            }
         }
-        tinygltf::Primitive primitive;
-        primitive.mode = TINYGLTF_MODE_TRIANGLES;
-        primitive.attributes["POSITION"] = addAccessor(positions, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3,
-                                                       3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
-        primitive.attributes["NORMAL"] = addAccessor(normals, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, 3,
-                                                     TINYGLTF_TARGET_ARRAY_BUFFER);
-        primitive.indices = addAccessor(indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, 1,
-                                        TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
         if (skinned) {
-            addInfluences(primitive);
+            influences(all.joints, all.weights);
         }
         tinygltf::Mesh mesh;
         mesh.name = "mesh";
-        mesh.primitives.push_back(primitive);
+        for (const auto& [material, triangles] : trianglesByMaterial()) {
+            std::vector<std::uint32_t> indices;
+            indices.reserve(3 * triangles.size());
+            for (const std::uint32_t t : triangles) {
+                const Triangle& triangle = model_.triangles[t];
+                indices.insert(indices.end(), triangle.indices, triangle.indices + 3);
+            }
+            tinygltf::Primitive primitive;
+            primitive.mode = TINYGLTF_MODE_TRIANGLES;
+            primitive.material = material;
+            if (triangles.size() == model_.triangles.size()) {
+                addAttributes(all, primitive);
+            } else {
+                // The vertices these triangles use, in their order, numbered from 0.
+                std::vector<std::uint32_t> used(indices);
+                std::sort(used.begin(), used.end());
+                used.erase(std::unique(used.begin(), used.end()), used.end());
+                for (std::uint32_t& index : indices) {
+                    index = static_cast<std::uint32_t>(std::lower_bound(used.begin(), used.end(), index) - used.begin());
+                }
+                addAttributes(all.subset(used), primitive);
+            }
+            primitive.indices = addAccessor(indices, TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, 1,
+                                            TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
+            mesh.primitives.push_back(primitive);
+        }
         doc_.meshes.push_back(mesh);
         return static_cast<int>(doc_.meshes.size() - 1);
     }
 
+    // Per-vertex arrays as glTF stores them: 3, 3, 2, 4 and 4 numbers a
+    // vertex; texture coordinates, joints and weights may be left out.
+    struct Attributes {
+        std::vector<float> positions, normals, texCoords, weights;
+        std::vector<std::uint16_t> joints;
+
+        Attributes subset(const std::vector<std::uint32_t>& vertices) const
+        {
+            Attributes out;
+            pick(positions, 3, vertices, out.positions);
+            pick(normals, 3, vertices, out.normals);
+            pick(texCoords, 2, vertices, out.texCoords);
+            pick(weights, 4, vertices, out.weights);
+            pick(joints, 4, vertices, out.joints);
+            return out;
+        }
+
+        template <typename T>
+        static void pick(const std::vector<T>& from, std::size_t width, const std::vector<std::uint32_t>& vertices,
+                         std::vector<T>& to)
+        {
+            if (from.empty()) {
+                return;
+            }
+            to.reserve(width * vertices.size());
+            for (const std::uint32_t v : vertices) {
+                const auto first = from.begin() + static_cast<std::ptrdiff_t>(width * v);
+                to.insert(to.end(), first, first + static_cast<std::ptrdiff_t>(width));
+            }
+        }
+    };
+
+    void addAttributes(const Attributes& a, tinygltf::Primitive& primitive)
+    {
+        primitive.attributes["POSITION"] = addAccessor(a.positions, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3,
+                                                       3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
+        primitive.attributes["NORMAL"] = addAccessor(a.normals, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, 3,
+                                                     TINYGLTF_TARGET_ARRAY_BUFFER);
+        if (!a.texCoords.empty()) {
+            primitive.attributes["TEXCOORD_0"] = addAccessor(a.texCoords, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                                             TINYGLTF_TYPE_VEC2, 2, TINYGLTF_TARGET_ARRAY_BUFFER);
+        }
+        if (!a.joints.empty()) {
+            primitive.attributes["JOINTS_0"] = addAccessor(a.joints, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                                                           TINYGLTF_TYPE_VEC4, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
+            primitive.attributes["WEIGHTS_0"] = addAccessor(a.weights, TINYGLTF_COMPONENT_TYPE_FLOAT,
+                                                            TINYGLTF_TYPE_VEC4, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
+        }
+    }
+
+    // The triangles of each material (-1: of none, or of one the model does
+    // not have), the groups in the order of the first vertex each uses.
+    std::vector<std::pair<int, std::vector<std::uint32_t>>> trianglesByMaterial() const
+    {
+        const std::size_t materials = model_.materials.size();
+        std::vector<std::vector<std::uint32_t>> groups(materials + 1);
+        std::vector<std::uint32_t> firstVertex(materials + 1, UINT32_MAX);
+        for (std::size_t t = 0; t < model_.triangles.size(); ++t) {
+            const Triangle& triangle = model_.triangles[t];
+            const std::size_t group = std::min<std::size_t>(triangle.material, materials);
+            groups[group].push_back(static_cast<std::uint32_t>(t));
+            firstVertex[group] =
+                std::min({firstVertex[group], triangle.indices[0], triangle.indices[1], triangle.indices[2]});
+        }
+        std::vector<std::size_t> order;
+        for (std::size_t g = 0; g <= materials; ++g) {
+            if (!groups[g].empty()) {
+                order.push_back(g);
+            }
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return firstVertex[a] < firstVertex[b]; });
+        std::vector<std::pair<int, std::vector<std::uint32_t>>> out;
+        for (const std::size_t g : order) {
+            out.emplace_back(g < materials ? static_cast<int>(g) : -1, std::move(groups[g]));
+        }
+        return out;
+    }
+
+    // Texture coordinates go out when there is one a vertex and some
+    // material has an image that reads them.
+    bool textured() const
+    {
+        return model_.texCoords.size() == model_.vertices.size() &&
+               std::any_of(model_.materials.begin(), model_.materials.end(),
+                           [](const Material& m) { return m.hasTexture(); });
+    }
+
+    static float finiteOr(float value, float otherwise) { return std::isfinite(value) ? value : otherwise; }
+
+    // Every material as a glTF material: the diffuse colour as the base
+    // colour (blended when its alpha is below 1), not metallic, the emissive
+    // colour, and the diffuse image as the base colour's texture.
+    void addMaterials()
+    {
+        std::map<std::pair<const void*, std::string>, int> textures;  // by the image or file they hold
+        for (const Material& m : model_.materials) {
+            tinygltf::Material out;
+            out.name = m.name;
+            std::vector<double>& base = out.pbrMetallicRoughness.baseColorFactor;
+            base.clear();
+            for (int k = 0; k < 4; ++k) {
+                base.push_back(std::clamp(finiteOr(m.diffuse[k], 1.0f), 0.0f, 1.0f));
+            }
+            out.pbrMetallicRoughness.metallicFactor = 0.0;
+            out.alphaMode = base[3] < 1.0 ? "BLEND" : "OPAQUE";
+            out.emissiveFactor.clear();
+            for (int k = 0; k < 3; ++k) {
+                out.emissiveFactor.push_back(std::clamp(finiteOr(m.emissive[k], 0.0f), 0.0f, 1.0f));
+            }
+            if (textured() && m.hasTexture()) {
+                const auto [known, added] = textures.try_emplace(
+                    {m.embeddedTexture.get(), m.embeddedTexture ? std::string() : m.texturePath}, -1);
+                if (added) {
+                    known->second = addTexture(m);
+                }
+                out.pbrMetallicRoughness.baseColorTexture.index = known->second;
+            }
+            doc_.materials.push_back(out);
+        }
+    }
+
+    // The material's image in the buffer, as it is when it is PNG or JPEG,
+    // else decoded and encoded as PNG, and a texture of it. -1 when it cannot
+    // be read (noted on the debug output): the material keeps its colour.
+    int addTexture(const Material& m)
+    {
+        std::vector<std::uint8_t> read, png;
+        std::string reason = "it cannot be encoded as PNG";
+        if (!m.embeddedTexture && !readImageFile(m.texturePath, read, reason)) {
+            return leftOut(m, reason);
+        }
+        const std::vector<std::uint8_t>& bytes = m.embeddedTexture ? *m.embeddedTexture : read;
+        const char* type = pngOrJpegType(bytes.data(), bytes.size());
+        if (!type) {
+            Image image;
+            if (!decodeImage(bytes.data(), bytes.size(), image, reason) || (png = encodePng(toRgba(image))).empty()) {
+                return leftOut(m, reason);
+            }
+            type = "image/png";
+        }
+        const std::vector<std::uint8_t>& encoded = type == std::string("image/png") && !png.empty() ? png : bytes;
+        tinygltf::Image image;
+        image.name = m.texture;
+        image.mimeType = type;
+        image.bufferView = addView(encoded.data(), encoded.size(), 0);
+        doc_.images.push_back(image);
+        tinygltf::Texture texture;
+        texture.source = static_cast<int>(doc_.images.size() - 1);
+        doc_.textures.push_back(texture);
+        return static_cast<int>(doc_.textures.size() - 1);
+    }
+
+    static int leftOut(const Material& m, const std::string& reason)
+    {
+        debugOutput("glTF export: the image of material \"" + m.name + "\" is left out: " + reason + "\n");
+        return -1;
+    }
+
     // The four strongest weights of every vertex, renormalised.
-    void addInfluences(tinygltf::Primitive& primitive)
+    void influences(std::vector<std::uint16_t>& joints, std::vector<float>& weights) const
     {
         if (joints_.size() > 65535) {
             throw ExportError("The model has more bones than glTF joints can name (65,535).");
@@ -260,8 +446,8 @@ private:
                 }
             }
         }
-        std::vector<std::uint16_t> joints(4 * influences.size(), 0);
-        std::vector<float> weights(4 * influences.size(), 0.0f);
+        joints.assign(4 * influences.size(), 0);
+        weights.assign(4 * influences.size(), 0.0f);
         for (std::size_t v = 0; v < influences.size(); ++v) {
             std::vector<Influence>& list = influences[v];
             std::stable_sort(list.begin(), list.end(),
@@ -280,10 +466,6 @@ private:
                 weights[4 * v + k] = list[k].weight / sum;
             }
         }
-        primitive.attributes["JOINTS_0"] = addAccessor(joints, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
-                                                       TINYGLTF_TYPE_VEC4, 4, TINYGLTF_TARGET_ARRAY_BUFFER);
-        primitive.attributes["WEIGHTS_0"] = addAccessor(weights, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC4, 4,
-                                                        TINYGLTF_TARGET_ARRAY_BUFFER);
     }
 
     // Inverse bind matrices as the pose evaluation forms them: the inverse of

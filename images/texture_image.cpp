@@ -88,6 +88,22 @@ void* reallocate(void* p, std::size_t n)
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
+// stb_image_write's PNG encoder, private to this file; it writes through a
+// callback into memory, never to a file of its own.
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wtype-limits"
+#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
+
 namespace fyrel {
 
 namespace {
@@ -95,6 +111,9 @@ namespace {
 static_assert(kMaxImageSide == STBI_MAX_DIMENSIONS);
 
 namespace fs = std::filesystem;
+
+// The first eight bytes of every PNG file.
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 std::uint32_t loadU32(const std::uint8_t* p)
 {
@@ -237,9 +256,8 @@ bool jpegHuffmanTablesFit(const std::uint8_t* bytes, std::size_t size)
 // follow each other to its end: stb_image refuses those itself).
 std::vector<std::uint8_t> pngWithoutEmptyData(const std::uint8_t* bytes, std::size_t size)
 {
-    static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<std::uint8_t> out;
-    if (size < 8 || std::memcmp(bytes, kSignature, 8) != 0) {
+    if (size < sizeof kPngSignature || std::memcmp(bytes, kPngSignature, sizeof kPngSignature) != 0) {
         return out;
     }
     // An empty IDAT's header at `at`, whole or cut off before its CRC (which
@@ -364,9 +382,9 @@ bool decodeImage(const std::uint8_t* bytes, std::size_t size, Image& out, std::s
     return true;
 }
 
-bool decodeImageFile(const std::string& path, Image& out, std::string& reason)
+bool readImageFile(const std::string& path, std::vector<std::uint8_t>& out, std::string& reason)
 {
-    out = Image{};
+    out.clear();
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         return fail(reason, "not a regular file");
@@ -378,12 +396,50 @@ bool decodeImageFile(const std::string& path, Image& out, std::string& reason)
     if (size > kMaxImageFileSize) {
         return fail(reason, "a file too large to be a texture");
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    out.resize(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    if (!in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()))) {
+        out.clear();
         return fail(reason, "a file that cannot be read");
     }
-    return decodeImage(bytes.data(), bytes.size(), out, reason);
+    return true;
+}
+
+bool decodeImageFile(const std::string& path, Image& out, std::string& reason)
+{
+    out = Image{};
+    std::vector<std::uint8_t> bytes;
+    return readImageFile(path, bytes, reason) && decodeImage(bytes.data(), bytes.size(), out, reason);
+}
+
+const char* pngOrJpegType(const std::uint8_t* bytes, std::size_t size)
+{
+    if (size >= sizeof kPngSignature && std::memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0) {
+        return "image/png";
+    }
+    if (size >= 3 && bytes[0] == 0xff && bytes[1] == 0xd8 && bytes[2] == 0xff) {
+        return "image/jpeg";
+    }
+    return nullptr;
+}
+
+std::vector<std::uint8_t> encodePng(const Image& rgba)
+{
+    std::vector<std::uint8_t> out;
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(std::max(rgba.width, 0));
+    if (rgba.format != ImageFormat::Rgba8 || rgba.width <= 0 || rgba.height <= 0 ||
+        rgba.data.size() / rowBytes < static_cast<std::size_t>(rgba.height)) {
+        return out;
+    }
+    const auto append = [](void* context, void* data, int size) {
+        auto& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
+        bytes.insert(bytes.end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    };
+    if (!stbi_write_png_to_func(append, &out, rgba.width, rgba.height, 4, rgba.data.data(),
+                                static_cast<int>(rowBytes))) {
+        out.clear();
+    }
+    return out;
 }
 
 Image toRgba(const Image& image)

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// Texture images: finding the file a model names, and decoding it into
-// pixels a renderer can upload. Everything here is bounded: a file's size
+// Texture images: finding the file a model names, decoding it into pixels a
+// renderer can upload, and encoding pixels as PNG for files that carry them. Everything here is bounded: a file's size
 // and an image's dimensions are checked before anything is allocated for
 // them, so a hostile file costs no more than its own size and a refusal.
 //
@@ -49,6 +49,18 @@ bool decodeImageFile(const std::string& path, Image& out, std::string& reason);
 
 // The image with its blocks expanded to RGBA (an Rgba8 image is copied).
 Image toRgba(const Image& image);
+
+// The bytes of an image file, which must be a regular file of at most
+// kMaxImageFileSize bytes; on failure false, with the reason.
+bool readImageFile(const std::string& path, std::vector<std::uint8_t>& out, std::string& reason);
+
+// "image/png" or "image/jpeg" when the bytes begin as those formats' files
+// do (the two that glTF carries as they are); null for anything else.
+const char* pngOrJpegType(const std::uint8_t* bytes, std::size_t size);
+
+// An RGBA8 image as the bytes of a PNG file; empty when the image is not
+// RGBA8 or holds fewer bytes than its size says.
+std::vector<std::uint8_t> encodePng(const Image& rgba);
 
 // The file a model's texture name refers to, looked up in the model's
 // folder: backslashes count as separators (names written on Windows); the

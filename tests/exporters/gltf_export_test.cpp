@@ -15,6 +15,7 @@
 #include "ik/ik_controller.h"
 #include "importers/gltf/gltf_importer.h"
 #include "importers/model_formats.h"
+#include "images/texture_image.h"
 #include "diagnostics/debug_output.h"
 #include "support/import_check.h"
 #include "support/source_tree.h"
@@ -136,17 +137,72 @@ TEST(GltfExport, ExportsPassTheKhronosValidator)
     std::filesystem::create_directories(folder);
     std::string files;
     int n = 0;
-    for (const Sample& sample : kSamples) {
+    const auto write = [&](const Model& model) {
         const std::string path = (folder / (std::to_string(n++) + ".glb")).string();
-        exportGlbFile(sample.load(), path);
+        exportGlbFile(model, path);
         files += " " + path;
+    };
+    for (const Sample& sample : kSamples) {
+        write(sample.load());
     }
+    write(importModelFile(sourcePath("tests/data/materials/quad.ms3d")));  // materials, a TGA texture
     setDebugSink({});
     const std::string command = "NODE_PATH=" + validator + "/node_modules node " +
                                 sourcePath("tests/exporters/validate_gltf.js") + files;
     const std::string report = (folder / "report.txt").string();
     EXPECT_EQ(std::system((command + " >" + report + " 2>&1").c_str()), 0) << fileBytes(report);
     std::filesystem::remove_all(folder);
+}
+
+// The two materials of each importer's small file (tests/data/materials):
+// names, colours, blending, which triangles use them, the texture
+// coordinates and the texture's pixels (a TGA beside the model, carried in
+// the .glb as PNG) all come back; so do the triangles' corners.
+TEST(GltfExport, MaterialsAndTheirTexturesComeBack)
+{
+    test::DebugCapture quiet;
+    for (const char* file : {"quad.ms3d", "quad.3ds", "quad.x", "quad.gltf"}) {
+        SCOPED_TRACE(file);
+        const Model original = importModelFile(sourcePath(std::string("tests/data/materials/") + file));
+        const std::vector<std::uint8_t> glb = exportGlb(original);
+        const Model back = importGltfFromMemory(glb.data(), glb.size(), "export.glb");
+        ASSERT_EQ(back.materials.size(), original.materials.size());
+        for (std::size_t m = 0; m < back.materials.size(); ++m) {
+            const Material &a = original.materials[m], &b = back.materials[m];
+            EXPECT_EQ(b.name, a.name);
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_FLOAT_EQ(b.diffuse[k], a.diffuse[k]) << "material " << m << ", component " << k;
+            }
+            EXPECT_EQ(b.transparent(), a.transparent());
+            EXPECT_EQ(b.hasTexture(), a.hasTexture());
+        }
+        ASSERT_EQ(back.triangles.size(), original.triangles.size());
+        ASSERT_EQ(back.texCoords.size(), back.vertices.size());
+        for (std::size_t t = 0; t < back.triangles.size(); ++t) {
+            EXPECT_EQ(back.triangles[t].material, original.triangles[t].material);
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t i = original.triangles[t].indices[k], j = back.triangles[t].indices[k];
+                const Vector3 &p = original.vertices[i].position, &q = back.vertices[j].position;
+                Vector4 pw, qw;
+                transform(original.baseTransform, {p.x, p.y, p.z, 1}, pw);
+                transform(back.baseTransform, {q.x, q.y, q.z, 1}, qw);
+                EXPECT_NEAR(qw.x, pw.x, 1e-5f);
+                EXPECT_NEAR(qw.y, pw.y, 1e-5f);
+                EXPECT_NEAR(qw.z, pw.z, 1e-5f);
+                EXPECT_EQ(back.texCoords[j].s, original.texCoords[i].s) << "triangle " << t << ", corner " << k;
+                EXPECT_EQ(back.texCoords[j].t, original.texCoords[i].t) << "triangle " << t << ", corner " << k;
+            }
+        }
+        const Material& skin = back.materials.at(1);
+        ASSERT_TRUE(skin.embeddedTexture);
+        Image carried, source;
+        std::string reason;
+        ASSERT_TRUE(decodeImage(skin.embeddedTexture->data(), skin.embeddedTexture->size(), carried, reason)) << reason;
+        ASSERT_TRUE(decodeImageFile(original.materials[1].texturePath, source, reason)) << reason;
+        EXPECT_EQ(carried.width, source.width);
+        EXPECT_EQ(carried.height, source.height);
+        EXPECT_TRUE(carried.data == source.data);
+    }
 }
 
 }  // namespace
