@@ -238,6 +238,12 @@ private:
             if (source.alphaMode != "BLEND") {
                 material.diffuse[3] = 1.0f;
             }
+            if (source.emissiveFactor.size() == 3 && finite(source.emissiveFactor)) {
+                for (int k = 0; k < 3; ++k) {
+                    material.emissive[k] =
+                        std::clamp(static_cast<float>(source.emissiveFactor[static_cast<std::size_t>(k)]), 0.0f, 1.0f);
+                }
+            }
             const tinygltf::TextureInfo& base = source.pbrMetallicRoughness.baseColorTexture;
             texCoordSets_.push_back(base.texCoord >= 0 && base.texCoord < 8 ? base.texCoord : 0);
             if (base.index >= 0 && static_cast<std::size_t>(base.index) < doc_.textures.size()) {
