@@ -5,7 +5,8 @@
 //
 // glTF has few large files there, so the glTF group also reads .glb files
 // the program's exporter writes at start from three of the characters
-// (clips, skins and all), into a scratch folder both sides read.
+// (clips, skins, materials and textures and all), into a scratch folder
+// both sides read.
 //
 // Times are CPU times (each side runs on one thread), which a busy machine
 // disturbs less than wall-clock times.
