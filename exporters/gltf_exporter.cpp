@@ -98,6 +98,15 @@ public:
         if (model_.triangles.empty() || model_.vertices.empty()) {
             throw ExportError("The model has no triangles to export.");
         }
+        const std::size_t vertices = model_.vertices.size();
+        for (const Triangle& t : model_.triangles) {
+            if (t.indices[0] >= vertices || t.indices[1] >= vertices || t.indices[2] >= vertices) {
+                throw ExportError("A triangle of the model names a vertex it does not have.");
+            }
+        }
+        textured_ = model_.texCoords.size() == vertices &&
+                    std::any_of(model_.materials.begin(), model_.materials.end(),
+                                [](const Material& m) { return m.hasTexture(); });
         doc_.asset.version = "2.0";
         doc_.asset.generator = "Fyrel";
         doc_.buffers.emplace_back();
@@ -228,7 +237,7 @@ private:
             }
             all.normals.insert(all.normals.end(), {unit.x, unit.y, unit.z});
         }
-        if (textured()) {
+        if (textured_) {
             for (const TexCoord& uv : model_.texCoords) {
                 all.texCoords.insert(all.texCoords.end(), {finiteOr(uv.s, 0.0f), finiteOr(uv.t, 0.0f)});
             }
@@ -347,15 +356,6 @@ private:
         return out;
     }
 
-    // Texture coordinates go out when there is one a vertex and some
-    // material has an image that reads them.
-    bool textured() const
-    {
-        return model_.texCoords.size() == model_.vertices.size() &&
-               std::any_of(model_.materials.begin(), model_.materials.end(),
-                           [](const Material& m) { return m.hasTexture(); });
-    }
-
     static float finiteOr(float value, float otherwise) { return std::isfinite(value) ? value : otherwise; }
 
     // Every material as a glTF material: the diffuse colour as the base
@@ -378,7 +378,7 @@ private:
             for (int k = 0; k < 3; ++k) {
                 out.emissiveFactor.push_back(std::clamp(finiteOr(m.emissive[k], 0.0f), 0.0f, 1.0f));
             }
-            if (textured() && m.hasTexture()) {
+            if (textured_ && m.hasTexture()) {
                 const auto [known, added] = textures.try_emplace(
                     {m.embeddedTexture.get(), m.embeddedTexture ? std::string() : m.texturePath}, -1);
                 if (added) {
@@ -586,6 +586,7 @@ private:
     }
 
     const Model& model_;
+    bool textured_ = false;  // texture coordinates go out: one a vertex, and some material has an image
     Matrix4 placed_;  // glTF's axes from the model's: axis change · base transform
     tinygltf::Model doc_;
     std::vector<const Bone*> joints_;  // pre-order

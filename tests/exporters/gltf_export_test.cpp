@@ -154,6 +154,37 @@ TEST(GltfExport, ExportsPassTheKhronosValidator)
     std::filesystem::remove_all(folder);
 }
 
+// A model the format cannot hold is refused with a message, nothing written.
+TEST(GltfExport, ModelsItCannotWriteAreRefusedWithAMessage)
+{
+    Model triangle;
+    triangle.vertices.resize(3);
+    triangle.triangles.emplace_back();
+    triangle.triangles[0].indices[1] = 1, triangle.triangles[0].indices[2] = 2;
+    struct Case {
+        const char* name;
+        std::function<void(Model&)> spoil;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"no triangles", [](Model& m) { m.triangles.clear(); }, "no triangles to export"},
+        {"a corner beyond the vertices", [](Model& m) { m.triangles[0].indices[2] = 3; },
+         "names a vertex it does not have"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Model m = triangle;
+        c.spoil(m);
+        try {
+            exportGlb(m);
+            ADD_FAILURE() << "exported";
+        } catch (const ExportError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_FALSE(exportGlb(triangle).empty());
+}
+
 // The materials of each importer's small file (tests/data/materials: two,
 // one of them translucent with a TGA beside the model, which the .glb
 // carries as PNG) and of a Milkshape jeep (one, with an emissive colour and
