@@ -246,6 +246,7 @@ private:
             }
             const tinygltf::TextureInfo& base = source.pbrMetallicRoughness.baseColorTexture;
             texCoordSets_.push_back(base.texCoord >= 0 && base.texCoord < 8 ? base.texCoord : 0);
+            uvTransforms_.push_back(uvTransform(base, texCoordSets_.back()));
             if (base.index >= 0 && static_cast<std::size_t>(base.index) < doc_.textures.size()) {
                 const int image = doc_.textures[static_cast<std::size_t>(base.index)].source;
                 if (image >= 0 && static_cast<std::size_t>(image) < doc_.images.size()) {
@@ -268,6 +269,47 @@ private:
             }
             model_.materials.push_back(std::move(material));
         }
+    }
+
+    // Where KHR_texture_transform moves a texture's coordinates: scaled,
+    // then turned by the angle (counter-clockwise with t pointing down),
+    // then offset. Values that are missing or not numbers keep their
+    // defaults; its texCoord, when given, names the coordinate set instead.
+    struct UvTransform {
+        float m[2][3] = {{1, 0, 0}, {0, 1, 0}};
+        bool moves = false;
+    };
+
+    static UvTransform uvTransform(const tinygltf::TextureInfo& info, int& texCoordSet)
+    {
+        UvTransform out;
+        const auto found = info.extensions.find("KHR_texture_transform");
+        if (found == info.extensions.end() || !found->second.IsObject()) {
+            return out;
+        }
+        const tinygltf::Value& e = found->second;
+        const auto number = [](const tinygltf::Value& v, double otherwise) {
+            return v.IsNumber() && std::isfinite(v.GetNumberAsDouble()) ? v.GetNumberAsDouble() : otherwise;
+        };
+        const auto pair = [&](const char* key, double otherwise, double (&to)[2]) {
+            const tinygltf::Value& v = e.Get(key);
+            for (int k = 0; k < 2; ++k) {
+                to[k] = v.IsArray() && v.ArrayLen() == 2 ? number(v.Get(k), otherwise) : otherwise;
+            }
+        };
+        double offset[2], scale[2];
+        pair("offset", 0.0, offset);
+        pair("scale", 1.0, scale);
+        const double angle = number(e.Get("rotation"), 0.0), c = std::cos(angle), s = std::sin(angle);
+        out.m[0][0] = static_cast<float>(c * scale[0]), out.m[0][1] = static_cast<float>(s * scale[1]);
+        out.m[1][0] = static_cast<float>(-s * scale[0]), out.m[1][1] = static_cast<float>(c * scale[1]);
+        out.m[0][2] = static_cast<float>(offset[0]), out.m[1][2] = static_cast<float>(offset[1]);
+        out.moves = true;
+        const tinygltf::Value& set = e.Get("texCoord");
+        if (set.IsInt() && set.GetNumberAsInt() >= 0 && set.GetNumberAsInt() < 8) {
+            texCoordSet = set.GetNumberAsInt();
+        }
+        return out;
     }
 
     // The encoded bytes of an image: those the loader kept, or its buffer
@@ -768,8 +810,18 @@ private:
             fail("a position of " + what + " is not a number");
         }
         model_.computeFaceNormals(firstTriangle, firstTriangle + triangles);  // while they are in the cache
+        const UvTransform* const moved =
+            hasMaterial && uvTransforms_[static_cast<std::size_t>(primitive.material)].moves
+                ? &uvTransforms_[static_cast<std::size_t>(primitive.material)]
+                : nullptr;
         for (std::size_t i = 0; i < count && texCoords.first; ++i) {
-            const float s = texCoords(i, 0), t = texCoords(i, 1);
+            float s = texCoords(i, 0), t = texCoords(i, 1);
+            if (moved) {
+                const float (&m)[2][3] = moved->m;
+                const float u = s;
+                s = m[0][0] * u + m[0][1] * t + m[0][2];
+                t = m[1][0] * u + m[1][1] * t + m[1][2];
+            }
             model_.texCoords[first + i] = TexCoord{std::isfinite(s) ? s : 0.0f, std::isfinite(t) ? t : 0.0f};
         }
         if (skin) {
@@ -1418,6 +1470,7 @@ private:
     std::map<std::string, Bone*> boneByName_;
     float modelSize_ = 1.0f;
     std::vector<int> texCoordSets_;  // per material: which TEXCOORD_n its base colour texture reads
+    std::vector<UvTransform> uvTransforms_;  // per material: how its texture coordinates move
     int skippedPrimitives_ = 0;
     bool notedMorphs_ = false;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -364,6 +365,50 @@ TEST(GltfImport, RealFilesLoadWithTheirCountsAndBrokenOnesFailWithAMessage)
         const Model m = importGltf(folder + c.file);
         EXPECT_EQ(m.vertices.size(), c.vertices);
         EXPECT_EQ(m.triangles.size(), c.triangles);
+    }
+}
+
+// The KHR_texture_transform sample: every quad's texture coordinates (the
+// file's corners (0, 0) … (0.5, 0.5) for the offsets, (0, 0) … (1, 1) for
+// the rest) come out scaled, turned counter-clockwise with t down, then
+// offset, so that the "Rotation" quad's arrow points at the sample's green
+// marker and not at its red one (seen under Xvfb).
+TEST(GltfImport, TextureTransformsMoveTheirMaterialsCoordinates)
+{
+    struct Case {
+        const char* material;
+        float side, offset[2], turn, scale;
+    };
+    const Case cases[] = {
+        {"Offset U", 0.5f, {0.5f, 0}, 0, 1},    {"Offset V", 0.5f, {0, 0.5f}, 0, 1},
+        {"Rotation", 1, {0, 0}, 0.3926991f, 1}, {"Scale", 1, {0, 0}, 0, 1.5f},
+        {"All", 1, {-0.2f, -0.1f}, 0.3f, 1.5f}, {"Correct", 1, {0, 0}, 0, 1},
+    };
+    const Model m = importGltf("/usr/share/assimp/models/glTF2/textureTransform/TextureTransformTest.gltf");
+    ASSERT_EQ(m.texCoords.size(), m.vertices.size());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.material);
+        std::vector<TexCoord> expected;
+        for (const float u : {0.0f, c.side}) {
+            for (const float v : {0.0f, c.side}) {
+                const float cs = std::cos(c.turn), sn = std::sin(c.turn);
+                expected.push_back({c.scale * (cs * u + sn * v) + c.offset[0], c.scale * (cs * v - sn * u) + c.offset[1]});
+            }
+        }
+        int corners = 0;
+        for (const Triangle& t : m.triangles) {
+            if (m.materials.at(t.material).name != c.material) {
+                continue;
+            }
+            for (const std::uint32_t i : t.indices) {
+                const TexCoord uv = m.texCoords[i];
+                ++corners;
+                EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const TexCoord& e) {
+                    return std::fabs(e.s - uv.s) < 1e-5f && std::fabs(e.t - uv.t) < 1e-5f;
+                })) << "(" << uv.s << ", " << uv.t << ")";
+            }
+        }
+        EXPECT_GT(corners, 0);
     }
 }
 
