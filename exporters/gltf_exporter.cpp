@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 #include <unordered_map>
 
 #include <fyrel_tinygltf.h>
@@ -217,11 +218,10 @@ private:
         }
     }
 
-    // One primitive per material its triangles use, in the order of the
-    // first vertex each uses, so that a model whose materials own runs of
-    // vertices reads back in its own order; a vertex two materials share is
-    // written with each. All of it as one primitive when one material (or
-    // none) covers every triangle.
+    // One primitive per run of triangles of one material, over the vertices
+    // the run uses (a vertex two runs share is written with each), so that
+    // the model reads back in its own order; all of it as one primitive when
+    // one material (or none) covers every triangle.
     int addMesh(bool skinned)
     {
         const std::size_t n = model_.vertices.size();
@@ -327,16 +327,33 @@ private:
         }
     }
 
-    // The triangles of each material (-1: of none, or of one the model does
-    // not have), the groups in the order of the first vertex each uses.
+    // The triangles in runs of one material (-1: of none, or of one the
+    // model does not have), in the model's order. When the materials
+    // alternate so often that the runs outnumber them fourfold, the triangles
+    // of each material instead, in the order of the first vertex each uses.
     std::vector<std::pair<int, std::vector<std::uint32_t>>> trianglesByMaterial() const
     {
         const std::size_t materials = model_.materials.size();
+        const auto groupOf = [&](const Triangle& t) { return std::min<std::size_t>(t.material, materials); };
+        std::vector<std::pair<int, std::vector<std::uint32_t>>> runs;
+        std::vector<std::uint8_t> used(materials + 1, 0);
+        for (std::size_t t = 0; t < model_.triangles.size(); ++t) {
+            const std::size_t group = groupOf(model_.triangles[t]);
+            const int material = group < materials ? static_cast<int>(group) : -1;
+            if (runs.empty() || runs.back().first != material) {
+                runs.emplace_back(material, std::vector<std::uint32_t>());
+            }
+            runs.back().second.push_back(static_cast<std::uint32_t>(t));
+            used[group] = 1;
+        }
+        if (runs.size() <= 4 * static_cast<std::size_t>(std::count(used.begin(), used.end(), 1))) {
+            return runs;
+        }
         std::vector<std::vector<std::uint32_t>> groups(materials + 1);
         std::vector<std::uint32_t> firstVertex(materials + 1, UINT32_MAX);
         for (std::size_t t = 0; t < model_.triangles.size(); ++t) {
             const Triangle& triangle = model_.triangles[t];
-            const std::size_t group = std::min<std::size_t>(triangle.material, materials);
+            const std::size_t group = groupOf(triangle);
             groups[group].push_back(static_cast<std::uint32_t>(t));
             firstVertex[group] =
                 std::min({firstVertex[group], triangle.indices[0], triangle.indices[1], triangle.indices[2]});
@@ -363,7 +380,8 @@ private:
     // colour, and the diffuse image as the base colour's texture.
     void addMaterials()
     {
-        std::map<std::pair<const void*, std::string>, int> textures;  // by the image or file they hold
+        // Textures by the image or file they hold and how they wrap.
+        std::map<std::tuple<const void*, std::string, TextureWrap, TextureWrap>, int> textures;
         for (const Material& m : model_.materials) {
             tinygltf::Material out;
             out.name = m.name;
@@ -380,7 +398,7 @@ private:
             }
             if (textured_ && m.hasTexture()) {
                 const auto [known, added] = textures.try_emplace(
-                    {m.embeddedTexture.get(), m.embeddedTexture ? std::string() : m.texturePath}, -1);
+                    {m.embeddedTexture.get(), m.embeddedTexture ? std::string() : m.texturePath, m.wrapS, m.wrapT}, -1);
                 if (added) {
                     known->second = addTexture(m);
                 }
@@ -417,6 +435,18 @@ private:
         doc_.images.push_back(image);
         tinygltf::Texture texture;
         texture.source = static_cast<int>(doc_.images.size() - 1);
+        if (m.wrapS != TextureWrap::Repeat || m.wrapT != TextureWrap::Repeat) {
+            const auto wrap = [](TextureWrap w) {
+                return w == TextureWrap::ClampToEdge      ? TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE
+                       : w == TextureWrap::MirroredRepeat ? TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT
+                                                          : TINYGLTF_TEXTURE_WRAP_REPEAT;
+            };
+            tinygltf::Sampler sampler;
+            sampler.wrapS = wrap(m.wrapS);
+            sampler.wrapT = wrap(m.wrapT);
+            doc_.samplers.push_back(sampler);
+            texture.sampler = static_cast<int>(doc_.samplers.size() - 1);
+        }
         doc_.textures.push_back(texture);
         return static_cast<int>(doc_.textures.size() - 1);
     }

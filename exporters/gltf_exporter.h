@@ -12,13 +12,16 @@
 // What is written:
 //   - one mesh: the bind-pose vertices (positions, normals, texture
 //     coordinates when a material has an image) and triangles (32-bit
-//     indices), one primitive per material the triangles use (over the
-//     vertices it uses; a vertex two materials share is written with each);
+//     indices), one primitive per run of triangles of one material, in the
+//     model's order (per material instead when the runs outnumber the
+//     materials fourfold), each over the vertices it uses (a vertex two
+//     primitives share is written with each);
 //   - every material: its diffuse colour as the base colour (blended when
 //     its alpha is below 1), not metallic, its emissive colour, and its
 //     diffuse image carried in the file as the base colour's texture (PNG
 //     and JPEG as they are, other formats decoded and encoded as PNG; an
-//     image that cannot be read is left out, noted on the debug output);
+//     image that cannot be read is left out, noted on the debug output),
+//     with a sampler when it does not repeat both ways;
 //   - when some bone weights a vertex: the skeleton as nodes (one per bone,
 //     pre-order, named as the bones, each with its bind transform relative to
 //     its parent), a skin over them with each bone's inverse bind matrix, and

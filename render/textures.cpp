@@ -15,9 +15,9 @@ namespace fyrel {
 
 namespace {
 
-// Live textures by what they were made from: the file's path, or the
-// address of the bytes a model file carries (alive as long as a model
-// holding them is, and so as long as its texture is).
+// Live textures by how they wrap and what they were made from: the file's
+// path, or the address of the bytes a model file carries (alive as long as
+// a model holding them is, and so as long as its texture is).
 std::map<std::string, std::weak_ptr<GlTexture>>& liveTextures()
 {
     static std::map<std::string, std::weak_ptr<GlTexture>> textures;
@@ -26,12 +26,21 @@ std::map<std::string, std::weak_ptr<GlTexture>>& liveTextures()
 
 std::string keyOf(const Material& material)
 {
+    char wraps[48];
+    std::snprintf(wraps, sizeof wraps, "wrap %d %d:", static_cast<int>(material.wrapS), static_cast<int>(material.wrapT));
     if (material.embeddedTexture) {
         char address[32];
         std::snprintf(address, sizeof address, "embedded:%p", static_cast<const void*>(material.embeddedTexture.get()));
-        return address;
+        return wraps + std::string(address);
     }
-    return material.texturePath;
+    return wraps + material.texturePath;
+}
+
+GLint glWrap(TextureWrap wrap)
+{
+    return wrap == TextureWrap::ClampToEdge      ? GL_CLAMP_TO_EDGE
+           : wrap == TextureWrap::MirroredRepeat ? GL_MIRRORED_REPEAT
+                                                 : GL_REPEAT;
 }
 
 bool offersS3tc()
@@ -52,10 +61,10 @@ GLenum compressedFormat(ImageFormat format)
     }
 }
 
-void upload(const GlFunctions& gl, const Image& image)
+void upload(const GlFunctions& gl, const Image& image, const Material& material)
 {
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, glWrap(material.wrapS));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, glWrap(material.wrapT));
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     if (image.format != ImageFormat::Rgba8 && gl.compressedTexImage2D && offersS3tc()) {
@@ -111,7 +120,7 @@ std::shared_ptr<GlTexture> acquireTexture(const GlFunctions& gl, const Material&
     auto texture = std::make_shared<GlTexture>();
     glGenTextures(1, &texture->name);
     glBindTexture(GL_TEXTURE_2D, texture->name);
-    upload(gl, image);
+    upload(gl, image, material);
     glBindTexture(GL_TEXTURE_2D, 0);
     slot = texture;
     return texture;

@@ -7,6 +7,10 @@
 
 namespace fyrel {
 
+// What a texture coordinate outside [0, 1] reads: the image again, its
+// edge, or the image mirrored every other time.
+enum class TextureWrap : std::uint8_t { Repeat, ClampToEdge, MirroredRepeat };
+
 // How a set of triangles looks: colours (red green blue alpha each; the
 // diffuse alpha is the opacity), the highlight's exponent, and an optional
 // diffuse image that the lit colour is multiplied with.
@@ -22,6 +26,8 @@ struct Material {
     // An image the model file carries inside it (encoded, e.g. PNG), used
     // instead of a file. Shared by the copies of a model.
     std::shared_ptr<const std::vector<std::uint8_t>> embeddedTexture;
+    TextureWrap wrapS = TextureWrap::Repeat;  // across, and down the image
+    TextureWrap wrapT = TextureWrap::Repeat;
 
     bool transparent() const { return diffuse[3] < 1.0f; }
     bool hasTexture() const { return !texturePath.empty() || embeddedTexture; }

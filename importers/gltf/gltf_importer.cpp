@@ -248,7 +248,13 @@ private:
             texCoordSets_.push_back(base.texCoord >= 0 && base.texCoord < 8 ? base.texCoord : 0);
             uvTransforms_.push_back(uvTransform(base, texCoordSets_.back()));
             if (base.index >= 0 && static_cast<std::size_t>(base.index) < doc_.textures.size()) {
-                const int image = doc_.textures[static_cast<std::size_t>(base.index)].source;
+                const tinygltf::Texture& texture = doc_.textures[static_cast<std::size_t>(base.index)];
+                if (texture.sampler >= 0 && static_cast<std::size_t>(texture.sampler) < doc_.samplers.size()) {
+                    const tinygltf::Sampler& sampler = doc_.samplers[static_cast<std::size_t>(texture.sampler)];
+                    material.wrapS = wrapOf(sampler.wrapS);
+                    material.wrapT = wrapOf(sampler.wrapT);
+                }
+                const int image = texture.source;
                 if (image >= 0 && static_cast<std::size_t>(image) < doc_.images.size()) {
                     const tinygltf::Image& picture = doc_.images[static_cast<std::size_t>(image)];
                     material.texture = !picture.uri.empty() && picture.uri.rfind("data:", 0) != 0 ? picture.uri
@@ -269,6 +275,13 @@ private:
             }
             model_.materials.push_back(std::move(material));
         }
+    }
+
+    static TextureWrap wrapOf(int glTF)
+    {
+        return glTF == TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE     ? TextureWrap::ClampToEdge
+               : glTF == TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT ? TextureWrap::MirroredRepeat
+                                                               : TextureWrap::Repeat;
     }
 
     // Where KHR_texture_transform moves a texture's coordinates: scaled,

@@ -185,18 +185,47 @@ TEST(GltfExport, ModelsItCannotWriteAreRefusedWithAMessage)
     EXPECT_FALSE(exportGlb(triangle).empty());
 }
 
+// Triangles whose materials alternate at every one go out as one primitive
+// a material, not one a triangle: each comes back with its material.
+TEST(GltfExport, AlternatingMaterialsBecomeOnePrimitiveEach)
+{
+    Model m;
+    m.materials.resize(2);
+    for (std::uint32_t t = 0; t < 10; ++t) {
+        m.vertices.push_back({{float(t), 0, 0}, {}});
+        m.vertices.push_back({{float(t), 1, 0}, {}});
+        m.vertices.push_back({{float(t), 0, 1}, {}});
+        Triangle& triangle = m.triangles.emplace_back();
+        triangle.indices[0] = 3 * t, triangle.indices[1] = 3 * t + 1, triangle.indices[2] = 3 * t + 2;
+        triangle.material = t % 2;
+    }
+    const std::vector<std::uint8_t> glb = exportGlb(m);
+    const Model back = importGltfFromMemory(glb.data(), glb.size(), "export.glb");
+    ASSERT_EQ(back.triangles.size(), 10u);
+    for (std::size_t t = 0; t < 10; ++t) {
+        const Triangle& triangle = back.triangles[t];
+        EXPECT_EQ(triangle.material, t < 5 ? 0u : 1u);
+        // The first corner's x (the mirror of glTF's axes undone) names the triangle it came from.
+        EXPECT_EQ(static_cast<std::uint32_t>(std::lround(std::fabs(back.vertices[triangle.indices[0]].position.x))) % 2,
+                  triangle.material);
+    }
+}
+
 // The materials of each importer's small file (tests/data/materials: two,
 // one of them translucent with a TGA beside the model, which the .glb
-// carries as PNG) and of a Milkshape jeep (one, with an emissive colour and
-// a JPEG, carried as it is): names, colours, blending, which triangles use
-// them, the texture coordinates and the textures' pixels all come back; so
-// do the triangles' corners.
+// carries as PNG), of a Milkshape jeep (one, with an emissive colour and a
+// JPEG, carried as it is) and of the glTF texture transform sample (PNGs
+// that clamp at their edges): names, colours, blending, wrapping, which
+// triangles use them, the texture coordinates and the textures' pixels all
+// come back; so do the triangles' corners.
 TEST(GltfExport, MaterialsAndTheirTexturesComeBack)
 {
     test::DebugCapture quiet;
     const std::string materials = sourcePath("tests/data/materials/");
+    const std::string models = "/usr/share/assimp/models/";
     for (const std::string& path : {materials + "quad.ms3d", materials + "quad.3ds", materials + "quad.x",
-                                    materials + "quad.gltf", std::string("/usr/share/assimp/models/MS3D/jeep1.ms3d")}) {
+                                    materials + "quad.gltf", models + "MS3D/jeep1.ms3d",
+                                    models + "glTF2/textureTransform/TextureTransformTest.gltf"}) {
         SCOPED_TRACE(path);
         const Model original = importModelFile(path);
         const std::vector<std::uint8_t> glb = exportGlb(original);
@@ -212,6 +241,8 @@ TEST(GltfExport, MaterialsAndTheirTexturesComeBack)
                 EXPECT_FLOAT_EQ(b.emissive[k], a.emissive[k]) << "material " << m << ", component " << k;
             }
             EXPECT_EQ(b.transparent(), a.transparent());
+            EXPECT_EQ(b.wrapS, a.wrapS) << "material " << m;
+            EXPECT_EQ(b.wrapT, a.wrapT) << "material " << m;
             ASSERT_EQ(b.hasTexture(), a.hasTexture());
             if (b.hasTexture()) {
                 ASSERT_TRUE(b.embeddedTexture);

@@ -410,6 +410,15 @@ TEST(GltfImport, TextureTransformsMoveTheirMaterialsCoordinates)
         }
         EXPECT_GT(corners, 0);
     }
+    // The transformed textures clamp at their edges, as their sampler says;
+    // a texture without a sampler repeats.
+    for (const Material& material : m.materials) {
+        const TextureWrap wrap = material.name == "Correct" ? TextureWrap::Repeat : TextureWrap::ClampToEdge;
+        if (material.name == "Correct" || material.name == "Rotation") {
+            EXPECT_EQ(material.wrapS, wrap) << material.name;
+            EXPECT_EQ(material.wrapT, wrap) << material.name;
+        }
+    }
 }
 
 }  // namespace
