@@ -258,9 +258,11 @@ TEST_F(RenderTest, ShaderSyntaxErrorIsLoggedAndTheViewsStillDraw)
 
 // Quads facing the camera, each with a material whose image is two texels,
 // red on the left and blue on the right: the views draw the image where the
-// texture coordinates put it. An image that is missing or does not decode
-// leaves the material's own colour (green) and one line on the debug output,
-// never a box.
+// texture coordinates put it, and beyond its right edge (s from −0.25 to
+// 1.75) the image clamped to its edge stays blue where repeated it would be
+// red again. An image that is missing or does not decode leaves the
+// material's own colour (green) and one line on the debug output, never a
+// box.
 TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
 {
     ScratchDir dir;
@@ -278,10 +280,14 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
         bool (*left)(QRgb);
         bool (*right)(QRgb);
         const char* debug;
+        float sFrom = 0.0f, sTo = 1.0f;  // across the quad
+        TextureWrap wrap = TextureWrap::Repeat;
+        const char* file = nullptr;  // the image's name when not the case's own
     } cases[] = {
         {"image", tga, 1.0f, isReddish, isBluish, nullptr},
         {"missing", "", 0.0f, isGreenish, isGreenish, "not found"},
         {"corrupt", "not an image at all", 0.0f, isGreenish, isGreenish, "not used: not an image"},
+        {"clamped", tga, 1.0f, isReddish, isBluish, nullptr, -0.25f, 1.75f, TextureWrap::ClampToEdge, "image.tga"},
     };
     float x = -3.0f;
     for (const auto& c : cases) {
@@ -297,7 +303,7 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
             Ms3dTriangle t;
             for (int k = 0; k < 3; ++k) {
                 t.indices[k] = static_cast<std::uint16_t>(corner[k]);
-                t.s[k] = (corners[corner[k]][0] + 1) / 2;
+                t.s[k] = c.sFrom + (c.sTo - c.sFrom) * (corners[corner[k]][0] + 1) / 2;
                 t.t[k] = (2 - corners[corner[k]][1]) / 2;  // down from the image's top
             }
             f.triangles.push_back(t);
@@ -309,7 +315,7 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
             colour[0] = colour[2] = c.green;
             colour[1] = 1.0f;
         }
-        m.texture = std::string(c.name) + ".tga";
+        m.texture = c.file ? c.file : std::string(c.name) + ".tga";  // the first case's image, clamped
         f.materials = {m};
         if (!c.image.empty()) {
             dir.write(m.texture, c.image);
@@ -317,8 +323,10 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
         const std::string path = dir.path(std::string(c.name) + ".ms3d");
         saveMs3d(f, path);
         script->debugMessages.clear();
-        importModel(path).position.x = x;
-        view(0).camera.setPosition({0.0f, -8.0f, 1.0f});  // all three side by side
+        Model& model = importModel(path);
+        model.position.x = x;
+        model.materials.at(0).wrapS = c.wrap;
+        view(0).camera.setPosition({1.5f, -10.0f, 1.0f});  // all four side by side
         runFrames(2, 0.0f);
         const QImage image = grab(0);
         EXPECT_GT(countNear(image, project(view(0).camera, {x - 0.5f, 0, 1}, image.size()), 3, c.left), 20);
