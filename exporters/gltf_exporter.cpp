@@ -391,7 +391,10 @@ private:
                 base.push_back(std::clamp(finiteOr(m.diffuse[k], 1.0f), 0.0f, 1.0f));
             }
             out.pbrMetallicRoughness.metallicFactor = 0.0;
-            out.alphaMode = base[3] < 1.0 ? "BLEND" : "OPAQUE";
+            out.alphaMode = base[3] < 1.0 ? "BLEND" : m.alphaCutoff > 0 ? "MASK" : "OPAQUE";
+            if (out.alphaMode == "MASK") {
+                out.alphaCutoff = std::min(m.alphaCutoff, 1.0f);
+            }
             out.emissiveFactor.clear();
             for (int k = 0; k < 3; ++k) {
                 out.emissiveFactor.push_back(std::clamp(finiteOr(m.emissive[k], 0.0f), 0.0f, 1.0f));

@@ -17,7 +17,8 @@
 //     materials fourfold), each over the vertices it uses (a vertex two
 //     primitives share is written with each);
 //   - every material: its diffuse colour as the base colour (blended when
-//     its alpha is below 1), not metallic, its emissive colour, and its
+//     its alpha is below 1, else masked at its alpha cutoff when it has
+//     one), not metallic, its emissive colour, and its
 //     diffuse image carried in the file as the base colour's texture (PNG
 //     and JPEG as they are, other formats decoded and encoded as PNG; an
 //     image that cannot be read is left out, noted on the debug output),

@@ -215,10 +215,20 @@ void drawRanges(const GlFunctions& gl, const Model& model, bool transparent)
         if (range.transparent != transparent) {
             continue;
         }
-        setMaterial(range.material < model.materials.size() ? model.materials[range.material] : model.material);
+        const Material& material =
+            range.material < model.materials.size() ? model.materials[range.material] : model.material;
+        setMaterial(material);
         glBindTexture(GL_TEXTURE_2D, range.texture ? range.texture->name : whiteTexture());
+        const bool cutOut = material.alphaCutoff > 0;  // NaN: not a cut-out
+        if (cutOut) {
+            glEnable(GL_ALPHA_TEST);
+            glAlphaFunc(GL_GEQUAL, material.alphaCutoff);
+        }
         glDrawElements(GL_TRIANGLES, range.count, GL_UNSIGNED_INT,
                        reinterpret_cast<const void*>(static_cast<std::uintptr_t>(range.first) * 4));
+        if (cutOut) {
+            glDisable(GL_ALPHA_TEST);
+        }
     }
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glPopMatrix();

@@ -28,6 +28,9 @@ struct Material {
     std::shared_ptr<const std::vector<std::uint8_t>> embeddedTexture;
     TextureWrap wrapS = TextureWrap::Repeat;  // across, and down the image
     TextureWrap wrapT = TextureWrap::Repeat;
+    // A cut-out: drawn only where the image's alpha (times the diffuse
+    // alpha) reaches this, opaque there; 0 draws everywhere.
+    float alphaCutoff = 0.0f;
 
     bool transparent() const { return diffuse[3] < 1.0f; }
     bool hasTexture() const { return !texturePath.empty() || embeddedTexture; }

@@ -238,6 +238,11 @@ private:
             if (source.alphaMode != "BLEND") {
                 material.diffuse[3] = 1.0f;
             }
+            if (source.alphaMode == "MASK") {
+                material.alphaCutoff = source.alphaCutoff > 0 && source.alphaCutoff <= 1
+                                           ? static_cast<float>(source.alphaCutoff)
+                                           : source.alphaCutoff > 1 ? 1.0f : 0.5f;
+            }
             if (source.emissiveFactor.size() == 3 && finite(source.emissiveFactor)) {
                 for (int k = 0; k < 3; ++k) {
                     material.emissive[k] =

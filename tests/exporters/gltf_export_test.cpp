@@ -215,7 +215,7 @@ TEST(GltfExport, AlternatingMaterialsBecomeOnePrimitiveEach)
 // one of them translucent with a TGA beside the model, which the .glb
 // carries as PNG), of a Milkshape jeep (one, with an emissive colour and a
 // JPEG, carried as it is) and of the glTF texture transform sample (PNGs
-// that clamp at their edges): names, colours, blending, wrapping, which
+// that clamp at their edges): names, colours, blending, cut-outs, wrapping, which
 // triangles use them, the texture coordinates and the textures' pixels all
 // come back; so do the triangles' corners.
 TEST(GltfExport, MaterialsAndTheirTexturesComeBack)
@@ -227,7 +227,8 @@ TEST(GltfExport, MaterialsAndTheirTexturesComeBack)
                                     materials + "quad.gltf", models + "MS3D/jeep1.ms3d",
                                     models + "glTF2/textureTransform/TextureTransformTest.gltf"}) {
         SCOPED_TRACE(path);
-        const Model original = importModelFile(path);
+        Model original = importModelFile(path);
+        original.materials.at(0).alphaCutoff = 0.25f;  // a cut-out, which none of the files has
         const std::vector<std::uint8_t> glb = exportGlb(original);
         const Model back = importGltfFromMemory(glb.data(), glb.size(), "export.glb");
         ASSERT_EQ(back.materials.size(), original.materials.size());
@@ -241,6 +242,7 @@ TEST(GltfExport, MaterialsAndTheirTexturesComeBack)
                 EXPECT_FLOAT_EQ(b.emissive[k], a.emissive[k]) << "material " << m << ", component " << k;
             }
             EXPECT_EQ(b.transparent(), a.transparent());
+            EXPECT_EQ(b.alphaCutoff, a.alphaCutoff) << "material " << m;
             EXPECT_EQ(b.wrapS, a.wrapS) << "material " << m;
             EXPECT_EQ(b.wrapT, a.wrapT) << "material " << m;
             ASSERT_EQ(b.hasTexture(), a.hasTexture());

@@ -260,9 +260,10 @@ TEST_F(RenderTest, ShaderSyntaxErrorIsLoggedAndTheViewsStillDraw)
 // red on the left and blue on the right: the views draw the image where the
 // texture coordinates put it, and beyond its right edge (s from −0.25 to
 // 1.75) the image clamped to its edge stays blue where repeated it would be
-// red again. An image that is missing or does not decode leaves the
-// material's own colour (green) and one line on the debug output, never a
-// box.
+// red again; a cut-out material leaves out where its image is transparent
+// (the blue texel, there). An image that is missing or does not decode
+// leaves the material's own colour (green) and one line on the debug
+// output, never a box.
 TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
 {
     ScratchDir dir;
@@ -272,7 +273,9 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
     tga[14] = 1;
     tga[16] = 32;
     tga[17] = 8;
+    const std::string header = tga;
     tga += std::string("\0\0\xff\xff\xff\0\0\xff", 8);  // BGRA: red, blue
+    const std::string cutOut = header + std::string("\0\0\xff\xff\xff\0\0\0", 8);  // the blue fully transparent
     const struct {
         const char* name;
         std::string image;  // written beside the model unless empty
@@ -283,11 +286,15 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
         float sFrom = 0.0f, sTo = 1.0f;  // across the quad
         TextureWrap wrap = TextureWrap::Repeat;
         const char* file = nullptr;  // the image's name when not the case's own
+        float alphaCutoff = 0.0f;
     } cases[] = {
         {"image", tga, 1.0f, isReddish, isBluish, nullptr},
         {"missing", "", 0.0f, isGreenish, isGreenish, "not found"},
         {"corrupt", "not an image at all", 0.0f, isGreenish, isGreenish, "not used: not an image"},
         {"clamped", tga, 1.0f, isReddish, isBluish, nullptr, -0.25f, 1.75f, TextureWrap::ClampToEdge, "image.tga"},
+        // Where the blue texel is cut out the dark picture behind shows.
+        {"cut out", cutOut, 1.0f, isReddish, [](QRgb p) { return qBlue(p) < 128; }, nullptr, 0, 1,
+         TextureWrap::Repeat, nullptr, 0.5f},
     };
     float x = -3.0f;
     for (const auto& c : cases) {
@@ -326,7 +333,8 @@ TEST_F(RenderTest, TexturedModelsShowTheirImagesAndFallBackToTheirColours)
         Model& model = importModel(path);
         model.position.x = x;
         model.materials.at(0).wrapS = c.wrap;
-        view(0).camera.setPosition({1.5f, -10.0f, 1.0f});  // all four side by side
+        model.materials.at(0).alphaCutoff = c.alphaCutoff;
+        view(0).camera.setPosition({3.0f, -12.0f, 1.0f});  // all five side by side
         runFrames(2, 0.0f);
         const QImage image = grab(0);
         EXPECT_GT(countNear(image, project(view(0).camera, {x - 0.5f, 0, 1}, image.size()), 3, c.left), 20);
