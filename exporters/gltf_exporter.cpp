@@ -329,48 +329,32 @@ private:
 
     // The triangles in runs of one material (-1: of none, or of one the
     // model does not have), in the model's order. When the materials
-    // alternate so often that the runs outnumber them fourfold, the triangles
-    // of each material instead, in the order of the first vertex each uses.
+    // alternate so often that the runs outnumber them fourfold, the runs of
+    // each material joined, in the order the materials first appear.
     std::vector<std::pair<int, std::vector<std::uint32_t>>> trianglesByMaterial() const
     {
         const std::size_t materials = model_.materials.size();
-        const auto groupOf = [&](const Triangle& t) { return std::min<std::size_t>(t.material, materials); };
         std::vector<std::pair<int, std::vector<std::uint32_t>>> runs;
-        std::vector<std::uint8_t> used(materials + 1, 0);
         for (std::size_t t = 0; t < model_.triangles.size(); ++t) {
-            const std::size_t group = groupOf(model_.triangles[t]);
-            const int material = group < materials ? static_cast<int>(group) : -1;
+            const std::uint32_t m = model_.triangles[t].material;
+            const int material = m < materials ? static_cast<int>(m) : -1;
             if (runs.empty() || runs.back().first != material) {
                 runs.emplace_back(material, std::vector<std::uint32_t>());
             }
             runs.back().second.push_back(static_cast<std::uint32_t>(t));
-            used[group] = 1;
         }
-        if (runs.size() <= 4 * static_cast<std::size_t>(std::count(used.begin(), used.end(), 1))) {
-            return runs;
-        }
-        std::vector<std::vector<std::uint32_t>> groups(materials + 1);
-        std::vector<std::uint32_t> firstVertex(materials + 1, UINT32_MAX);
-        for (std::size_t t = 0; t < model_.triangles.size(); ++t) {
-            const Triangle& triangle = model_.triangles[t];
-            const std::size_t group = groupOf(triangle);
-            groups[group].push_back(static_cast<std::uint32_t>(t));
-            firstVertex[group] =
-                std::min({firstVertex[group], triangle.indices[0], triangle.indices[1], triangle.indices[2]});
-        }
-        std::vector<std::size_t> order;
-        for (std::size_t g = 0; g <= materials; ++g) {
-            if (!groups[g].empty()) {
-                order.push_back(g);
+        std::vector<std::pair<int, std::vector<std::uint32_t>>> joined;
+        std::vector<int> slot(materials + 1, -1);  // where each material's triangles are joined
+        for (const auto& [material, triangles] : runs) {
+            int& at = slot[material < 0 ? materials : static_cast<std::size_t>(material)];
+            if (at < 0) {
+                at = static_cast<int>(joined.size());
+                joined.emplace_back(material, std::vector<std::uint32_t>());
             }
+            std::vector<std::uint32_t>& into = joined[static_cast<std::size_t>(at)].second;
+            into.insert(into.end(), triangles.begin(), triangles.end());
         }
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return firstVertex[a] < firstVertex[b]; });
-        std::vector<std::pair<int, std::vector<std::uint32_t>>> out;
-        for (const std::size_t g : order) {
-            out.emplace_back(g < materials ? static_cast<int>(g) : -1, std::move(groups[g]));
-        }
-        return out;
+        return runs.size() <= 4 * joined.size() ? runs : joined;
     }
 
     static float finiteOr(float value, float otherwise) { return std::isfinite(value) ? value : otherwise; }
@@ -430,7 +414,7 @@ private:
             }
             type = "image/png";
         }
-        const std::vector<std::uint8_t>& encoded = type == std::string("image/png") && !png.empty() ? png : bytes;
+        const std::vector<std::uint8_t>& encoded = png.empty() ? bytes : png;
         tinygltf::Image image;
         image.name = m.texture;
         image.mimeType = type;

@@ -13,7 +13,7 @@
 //   - one mesh: the bind-pose vertices (positions, normals, texture
 //     coordinates when a material has an image) and triangles (32-bit
 //     indices), one primitive per run of triangles of one material, in the
-//     model's order (per material instead when the runs outnumber the
+//     model's order (a material's runs joined when the runs outnumber the
 //     materials fourfold), each over the vertices it uses (a vertex two
 //     primitives share is written with each);
 //   - every material: its diffuse colour as the base colour (blended when

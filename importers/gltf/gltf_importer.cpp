@@ -250,8 +250,7 @@ private:
                 }
             }
             const tinygltf::TextureInfo& base = source.pbrMetallicRoughness.baseColorTexture;
-            texCoordSets_.push_back(base.texCoord >= 0 && base.texCoord < 8 ? base.texCoord : 0);
-            uvTransforms_.push_back(uvTransform(base, texCoordSets_.back()));
+            texCoordsOf_.push_back(texCoordsOf(base));
             if (base.index >= 0 && static_cast<std::size_t>(base.index) < doc_.textures.size()) {
                 const tinygltf::Texture& texture = doc_.textures[static_cast<std::size_t>(base.index)];
                 if (texture.sampler >= 0 && static_cast<std::size_t>(texture.sampler) < doc_.samplers.size()) {
@@ -289,18 +288,21 @@ private:
                                                                : TextureWrap::Repeat;
     }
 
-    // Where KHR_texture_transform moves a texture's coordinates: scaled,
-    // then turned by the angle (counter-clockwise with t pointing down),
-    // then offset. Values that are missing or not numbers keep their
-    // defaults; its texCoord, when given, names the coordinate set instead.
-    struct UvTransform {
+    // The coordinates a texture reads: the TEXCOORD_n set, and where
+    // KHR_texture_transform moves them: scaled, then turned by the angle
+    // (counter-clockwise with t pointing down), then offset. Values that are
+    // missing or not numbers keep their defaults; the extension's texCoord,
+    // when given, names the set instead.
+    struct TexCoords {
+        int set = 0;
         float m[2][3] = {{1, 0, 0}, {0, 1, 0}};
         bool moves = false;
     };
 
-    static UvTransform uvTransform(const tinygltf::TextureInfo& info, int& texCoordSet)
+    static TexCoords texCoordsOf(const tinygltf::TextureInfo& info)
     {
-        UvTransform out;
+        TexCoords out;
+        out.set = info.texCoord >= 0 && info.texCoord < 8 ? info.texCoord : 0;
         const auto found = info.extensions.find("KHR_texture_transform");
         if (found == info.extensions.end() || !found->second.IsObject()) {
             return out;
@@ -325,7 +327,7 @@ private:
         out.moves = true;
         const tinygltf::Value& set = e.Get("texCoord");
         if (set.IsInt() && set.GetNumberAsInt() >= 0 && set.GetNumberAsInt() < 8) {
-            texCoordSet = set.GetNumberAsInt();
+            out.set = set.GetNumberAsInt();
         }
         return out;
     }
@@ -738,7 +740,7 @@ private:
             primitive.material >= 0 && static_cast<std::size_t>(primitive.material) < model_.materials.size();
         GltfFloatView texCoords;
         const std::string texCoordName =
-            "TEXCOORD_" + std::to_string(hasMaterial ? texCoordSets_[static_cast<std::size_t>(primitive.material)] : 0);
+            "TEXCOORD_" + std::to_string(hasMaterial ? texCoordsOf_[static_cast<std::size_t>(primitive.material)].set : 0);
         if (const auto uv = primitive.attributes.find(texCoordName); uv != primitive.attributes.end()) {
             texCoords = viewGltfFloats(doc_, uv->second, {texCoordName.c_str(), 2, false, &what}, fileName_);
             if (texCoords.count != count) {
@@ -828,9 +830,9 @@ private:
             fail("a position of " + what + " is not a number");
         }
         model_.computeFaceNormals(firstTriangle, firstTriangle + triangles);  // while they are in the cache
-        const UvTransform* const moved =
-            hasMaterial && uvTransforms_[static_cast<std::size_t>(primitive.material)].moves
-                ? &uvTransforms_[static_cast<std::size_t>(primitive.material)]
+        const TexCoords* const moved =
+            hasMaterial && texCoordsOf_[static_cast<std::size_t>(primitive.material)].moves
+                ? &texCoordsOf_[static_cast<std::size_t>(primitive.material)]
                 : nullptr;
         for (std::size_t i = 0; i < count && texCoords.first; ++i) {
             float s = texCoords(i, 0), t = texCoords(i, 1);
@@ -1487,8 +1489,7 @@ private:
     std::vector<std::uint8_t> normalGiven_;  // per vertex: whether the file gives its normal
     std::map<std::string, Bone*> boneByName_;
     float modelSize_ = 1.0f;
-    std::vector<int> texCoordSets_;  // per material: which TEXCOORD_n its base colour texture reads
-    std::vector<UvTransform> uvTransforms_;  // per material: how its texture coordinates move
+    std::vector<TexCoords> texCoordsOf_;  // per material: the coordinates its base colour texture reads
     int skippedPrimitives_ = 0;
     bool notedMorphs_ = false;
 };
