@@ -138,7 +138,7 @@ void updateAnimator(Animator& animator, float dt)
     }
     const Animation& clip = animations[static_cast<std::size_t>(current)];
 
-    const float advanced = time + rate * dt;
+    const float advanced = time + rate * clip.ticksPerSecond * dt;
     if (std::isfinite(advanced)) {
         time = advanced;  // a NaN or infinite step would freeze playback for good
     }

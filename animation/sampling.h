@@ -6,7 +6,7 @@ namespace fyrel {
 
 struct Animator;
 
-// Advances time by rate·dt, wraps or clamps it at the clip's length and
+// Advances time by rate·ticksPerSecond·dt (the clip's own time base), wraps or clamps it at the clip's length and
 // writes the sampled local pose into the bones of the current clip. The key
 // of each track is the first whose time is at or after the playback time;
 // the search starts from where it ended last frame. Does nothing without a

@@ -153,15 +153,17 @@ std::vector<std::string> Application::dataDirs()
     return dirs;
 }
 
-void Application::frame(float dt)
+bool Application::frame(float dt)
 {
     makeGlCurrent();
     updateScene(playback.sceneDt(dt));
     flushGl();
+    bool drawn = false;
     for (std::size_t i = 0; i < childWindows.size(); ++i) {
-        childWindows[i]->frame(dt);
+        drawn = childWindows[i]->frame(dt) || drawn;
     }
     refreshTransport(*this, dt);
+    return drawn;
 }
 
 void Application::updateScene(float dt)

@@ -73,8 +73,9 @@ public:
 
     // One frame of dt seconds: the scene update (with the Application's
     // context current) by the playback's share of dt, then every child window
-    // draws and presents, then the tool bar and status bar follow.
-    void frame(float dt);
+    // draws and presents, then the tool bar and status bar follow. True when
+    // some view drew a picture.
+    bool frame(float dt);
 
     // The name shown for the model at index in the lists: its file's name,
     // or "Model <index + 1>" for a model that came from no file.

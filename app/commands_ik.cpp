@@ -63,6 +63,15 @@ void walkToTarget(Application& app, Model& model, IkController& controller, cons
     app.bindings.push_back(binding);
 }
 
+// Why nothing was generated for a controller whose target is still where
+// the End Effector Selector put it, and how to place it.
+std::string noTargetMessage(const IkController& controller)
+{
+    return "No IK animation was made: the target of the controller for \"" + controller.endEffectorName +
+           "\" has not been placed yet.\nPlace it first: Ctrl+click in the Path Window, or move it with the "
+           "arrow keys and Page Up / Page Down in a view.";
+}
+
 }  // namespace
 
 void commandAddIkController(Application& app)
@@ -84,6 +93,10 @@ void commandGenerateIkAnimation(Application& app)
     }
     IkController& controller = app.ikControllers.back();
     if (!controller.model) {
+        return;
+    }
+    if (!controller.targetPlaced) {
+        messageBox(app.mainWindow, noTargetMessage(controller), kIkFailureCaption, MessageBoxIcon::Warning);
         return;
     }
     Model& model = *controller.model;

@@ -39,11 +39,14 @@ bool runFrameTurn(Application& app, FrameLoopState& state, int& exitCode)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point now = Clock::now();
     const float dt = std::chrono::duration<float>(now - state.start).count();
-    if (state.statistics.add(dt, state.title)) {
-        setWindowText(app.mainWindow, state.title);
+    state.start = now;
+    state.sinceDrawn += dt;
+    if (app.frame(limitFrameDt(dt))) {
+        if (state.statistics.add(state.sinceDrawn, state.title)) {
+            setWindowText(app.mainWindow, state.title);
+        }
+        state.sinceDrawn = 0.0f;
     }
-    state.start = Clock::now();
-    app.frame(limitFrameDt(dt));
     return restOrDrain(app, state.start, exitCode);
 }
 

@@ -12,14 +12,17 @@ class Application;
 // What the loop carries from one turn to the next.
 struct FrameLoopState {
     std::chrono::steady_clock::time_point start;  // the reading the next dt is measured from
+    // Seconds since the last turn that drew a picture: the statistics count
+    // intervals between frames on screen, not turns that drew nothing.
+    float sinceDrawn = 0.0f;
     FrameStatistics statistics;
     std::string title;
 };
 
 // Runs frames until the main window is destroyed and returns the exit code.
 // Each turn measures dt since the previous turn on the monotonic clock,
-// writes the frame statistics (of the measured dt) into the main window's
-// title every five seconds, runs Application::frame with dt limited to
+// writes the frame statistics (of the intervals between turns that drew a
+// picture) into the main window's title every five seconds, runs Application::frame with dt limited to
 // kMaxFrameDt and then handles the pending events. While views are visible
 // nothing waits and nothing caps the rate, unless the application syncs to
 // the display (then a turn waits out the display's frame period); with no

@@ -62,8 +62,10 @@ void showClips(Application& app, const Model* model)
 void showTime(Application& app, const Model* model, float frameRate)
 {
     const Animation* clip = model ? currentClip(*model) : nullptr;
-    const float time = clip ? model->animator.time : 0.0f;
-    const float length = clip ? clip->length : 0.0f;
+    // Seconds as they are seen: key time by the clip's own time base.
+    const float perSecond = clip && clip->ticksPerSecond > 0.0f ? clip->ticksPerSecond : 1.0f;
+    const float time = clip ? model->animator.time / perSecond : 0.0f;
+    const float length = clip ? clip->length / perSecond : 0.0f;
     const int position = length > 0.0f ? static_cast<int>(std::lround(time / length * kTimeSliderSteps)) : 0;
     setToolValue(app.mainWindow, kControlTime, std::clamp(position, 0, kTimeSliderSteps));
     const std::string timeText = seconds(time) + " / " + seconds(length);
@@ -179,7 +181,7 @@ void commandStepBack(Application& app)
         if (!clip) {
             continue;
         }
-        float time = model.animator.time - model.animator.rate * Playback::kFrameStep;
+        float time = model.animator.time - model.animator.rate * clip->ticksPerSecond * Playback::kFrameStep;
         if (clip->loop && clip->length > 0.0f) {
             time = std::fmod(time, clip->length);
             time = time < 0.0f ? time + clip->length : time;

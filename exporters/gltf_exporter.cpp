@@ -530,7 +530,9 @@ private:
 
     void addAnimation(const Animation& clip)
     {
-        const float rate = model_.animator.rate > 0 && std::isfinite(model_.animator.rate) ? model_.animator.rate : 1.0f;
+        // Key times in seconds by the clip's own time base, never by what is
+        // playing (the playback speed is the player's).
+        const float rate = clip.ticksPerSecond > 0 && std::isfinite(clip.ticksPerSecond) ? clip.ticksPerSecond : 1.0f;
         tinygltf::Animation animation;
         animation.name = clip.name;
         for (const std::vector<KeyFrame>& track : clip.tracks) {

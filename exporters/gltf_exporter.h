@@ -29,7 +29,7 @@
 //     per vertex its four strongest weights renormalised to sum 1 (JOINTS_0
 //     and WEIGHTS_0); a vertex no bone weights goes wholly to the root bone;
 //   - every clip as an animation of the same name with the same key times
-//     (in seconds: key time divided by the model's rate) and, per key, the
+//     (in seconds: key time divided by the clip's ticksPerSecond, whatever is playing) and, per key, the
 //     bone's local transform at that key as translation, rotation and scale
 //     (linear interpolation), so that a reader sees the motion this program
 //     plays;

@@ -16,7 +16,7 @@ namespace {
 const char* const kClipName = "IKAnimation";
 const char* const kNoEffectorMessage = "Danger Zarnok!  Root bone not found bone bone bone";
 constexpr float kReachTime = 0.5f;
-constexpr float kPlaybackRate = 0.1f;
+constexpr float kClipTicksPerSecond = 0.1f;  // the reach plays in slow motion
 
 // A = F · localMatrix · T(translation): the bone's frame before its own rotation.
 Matrix4& jointFrame(const Matrix4& parent, const Bone& bone, Matrix4& out)
@@ -109,7 +109,7 @@ bool turnTowards(const Matrix4& joint, const Vector3& effector, const Vector3& t
 }  // namespace
 
 IkController::IkController(std::string effectorName, Vector3 targetPoint, Model* owner)
-    : model(owner), endEffectorName(std::move(effectorName)), target(targetPoint)
+    : model(owner), endEffectorName(std::move(effectorName)), target(targetPoint), targetPlaced(true)
 {
 }
 
@@ -214,6 +214,7 @@ void IkController::generateAnimation()
     clip.name = kClipName;
     clip.model = model;
     clip.loop = true;
+    clip.ticksPerSecond = kClipTicksPerSecond;
     if (!buildChain(model->rootBone)) {
         throw IkError(kNoEffectorMessage);
     }
@@ -248,7 +249,7 @@ void IkController::playAnimation()
         if (animator.animations[i].name == kClipName) {
             animator.current = static_cast<std::int32_t>(i);
             animator.time = 0.0f;
-            animator.rate = kPlaybackRate;
+            animator.rate = 1.0f;  // the clip's own time base slows it down
             return;
         }
     }

@@ -25,10 +25,15 @@ struct IkController {
     Model* model = nullptr;
     std::string endEffectorName;
     Vector3 target{-2.0f, 5.0f, 5.0f};
+    // Whether the user has put the target somewhere (or it was given at
+    // construction). A default target is no request to reach: generating
+    // towards it would walk the model off to a point nobody chose.
+    bool targetPlaced = false;
 
     static constexpr int kMaxSolveSteps = 500;
 
     IkController() = default;
+    // A controller with this target, counted as placed.
     IkController(std::string effectorName, Vector3 targetPoint, Model* owner);
 
     // Depth-first search with backtracking; appends the path from bone to the
@@ -62,7 +67,8 @@ struct IkController {
     // Empties chain, removes the model's first "IKAnimation" (the current
     // index follows the clip it selected; it becomes 0 when that clip was the
     // removed one), builds the chain, records the pose at time 0, solves,
-    // records the solved pose at time 0.5 and appends the looping clip. Each
+    // records the solved pose at time 0.5 and appends the looping clip, whose
+    // time base is 0.1 key units a second: the reach takes five seconds. Each
     // solved rotation is stored on its start key's side of the sphere (q or
     // −q, the same pose), so the clip turns every bone the short way.
     // Throws IkError "Danger Zarnok!  Root bone not found bone bone bone"
@@ -70,7 +76,8 @@ struct IkController {
     // earlier clip is then already gone, chain is empty and nothing is added.
     void generateAnimation();
 
-    // Selects the model's first "IKAnimation", if any, at time 0 and rate 0.1;
+    // Selects the model's first "IKAnimation", if any, at time 0 and playback
+    // speed 1 (the clip's own time base makes it slow);
     // otherwise (or without a model) does nothing.
     void playAnimation();
 };

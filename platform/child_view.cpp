@@ -133,13 +133,15 @@ bool ViewWidget::makeSurfaceCurrent()
     return frame_->isValid() && frame_->bind();
 }
 
-void ViewWidget::present()
+bool ViewWidget::present()
 {
     if (frame_ && surface_->isExposed() && context_.makeCurrent(surface_)) {
         QOpenGLFramebufferObject::blitFramebuffer(nullptr, frame_.get(), GL_COLOR_BUFFER_BIT, GL_NEAREST);
         context_.swapBuffers(surface_);
         drawn_ = true;
+        return true;
     }
+    return false;
 }
 
 namespace {

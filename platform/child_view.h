@@ -52,8 +52,9 @@ public:
     ~ViewWidget() override;
 
     bool makeSurfaceCurrent();
-    // Shows what was drawn since makeSurfaceCurrent.
-    void present();
+    // Shows what was drawn since makeSurfaceCurrent; false when the window
+    // is not exposed (nothing reached the screen).
+    bool present();
     // Shows the last frame again (the window was uncovered).
     void presentAgain();
     // Copies the drawing (colour, depth and stencil) into the backdrop, or

@@ -312,12 +312,10 @@ bool makeCurrent(WindowHandle window)
     return w->view->makeSurfaceCurrent();
 }
 
-void swapBuffers(WindowHandle window)
+bool swapBuffers(WindowHandle window)
 {
     WindowObject* w = findWindow(window);
-    if (w && w->view) {
-        w->view->present();
-    }
+    return w && w->view && w->view->present();
 }
 
 bool keepBackdrop(WindowHandle window)

@@ -99,9 +99,10 @@ LResult defaultWindowProc(WindowHandle window, unsigned message, WParam wParam, 
 
 // OpenGL child windows. makeCurrent makes the program's shared context
 // current on the window's surface (false while the surface does not exist
-// yet); swapBuffers presents what was drawn since.
+// yet); swapBuffers presents what was drawn since, and says whether it
+// reached the screen (false while the window is hidden or covered whole).
 bool makeCurrent(WindowHandle window);
-void swapBuffers(WindowHandle window);
+bool swapBuffers(WindowHandle window);
 
 // A view keeps one picture (colour and depth) beside the one it draws:
 // keepBackdrop copies what was drawn since makeCurrent into it,

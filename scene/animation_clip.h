@@ -24,6 +24,12 @@ struct KeyFrame {
 struct Animation {
     std::string name;
     float length = 0.0f;  // the largest key time added so far
+    // The clip's own time base: key-time units that pass in one second of
+    // playback at speed 1. Importers write key times in seconds (1); a clip
+    // meant to play slowed down carries that here, so that the playback
+    // speed (Animator::rate) stays the player's and exports keep the clip's
+    // real duration whatever is playing.
+    float ticksPerSecond = 1.0f;
     Model* model = nullptr;
     // One track per animated bone; every key of a track drives the same bone,
     // a track is never empty and its keys ascend in time.

@@ -16,7 +16,9 @@ struct Animator {
     Model* model = nullptr;  // null: the per-frame advance does nothing
     std::int32_t current = 0;
     std::vector<Animation> animations;
-    float time = 0.0f;
+    float time = 0.0f;  // in the current clip's key-time units
+    // The playback speed factor: 1 plays a clip at its own time base; a walk
+    // along a path sets it to the walking speed.
     float rate = 0.1f;
     DerivedState sampling;  // animation's search state for the current clip
 

@@ -85,24 +85,24 @@ SceneViewWindow::SceneViewWindow(ViewHost& viewHost, int classString) : host(&vi
     setWindowUserData(windowHandle, this);
 }
 
-void SceneViewWindow::frame(float)
+bool SceneViewWindow::frame(float)
 {
-    render();
-    swapBuffers(windowHandle);
+    return render() && swapBuffers(windowHandle);
 }
 
 void SceneViewWindow::fitCamera(int, int) {}
 
-void SceneViewWindow::render()
+bool SceneViewWindow::render()
 {
     if (!makeCurrent(windowHandle)) {
-        return;
+        return false;
     }
     const ClientSize size = clientSize(windowHandle);
     fitCamera(size.width, size.height);
     const double ratio = devicePixelRatio(windowHandle);
     host->renderScene(static_cast<int>(std::lround(size.width * ratio)),
                       static_cast<int>(std::lround(size.height * ratio)), viewCamera(), &backdrop_);
+    return true;
 }
 
 bool SceneViewWindow::WindowBackdrop::restore()

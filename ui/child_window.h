@@ -36,8 +36,9 @@ public:
     // gets after the object is gone reach the default procedure only.
     virtual ~ChildWindow();
 
-    // Draws this window's view of the scene and presents it.
-    virtual void frame(float dt) = 0;
+    // Draws this window's view of the scene and presents it; false when
+    // nothing reached the screen (no surface yet, hidden, minimised).
+    virtual bool frame(float dt) = 0;
 
     // Brings the world box from low to high (low <= high in every axis)
     // into sight; a window without a camera leaves it to the others.
@@ -52,12 +53,12 @@ public:
     std::string title;
     std::string windowClassName;
 
-    // render(), then present.
-    void frame(float dt) override;
+    // render(), then present what it drew.
+    bool frame(float dt) override;
 
     // Clears and draws the scene with viewCamera(), after fitCamera. Does
-    // nothing while the window has no surface yet.
-    virtual void render();
+    // nothing, and returns false, while the window has no surface.
+    virtual bool render();
 
 protected:
     // Registers the class named by string classString (with sceneViewProc),

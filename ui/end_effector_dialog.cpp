@@ -29,7 +29,9 @@ void makeController(EndEffectorSelector& self)
     if (models.empty()) {
         return;
     }
-    self.host->sceneIkControllers().emplace_back(name, EndEffectorSelector::kInitialTarget, &models.back());
+    IkController& controller =
+        self.host->sceneIkControllers().emplace_back(name, EndEffectorSelector::kInitialTarget, &models.back());
+    controller.targetPlaced = false;  // a default until the user puts it somewhere
 }
 
 void closeDialog(EndEffectorSelector* self)

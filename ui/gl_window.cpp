@@ -24,6 +24,7 @@ void moveLastTarget(ViewHost& host, float dx, float dy, float dz = 0.0f)
     Vector3& target = controllers.back().target;
     Vector3 moved;
     addAssign(target, Vector3{dx, dy, dz}, moved);
+    controllers.back().targetPlaced = true;
 }
 
 void handleKey(GlWindow& w, int key)

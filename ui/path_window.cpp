@@ -46,6 +46,7 @@ void placeTarget(PathWindow& w, int x, int y)
     Vector3& target = controllers.back().target;
     target.x = point.x;
     target.y = point.y;
+    controllers.back().targetPlaced = true;
 }
 
 }  // namespace

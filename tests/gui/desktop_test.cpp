@@ -124,6 +124,7 @@ TEST_F(DesktopTest, ModelClipAndTimeControlsActOnTheChosenModel)
     importModel();
     Animation reach = app->models[0].animator.animations[0];  // as a generated IK clip would be added
     reach.name = "IKAnimation";
+    reach.ticksPerSecond = 0.1f;  // in slow motion: a second of keys lasts ten
     app->models[0].animator.animations.push_back(reach);
     runFrames(1);
     QComboBox* models = control<QComboBox>(kControlModel);
@@ -160,10 +161,11 @@ TEST_F(DesktopTest, ModelClipAndTimeControlsActOnTheChosenModel)
         moved = std::max(moved, distance(posedBefore[i].position, app->models[0].skinnedVertices[i].position));
     }
     EXPECT_GT(moved, 0.01f) << "the pose did not follow the slider";
-    for (const char* part : {"walker.ms3d", "clip: IKAnimation", "0.50 / 1.00", "speed: 1.00x", "fps"}) {
+    // Times in the seconds the clip takes to play.
+    for (const char* part : {"walker.ms3d", "clip: IKAnimation", "5.00 / 10.00", "speed: 1.00x", "fps"}) {
         EXPECT_NE(status().find(part), std::string::npos) << part << " missing from: " << status();
     }
-    EXPECT_EQ(control<QLabel>(kControlTimeText)->text().toStdString(), "0.50 / 1.00");
+    EXPECT_EQ(control<QLabel>(kControlTimeText)->text().toStdString(), "5.00 / 10.00");
 }
 
 // A model that enters an empty scene is framed, whether it is a tiny .X

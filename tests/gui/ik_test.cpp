@@ -97,7 +97,7 @@ TEST_F(IkTest, NearTargetsAreReachedAtOnceFarOnesAfterAWalk)
         if (!row.walks) {
             EXPECT_EQ(&app->paths.back(), loop);
             EXPECT_EQ(app->bindings.back().controller, nullptr);
-            EXPECT_FLOAT_EQ(model.animator.rate, 0.1f);
+            EXPECT_FLOAT_EQ(model.animator.rate, 1.0f);
             continue;
         }
         const Path& walk = app->paths.back();
@@ -171,6 +171,21 @@ TEST_F(IkTest, UserWalksTheDemoToTheTargetAndReaches)
     ASSERT_EQ(app->ikControllers.size(), 1u);
     EXPECT_EQ(app->ikControllers.back().endEffectorName, "hand_r");
     EXPECT_EQ(mainWidget()->focusWidget(), mainWidget());  // the keyboard goes back to the main window
+
+    // Before the target is placed: a box says why, and the model is left as it was.
+    runFrames(1);
+    const Model before = app->models.back();
+    script->requests.clear();
+    choose(kCommandGenerateIkAnimation);
+    ASSERT_EQ(script->requests.size(), 1u);
+    EXPECT_EQ(script->requests[0].caption, "Failed to generate IK Animation");
+    EXPECT_NE(script->requests[0].text.find("has not been placed"), std::string::npos) << script->requests[0].text;
+    runFrames(1);
+    EXPECT_TRUE(app->paths.empty());
+    EXPECT_TRUE(app->bindings.empty());
+    EXPECT_EQ(clipCount(app->models.back()), 0);
+    EXPECT_EQ(app->models.back().orientation.w, before.orientation.w);
+    EXPECT_EQ(app->models.back().animator.rate, before.animator.rate);
 
     click(0, {20, 20});
     for (Qt::Key key : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right,

@@ -81,6 +81,32 @@ TEST_F(AppTest, TitleShowsTheFrameStatisticsAfterFiveSeconds)
     EXPECT_NEAR(std::stod(parts[3].str()), std::stod(parts[1].str()) / std::stod(parts[2].str()), 0.01);
 }
 
+// Turns that put nothing on screen (the only view hidden) are no frames: they
+// are not counted, and the next frame's interval spans them, so no rate of
+// millions of frames a second comes from a turn that drew nothing.
+TEST_F(AppTest, OnlyFramesThatReachTheScreenCount)
+{
+    FrameLoopState state;
+    state.start = std::chrono::steady_clock::now();
+    int exitCode = 0;
+    QWidget* view = windowWidget(app->childWindows[0]->windowHandle);
+    view->hide();
+    drain();
+    for (int turn = 0; turn < 20; ++turn) {
+        runFrameTurn(*app, state, exitCode);
+    }
+    EXPECT_EQ(state.statistics.frameCount, 0u);
+    const float hidden = state.sinceDrawn;
+    EXPECT_GT(hidden, 0.0f);
+    view->show();
+    for (int turn = 0; turn < 500 && state.statistics.frameCount == 0; ++turn) {
+        runFrameTurn(*app, state, exitCode);
+    }
+    ASSERT_EQ(state.statistics.frameCount, 1u);
+    EXPECT_GE(state.statistics.elapsed, hidden);
+    EXPECT_LE(state.statistics.maxFps, 1.0f / hidden);
+}
+
 // Keys pressed in a view move its camera; pressed on the main window they
 // reach every view; a drag with the left button turns it.
 TEST_F(AppTest, KeysAndDragsMoveTheCameras)

@@ -373,9 +373,10 @@ TEST(IkPlayback, SelectsTheClipAndSamplingMovesHalfwayAtQuarterTime)
     ik.playAnimation();
     EXPECT_EQ(model.animator.current, 1);
     EXPECT_EQ(model.animator.time, 0.0f);
-    EXPECT_EQ(model.animator.rate, 0.1f);
+    EXPECT_EQ(model.animator.rate, 1.0f);  // the slow motion is the clip's, not the player's
+    EXPECT_EQ(model.animator.animations[1].ticksPerSecond, 0.1f);
 
-    // 2.5 s at rate 0.1 lands on time 0.25: each bone halfway along the great
+    // 2.5 s at 0.1 key units a second lands on time 0.25: each bone halfway along the great
     // arc between its two keys, which is the normalised sum of the two.
     updateAnimator(model.animator, 2.5f);
     EXPECT_NEAR(model.animator.time, 0.25f, 1e-6f);
@@ -395,4 +396,9 @@ TEST(IkPlayback, SelectsTheClipAndSamplingMovesHalfwayAtQuarterTime)
     for (std::size_t i = 0; i < bones.size(); ++i) {
         EXPECT_LT(gap(bones[i]->rotation, start[i]), 1e-5f) << bones[i]->name;
     }
+    // The clip played before it plays at its own speed again.
+    model.animator.current = 0;
+    model.animator.time = 0.0f;
+    updateAnimator(model.animator, 0.25f);
+    EXPECT_FLOAT_EQ(model.animator.time, 0.25f);
 }
