@@ -70,6 +70,17 @@ bool growByJoints(const Matrix4& world, const Bone& bone, Vector3& low, Vector3&
     return grown;
 }
 
+// Only a model that is drawn skinned is skinned: any other keeps its
+// skinned vertices as they are (none, when it was never posed).
+void poseBones(Model& model)
+{
+    if (model.rootBone.children.empty()) {
+        evaluateBone(nullptr, model.rootBone);
+    } else {
+        updatePose(model);
+    }
+}
+
 }  // namespace
 
 bool growByPosedBox(const Model& model, Vector3& low, Vector3& high)
@@ -89,7 +100,7 @@ void measureRest(Model& model, RestBoxes& boxes)
     boxes = RestBoxes{{kInf, kInf, kInf}, {-kInf, -kInf, -kInf}, {kInf, kInf, kInf}, {-kInf, -kInf, -kInf}};
     std::vector<BoneTransform> saved;
     swapToRest(model.rootBone, saved);
-    updatePose(model);
+    poseBones(model);
     boxes.mesh = growByPosedBox(model, boxes.meshLow, boxes.meshHigh);
     const Bone& root = model.rootBone;
     if (!root.name.empty() || !root.children.empty() || !root.weights.empty()) {
@@ -99,7 +110,7 @@ void measureRest(Model& model, RestBoxes& boxes)
     }
     std::size_t next = 0;
     restore(model.rootBone, saved, next);
-    updatePose(model);
+    poseBones(model);
 }
 
 void standOnGround(Model& model)
