@@ -13,4 +13,26 @@ struct Model;
 // Vertices that are not finite are left out.
 bool growByPosedBox(const Model& model, Vector3& low, Vector3& high);
 
+// The model at rest: every bone at its bind transform (no rotation,
+// translation or scale of its own). The mesh box is that of the vertices
+// as they are drawn in that pose (skinned, by the rule of growByPosedBox),
+// the joint box that of every bone's origin, a model without a skeleton
+// (an unnamed root without children or weights) having none; both placed by
+// the world transform, non-finite points left out. A box that is empty
+// keeps low > high (infinities) and its flag false.
+struct RestBoxes {
+    Vector3 meshLow, meshHigh, jointLow, jointHigh;
+    bool mesh = false;
+    bool joints = false;
+};
+
+// Poses the model at rest and measures it, then puts the bones' own
+// transforms back and poses the model by them again.
+void measureRest(Model& model, RestBoxes& boxes);
+
+// Sets model.lift so that the lowest point of the rest mesh (of the joints,
+// for a model without vertices) stands on z = 0 when the model stands at
+// the origin unturned; 0 when there is nothing finite to stand on.
+void standOnGround(Model& model);
+
 }  // namespace fyrel

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "ui/child_window.h"
+
 // The main window's menu commands. Each command is one function taking the
 // Application, mapped from its WM_COMMAND identifier by the table in
 // command_table.cpp. A new menu command takes four lines in three files:
@@ -75,9 +77,10 @@ void commandPlayIkAnimation(Application& app);
 void commandControls(Application& app);
 void commandAbout(Application& app);
 
-// Every view brings every model's posed box into sight; nothing happens
+// Every view brings every model's posed box into sight, framed as framing
+// says (the automatic framings turn to the models' front); nothing happens
 // without models (or without vertices).
-void frameScene(Application& app);
+void frameScene(Application& app, ChildWindow::Framing framing = ChildWindow::Framing::FrontThreeQuarter);
 
 // File > Recent Files: the submenu shows app.recentFiles; rememberFile puts
 // a path first (once) and saves the list. openRecentFile imports the entry

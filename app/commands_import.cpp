@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 
+#include "animation/bounds.h"
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "app/application.h"
@@ -37,7 +38,8 @@ bool importShowingFailure(Application& app, const std::string& path, const char*
 
 }  // namespace
 
-// A model of an animated format stands in the pose of its current clip at
+// Every model is stood on the ground by its rest pose. A model of an
+// animated format then stands in the pose of its current clip at
 // once, advanced by one second's worth of its rate; any other is appended as
 // it is and posed by the next frame.
 bool importFile(Application& app, const ModelFormat& format, const std::string& path)
@@ -47,6 +49,7 @@ bool importFile(Application& app, const ModelFormat& format, const std::string& 
         app.models.push_back(format.import(path));
         Model& added = app.models.back();
         app.modelNames[&added] = std::filesystem::path(path).filename().string();
+        standOnGround(added);
         if (format.animated) {
             updateAnimator(added.animator, 1.0f);
             updatePose(added);

@@ -24,33 +24,49 @@ void openView(Application& app, const char* caption, std::unique_ptr<ChildWindow
     }
 }
 
-void commandOpenGlWindow(Application& app)
-{
-    openView(app, "Open GlWindow", [](ViewHost& host) -> std::unique_ptr<ChildWindow> {
-        return std::make_unique<GlWindow>(host);
-    });
-}
+namespace {
 
-void frameScene(Application& app)
+// The box of every model as drawn now; false without models (or vertices).
+bool sceneBox(const Application& app, Vector3& low, Vector3& high)
 {
     constexpr float kInf = std::numeric_limits<float>::infinity();
-    Vector3 low{kInf, kInf, kInf};
-    Vector3 high{-kInf, -kInf, -kInf};
+    low = Vector3{kInf, kInf, kInf};
+    high = Vector3{-kInf, -kInf, -kInf};
     bool any = false;
     for (const Model& model : app.models) {
         any = growByPosedBox(model, low, high) || any;
     }
-    if (!any) {
+    return any;
+}
+
+}  // namespace
+
+void commandOpenGlWindow(Application& app)
+{
+    const std::size_t before = app.childWindows.size();
+    openView(app, "Open GlWindow", [](ViewHost& host) -> std::unique_ptr<ChildWindow> {
+        return std::make_unique<GlWindow>(host);
+    });
+    Vector3 low, high;
+    if (app.childWindows.size() > before && sceneBox(app, low, high)) {
+        app.childWindows.back()->frameBox(low, high, ChildWindow::Framing::FrontThreeQuarter);
+    }
+}
+
+void frameScene(Application& app, ChildWindow::Framing framing)
+{
+    Vector3 low, high;
+    if (!sceneBox(app, low, high)) {
         return;
     }
     for (std::size_t i = 0; i < app.childWindows.size(); ++i) {
-        app.childWindows[i]->frameBox(low, high);
+        app.childWindows[i]->frameBox(low, high, framing);
     }
 }
 
 void commandFrameAll(Application& app)
 {
-    frameScene(app);
+    frameScene(app, ChildWindow::Framing::KeepDirection);
 }
 
 void commandSyncToDisplay(Application& app)

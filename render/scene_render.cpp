@@ -41,15 +41,20 @@ void multMatrix(const Matrix4& m)
     glMultMatrixf(toGlMatrix(m, g).m);
 }
 
-// Base transform first, then the orientation, then the position.
-void applyPlacement(const Model& model, bool withBaseTransform)
+// Where the model stands: its position and orientation, the frame of its
+// axes tripod.
+void applyStand(const Model& model)
 {
     glTranslatef(model.position.x, model.position.y, model.position.z);
     Matrix4 rotation;
     multMatrix(quatToMatrix(model.orientation, rotation));
-    if (withBaseTransform) {
-        multMatrix(model.baseTransform);
-    }
+}
+
+// Its mesh and skeleton: the whole world transform, lift included.
+void applyPlacement(const Model& model)
+{
+    Matrix4 world;
+    multMatrix(model.worldTransform(world));
 }
 
 void setLight()
@@ -200,7 +205,7 @@ void drawRanges(const GlFunctions& gl, const Model& model, bool transparent)
         return;
     }
     glPushMatrix();
-    applyPlacement(model, true);
+    applyPlacement(model);
     gl.bindBuffer(kGlArrayBuffer, buffers->names[1]);
     glNormalPointer(GL_FLOAT, 0, nullptr);
     gl.bindBuffer(kGlArrayBuffer, buffers->names[0]);
@@ -293,7 +298,7 @@ void drawSkeleton(const Model& model)
     collectBone(model.rootBone, 0.0f, batch);
 
     glPushMatrix();
-    applyPlacement(model, true);
+    applyPlacement(model);
     glEnableClientState(GL_VERTEX_ARRAY);
     glColor3f(kBoneColour.x, kBoneColour.y, kBoneColour.z);
     glVertexPointer(3, GL_FLOAT, sizeof(Vector3), batch.joints.data());
@@ -378,7 +383,7 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
     if (scene.models) {
         for (const Model& model : *scene.models) {
             glPushMatrix();
-            applyPlacement(model, false);
+            applyStand(model);
             glCallList(scene.axesList);
             glPopMatrix();
         }

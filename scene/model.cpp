@@ -62,6 +62,7 @@ void takeContents(Model& to, Source&& from)
     to.animator.time = from.animator.time;
     to.animator.rate = from.animator.rate;
     to.baseTransform = from.baseTransform;
+    to.lift = from.lift;
     to.position = from.position;
     to.orientation = from.orientation;
     to.animator.bind(&to);
@@ -82,11 +83,13 @@ void Model::copyFrom(const Model& other)
 
 Matrix4& Model::worldTransform(Matrix4& out) const
 {
-    Matrix4 t, r, tr;
+    Matrix4 t, r, tr, l, trl;
     translationMatrix(position, t);
     quatToMatrix(orientation, r);
     mul(t, r, tr);
-    return mul(tr, baseTransform, out);
+    translationMatrix(Vector3{0.0f, 0.0f, lift}, l);
+    mul(tr, l, trl);
+    return mul(trl, baseTransform, out);
 }
 
 namespace {

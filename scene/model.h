@@ -32,7 +32,11 @@ struct Model {
     std::vector<Triangle> triangles;
     Bone rootBone;
     Animator animator;
-    Matrix4 baseTransform;
+    Matrix4 baseTransform;  // the file's axes and units to the world's; exports write it
+    // The model's placement, not the file's: a lift along the model's z that
+    // stands its rest pose on the ground (set where models enter the
+    // program, animation/bounds.h), so exports leave it out.
+    float lift = 0.0f;
     Vector3 position;
     Quaternion orientation;
     DerivedState skin;     // animation's per-vertex form of the weights
@@ -44,7 +48,7 @@ struct Model {
     Model(Model&& other);
     Model& operator=(Model&& other);
 
-    // World transform: T(position) · R(orientation) · baseTransform.
+    // World transform: T(position) · R(orientation) · T(0, 0, lift) · baseTransform.
     Matrix4& worldTransform(Matrix4& out) const;
 
     // Face and vertex normals from the positions; every face counts once.

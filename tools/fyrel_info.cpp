@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "animation/bounds.h"
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "importers/model_formats.h"
@@ -143,30 +144,33 @@ void printMaterials(std::ostream& out, const Model& model)
     }
 }
 
-// The box of the vertices placed by the model's world transform (with the
-// model at the origin unturned, that is its baseTransform).
-void printBox(std::ostream& out, const char* label, const Model& model, const std::vector<Vertex>& vertices)
+void printLowHigh(std::ostream& out, const char* label, bool any, const Vector3& low, const Vector3& high)
 {
     out << label << ": ";
-    if (vertices.empty()) {
+    if (!any) {
         out << "none\n";
         return;
     }
+    const float lows[3] = {low.x, low.y, low.z}, highs[3] = {high.x, high.y, high.z};
+    out << "min " << numbers(lows, 3) << " max " << numbers(highs, 3) << '\n';
+}
+
+// The box of the vertices placed by the model's world transform (with the
+// model at the origin unturned and not yet stood on the ground, that is its
+// baseTransform).
+void printBox(std::ostream& out, const char* label, const Model& model, const std::vector<Vertex>& vertices)
+{
     Matrix4 world;
     model.worldTransform(world);
-    float low[3], high[3];
-    std::fill(low, low + 3, std::numeric_limits<float>::infinity());
-    std::fill(high, high + 3, -std::numeric_limits<float>::infinity());
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    Vector3 low{kInf, kInf, kInf}, high{-kInf, -kInf, -kInf};
     for (const Vertex& v : vertices) {
-        Vector4 placed;
-        transform(world, Vector4{v.position.x, v.position.y, v.position.z, 1.0f}, placed);
-        const float p[3] = {placed.x, placed.y, placed.z};
-        for (int a = 0; a < 3; ++a) {
-            low[a] = std::min(low[a], p[a]);
-            high[a] = std::max(high[a], p[a]);
-        }
+        Vector4 p;
+        transform(world, Vector4{v.position.x, v.position.y, v.position.z, 1.0f}, p);
+        low = Vector3{std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = Vector3{std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
-    out << "min " << numbers(low, 3) << " max " << numbers(high, 3) << '\n';
+    printLowHigh(out, label, !vertices.empty(), low, high);
 }
 
 void describe(std::ostream& out, const std::string& path, const Model& imported)
@@ -194,6 +198,14 @@ void describe(std::ostream& out, const std::string& path, const Model& imported)
     updatePose(posed);
     const bool skinned = !posed.rootBone.children.empty();
     printBox(out, "posed box", posed, skinned ? posed.skinnedVertices : posed.vertices);
+
+    // As the program places it: at rest, stood on the ground.
+    Model placed(imported);
+    standOnGround(placed);
+    RestBoxes rest;
+    measureRest(placed, rest);
+    printLowHigh(out, "joint box", rest.joints, rest.jointLow, rest.jointHigh);
+    printLowHigh(out, "placed box", rest.mesh, rest.meshLow, rest.meshHigh);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ ChildWindow::~ChildWindow()
     }
 }
 
-void ChildWindow::frameBox(const Vector3&, const Vector3&) {}
+void ChildWindow::frameBox(const Vector3&, const Vector3&, Framing) {}
 
 bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window)
 {

@@ -40,9 +40,14 @@ public:
     // nothing reached the screen (no surface yet, hidden, minimised).
     virtual bool frame(float dt) = 0;
 
+    // How a perspective view frames: keeping its camera's direction (Frame
+    // All), or turned to the models' front three-quarter side (a model into
+    // an empty scene, the command line's files, a new view).
+    enum class Framing { KeepDirection, FrontThreeQuarter };
+
     // Brings the world box from low to high (low <= high in every axis)
     // into sight; a window without a camera leaves it to the others.
-    virtual void frameBox(const Vector3& low, const Vector3& high);
+    virtual void frameBox(const Vector3& low, const Vector3& high, Framing framing);
 };
 
 // A child window that shows the host's scene through a camera of its own:

@@ -12,7 +12,15 @@ namespace fyrel {
 namespace {
 
 constexpr float kTurnPerPixel = 0.005f;
-constexpr float kStep = 0.5f;
+constexpr float kStep = 0.5f;  // the IK target's, and the camera's until a first framing
+// The camera's step is a quarter of the framed box's diagonal: half a metre
+// for a walker of 1.9 m, as it always was, and in proportion for a toy or a
+// building.
+constexpr float kStepPerDiagonal = 0.25f;
+// Automatic framing looks from the front (the models face +Y, so the camera
+// looks towards −Y), 30° off to the models' right and 20° down.
+constexpr float kFrontYaw = 3.14159265f - 0.5235988f;
+constexpr float kFrontPitch = -0.34906585f;
 constexpr float kFovStep = 0.01f;
 
 void moveLastTarget(ViewHost& host, float dx, float dy, float dz = 0.0f)
@@ -32,12 +40,12 @@ void handleKey(GlWindow& w, int key)
     EulerCameraFov& camera = w.camera;
     const Vector3 p = camera.position;
     switch (key) {
-    case 'A': camera.move(-kStep, 0.0f, 0.0f); break;
-    case 'D': camera.move(kStep, 0.0f, 0.0f); break;
-    case 'W': camera.move(0.0f, kStep, 0.0f); break;
-    case 'S': camera.move(0.0f, -kStep, 0.0f); break;
-    case kVkSpace: camera.setPosition({p.x, p.y, p.z + kStep}); break;
-    case 'C': camera.setPosition({p.x, p.y, p.z - kStep}); break;
+    case 'A': camera.move(-w.step, 0.0f, 0.0f); break;
+    case 'D': camera.move(w.step, 0.0f, 0.0f); break;
+    case 'W': camera.move(0.0f, w.step, 0.0f); break;
+    case 'S': camera.move(0.0f, -w.step, 0.0f); break;
+    case kVkSpace: camera.setPosition({p.x, p.y, p.z + w.step}); break;
+    case 'C': camera.setPosition({p.x, p.y, p.z - w.step}); break;
     case kVkAdd:
         camera.fov = camera.fov + kFovStep;
         camera.updateProjection();
@@ -75,11 +83,15 @@ GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringGlWind
     camera.updateView();
 }
 
-void GlWindow::frameBox(const Vector3& low, const Vector3& high)
+void GlWindow::frameBox(const Vector3& low, const Vector3& high, Framing framing)
 {
     const Vector3 centre{(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, (low.z + high.z) * 0.5f};
     Vector3 diagonal;
     const float radius = std::max(0.5f * length(difference(high, low, diagonal)), 1e-3f);
+    if (framing == Framing::FrontThreeQuarter) {
+        camera.angles = Vector3{kFrontPitch, 0.0f, kFrontYaw};
+        camera.updateView();
+    }
     // Half of the narrower opening: vertical fov, or the horizontal one of a
     // window taller than wide.
     const float halfVertical = camera.fov * 0.5f;
@@ -91,10 +103,13 @@ void GlWindow::frameBox(const Vector3& low, const Vector3& high)
     const Vector3 forward{camera.view(1, 0), camera.view(1, 1), camera.view(1, 2)};
     camera.position = Vector3{centre.x - forward.x * distance, centre.y - forward.y * distance,
                               centre.z - forward.z * distance};
+    // Near enough for the models and a few steps towards them, far enough
+    // for the ground and for backing away from a large model.
     camera.zNear = std::min(1.0f, (distance - radius) * 0.5f);
-    camera.zFar = std::max(1000.0f, (distance + radius) * 2.0f);
+    camera.zFar = std::max(1000.0f, (distance + radius) * 4.0f);
     camera.updateView();
     camera.updateProjection();
+    step = kStepPerDiagonal * 2.0f * radius;
 }
 
 void GlWindow::fitCamera(int clientWidth, int clientHeight)

@@ -18,17 +18,22 @@ public:
     float lastMouseX = 0.0f;  // the last cursor position used for turning
     float lastMouseY = 0.0f;
     EulerCameraFov camera;
+    float step = 0.5f;  // what W/A/S/D, Space and C move the camera; framing sets it
+
 
     // Creates and shows the window (as SceneViewWindow does) and sets the
     // camera 10 units in front of the origin. The caller appends the object
     // to host's views.
     explicit GlWindow(ViewHost& viewHost);
 
-    // Keeps the camera's direction and puts it on the line through the box's
-    // centre, back just far enough that the box's bounding sphere fits the
-    // narrower field of view; the near and far planes follow the distance so
-    // that a tiny model is not clipped away and a huge one not cut off.
-    void frameBox(const Vector3& low, const Vector3& high) override;
+    // Keeps the camera's direction (FrontThreeQuarter: turns it to look at
+    // the models' front from their right and above) and puts it on the line
+    // through the box's centre, as far as makes the box's bounding sphere
+    // fill the narrower field of view, nearer or farther than it was; the
+    // near and far planes follow the distance so that a tiny model is not
+    // clipped away and a huge one not cut off, and the step follows the
+    // box's size.
+    void frameBox(const Vector3& low, const Vector3& high, Framing framing) override;
 
 protected:
     Camera& viewCamera() override { return camera; }

@@ -91,7 +91,7 @@ void PathWindow::addPoint(int x, int y, bool startNewPath)
     path.buildArcLengthTable();
 }
 
-void PathWindow::frameBox(const Vector3& low, const Vector3& high)
+void PathWindow::frameBox(const Vector3& low, const Vector3& high, Framing)
 {
     constexpr float kMargin = 1.25f;
     const float side = std::max({high.x - low.x, high.y - low.y, 1e-3f}) * kMargin;

@@ -44,7 +44,7 @@ public:
 
     // Centres the view on the box's x and y and zooms to its larger side,
     // with a margin (a box without width and depth gets a millimetre).
-    void frameBox(const Vector3& low, const Vector3& high) override;
+    void frameBox(const Vector3& low, const Vector3& high, Framing framing) override;
 
 protected:
     Camera& viewCamera() override { return camera; }

@@ -86,6 +86,7 @@ const char* controlsText()
            "  W / S\tforward / back\n"
            "  A / D\tsideways\n"
            "  Space / C\tup / down\n"
+           "  (each step a quarter of the size of the models last framed)\n"
            "  keypad + / -\twider / narrower field of view\n"
            "  arrow keys\tmove the last IK controller's target in x and y\n"
            "  Page Up / Page Down\tmove that target up / down\n"

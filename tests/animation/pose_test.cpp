@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 
+#include "animation/bounds.h"
 #include "animation/pose.h"
 #include "scene/model.h"
 #include "tests/animation/test_scenes.h"
@@ -93,4 +94,36 @@ TEST(Pose, SkinnedVerticesFollowTheirBones)
     updatePose(plain);
     ASSERT_EQ(plain.skinnedVertices.size(), 5u);
     EXPECT_EQ(plain.skinnedVertices[2].position.x, 0.0f);
+}
+
+// A model stands on the ground by its rest pose (each bone at its bind
+// transform, the vertices skinned by it), not by its bind vertices nor by the
+// pose it is in, which it keeps; without vertices, by its joints.
+TEST(Pose, StandOnGroundLiftsTheRestPoseOntoZZero)
+{
+    Model m = makeArm();
+    m.vertices.resize(3);
+    m.vertices[0].position = {1, 0, -2};
+    Bone& upper = m.rootBone.children[0];
+    translationMatrix(Vector3{0, 0, -4}, upper.localMatrix);  // at rest 5 below where it bound the mesh
+    eulerToQuat(1.0f, 0, 0, upper.rotation);
+    m.position = {9, 9, 9};
+    updatePose(m);
+    const std::vector<Vertex> posed = m.skinnedVertices;
+    standOnGround(m);
+    EXPECT_FLOAT_EQ(m.lift, 7.0f);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(fyrel::test::distance(m.skinnedVertices[i].position, posed[i].position), 0.0f) << i;
+    }
+    RestBoxes rest;
+    measureRest(m, rest);  // placed in the world, lift included
+    ASSERT_TRUE(rest.mesh && rest.joints);
+    const Vector3 expected[] = {{10, 9, 9}, {12, 9, 12}, {9, 9, 12}, {11, 9, 16}};
+    const Vector3 boxes[] = {rest.meshLow, rest.meshHigh, rest.jointLow, rest.jointHigh};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_LT(fyrel::test::distance(boxes[i], expected[i]), 1e-5f) << i;
+    }
+    m.vertices.clear();
+    standOnGround(m);
+    EXPECT_FLOAT_EQ(m.lift, 4.0f);
 }

@@ -168,9 +168,11 @@ TEST_F(DesktopTest, ModelClipAndTimeControlsActOnTheChosenModel)
     EXPECT_EQ(control<QLabel>(kControlTimeText)->text().toStdString(), "5.00 / 10.00");
 }
 
-// A model that enters an empty scene is framed, whether it is a tiny .X
-// mesh or a .3ds scene larger than the start-up camera's distance; later,
-// Frame All brings everything back whatever the camera did meanwhile.
+// A model that enters an empty scene stands on the ground and is framed
+// from its front three-quarter side, whatever its size (a 1.6 cm .X mesh,
+// a .3ds scene larger than the start-up camera's distance), and the
+// camera's step follows its size; a new view frames it the same way; Frame
+// All brings it back whatever the camera did meanwhile, keeping its direction.
 TEST_F(DesktopTest, ModelsAreFramedOnEntryAndByFrameAll)
 {
     // The model's pixels: what changes when every model is moved far away,
@@ -195,17 +197,42 @@ TEST_F(DesktopTest, ModelsAreFramedOnEntryAndByFrameAll)
             }
         }
         EXPECT_GT(count, with.width() * with.height() / 50) << what;  // not a dot, and in the middle
+        EXPECT_GT(std::max(box.width() * 1.0 / with.width(), box.height() * 1.0 / with.height()), 0.5) << what;
         EXPECT_NEAR(box.center().x(), with.width() / 2, with.width() * 0.15) << what;
         EXPECT_NEAR(box.center().y(), with.height() / 2, with.height() * 0.15) << what;
     };
-    for (const std::string& file : {demoPath(), assimpModel("X/test.x"), assimpModel("3DS/test1.3ds")}) {
+    // In front of the +Y-facing models, off to a side, above their middle.
+    const auto expectFrontThreeQuarter = [this](std::size_t index, const std::string& what) {
+        Vector3 low{1e30f, 1e30f, 1e30f}, high{-1e30f, -1e30f, -1e30f};
+        growByPosedBox(app->models.back(), low, high);
+        const Vector3& eye = view(index).camera.position;
+        EXPECT_GT(eye.y, high.y) << what;
+        EXPECT_GT(eye.z, (low.z + high.z) * 0.5f) << what;
+        EXPECT_GT(std::abs(eye.x - (low.x + high.x) * 0.5f), 0.2f * distance(low, high)) << what;
+    };
+    for (const char* file : {"", "3DS/test1.3ds", "3DS/fels.3ds", "glTF2/BoxTextured-glTF/BoxTextured.gltf",
+                             "X/Testwuson.X", "X/test.x"}) {
+        const std::string path = *file ? assimpModel(file) : demoPath();
         choose(kCommandRemoveAllModels);
         EulerCameraFov& camera = view(0).camera;
         camera = EulerCameraFov(camera.aspect, 1.0471976f, 1.0f, 1000.0f);
         camera.setPosition({0.0f, -10.0f, 0.0f});
-        importModel(file);
-        expectFramed(0, file + " on entry");
+        Model& model = importModel(path);
+        RestBoxes rest;
+        measureRest(model, rest);
+        const float size = distance(rest.meshLow, rest.meshHigh);
+        EXPECT_NEAR(rest.meshLow.z, 0.0f, 1e-5f * size) << path << " does not stand on the ground";
+        expectFramed(0, path + " on entry");
+        expectFrontThreeQuarter(0, path + " on entry");
+        // The step is a quarter of the framed box's diagonal, half a metre for the demo.
+        const Vector3 eye = camera.position;
+        pressKey(Qt::Key_W);
+        EXPECT_NEAR(distance(camera.position, eye), 0.25f * size, 0.1f * size) << path;
+        EXPECT_TRUE(*file || std::abs(distance(camera.position, eye) - 0.5f) < 0.02f);
     }
+    choose(kCommandOpenGlWindow);
+    expectFramed(1, "in a new view");
+    expectFrontThreeQuarter(1, "in a new view");
     EulerCameraFov& camera = view(0).camera;
     camera.angles = Vector3{-0.4f, 0.0f, 2.0f};
     camera.setPosition({300.0f, -40.0f, 30.0f});
@@ -219,7 +246,7 @@ TEST_F(DesktopTest, ModelsAreFramedOnEntryAndByFrameAll)
     expectFramed(0, "after F");
     choose(kCommandOpenPathWindow);
     choose(kCommandFrameAll);
-    expectFramed(1, "in the Path Window");
+    expectFramed(2, "in the Path Window");
 }
 
 // New views cascade; Tile lays four views side by side without overlap,

@@ -223,9 +223,12 @@ TEST_F(IkTest, TheTargetMovesWithKeysAndCtrlClickAndShowsInEveryView)
 {
     choose(kCommandOpenGlWindow);
     QTest::keyClick(mainWidget(), Qt::Key_Left);  // no controller: nothing to move
-    view(1).camera.angles.z = 0.3f;
-    view(1).camera.updateView();
     importModel();
+    view(0).camera.angles = Vector3{};  // two views looking along +Y, one turned a little
+    view(1).camera.angles = Vector3{0.0f, 0.0f, 0.3f};
+    view(0).camera.updateView();
+    view(1).camera.updateView();
+    choose(kCommandFrameAll);
     for (int controllers : {0, 1}) {
         runFrames(2);
         for (std::size_t i = 0; i < 2; ++i) {

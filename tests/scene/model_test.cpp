@@ -79,6 +79,13 @@ TEST(Model, CopiesAndMovesRebindEverythingToTheNewModelAndDropTheGpuSide)
     createBuffers(original, &gl);
     updatePose(original);
     ASSERT_EQ(original.skinnedVertices.size(), 3u);
+    original.lift = 2.5f;  // the placement goes with the model, into its world transform
+    Matrix4 base, world;
+    original.worldTransform(base);
+    original.lift = 0.0f;
+    original.worldTransform(world);
+    EXPECT_FLOAT_EQ(base(2, 3), world(2, 3) + 2.5f);
+    original.lift = 2.5f;
 
     Model copy(original);
     Model assigned;
@@ -97,6 +104,7 @@ TEST(Model, CopiesAndMovesRebindEverythingToTheNewModelAndDropTheGpuSide)
         }
         EXPECT_TRUE(m->skinnedVertices.empty());
         EXPECT_EQ(bufferFunctions(*m), nullptr);
+        EXPECT_EQ(m->lift, 2.5f);
     }
     EXPECT_NE(bufferFunctions(original), nullptr);
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <unistd.h>
@@ -46,10 +48,38 @@ TEST(FyrelInfo, EscapesNamesAndLeavesOutWhatAModelDoesNotHave)
                            "  a\\x09b\\x5Cc\n    child\\x7F\nanimations: 1\n"),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("bind box: none\nposed box: none\n\nfile: "), std::string::npos) << run.out;
+    // The skeleton stands on its lowest joint.
+    EXPECT_NE(run.out.find("bind box: none\nposed box: none\njoint box: min 0 0 0 max 0 0 0\nplaced box: none\n\nfile: "),
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("vertices: 1\ntriangles: 0\nbones: 0\nanimations: 0\n"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.substr(run.out.find("bind box: min")), "bind box: min 0 0 0 max 0 0 0\nposed box: min 0 0 0 max 0 0 0\n");
+    EXPECT_EQ(run.out.substr(run.out.find("bind box: min")), "bind box: min 0 0 0 max 0 0 0\nposed box: min 0 0 0 max 0 0 0\n"
+                                                      "joint box: none\nplaced box: min 0 0 0 max 0 0 0\n");
     std::filesystem::remove_all(folder);
+}
+
+// A model stands on z = 0 as placed: its bind box (the file's coordinates,
+// which exports keep) lifted, no more.
+TEST(FyrelInfo, PlacedBoxIsTheBindBoxStoodOnTheGround)
+{
+    for (const char* file : {"3DS/fels.3ds", "X/Testwuson.X", "glTF2/BoxTextured-glTF/BoxTextured.gltf"}) {
+        const auto run = runProgram(FYREL_INFO_PROGRAM, {std::string("/usr/share/assimp/models/") + file});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const auto box = [&](const std::string& label) {
+            std::array<float, 6> v{};
+            std::string max;
+            std::istringstream(run.out.substr(run.out.find(label + ": min ") + label.size() + 6)) >> v[0] >> v[1] >>
+                v[2] >> max >> v[3] >> v[4] >> v[5];
+            return v;
+        };
+        const auto bind = box("bind box"), placed = box("placed box");
+        const float height = bind[5] - bind[2];
+        EXPECT_EQ(placed[2], 0.0f) << file;
+        EXPECT_NEAR(placed[5], height, 1e-3f * height) << file;
+        for (int a : {0, 1, 3, 4}) {
+            EXPECT_NEAR(placed[a], bind[a], 1e-3f * height) << file << " " << a;
+        }
+    }
 }
 
 TEST(FyrelInfo, ReportsFailuresOnStandardErrorGoesOnAndSeparatesFiles)
