@@ -16,11 +16,15 @@ namespace fyrel {
 
 namespace {
 
-// Light 0 stands at (5, -50, 10) in front of the scene; the fourth component
-// makes it a positional light.
+// Light 0 goes with the camera: a directional light in eye space, from a
+// little above and to the right of the viewer, so that whatever a view looks
+// at from whichever side is lit, at any size of model (a light that stood at
+// a place in the world lit characters from behind once the views looked at
+// their fronts, and a positional one lights a 2 cm model and a 50 m one
+// differently).
 const GLfloat kLightDiffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
 const GLfloat kLightSpecular[] = {0.5f, 0.5f, 0.5f, 1.0f};
-const GLfloat kLightPosition[] = {5.0f, -50.0f, 10.0f, 1.0f};
+const GLfloat kLightPosition[] = {0.3f, 0.5f, 1.0f, 0.0f};
 const GLfloat kLightModelAmbient[] = {0.2f, 0.2f, 0.2f, 1.0f};
 
 // The z-up world to GL's y-up eye space: (x, y, z) -> (x, z, -y), in the
@@ -352,13 +356,12 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_LIGHTING);
     glShadeModel(GL_SMOOTH);
-    // Before any matrix is loaded: the light position goes through the
-    // modelview that the previous pass left.
-    setLight();
 
     glMatrixMode(GL_PROJECTION);
     loadMatrix(projection);
     glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    setLight();  // in eye space
     glLoadMatrixf(kAxisSwap);
     multMatrix(view);
 
