@@ -415,11 +415,11 @@ std::string characterBody(bool disagree, std::vector<Vector3>& expected)
 {
     constexpr int kBones = 35;
     Matrix4 body, turn, around, unnamed, placement;
-    translationMatrix(Vector3{0, 0, 134}, body);
-    body(0, 0) = 1.28f;
-    body(1, 1) = 0.0f;
-    body(1, 2) = -1.47f;
-    body(2, 1) = 1.12f;
+    translationMatrix(Vector3{0, 134, 0}, body);  // a quarter turn about y, the mesh's x and z exchanged
+    body(0, 0) = 0.0f;
+    body(0, 2) = 1.47f;
+    body(1, 1) = 1.12f;
+    body(2, 0) = -1.28f;
     body(2, 2) = 0.0f;
     translationMatrix(Vector3{0, -49.6f, 0}, unnamed);
     mul(body, unnamed, placement);
