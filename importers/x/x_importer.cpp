@@ -398,6 +398,10 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
             model.computeNormals();
         }
         model.animator.model = &model;
+        // Their bone pointers are the model's, which leaves with the caller.
+        frames_ = {};
+        meshes_ = {};
+        frameByName_ = {};
     }
     model.baseTransform = xBaseTransform();
     return model;
