@@ -10,8 +10,6 @@ namespace fyrel {
 
 namespace {
 
-constexpr double kDefaultTicksPerSecond = 4800.0;
-
 // Values per key of each key type: rotation, scale, position, matrix, matrix.
 constexpr std::size_t kValuesOfKeyType[] = {4, 3, 3, 16, 16};
 constexpr const char* kKeyTypeName[] = {"rotation", "scale", "position", "matrix", "matrix"};
@@ -95,7 +93,7 @@ private:
 
 std::vector<XAnimationSet> SetReader::run()
 {
-    double ticks = kDefaultTicksPerSecond;
+    double ticks = 0.0;  // none given
     for (const XObject* top : file_.topLevel) {
         if (top->kind == XObjectKind::AnimTicksPerSecond) {
             ticks = ticksPerSecond(*top);
@@ -124,10 +122,13 @@ double SetReader::ticksPerSecond(const XObject& o)
     return o.numbers.front();
 }
 
+// Without a rate (ticks 0) the keys are read in ticks, and the set's last
+// one chooses the rate they are then divided by.
 XAnimationSet SetReader::readSet(const XObject& o, std::size_t index, double ticks)
 {
     XAnimationSet set;
     set.name = o.name.empty() ? "Animation " + std::to_string(index) : o.name;
+    set.rateGiven = ticks != 0.0;
     for (const XChild& c : o.children) {
         if (c.isReference && (!c.object || c.object->kind != XObjectKind::Animation)) {
             fail(file_, o, describeObject(o) + " refers to \"" + c.referenceName +
@@ -136,11 +137,27 @@ XAnimationSet SetReader::readSet(const XObject& o, std::size_t index, double tic
         if (c.object->kind != XObjectKind::Animation) {
             continue;
         }
-        XFrameAnimation animation = readAnimation(*c.object, ticks);
+        XFrameAnimation animation = readAnimation(*c.object, set.rateGiven ? ticks : 1.0);
         set.length = std::max({set.length, lastTime(animation.scales), lastTime(animation.rotations),
                                lastTime(animation.positions)});
         set.animations.push_back(std::move(animation));
     }
+    if (set.rateGiven) {
+        set.ticksPerSecond = ticks;
+        return set;
+    }
+    set.ticksPerSecond = set.length < kXLastFrameTick ? kXFrameTicksPerSecond : kXDefaultTicksPerSecond;
+    const auto toSeconds = [rate = set.ticksPerSecond](auto& keys) {
+        for (auto& k : keys) {
+            k.time = static_cast<float>(k.time / rate);
+        }
+    };
+    for (XFrameAnimation& animation : set.animations) {
+        toSeconds(animation.scales);
+        toSeconds(animation.rotations);
+        toSeconds(animation.positions);
+    }
+    set.length = static_cast<float>(set.length / set.ticksPerSecond);
     return set;
 }
 

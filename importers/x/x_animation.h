@@ -22,7 +22,12 @@
 // A later key object of a type replaces an earlier one's keys (a matrix key
 // object replaces all three). Key times are ticks; AnimTicksPerSecond says
 // how many make a second: the last one before the set, else the file's
-// first, else 4800, the reference loader's assumption. AnimationOptions
+// first. A file without one gets, per set, 4800 (the reference loader's
+// assumption) unless the set's last key is under 480 ticks: then its keys
+// are frame numbers, as modelling tools write them (0, 1, 2 ... 25), read at
+// 25 frames per second, one tick a frame; at 4800 such a set would be over in
+// a hundredth of a second, while 480 ticks, a tenth of a second at 4800, is
+// 19 s at 25. AnimationOptions
 // (open or closed, spline or linear) are read and checked by the reader like
 // any object; clips always loop and interpolate linearly.
 //
@@ -58,9 +63,17 @@ struct XFrameAnimation {
     std::vector<XTimedValue<Vector3>> positions;
 };
 
+// Under this last key tick, a set of a file without AnimTicksPerSecond is
+// read at kXFrameTicksPerSecond, else at kXDefaultTicksPerSecond.
+inline constexpr double kXDefaultTicksPerSecond = 4800.0;
+inline constexpr double kXFrameTicksPerSecond = 25.0;
+inline constexpr double kXLastFrameTick = 480.0;
+
 struct XAnimationSet {
     std::string name;    // "Animation N" for an unnamed set, N its place among the sets from 0
     float length = 0.0f; // the last key time of any of its animations
+    double ticksPerSecond = kXDefaultTicksPerSecond;  // the rate its key times were read at
+    bool rateGiven = false;                            // by AnimTicksPerSecond
     std::vector<XFrameAnimation> animations;  // in file order
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <cerrno>
 #include <limits>
+#include <sstream>
 #include <vector>
 
 #include <fcntl.h>
@@ -26,8 +27,7 @@ constexpr std::uint32_t kMaxModelVertices = std::numeric_limits<std::int32_t>::m
 
 [[noreturn]] void rejectFile(const std::string& fileName, const std::string& reason)
 {
-    debugOutput("Failed to load \"" + fileName + "\": " + reason + "\n");
-    throw ImportError(kXLoadFailedMessage);
+    throw ImportError(std::string(kXLoadFailedMessage) + "\n\"" + fileName + "\" cannot be read: " + reason);
 }
 
 // The file's matrices act on row vectors; the scene's on column vectors.
@@ -40,6 +40,35 @@ Matrix4 transposed(const XMatrix& x)
         }
     }
     return m;
+}
+
+// Rest matrices in doubles, column-vector form, element (r, c) at [4r + c]:
+// the product of a deep chain of scaled frames keeps its precision.
+void restMatrixOf(const XMatrix& x, double out[16])
+{
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            out[4 * r + c] = x.m[4 * c + r];
+        }
+    }
+}
+
+void multiply(const double a[16], const double b[16], double out[16])
+{
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            out[4 * r + c] = a[4 * r] * b[c] + a[4 * r + 1] * b[4 + c] + a[4 * r + 2] * b[8 + c] +
+                             a[4 * r + 3] * b[12 + c];
+        }
+    }
+}
+
+// Adds w · (m · p) to sum (three doubles); the point's w is 1.
+void addPlaced(const double m[16], const Vector3& p, double w, double* sum)
+{
+    for (int r = 0; r < 3; ++r) {
+        sum[r] += w * (m[4 * r] * p.x + m[4 * r + 1] * p.y + m[4 * r + 2] * p.z + m[4 * r + 3]);
+    }
 }
 
 Matrix4 transposed(const Matrix4& a)
@@ -245,6 +274,22 @@ std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, Bone& bone, floa
     return track;
 }
 
+// The reading summary's line for a set: the ticks per second its keys were
+// read at, and why when the file names none.
+std::string rateSummary(const XAnimationSet& set)
+{
+    std::ostringstream line;
+    line << "Animation set \"" << set.name << "\": " << set.ticksPerSecond << " ticks per second";
+    if (!set.rateGiven) {
+        line << (set.ticksPerSecond == kXFrameTicksPerSecond ? " (no AnimTicksPerSecond; its keys, up to tick "
+                                                             : " (no AnimTicksPerSecond; its keys reach tick ")
+             << set.length * set.ticksPerSecond
+             << (set.ticksPerSecond == kXFrameTicksPerSecond ? ", are read as frames)" : ")");
+    }
+    line << "\n";
+    return line.str();
+}
+
 // One looping clip per set, in file order; a frame animation whose frame
 // is no bone, or whose bone an earlier animation of the set drives, adds
 // nothing.
@@ -269,6 +314,7 @@ void addClips(const std::vector<XAnimationSet>& sets, Model& model)
             clip.tracks.push_back(trackOf(animation, *found->second, set.length));
         }
         model.animator.animations.push_back(std::move(clip));
+        debugOutput(rateSummary(set));
     }
     if (!sets.empty()) {
         model.animator.current = 0;
@@ -330,63 +376,179 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
         }
         vertexTotal = 0;
         triangleTotal = 0;
-        firstVertex_.clear();
-        frameBone_.clear();
-        convertFrame(root, model, root->pFrameSibling ? &model.rootBone : nullptr);
-        applySkin(root, model);
+        listFrames(root);
+        chooseBones(sets);
+        buildSkeleton(model);
+        convertMeshes(model);
+        for (const MeshPlace& place : meshes_) {
+            if (isSkinned(*place.container)) {
+                placeSkinnedMesh(place, model);
+            }
+        }
         addClips(sets, model);
+        const bool moves = model.hasSkin() || std::any_of(model.animator.animations.begin(),
+                                                          model.animator.animations.end(),
+                                                          [](const Animation& a) { return !a.tracks.empty(); });
+        for (const MeshPlace& place : meshes_) {
+            if (!isSkinned(*place.container)) {
+                placeUnskinnedMesh(place, model, moves);
+            }
+        }
+        if (!meshes_.empty()) {
+            model.computeNormals();
+        }
         model.animator.model = &model;
+        // Their bone pointers are the model's, which leaves with the caller.
+        frames_ = {};
+        meshes_ = {};
+        frameByName_ = {};
     }
     model.baseTransform = xBaseTransform();
     return model;
 }
 
-void XImporter::convertFrame(const XFrame* frame, Model& model, Bone* parent)
+bool XImporter::isSkinned(const XMeshContainer& container)
 {
-    bool meshConverted = false;
-    nextBone_ = parent ? 1 : 0;
-    convertFrames(frame, model, parent, parent ? 2 : 1, meshConverted);
-    if (meshConverted) {
-        model.computeNormals();
+    return container.pSkinInfo && container.pSkinInfo->GetNumBones() > 0;
+}
+
+std::size_t XImporter::frameNamed(const std::string& name) const
+{
+    auto found = name.empty() ? frameByName_.end() : frameByName_.find(name);
+    return found == frameByName_.end() ? kNoFrame : found->second;
+}
+
+void XImporter::listFrames(const XFrame* root)
+{
+    frames_.clear();
+    frameByName_.clear();
+    std::vector<std::pair<const XFrame*, std::size_t>> stack{{root, kNoFrame}};
+    while (!stack.empty()) {
+        const auto [f, parent] = stack.back();
+        stack.pop_back();
+        const std::size_t self = frames_.size();
+        FrameEntry& entry = frames_.emplace_back();
+        entry.frame = f;
+        entry.parent = parent;
+        double local[16];
+        restMatrixOf(f->TransformationMatrix, local);
+        if (parent == kNoFrame) {
+            std::copy(local, local + 16, entry.combined);
+        } else {
+            multiply(frames_[parent].combined, local, entry.combined);
+        }
+        if (f->Name) {
+            frameByName_.emplace(f->Name.get(), self);
+        }
+        if (f->pFrameSibling) {
+            stack.emplace_back(f->pFrameSibling, parent);
+        }
+        if (f->pFrameFirstChild) {
+            stack.emplace_back(f->pFrameFirstChild, self);  // taken first: children before siblings
+        }
     }
 }
 
-void XImporter::convertFrames(const XFrame* frame, Model& model, Bone* parent, int level, bool& meshConverted)
+void XImporter::chooseBones(const std::vector<XAnimationSet>& sets)
 {
-    for (const XFrame* f = frame; f; f = f->pFrameSibling) {
-        if (level > kMaxBoneDepth) {
-            rejectFile(fileName_, "its frames nest deeper than " + std::to_string(kMaxBoneDepth) + " levels");
+    const auto mark = [this](const std::string& name) {
+        const std::size_t frame = frameNamed(name);
+        if (frame != kNoFrame) {
+            frames_[frame].bone = true;
+        }
+    };
+    for (FrameEntry& entry : frames_) {
+        for (const XMeshContainer* c = entry.frame->pMeshContainer; c; c = c->pNextMeshContainer) {
+            if (!c->MeshData.pMesh) {
+                continue;
+            }
+            entry.bone = true;
+            for (std::uint32_t i = 0; c->pSkinInfo && i < c->pSkinInfo->GetNumBones(); ++i) {
+                if (c->pSkinInfo->GetNumBoneInfluences(i) > 0) {
+                    mark(c->pSkinInfo->GetBoneName(i));
+                }
+            }
+        }
+    }
+    for (const XAnimationSet& set : sets) {
+        for (const XFrameAnimation& animation : set.animations) {
+            mark(animation.frame);
+        }
+    }
+    // Parents come before their children: one backward pass reaches the top.
+    for (std::size_t i = frames_.size(); i-- > 0;) {
+        if (frames_[i].bone && frames_[i].parent != kNoFrame) {
+            frames_[frames_[i].parent].bone = true;
+        }
+    }
+}
+
+void XImporter::buildSkeleton(Model& model)
+{
+    const auto tops = std::count_if(frames_.begin(), frames_.end(),
+                                    [](const FrameEntry& e) { return e.bone && e.parent == kNoFrame; });
+    // The frames and bones from the top to the bone added last; the parent
+    // of the next one is on it (frames come in depth-first order).
+    std::vector<std::pair<std::size_t, Bone*>> path;
+    for (std::size_t i = 0; i < frames_.size(); ++i) {
+        const FrameEntry& entry = frames_[i];
+        if (!entry.bone) {
+            continue;
         }
         Bone bone;
-        if (f->Name) {
-            bone.name = f->Name.get();
+        if (entry.frame->Name) {
+            bone.name = entry.frame->Name.get();
         }
-        bone.localMatrix = transposed(f->TransformationMatrix);
+        bone.localMatrix = transposed(entry.frame->TransformationMatrix);
         bone.inverseLocalMatrix = inverseOfFrameTransform(bone.localMatrix);
+        while (!path.empty() && path.back().first != entry.parent) {
+            path.pop_back();
+        }
+        Bone* parent = !path.empty() ? path.back().second : tops > 1 ? &model.rootBone : nullptr;
+        Bone* self = &model.rootBone;
+        if (parent) {
+            parent->children.push_back(std::move(bone));
+            self = &parent->children.back();
+        } else {
+            model.rootBone = std::move(bone);
+        }
+        path.emplace_back(i, self);
+    }
+    // Taken once the tree is complete: a bone's elder siblings move while
+    // its parent's children grow.
+    std::vector<Bone*> bones;
+    std::vector<Bone*> open{&model.rootBone};
+    while (!open.empty()) {
+        Bone* bone = open.back();
+        open.pop_back();
+        bones.push_back(bone);
+        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
+            open.push_back(&*it);
+        }
+    }
+    std::size_t next = tops > 1 ? 1 : 0;
+    for (FrameEntry& entry : frames_) {
+        if (entry.bone) {
+            assert(next < bones.size());
+            entry.boneOf = bones[next++];
+        }
+    }
+}
 
+void XImporter::convertMeshes(Model& model)
+{
+    meshes_.clear();
+    for (std::size_t i = 0; i < frames_.size(); ++i) {
+        const XFrame* f = frames_[i].frame;
         for (const XMeshContainer* c = f->pMeshContainer; c; c = c->pNextMeshContainer) {
             if (c->MeshData.pMesh) {
+                meshes_.push_back(MeshPlace{c, i, vertexTotal});
                 convertMesh(*c, model);
-                meshConverted = true;
             }
-            frameBone_[c] = nextBone_;
             if (c->pSkinInfo) {
                 debugOutput("There are " + std::to_string(c->pSkinInfo->GetNumBones()) + " bones in " +
                             (f->Name ? f->Name.get() : "N/A") + "\n");
             }
-        }
-
-        ++nextBone_;
-        Bone* self = nullptr;
-        if (!parent) {
-            model.rootBone = std::move(bone);
-            self = &model.rootBone;
-        } else {
-            parent->addChild(bone);
-            self = &parent->children.back();
-        }
-        if (f->pFrameFirstChild) {
-            convertFrames(f->pFrameFirstChild, model, self, level + 1, meshConverted);
         }
     }
 }
@@ -426,7 +588,6 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
     if (n > kMaxModelVertices - vertexTotal || f > std::numeric_limits<std::uint32_t>::max() - triangleTotal) {
         rejectFile(fileName_, "its meshes hold more vertices or triangles than a model can");
     }
-    firstVertex_[&container] = vertexTotal;
     model.vertices.resize(std::size_t{vertexTotal} + n);
     model.triangles.resize(std::size_t{triangleTotal} + f);
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -459,98 +620,59 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
     triangleTotal += f;
 }
 
-void XImporter::applySkin(const XFrame* frame, Model& model)
-{
-    std::unordered_map<std::string, Bone*> bonesByName;
-    std::vector<const XFrame*> stack;
-    if (frame) {
-        stack.push_back(frame);
-    }
-    while (!stack.empty()) {
-        const XFrame* f = stack.back();
-        stack.pop_back();
-        for (const XMeshContainer* c = f->pMeshContainer; c; c = c->pNextMeshContainer) {
-            if (c->pSkinInfo && c->pSkinInfo->GetNumBones() > 0) {
-                applyContainerSkin(*c, model, bonesByName);
-            }
-        }
-        if (f->pFrameFirstChild) {
-            stack.push_back(f->pFrameFirstChild);
-        }
-        if (f->pFrameSibling) {
-            stack.push_back(f->pFrameSibling);  // taken first: siblings before children
-        }
-    }
-}
-
-void XImporter::applyContainerSkin(const XMeshContainer& container, Model& model,
-                                   std::unordered_map<std::string, Bone*>& bonesByName)
-{
-    if (bonesByName.empty()) {
-        indexBones(model.rootBone, bonesByName);
-    }
-    const XSkinInfo& skin = *container.pSkinInfo;
-    auto base = firstVertex_.find(&container);
-    std::uint32_t firstVertex = base == firstVertex_.end() ? 0 : base->second;
-    std::vector<std::uint32_t> vertices;
-    std::vector<float> weights;
-    const std::uint32_t meshVertices = container.MeshData.pMesh ? container.MeshData.pMesh->GetNumVertices() : 0;
-    std::vector<float> weightOf(meshVertices, 0.0f);
-    for (std::uint32_t i = 0; i < skin.GetNumBones(); ++i) {
-        std::string name = skin.GetBoneName(i);
-        auto found = bonesByName.find(name);
-        if (name.empty() || found == bonesByName.end()) {
-            continue;
-        }
-        Bone* bone = found->second;
-        std::uint32_t c = skin.GetNumBoneInfluences(i);
-        vertices.resize(c);
-        weights.resize(c);
-        skin.GetBoneInfluence(i, vertices.data(), weights.data());
-
-
-        for (std::uint32_t j = 0; j < c; ++j) {
-            bone->addWeight(static_cast<std::int32_t>(firstVertex + vertices[j]), weights[j]);
-            if (vertices[j] < meshVertices) {
-                weightOf[vertices[j]] += weights[j];
-            }
-        }
-    }
-    giveRemainderToFrame(container, model, firstVertex, weightOf);
-}
-
-// Exporters name skin bones that the file has no frame for (and such
-// influences are dropped), or leave vertices out of every skin. Those
-// vertices would be pulled towards the origin even at rest; the weight they
-// lack follows the frame that holds the mesh, as the whole mesh would
-// without a skin.
-void XImporter::giveRemainderToFrame(const XMeshContainer& container, Model& model, std::uint32_t firstVertex,
-                                     const std::vector<float>& weightOf)
+// Σ wᵢ·(C(bᵢ)·Oᵢ)·v, the rest of the weight (exporters name skin bones
+// that the file has no frame for, or leave vertices out of every skin) to the
+// frame that holds the mesh, placed as the whole mesh would be without a skin.
+void XImporter::placeSkinnedMesh(const MeshPlace& place, Model& model)
 {
     constexpr float kWhole = 1.0f - 1e-6f;
-    auto found = frameBone_.find(&container);
-    if (found == frameBone_.end()) {
-        return;
-    }
-    Bone* frameBone = nullptr;
-    std::size_t index = 0;
-    std::vector<Bone*> stack{&model.rootBone};
-    while (!stack.empty() && !frameBone) {
-        Bone* bone = stack.back();
-        stack.pop_back();
-        if (index++ == found->second) {
-            frameBone = bone;
+    const XMesh& mesh = *place.container->MeshData.pMesh;
+    const std::uint32_t n = mesh.GetNumVertices();
+    std::vector<double> sums(3 * std::size_t{n}, 0.0);
+    std::vector<float> weightOf(n, 0.0f);
+    double skinning[16], offset[16];
+    for (const XSkinBone& skinBone : place.container->pSkinInfo->bones) {
+        const std::size_t frame = frameNamed(skinBone.name);
+        if (frame == kNoFrame || skinBone.vertices.empty()) {
+            continue;
         }
-        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
-            stack.push_back(&*it);
+        restMatrixOf(skinBone.offset, offset);
+        multiply(frames_[frame].combined, offset, skinning);
+        Bone* bone = frames_[frame].boneOf;
+        for (std::size_t j = 0; j < skinBone.vertices.size() && j < skinBone.weights.size(); ++j) {
+            const std::uint32_t v = skinBone.vertices[j];
+            if (v >= n) {
+                continue;
+            }
+            bone->addWeight(static_cast<std::int32_t>(place.firstVertex + v), skinBone.weights[j]);
+            weightOf[v] += skinBone.weights[j];
+            addPlaced(skinning, mesh.positions[v], skinBone.weights[j], &sums[3 * std::size_t{v}]);
         }
     }
-    if (!frameBone) {
-        return;
-    }
-    for (std::size_t v = 0; v < weightOf.size(); ++v) {
+    const FrameEntry& holder = frames_[place.frame];
+    for (std::uint32_t v = 0; v < n; ++v) {
+        double* sum = &sums[3 * std::size_t{v}];
         if (weightOf[v] < kWhole) {
-            frameBone->addWeight(static_cast<std::int32_t>(firstVertex + v), 1.0f - weightOf[v]);
+            const float rest = 1.0f - weightOf[v];
+            holder.boneOf->addWeight(static_cast<std::int32_t>(place.firstVertex + v), rest);
+            addPlaced(holder.combined, mesh.positions[v], rest, sum);
+        }
+        model.vertices[place.firstVertex + v].position =
+            Vector3{static_cast<float>(sum[0]), static_cast<float>(sum[1]), static_cast<float>(sum[2])};
+    }
+}
+
+void XImporter::placeUnskinnedMesh(const MeshPlace& place, Model& model, bool follow) const
+{
+    const XMesh& mesh = *place.container->MeshData.pMesh;
+    const FrameEntry& holder = frames_[place.frame];
+    for (std::uint32_t v = 0; v < mesh.GetNumVertices(); ++v) {
+        double at[3] = {0.0, 0.0, 0.0};
+        addPlaced(holder.combined, mesh.positions[v], 1.0, at);
+        model.vertices[place.firstVertex + v].position =
+            Vector3{static_cast<float>(at[0]), static_cast<float>(at[1]), static_cast<float>(at[2])};
+        if (follow) {
+            holder.boneOf->addWeight(static_cast<std::int32_t>(place.firstVertex + v), 1.0f);
         }
     }
 }

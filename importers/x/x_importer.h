@@ -11,60 +11,78 @@
 
 // The .X importer: loads a DirectX .X file (text, binary or MSZIP-compressed;
 // versions 0302 and 0303) into its frame hierarchy through XImportAllocator and
-// converts that into a Model: one bone per frame in the shape of the frame
-// tree, the meshes of all frames appended to the model's geometry, the
-// skin weights of the bones that skin information names, and one looping
-// clip per AnimationSet (x_animation.h), named after it, in file order, with
-// key times in seconds (rate 1; the first clip plays). Each mesh's materials
-// (colours, texture file looked up beside the model), its faces' material
-// indices and its texture coordinates are kept; the model gets the .X base
-// transform (xBaseTransform).
+// converts that into a Model: one bone per frame of the skeleton in the shape
+// of the frame tree, the meshes of all frames appended to the model's
+// geometry in their rest place, the skin weights of the bones that skin
+// information names, and one looping clip per AnimationSet (x_animation.h),
+// named after it, in file order, with key times in seconds (rate 1; the first
+// clip plays). Each mesh's materials (colours, texture file looked up beside
+// the model), its faces' material indices and its texture coordinates are
+// kept; the model gets the .X base transform (xBaseTransform).
 //
-// Failures raise ImportError with these texts:
-//   "Failed to load mesh from hierarchy, haha."  the file cannot be read or
-//       the reader rejects it (the reason, with its line or byte offset, goes
-//       to the debug output first); also a frame tree nested deeper than
-//       kMaxBoneDepth bones;
+// Failures raise ImportError whose text is two lines:
+//   "Failed to load mesh from hierarchy, haha."
+//   "\"FILE\" cannot be read: REASON"  REASON being the reader's, with its
+//       line or byte offset; the file cannot be opened, the reader rejects it,
+//       or its frame tree nests deeper than kMaxBoneDepth bones.
 // A failed import returns nothing and frees everything it built.
+//
+// The rest pose. C(f), a frame's combined rest matrix, is the product of its
+// own and its ancestors' transformation matrices, found once per frame by one
+// walk down the tree (parent's C times own); nothing multiplies a chain again
+// per bone or per vertex, so deep chains of scaled frames keep their precision.
+//   - An unskinned mesh's vertices are C(f)·v, f the frame that holds it.
+//   - A skinned mesh's vertex is Σ wᵢ·(C(bᵢ)·Oᵢ)·v over the skin's bones bᵢ
+//     that name a frame, Oᵢ the bone's matrixOffset and wᵢ its weight of the
+//     vertex, as the format skins it: the frame that holds a skinned mesh does
+//     not move it. C(bᵢ)·Oᵢ is formed once per skin bone. Where the weights of
+//     a vertex add up to less than 1 (skins that name bones the file has no
+//     frame for, or leave vertices out), the rest, 1 − Σ wᵢ, goes to the frame
+//     that holds the mesh, placed by C(f), and is that bone's weight of it.
+//   - Every bone's localMatrix is its frame's transformation matrix, relative
+//     to its parent, and its inverseLocalMatrix the inverse of that (scale
+//     included). Pose evaluation multiplies both down the tree, so a bone's
+//     inverse bind matrix is C⁻¹ and at rest every skinning matrix is the
+//     identity: the skinned vertices at rest are the vertices above, and each
+//     joint stands where its frame's C puts it, inside the mesh it skins.
+//   - In a model whose bones move (a skin weights some bone, or a clip drives
+//     one), every unskinned mesh's vertices get weight 1 of the bone of the
+//     frame that holds it, so that the mesh follows its frame.
+//   - The normals are computed once, from the placed vertices.
+//
+// Which frames become bones: a frame with a mesh, a frame a skin weights a
+// vertex by, and a frame an animation drives, with all their ancestors.
+// Other frames (a modelling tool's cameras and lights, empty helpers) are
+// left out of the skeleton: they would be drawn as bones and framed.
 //
 // Where the conversion goes beyond the bare frame-by-frame walk:
 //   - Several top-level frames (and meshes outside any frame, each wrapped in
-//     an unnamed frame) all keep their bones: they hang, in file order, under
-//     one unnamed root bone. A single top-level frame is the root bone itself.
+//     an unnamed frame) that become bones hang, in file order, under one
+//     unnamed root bone. A single one is the root bone itself; without any,
+//     the model has no skeleton.
+//   - Frames, skins and animations name frames by name: the first frame of
+//     that name in depth-first order is meant (as with Bone::find). Skin bones
+//     with an empty name are skipped: an empty name names no frame.
 //   - A skin's vertex indices count from the first vertex its mesh received
 //     in the model, so each mesh's skin moves that mesh's own vertices.
 //   - Indices are 32-bit throughout: meshes of more than 65,535 vertices keep
 //     every index.
 //   - Every mesh container of a frame is converted, not only the first.
-//   - The normals are computed once, after the last mesh: the result equals
-//     recomputing them after every mesh.
-//   - Skin bones with an empty name are skipped: an empty name names no
-//     frame (only unnamed frames, which no skin can mean).
-//   - Every bone's localMatrix is its frame's transformation matrix, relative
-//     to its parent, and its inverseLocalMatrix the inverse of that (scale
-//     included), skinned or not. Pose evaluation multiplies both down the
-//     tree, so at rest every skinning matrix is the identity and the skin
-//     shows the mesh exactly as imported, with each joint where its frame
-//     puts it. The skin's offset matrices are not used: giving skinned bones
-//     their absolute bind transform as localMatrix would multiply it by the
-//     parent's once more, and down a deep chain with scaled frames that
-//     double product loses all precision and shreds the mesh.
-//   - A skinned mesh's vertices whose weights (of the skin bones that name a
-//     frame) add up to less than 1 give the rest to the bone of the frame
-//     that holds the mesh: skins that name bones the file has no frame for,
-//     or leave vertices out, would otherwise pull those vertices towards the
-//     origin.
 //   - A clip's keys are relative to each bone's bind transform L: the file's
 //     key K (the frame's whole local transform) becomes L⁻¹·K. A track has
 //     a key wherever any of its frame's key lists has one, and at the
 //     clip's start and end; a bone no animation of a set names keeps
 //     whatever pose it has while that clip plays.
+//   - The reading summary (debug output) says, per skinned mesh, how many
+//     bones its skin names, and per animation set the ticks per second used.
 //   - The file is read once. A second pass that enumerates the top-level
 //     objects through another file interface is left out: with one reader it
 //     could only repeat the same parse to the same result, and nothing of it
 //     reached the model.
 
 namespace fyrel {
+
+struct XAnimationSet;
 
 inline constexpr const char* kXLoadFailedMessage = "Failed to load mesh from hierarchy, haha.";
 
@@ -93,33 +111,40 @@ public:
     // and its folder is where relative texture names are looked up first.
     Model loadFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName);
 
-    // Converts the frame, its meshes, its subtree and its later siblings.
-    // Without a parent each frame becomes the model's rootBone in turn (the
-    // last one stays); with one, each is appended to its children and the
-    // parent counts as a root bone for the depth limit. Ends with
-    // computeNormals when a mesh was converted. Throws ImportError for a
-    // frame tree deeper than kMaxBoneDepth bones or a model of more than
-    // 2^31 − 1 vertices.
-    void convertFrame(const XFrame* frame, Model& model, Bone* parent);
-
-    // Applies the skin information of the frame's meshes, then of its later
-    // siblings, then of its children (each sibling's subtree before the
-    // frame's own children), to the bones of the model named like the skin's
-    // bones.
-    void applySkin(const XFrame* frame, Model& model);
-
 private:
-    void convertFrames(const XFrame* frame, Model& model, Bone* parent, int level, bool& meshConverted);
+    // A frame of the file, in depth-first order (each frame before its
+    // children, children in file order): its parent's place in that order
+    // (kNoFrame at the top), its combined rest matrix (column vectors,
+    // doubles), whether it becomes a bone, and then that bone.
+    static constexpr std::size_t kNoFrame = static_cast<std::size_t>(-1);
+    struct FrameEntry {
+        const XFrame* frame = nullptr;
+        std::size_t parent = kNoFrame;
+        double combined[16] = {};
+        bool bone = false;
+        Bone* boneOf = nullptr;
+    };
+    // A converted mesh container, the frame that holds it and its first vertex.
+    struct MeshPlace {
+        const XMeshContainer* container = nullptr;
+        std::size_t frame = 0;
+        std::uint32_t firstVertex = 0;
+    };
+
+    void listFrames(const XFrame* root);
+    void chooseBones(const std::vector<XAnimationSet>& sets);
+    void buildSkeleton(Model& model);
+    void convertMeshes(Model& model);
     void convertMesh(const XMeshContainer& container, Model& model);
-    void applyContainerSkin(const XMeshContainer& container, Model& model,
-                            std::unordered_map<std::string, Bone*>& bonesByName);
-    void giveRemainderToFrame(const XMeshContainer& container, Model& model, std::uint32_t firstVertex,
-                              const std::vector<float>& weightOf);
+    void placeSkinnedMesh(const MeshPlace& place, Model& model);
+    void placeUnskinnedMesh(const MeshPlace& place, Model& model, bool follow) const;
+    std::size_t frameNamed(const std::string& name) const;  // kNoFrame for none
+    static bool isSkinned(const XMeshContainer& container);
 
     std::string fileName_;
-    std::unordered_map<const XMeshContainer*, std::uint32_t> firstVertex_;
-    std::unordered_map<const XMeshContainer*, std::size_t> frameBone_;  // pre-order number of its frame's bone
-    std::size_t nextBone_ = 0;
+    std::vector<FrameEntry> frames_;
+    std::unordered_map<std::string, std::size_t> frameByName_;  // the first of each name
+    std::vector<MeshPlace> meshes_;
 };
 
 }  // namespace fyrel
