@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "importers/import_error.h"
 #include "importers/model_formats.h"
@@ -149,6 +150,8 @@ TEST_F(AppTest, EveryImportCommandWarnsAsksAndReportsFailures)
             EXPECT_EQ(box.kind, DialogKind::MessageBox) << bad;
             EXPECT_EQ(box.caption, row.failure) << bad;
             EXPECT_EQ(box.text, importErrorText(bad)) << bad;
+            // Which file, and (beyond the caption) why.
+            EXPECT_NE(box.text.find(std::filesystem::path(bad).filename().string()), std::string::npos) << box.text;
             EXPECT_EQ(box.icon, MessageBoxIcon::Error);
             EXPECT_EQ(box.owner, app->mainWindow);
             ASSERT_EQ(app->models.size(), 1u);
