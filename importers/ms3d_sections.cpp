@@ -62,6 +62,17 @@ private:
         return in_.u16();
     }
 
+    // A list's count, logged under label and refused when the bytes left
+    // cannot hold that many records of at least recordSize bytes.
+    std::uint16_t listCount(const char* label, std::size_t recordSize, const char* record)
+    {
+        const std::string name(record);
+        const std::uint16_t n = count((name + " count").c_str());
+        log_ << label << ": " << n << '\n';
+        requireRecords(n, recordSize, (name + " list").c_str(), record);
+        return n;
+    }
+
     void requireRecords(std::size_t count, std::size_t recordSize, const char* list, const char* record)
     {
         if (!in_.fits(count, recordSize)) {
@@ -83,9 +94,7 @@ private:
 
     void readVertices(Ms3dRecords& r)
     {
-        const std::uint16_t n = count("vertex count");
-        log_ << "Vertices: " << n << '\n';
-        requireRecords(n, kVertexSize, "vertex list", "vertex");
+        const std::uint16_t n = listCount("Vertices", kVertexSize, "vertex");
         r.vertices.resize(n);
         for (VertexRecord& v : r.vertices) {
             in_.skip(1);  // flags
@@ -97,9 +106,7 @@ private:
 
     void readTriangles(Ms3dRecords& r)
     {
-        const std::uint16_t n = count("triangle count");
-        log_ << "Triangles: " << n << '\n';
-        requireRecords(n, kTriangleSize, "triangle list", "triangle");
+        const std::uint16_t n = listCount("Triangles", kTriangleSize, "triangle");
         r.triangles.resize(n);
         for (TriangleRecord& t : r.triangles) {
             in_.skip(2);  // flags
@@ -138,9 +145,7 @@ private:
 
     void readMaterials(Ms3dRecords& r)
     {
-        const std::uint16_t n = count("material count");
-        log_ << "Materials: " << n << '\n';
-        requireRecords(n, kMaterialSize, "material list", "material");
+        const std::uint16_t n = listCount("Materials", kMaterialSize, "material");
         r.materials.resize(n);
         for (MaterialRecord& m : r.materials) {
             m.name = in_.text(kNameSize);
@@ -170,11 +175,9 @@ private:
 
     void readJoints(Ms3dRecords& r)
     {
-        const std::uint16_t n = count("joint count");
-        log_ << "Joints: " << n << '\n';
         // Every joint takes at least its fixed part: a count that cannot fit is
         // refused before anything is allocated for it.
-        requireRecords(n, kJointFixedSize, "joint list", "joint");
+        const std::uint16_t n = listCount("Joints", kJointFixedSize, "joint");
         r.joints.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
             readJoint(i, n, r.joints[i]);

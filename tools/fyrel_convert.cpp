@@ -8,7 +8,7 @@
 
 #include "exporters/gltf_exporter.h"
 #include "importers/model_formats.h"
-#include "diagnostics/debug_output.h"
+#include "tools/tool_arguments.h"
 
 using namespace fyrel;
 
@@ -32,35 +32,16 @@ bool endsWithGlb(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    std::string paths[2];
-    int count = 0;
-    bool verbose = false, options = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && (arg == "-v" || arg == "--verbose")) {
-            verbose = true;
-        } else if (options && (arg == "-h" || arg == "--help")) {
-            std::cout << kUsage;
-            return 0;
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "fyrel-convert: unknown option " << arg << '\n' << kUsage;
-            return 2;
-        } else if (count < 2) {
-            paths[count++] = arg;
-        } else {
-            std::cerr << kUsage;
-            return 2;
-        }
+    ToolArguments arguments;
+    if (const int status = readToolArguments(argc, argv, "fyrel-convert", kUsage, arguments); status >= 0) {
+        return status;
     }
-    if (count != 2 || !endsWithGlb(paths[1])) {
-        std::cerr << (count == 2 ? "fyrel-convert: the output must end in .glb\n" : "") << kUsage;
+    const std::vector<std::string>& paths = arguments.files;
+    if (paths.size() != 2 || !endsWithGlb(paths[1])) {
+        std::cerr << (paths.size() == 2 ? "fyrel-convert: the output must end in .glb\n" : "") << kUsage;
         return 2;
     }
-    if (!verbose) {
-        setDebugSink([](const std::string&) {});  // the importers' reading summaries
-    }
+    quietUnlessVerbose(arguments);
     try {
         exportGlbFile(importModelFile(paths[0]), paths[1]);
     } catch (const std::exception& e) {

@@ -17,7 +17,7 @@
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "importers/model_formats.h"
-#include "diagnostics/debug_output.h"
+#include "tools/tool_arguments.h"
 #include "images/texture_image.h"
 #include "scene/model.h"
 
@@ -212,32 +212,17 @@ void describe(std::ostream& out, const std::string& path, const Model& imported)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> paths;
-    bool verbose = false;
-    bool options = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && (arg == "-v" || arg == "--verbose")) {
-            verbose = true;
-        } else if (options && (arg == "-h" || arg == "--help")) {
-            std::cout << "usage: fyrel-info [--verbose] FILE...\n";
-            return 0;
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "fyrel-info: unknown option " << arg << "\nusage: fyrel-info [--verbose] FILE...\n";
-            return 2;
-        } else {
-            paths.push_back(arg);
-        }
+    const char* const usage = "usage: fyrel-info [--verbose] FILE...\n";
+    ToolArguments arguments;
+    if (const int status = readToolArguments(argc, argv, "fyrel-info", usage, arguments); status >= 0) {
+        return status;
     }
+    const std::vector<std::string>& paths = arguments.files;
     if (paths.empty()) {
-        std::cerr << "usage: fyrel-info [--verbose] FILE...\n";
+        std::cerr << usage;
         return 2;
     }
-    if (!verbose) {
-        setDebugSink([](const std::string&) {});  // the importers' reading summaries
-    }
+    quietUnlessVerbose(arguments);
 
     int status = 0;
     bool first = true;

@@ -226,6 +226,9 @@ private:
     void beginObject(const XToken& typeToken);
     void endObject();
     void readReference(const XToken& open);
+    // After an object's type or a reference's '{': its optional name and
+    // optional GUID; returns the token after them.
+    XToken readNameAndGuid(std::string& name);
     void skipObject(const std::string& type, std::size_t location);
     void readValues(const XTemplate& t, XObject* sink, const std::string& objectType);
     double readNumber(XPrimitive kind, const std::string& objectType);
@@ -319,14 +322,7 @@ void XParser::beginObject(const XToken& typeToken)
 {
     std::string type(typeToken.text);
     std::string name;
-    XToken t = tokens_.next();
-    if (t.kind == XTokenKind::Name) {
-        name = std::string(t.text);
-        t = tokens_.next();
-    }
-    if (t.kind == XTokenKind::Guid) {
-        t = tokens_.next();
-    }
+    const XToken t = readNameAndGuid(name);
     if (t.kind != XTokenKind::OBrace) {
         fail("expected '{' after " + quoted(type) + (name.empty() ? "" : " " + quoted(name)) + ", found " +
                  describeToken(t),
@@ -385,9 +381,8 @@ void XParser::endObject()
     }
 }
 
-void XParser::readReference(const XToken& open)
+XToken XParser::readNameAndGuid(std::string& name)
 {
-    std::string name;
     XToken t = tokens_.next();
     if (t.kind == XTokenKind::Name) {
         name = std::string(t.text);
@@ -396,6 +391,13 @@ void XParser::readReference(const XToken& open)
     if (t.kind == XTokenKind::Guid) {
         t = tokens_.next();
     }
+    return t;
+}
+
+void XParser::readReference(const XToken& open)
+{
+    std::string name;
+    const XToken t = readNameAndGuid(name);
     if (t.kind != XTokenKind::CBrace) {
         fail("expected '}' to close a reference in " + describeOpen(stack_.back()) + ", found " + describeToken(t),
              t.location);
