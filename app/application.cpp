@@ -31,8 +31,6 @@ Application::Application()
 {
     loadGlFunctions(glFunctions, glProcAddress, nullptr);
     title = loadString(kStringTitle);
-    windowClassName = loadString(kStringMainWindowClass);
-    registerProgramWindowClass(windowClassName, mainWindowProc);
     createMainWindow();
     createToolBar(mainWindow, transportBar());
     restoreSettings();
@@ -42,7 +40,7 @@ Application::Application()
         childWindows.push_back(std::make_unique<GlWindow>(*this));
     } catch (const std::runtime_error& error) {
         releaseGl();
-        setWindowUserData(mainWindow, nullptr);
+        setWindowHandler(mainWindow, nullptr);
         destroyWindow(mainWindow);
         throw StartupError(error.what());
     }
@@ -57,18 +55,17 @@ Application::~Application()
     releaseGl();
     // The window, if the user has not closed it, goes without reaching this
     // half-destroyed object.
-    setWindowUserData(mainWindow, nullptr);
+    setWindowHandler(mainWindow, nullptr);
     destroyWindow(mainWindow);
     glContext.reset();
 }
 
 void Application::createMainWindow()
 {
-    mainWindow = fyrel::createMainWindow(windowClassName, title, mainMenu(), kMainWindowWidth, kMainWindowHeight);
+    mainWindow = fyrel::createMainWindow(title, mainMenu(), kMainWindowWidth, kMainWindowHeight, this);
     if (mainWindow == kNoWindow) {
         throw StartupError(kWindowFailure);
     }
-    setWindowUserData(mainWindow, this);
 }
 
 void Application::restoreSettings()
@@ -94,7 +91,7 @@ void Application::createGlContext()
     glContext = GlContext::create();
     if (!glContext || !glContext->makeCurrent()) {
         glContext.reset();
-        setWindowUserData(mainWindow, nullptr);
+        setWindowHandler(mainWindow, nullptr);
         destroyWindow(mainWindow);
         throw StartupError("Failed to create an OpenGL context: this program needs OpenGL 2.0");
     }
@@ -207,35 +204,30 @@ void Application::renderScene(int width, int height, const Camera& camera, Groun
     fyrel::renderScene(view, width, height, camera.projectionMatrix(), camera.viewMatrix());
 }
 
-LResult mainWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
+void Application::onDestroy()
 {
-    auto* app = static_cast<Application*>(windowUserData(window));
-    if (!app) {
-        return defaultWindowProc(window, message, wParam, lParam);
+    saveSetting(kSettingGeometry, windowGeometry(mainWindow));
+    requestQuit(0);
+}
+
+void Application::onDrop(const std::vector<std::string>& files)
+{
+    for (const std::string& path : files) {
+        importFileByName(*this, path);
     }
-    switch (message) {
-    case kWmDestroy:
-        saveSetting(kSettingGeometry, windowGeometry(window));
-        postQuitMessage(0);
-        return 0;
-    case kWmDropFiles:
-        for (const std::string& path : takeDroppedFiles(window)) {
-            importFileByName(*app, path);
-        }
-        return 0;
-    case kWmKeyDown:
-        for (std::size_t i = 0; i < app->childWindows.size(); ++i) {
-            sendMessage(app->childWindows[i]->windowHandle, kWmKeyDown, wParam, lParam);
-        }
-        return 0;
-    case kWmCommand:
-        if (runCommand(*app, commandId(wParam)) || handleTransportControl(*app, commandId(wParam), lParam) ||
-            openRecentFile(*app, commandId(wParam))) {
-            return 0;
-        }
-        return defaultWindowProc(window, message, wParam, lParam);
-    default:
-        return defaultWindowProc(window, message, wParam, lParam);
+}
+
+void Application::onKey(const KeyPress& press)
+{
+    for (std::size_t i = 0; i < childWindows.size(); ++i) {
+        childWindows[i]->onKey(press);
+    }
+}
+
+void Application::onCommand(const Command& command)
+{
+    if (!runCommand(*this, command.id) && !handleTransportControl(*this, command.id, command.value)) {
+        openRecentFile(*this, command.id);
     }
 }
 

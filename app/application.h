@@ -12,7 +12,7 @@
 #include "paths/path.h"
 #include "paths/path_binding.h"
 #include "platform/gl_context.h"
-#include "platform/messages.h"
+#include "platform/input.h"
 #include "render/gl_functions.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
@@ -31,13 +31,13 @@ public:
 // context, the child windows, and the scene. Constructing it starts the
 // program (main window, GL objects, one GlWindow); destroying it shuts the
 // program down. Windows and dialogs keep its address: it is neither copied
-// nor moved.
+// nor moved. It is the main window's handler.
 //
 // The scene lists hold their elements by value in storage that never moves
 // them, so bindings and controllers keep plain pointers into models, paths
 // and controllers while the lists grow. "The" model, path or controller of
 // a command is the last element of its list.
-class Application final : public ViewHost {
+class Application final : public ViewHost, public WindowHandler {
 public:
     GlFunctions glFunctions;  // the models' buffers keep a pointer to this table
     GlUint axesList = 0;
@@ -53,7 +53,6 @@ public:
     WindowHandle mainWindow = kNoWindow;
     std::unique_ptr<GlContext> glContext;  // offscreen, shared with every view
     std::string title;
-    std::string windowClassName;
     SceneInformationDialog* sceneInfoDialog = nullptr;  // the last one opened while open; not owned
     Playback playback;               // scales (or stops) the dt the scene update receives
     std::size_t selectedModel = 0;   // the transport's model (transport.h)
@@ -96,6 +95,15 @@ public:
     ChildWindowList& views() override { return childWindows; }
     SceneInformationDialog*& currentSceneInformation() override { return sceneInfoDialog; }
 
+    // The main window's input. Its destruction saves its place and size and
+    // ends the frame loop; dropped files are imported one by one; keys go to
+    // every view, so that they all move at once; commands are the menu's
+    // (commands.h), the tool bar's (transport.h) and the recent files'.
+    void onDestroy() override;
+    void onDrop(const std::vector<std::string>& files) override;
+    void onKey(const KeyPress& press) override;
+    void onCommand(const Command& command) override;
+
     // Fetches the entry points, the display lists and the shader program.
     // Requires the context to be current.
     void initGl();
@@ -114,7 +122,5 @@ private:
     void createGlContext();
     void releaseGl();
 };
-
-LResult mainWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 }  // namespace fyrel

@@ -6,7 +6,7 @@
 #include "ui/child_window.h"
 
 // The main window's menu commands. Each command is one function taking the
-// Application, mapped from its WM_COMMAND identifier by the table in
+// Application, mapped from its Command's identifier by the table in
 // command_table.cpp. A new menu command takes four lines in three files:
 //   1. its identifier, kCommand..., in ui/resources.h;
 //   2. its item in the menu of mainMenu() in ui/resources.cpp;
@@ -37,7 +37,7 @@ struct CommandEntry {
 };
 
 // Runs the command with this identifier; false when there is none (the
-// message then goes to the default procedure).
+// tool bar's controls and the recent files may then know it).
 bool runCommand(Application& app, int id);
 
 // What the program remembers between runs (platform/settings.h).

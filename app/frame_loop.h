@@ -30,8 +30,8 @@ struct FrameLoopState {
 // a quarter second) instead of spinning.
 int runFrameLoop(Application& app);
 
-// One turn of runFrameLoop; true when it took the quit message, with its
-// code in exitCode.
+// One turn of runFrameLoop; true when the program was asked to quit, with
+// the code in exitCode.
 bool runFrameTurn(Application& app, FrameLoopState& state, int& exitCode);
 
 }  // namespace fyrel

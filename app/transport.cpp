@@ -127,7 +127,7 @@ void refreshTransport(Application& app, float dt)
     }
 }
 
-bool handleTransportControl(Application& app, int id, LParam value)
+bool handleTransportControl(Application& app, int id, int value)
 {
     Model* model = transportModel(app);
     switch (id) {

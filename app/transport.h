@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/messages.h"
-
 namespace fyrel {
 
 class Application;
@@ -33,6 +31,6 @@ void refreshTransport(Application& app, float dt);
 
 // A value control of the tool bar (kControl...) changed by the user; false
 // for any other command.
-bool handleTransportControl(Application& app, int id, LParam value);
+bool handleTransportControl(Application& app, int id, int value);
 
 }  // namespace fyrel

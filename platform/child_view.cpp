@@ -4,8 +4,10 @@
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QSurfaceFormat>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "platform/window.h"
 #include "platform/window_registry.h"
@@ -21,31 +23,30 @@ void keyPress(WindowHandle window, QKeyEvent& event)
     deliverKeyPress(window, event);
 }
 
-void mousePress(WindowHandle window, QMouseEvent& event)
+// A press of any button gives the view the keyboard first.
+void mousePress(QWidget& view, WindowHandle window, QMouseEvent& event)
 {
     event.accept();
-    sendMessage(window, kWmMouseActivate, 0, 0);
-    if (event.button() == Qt::LeftButton) {
-        sendMessage(window, kWmLButtonDown, mouseState(event), mousePoint(event));
-    } else if (event.button() == Qt::RightButton) {
-        sendMessage(window, kWmRButtonDown, mouseState(event), mousePoint(event));
-    }
+    view.setFocus(Qt::MouseFocusReason);
+    deliverMouse(window, event, MouseEvent::Kind::Press);
 }
 
 void mouseRelease(WindowHandle window, QMouseEvent& event)
 {
     event.accept();
-    if (event.button() == Qt::LeftButton) {
-        sendMessage(window, kWmLButtonUp, mouseState(event), mousePoint(event));
-    } else if (event.button() == Qt::RightButton) {
-        sendMessage(window, kWmRButtonUp, mouseState(event), mousePoint(event));
-    }
+    deliverMouse(window, event, MouseEvent::Kind::Release);
 }
 
 void mouseMove(WindowHandle window, QMouseEvent& event)
 {
     event.accept();
-    sendMessage(window, kWmMouseMove, mouseState(event), mousePoint(event));
+    deliverMouse(window, event, MouseEvent::Kind::Move);
+}
+
+void wheel(WindowHandle window, QWheelEvent& event)
+{
+    event.accept();
+    deliverWheel(window, event);
 }
 
 }  // namespace
@@ -70,9 +71,7 @@ void ViewSurface::keyPressEvent(QKeyEvent* event)
 
 void ViewSurface::mousePressEvent(QMouseEvent* event)
 {
-    // A click gives the view the keyboard, as a click on the widget would.
-    owner_->setFocus(Qt::MouseFocusReason);
-    mousePress(window_, *event);
+    mousePress(*owner_, window_, *event);
 }
 
 void ViewSurface::mouseReleaseEvent(QMouseEvent* event)
@@ -83,6 +82,11 @@ void ViewSurface::mouseReleaseEvent(QMouseEvent* event)
 void ViewSurface::mouseMoveEvent(QMouseEvent* event)
 {
     mouseMove(window_, *event);
+}
+
+void ViewSurface::wheelEvent(QWheelEvent* event)
+{
+    wheel(window_, *event);
 }
 
 ViewWidget::ViewWidget(WindowHandle window, QSize clientSize)
@@ -199,7 +203,7 @@ void ViewWidget::keyPressEvent(QKeyEvent* event)
 
 void ViewWidget::mousePressEvent(QMouseEvent* event)
 {
-    mousePress(window_, *event);
+    mousePress(*this, window_, *event);
 }
 
 void ViewWidget::mouseReleaseEvent(QMouseEvent* event)
@@ -212,10 +216,23 @@ void ViewWidget::mouseMoveEvent(QMouseEvent* event)
     mouseMove(window_, *event);
 }
 
+void ViewWidget::wheelEvent(QWheelEvent* event)
+{
+    wheel(window_, *event);
+}
+
+void ViewWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (WindowHandler* handler = handlerOf(window_)) {
+        handler->onResize(Resize{width(), height()});
+    }
+}
+
 void ChildFrame::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    sendMessage(window_, kWmClose, 0, 0);
+    closeRequested(window_);
 }
 
 }  // namespace fyrel::platform_detail

@@ -11,13 +11,13 @@
 
 #include <memory>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 namespace fyrel::platform_detail {
 
 // The native window a view draws into. The window system delivers the
-// view's real mouse input here; it goes to the view's window procedure as
-// the widget's would.
+// view's real mouse input here; it goes to the view's handler as the
+// widget's would.
 class ViewSurface : public QWindow {
 public:
     ViewSurface(WindowHandle window, QWidget* owner);
@@ -28,6 +28,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     WindowHandle window_;
@@ -44,8 +45,8 @@ private:
 // window with the rest of it, a pass over the whole window that costs a
 // software renderer more than drawing a view. The framebuffer object keeps
 // the last frame for a window uncovered before the next. Input that reaches the widget itself
-// (synthesised events, keys while it has the focus) goes to the window
-// procedure as the surface's does.
+// (synthesised events, keys while it has the focus) goes to the handler as
+// the surface's does.
 class ViewWidget : public QWidget {
 public:
     ViewWidget(WindowHandle window, QSize clientSize);
@@ -70,6 +71,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     WindowHandle window_;
@@ -83,7 +86,7 @@ private:
 };
 
 // The frame of a child window: caption, system menu, close box. Closing it
-// goes through the window's procedure as WM_CLOSE.
+// asks the window's handler.
 class ChildFrame : public QMdiSubWindow {
 public:
     explicit ChildFrame(WindowHandle window) : window_(window) {}

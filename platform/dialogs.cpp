@@ -14,7 +14,6 @@
 
 namespace fyrel {
 
-using platform_detail::WindowKind;
 using platform_detail::WindowObject;
 
 namespace {
@@ -51,26 +50,28 @@ QString filterText(const FileFilter& filter)
     return localText(filter.name) + QStringLiteral(" (") + pattern + QLatin1Char(')');
 }
 
-// A dialog whose buttons and close box talk to a dialog procedure.
+// A dialog whose buttons, Escape key and close box ask whether they end it.
 class TemplateDialog : public QDialog {
 public:
-    TemplateDialog(QWidget* parent, WindowHandle handle) : QDialog(parent), handle_(handle) {}
-
-    void reject() override
+    TemplateDialog(QWidget* parent, const std::function<bool(int)>& endsDialog)
+        : QDialog(parent), endsDialog_(endsDialog)
     {
-        // Escape and the close box ask the procedure, as the Cancel button would.
-        if (fyrel::isWindow(handle_)) {
-            sendMessage(handle_, kWmCommand, static_cast<WParam>(kIdCancel), 0);
-        } else {
-            QDialog::reject();
+    }
+
+    void press(int command)
+    {
+        if (endsDialog_(command)) {
+            done(command);
         }
     }
 
+    void reject() override { press(kIdCancel); }
+
 private:
-    WindowHandle handle_;
+    const std::function<bool(int)>& endsDialog_;
 };
 
-void addControl(TemplateDialog& dialog, WindowHandle handle, const DialogControl& control, int unitX, int unitY)
+void addControl(TemplateDialog& dialog, const DialogControl& control, int unitX, int unitY)
 {
     const QRect rect(control.x * unitX / 4, control.y * unitY / 8, control.width * unitX / 4, control.height * unitY / 8);
     switch (control.kind) {
@@ -95,8 +96,7 @@ void addControl(TemplateDialog& dialog, WindowHandle handle, const DialogControl
             button->setAutoDefault(true);
         }
         const int id = control.id;
-        QObject::connect(button, &QPushButton::clicked, button,
-                         [handle, id] { sendMessage(handle, kWmCommand, static_cast<WParam>(id), 0); });
+        QObject::connect(button, &QPushButton::clicked, button, [&dialog, id] { dialog.press(id); });
         break;
     }
     }
@@ -179,61 +179,26 @@ std::optional<std::string> saveFileDialog(WindowHandle owner, const std::vector<
     return fileDialog(DialogKind::SaveFile, owner, filters, directory, defaultEnding);
 }
 
-int dialogBox(WindowHandle owner, const DialogTemplate& t, WindowProc procedure)
+int dialogBox(WindowHandle owner, const DialogTemplate& t, const std::function<bool(int command)>& endsDialog)
 {
-    WindowObject& object = platform_detail::addWindow(WindowKind::Dialog, procedure, kNoWindow);
-    const WindowHandle handle = object.handle;
-
     if (responder()) {
         DialogRequest request;
         request.kind = DialogKind::DialogBox;
         request.owner = owner;
         request.caption = t.caption;
-        sendMessage(handle, kWmInitDialog, 0, 0);
-        const DialogAnswer answer = responder()(request);
-        sendMessage(handle, kWmCommand, static_cast<WParam>(answer.command), 0);
-        WindowObject* w = platform_detail::findWindow(handle);
-        const int result = (w && w->dialogEnded) ? w->dialogResult : 0;
-        destroyWindow(handle);
-        return result;
+        const int command = responder()(request).command;
+        return endsDialog(command) ? command : 0;
     }
-
-    TemplateDialog dialog(ownerWidget(owner), handle);
-    object.widget = &dialog;
+    TemplateDialog dialog(ownerWidget(owner), endsDialog);
     dialog.setWindowTitle(localText(t.caption));
     const QFontMetrics metrics(dialog.font());
     const int unitX = std::max(1, metrics.averageCharWidth());
     const int unitY = std::max(1, metrics.height());
     dialog.setFixedSize(t.width * unitX / 4, t.height * unitY / 8);
     for (const DialogControl& control : t.controls) {
-        addControl(dialog, handle, control, unitX, unitY);
+        addControl(dialog, control, unitX, unitY);
     }
-    sendMessage(handle, kWmInitDialog, 0, 0);
-    int result = 0;
-    WindowObject* w = platform_detail::findWindow(handle);
-    if (w && w->dialogEnded) {
-        result = w->dialogResult;
-    } else {
-        result = dialog.exec();
-    }
-    if ((w = platform_detail::findWindow(handle))) {
-        w->widget = nullptr;  // the dialog lives on this stack frame only
-        destroyWindow(handle);
-    }
-    return result;
-}
-
-void endDialog(WindowHandle dialog, int result)
-{
-    WindowObject* w = platform_detail::findWindow(dialog);
-    if (!w || w->kind != WindowKind::Dialog) {
-        return;
-    }
-    w->dialogEnded = true;
-    w->dialogResult = result;
-    if (auto* d = qobject_cast<QDialog*>(w->widget.data())) {
-        d->done(result);
-    }
+    return dialog.exec();
 }
 
 }  // namespace fyrel

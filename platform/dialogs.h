@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 // Modal dialogs: message boxes, the file-open dialog and dialog boxes built
 // from a template. Each runs its own event loop until the user answers; no
@@ -86,13 +86,11 @@ struct DialogTemplate {
     std::vector<DialogControl> controls;
 };
 
-// Runs a modal dialog made from the template, owned by owner. The procedure
-// gets WM_INITDIALOG first, then WM_COMMAND for every button pressed (and
-// kIdCancel when the user closes the dialog); it returns nonzero for what it
-// handled. Returns the result given to endDialog.
-int dialogBox(WindowHandle owner, const DialogTemplate& dialogTemplate, WindowProc procedure);
-
-// Ends a modal dialog from its procedure with this result.
-void endDialog(WindowHandle dialog, int result);
+// Runs a modal dialog made from the template, owned by owner. Every button
+// pressed, and kIdCancel when the user closes the dialog or presses Escape,
+// is handed to endsDialog; the first for which it answers true ends the
+// dialog, and dialogBox returns that button's command.
+int dialogBox(WindowHandle owner, const DialogTemplate& dialogTemplate,
+              const std::function<bool(int command)>& endsDialog);
 
 }  // namespace fyrel

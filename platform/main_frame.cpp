@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/cascade.h"
+#include "platform/icons.h"
 #include "platform/child_view.h"
 #include "platform/qt_access.h"
 #include "platform/window.h"
@@ -25,13 +26,12 @@ namespace fyrel {
 
 using platform_detail::ChildFrame;
 using platform_detail::ViewWidget;
-using platform_detail::WindowKind;
 using platform_detail::WindowObject;
 
 namespace {
 
 // Key presses that no child window takes end up here and become the main
-// window's key messages.
+// window's.
 class FrameWindow : public QMainWindow {
 public:
     explicit FrameWindow(WindowHandle window) : window_(window)
@@ -55,9 +55,8 @@ protected:
             return;
         }
         event->acceptProposedAction();
-        if (WindowObject* object = platform_detail::findWindow(window_)) {
-            object->droppedFiles = std::move(files);
-            sendMessage(window_, kWmDropFiles, 0, 0);
+        if (WindowHandler* handler = platform_detail::handlerOf(window_)) {
+            handler->onDrop(files);
         }
     }
 
@@ -70,7 +69,7 @@ protected:
     void closeEvent(QCloseEvent* event) override
     {
         event->ignore();
-        sendMessage(window_, kWmClose, 0, 0);
+        platform_detail::closeRequested(window_);
     }
 
 private:
@@ -139,7 +138,7 @@ void addMenuItems(QMenu& qmenu, WindowHandle window, const std::vector<MenuItem>
         }
         const int command = item.command;
         QObject::connect(action, &QAction::triggered, action,
-                         [window, command] { sendMessage(window, kWmCommand, static_cast<WParam>(command), 0); });
+                         [window, command] { platform_detail::deliverCommand(window, Command{command, 0}); });
     }
 }
 
@@ -189,20 +188,16 @@ QPoint platform_detail::cascadePosition(const QMdiArea& area, const QMdiSubWindo
     return QPoint(offset, offset);
 }
 
-WindowHandle createMainWindow(const std::string& className, const std::string& title,
-                              const std::vector<MenuPopup>& menu, int width, int height)
+WindowHandle createMainWindow(const std::string& title, const std::vector<MenuPopup>& menu, int width,
+                              int height, WindowHandler* handler)
 {
-    const WindowClass* windowClass = platform_detail::findWindowClass(className);
-    if (!windowClass) {
-        return kNoWindow;
-    }
-    WindowObject& object = platform_detail::addWindow(WindowKind::Main, windowClass->procedure, kNoWindow);
+    WindowObject& object = platform_detail::addWindow(handler, kNoWindow);
     const WindowHandle handle = object.handle;
 
     auto* frame = new FrameWindow(handle);
     frame->setAttribute(Qt::WA_DeleteOnClose, false);
     frame->setWindowTitle(localText(title));
-    frame->setWindowIcon(platform_detail::iconFor(windowClass->largeIcon));
+    frame->setWindowIcon(platform_detail::iconFor(kLargeIcon));
     auto* area = new ClientArea(frame);
     frame->setCentralWidget(area);
     createMenu(*frame, handle, menu);
@@ -216,16 +211,15 @@ WindowHandle createMainWindow(const std::string& className, const std::string& t
     return handle;
 }
 
-WindowHandle createChildWindow(const std::string& className, const std::string& title, WindowHandle parent,
-                               int clientWidth, int clientHeight)
+WindowHandle createChildWindow(const std::string& title, WindowHandle parent, int clientWidth, int clientHeight,
+                               WindowHandler* handler)
 {
-    const WindowClass* windowClass = platform_detail::findWindowClass(className);
     WindowObject* parentObject = platform_detail::findWindow(parent);
-    if (!windowClass || !parentObject || !parentObject->clientArea) {
+    if (!parentObject || !parentObject->clientArea) {
         return kNoWindow;
     }
     QMdiArea* area = parentObject->clientArea;
-    WindowObject& object = platform_detail::addWindow(WindowKind::Child, windowClass->procedure, parent);
+    WindowObject& object = platform_detail::addWindow(handler, parent);
     const WindowHandle handle = object.handle;
 
     auto* frame = new ChildFrame(handle);
@@ -233,7 +227,7 @@ WindowHandle createChildWindow(const std::string& className, const std::string& 
     auto* view = new ViewWidget(handle, QSize(clientWidth, clientHeight));
     frame->setWidget(view);
     frame->setWindowTitle(localText(title));
-    frame->setWindowIcon(platform_detail::iconFor(windowClass->smallIcon));
+    frame->setWindowIcon(platform_detail::iconFor(kSmallIcon));
     area->addSubWindow(frame);
     object.widget = frame;
     object.view = view;
@@ -288,12 +282,6 @@ bool isWindowMinimized(WindowHandle window)
 {
     const QWidget* widget = windowWidget(window);
     return widget && (widget->isMinimized() || !widget->isVisible());
-}
-
-std::vector<std::string> takeDroppedFiles(WindowHandle window)
-{
-    WindowObject* object = platform_detail::findWindow(window);
-    return object ? std::exchange(object->droppedFiles, {}) : std::vector<std::string>{};
 }
 
 std::string windowGeometry(WindowHandle window)

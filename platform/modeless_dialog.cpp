@@ -18,7 +18,6 @@
 
 namespace fyrel {
 
-using platform_detail::WindowKind;
 using platform_detail::WindowObject;
 
 namespace {
@@ -36,7 +35,7 @@ bool hasFocusWithin(const QWidget* widget)
 
 void sendCommand(WindowHandle dialog, int id)
 {
-    sendMessage(dialog, kWmCommand, static_cast<WParam>(static_cast<unsigned>(id) & 0xFFFF), 0);
+    platform_detail::deliverCommand(dialog, Command{id, 0});
 }
 
 // The client of a dialog: its controls sit on it, and the keys that no
@@ -97,7 +96,7 @@ private:
     QWidget* client_;
 };
 
-// The caption and frame. The close box asks the procedure, as Cancel would.
+// The caption and frame. The close box asks the handler, as Cancel would.
 class DialogFrame : public QMdiSubWindow {
 public:
     explicit DialogFrame(WindowHandle dialog) : dialog_(dialog) {}
@@ -175,14 +174,14 @@ QWidget* addControl(QWidget& client, WindowHandle dialog, const ModelessControl&
 
 }  // namespace
 
-WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTemplate& t, WindowProc procedure)
+WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTemplate& t, WindowHandler* handler)
 {
     WindowObject* parentObject = platform_detail::findWindow(parent);
     if (!parentObject || !parentObject->clientArea) {
         return kNoWindow;
     }
     QMdiArea* area = parentObject->clientArea;
-    WindowObject& object = platform_detail::addWindow(WindowKind::Child, procedure, parent);
+    WindowObject& object = platform_detail::addWindow(handler, parent);
     const WindowHandle handle = object.handle;
 
     auto* frame = new DialogFrame(handle);
@@ -205,14 +204,10 @@ WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTempl
                                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     object.widget = frame;
 
-    const bool focusFirst = sendMessage(handle, kWmInitDialog, 0, 0) != 0;
-    if (!platform_detail::findWindow(handle)) {
-        return kNoWindow;  // the procedure ended the dialog at once
-    }
     frame->show();
     frame->adjustSize();
     frame->move(platform_detail::cascadePosition(*area, *frame));
-    if (focusFirst && firstFocusable) {
+    if (firstFocusable) {
         firstFocusable->setFocus(Qt::OtherFocusReason);
     }
     return handle;

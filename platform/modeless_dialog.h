@@ -3,18 +3,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 // Modeless dialogs: captioned child windows inside a main window's client
 // area, made from a template, that stay open while the program runs on. Their
-// buttons reach the dialog procedure as WM_COMMAND with the button's
-// identifier; the caption's close box and the Escape key send kIdCancel,
-// Return presses the focused button or else the default one. Key presses
-// inside a dialog stay there: they never become the main window's keys.
+// buttons give the dialog's handler a Command with the button's identifier;
+// the caption's close box and the Escape key give kIdCancel, Return presses
+// the focused button or else the default one. Key presses inside a dialog
+// stay there: they never become the main window's keys.
 //
-// Such a dialog is a window like any other: it has user data, it gets
-// WM_DESTROY when destroyWindow ends it or when its parent is destroyed, and
-// its handle is invalid from then on.
+// Such a dialog is a window like any other: its handler's onDestroy is
+// called when destroyWindow ends it or when its parent is destroyed, and its
+// handle is invalid from then on.
 
 namespace fyrel {
 
@@ -45,12 +45,10 @@ struct ModelessDialogTemplate {
     std::vector<ModelessControl> controls;
 };
 
-// Creates the dialog inside the client area of parent (a main window), at
-// its top-left corner, shows it and gives the keyboard to its first control.
-// The procedure gets WM_INITDIALOG before this returns, when the caller has
-// not yet stored its user data. Returns kNoWindow when parent has no client
-// area.
+// Creates the dialog inside the client area of parent (a main window),
+// cascaded as views are, shows it and gives the keyboard to its first
+// control. Returns kNoWindow when parent has no client area.
 WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTemplate& dialogTemplate,
-                                  WindowProc procedure);
+                                  WindowHandler* handler);
 
 }  // namespace fyrel

@@ -133,7 +133,7 @@ double displayRefreshRate(WindowHandle window)
     return rate >= 1.0 ? rate : 60.0;
 }
 
-void postQuitMessage(int exitCode)
+void requestQuit(int exitCode)
 {
     quitState().posted = true;
     quitState().code = exitCode;

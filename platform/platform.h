@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 // The session with the window system. Exactly one exists while windows do;
 // it must be made before any window, dialog or GL context, and it fixes the
@@ -30,8 +30,9 @@ private:
 };
 
 // Handles every event that is pending, without waiting for more. Returns
-// true when the quit message was among them, with its code in exitCode; the
-// rest of the queue is still handled.
+// true when the program was asked to quit (requestQuit) before or while
+// they were handled, with its code in exitCode; the rest of the queue is
+// still handled.
 bool drainEvents(int& exitCode);
 
 // As drainEvents, but first waits until an event arrives or timeoutMs
@@ -43,7 +44,7 @@ bool waitForEvents(int& exitCode, int timeoutMs);
 // when it cannot be told).
 double displayRefreshRate(WindowHandle window);
 
-// Queues the quit message that the next drain reports.
-void postQuitMessage(int exitCode);
+// Asks the program to end: the next drain reports it.
+void requestQuit(int exitCode);
 
 }  // namespace fyrel

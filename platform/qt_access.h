@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 namespace fyrel {
 

@@ -13,6 +13,7 @@
 
 #include "platform/qt_access.h"
 #include "platform/window.h"
+#include "platform/window_registry.h"
 
 namespace fyrel {
 
@@ -25,7 +26,7 @@ QString controlName(int id)
 
 void send(WindowHandle window, int id, int value)
 {
-    sendMessage(window, kWmCommand, static_cast<WParam>(id), static_cast<LParam>(value));
+    platform_detail::deliverCommand(window, Command{id, value});
 }
 
 QWidget* makeControl(const ToolControl& c, WindowHandle window, QWidget* parent)

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 // A main window's tool bar (under the menu) and status bar. A control the
-// user changes sends WM_COMMAND with its identifier to the main window and
-// its new value in lParam: a button 0, a chooser the index of the chosen
+// user changes gives the main window a Command with its identifier and its
+// new value: a button 0, a chooser the index of the chosen
 // entry, a slider its position, a number its value in hundredths. The
 // program's own changes (setToolValue, setToolItems) send nothing, so
 // showing a value never reads as the user setting it.

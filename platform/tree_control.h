@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 #include "platform/tree_view.h"
 
 namespace fyrel::platform_detail {

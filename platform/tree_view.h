@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 // The tree-view control of a modeless dialog (modeless_dialog.h), named by
 // the dialog's handle and the control's identifier.

@@ -1,15 +1,13 @@
 #include "platform/window.h"
 
-#include <QDialog>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
-#include <QScreen>
+#include <QWheelEvent>
 #include <algorithm>
-#include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/child_view.h"
@@ -19,7 +17,6 @@
 namespace fyrel {
 
 using platform_detail::ViewWidget;
-using platform_detail::WindowKind;
 using platform_detail::WindowObject;
 
 namespace platform_detail {
@@ -28,7 +25,6 @@ namespace {
 
 struct Registry {
     std::unordered_map<std::uint32_t, std::unique_ptr<WindowObject>> windows;
-    std::map<std::string, WindowClass> classes;
     std::vector<Accelerator> accelerators;
     std::uint32_t lastHandle = 0;
 };
@@ -41,13 +37,12 @@ Registry& registry()
 
 }  // namespace
 
-WindowObject& addWindow(WindowKind kind, WindowProc procedure, WindowHandle parent)
+WindowObject& addWindow(WindowHandler* handler, WindowHandle parent)
 {
     Registry& r = registry();
     auto object = std::make_unique<WindowObject>();
     object->handle = WindowHandle{++r.lastHandle};
-    object->kind = kind;
-    object->procedure = procedure;
+    object->handler = handler;
     object->parent = parent;
     WindowObject& result = *object;
     r.windows.emplace(static_cast<std::uint32_t>(result.handle), std::move(object));
@@ -64,106 +59,139 @@ WindowObject* findWindow(WindowHandle window)
     return it == windows.end() ? nullptr : it->second.get();
 }
 
-const WindowClass* findWindowClass(const std::string& name)
+WindowHandler* handlerOf(WindowHandle window)
 {
-    auto& classes = registry().classes;
-    auto it = classes.find(name);
-    return it == classes.end() ? nullptr : &it->second;
+    WindowObject* w = findWindow(window);
+    return w ? w->handler : nullptr;
 }
 
-int virtualKeyFromQt(int key, bool keypad)
+namespace {
+
+std::optional<Key> keyFromQt(int key, bool keypad)
 {
+    const auto offset = [](Key first, int by) { return static_cast<Key>(static_cast<int>(first) + by); };
     if (keypad) {
         if (key >= Qt::Key_0 && key <= Qt::Key_9) {
-            return kVkNumpad0 + (key - Qt::Key_0);
+            return offset(Key::Keypad0, key - Qt::Key_0);
         }
         switch (key) {
-        case Qt::Key_Plus: return kVkAdd;
-        case Qt::Key_Minus: return kVkSubtract;
-        case Qt::Key_Asterisk: return kVkMultiply;
-        case Qt::Key_Slash: return kVkDivide;
+        case Qt::Key_Plus: return Key::KeypadPlus;
+        case Qt::Key_Minus: return Key::KeypadMinus;
+        case Qt::Key_Asterisk: return Key::KeypadMultiply;
+        case Qt::Key_Slash: return Key::KeypadDivide;
         case Qt::Key_Period:
-        case Qt::Key_Comma: return kVkDecimal;
-        default: break;  // keypad arrows, Enter and the like map as below
+        case Qt::Key_Comma: return Key::KeypadDecimal;
+        default: break;  // keypad arrows, Enter and the like are the main keys'
         }
     }
-    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
-        return key;  // the same ASCII codes
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        return offset(Key::A, key - Qt::Key_A);
     }
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
-        return kVkF1 + (key - Qt::Key_F1);
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        return offset(Key::Digit0, key - Qt::Key_0);
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) {
+        return offset(Key::F1, key - Qt::Key_F1);
     }
     switch (key) {
-    case Qt::Key_Backspace: return kVkBack;
-    case Qt::Key_Tab: return kVkTab;
+    case Qt::Key_Backspace: return Key::Backspace;
+    case Qt::Key_Tab: return Key::Tab;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return kVkReturn;
-    case Qt::Key_Shift: return kVkShift;
-    case Qt::Key_Control: return kVkControl;
-    case Qt::Key_Alt: return kVkMenu;
-    case Qt::Key_Escape: return kVkEscape;
-    case Qt::Key_Space: return kVkSpace;
-    case Qt::Key_PageUp: return kVkPrior;
-    case Qt::Key_PageDown: return kVkNext;
-    case Qt::Key_End: return kVkEnd;
-    case Qt::Key_Home: return kVkHome;
-    case Qt::Key_Left: return kVkLeft;
-    case Qt::Key_Up: return kVkUp;
-    case Qt::Key_Right: return kVkRight;
-    case Qt::Key_Down: return kVkDown;
-    case Qt::Key_Insert: return kVkInsert;
-    case Qt::Key_Delete: return kVkDelete;
-    default: return 0;
+    case Qt::Key_Enter: return Key::Return;
+    case Qt::Key_Shift: return Key::Shift;
+    case Qt::Key_Control: return Key::Control;
+    case Qt::Key_Alt: return Key::Alt;
+    case Qt::Key_Escape: return Key::Escape;
+    case Qt::Key_Space: return Key::Space;
+    case Qt::Key_PageUp: return Key::PageUp;
+    case Qt::Key_PageDown: return Key::PageDown;
+    case Qt::Key_End: return Key::End;
+    case Qt::Key_Home: return Key::Home;
+    case Qt::Key_Left: return Key::Left;
+    case Qt::Key_Up: return Key::Up;
+    case Qt::Key_Right: return Key::Right;
+    case Qt::Key_Down: return Key::Down;
+    case Qt::Key_Insert: return Key::Insert;
+    case Qt::Key_Delete: return Key::Delete;
+    default: return std::nullopt;
     }
 }
+
+Modifiers modifiersFromQt(Qt::KeyboardModifiers modifiers)
+{
+    return {modifiers.testFlag(Qt::ShiftModifier), modifiers.testFlag(Qt::ControlModifier),
+            modifiers.testFlag(Qt::AltModifier)};
+}
+
+}  // namespace
 
 void deliverKeyPress(WindowHandle window, const QKeyEvent& event)
 {
-    const bool alt = event.modifiers().testFlag(Qt::AltModifier);
-    if (alt) {
+    if (event.modifiers().testFlag(Qt::AltModifier)) {
         for (const Accelerator& a : registry().accelerators) {
             if (event.key() == static_cast<unsigned char>(a.key)) {
-                sendMessage(window, kWmCommand, static_cast<WParam>(a.command), 0);
+                deliverCommand(window, Command{a.command, 0});
                 return;
             }
         }
     }
-    const int vk = virtualKeyFromQt(event.key(), event.modifiers().testFlag(Qt::KeypadModifier));
-    if (vk == 0) {
-        return;
+    const std::optional<Key> key = keyFromQt(event.key(), event.modifiers().testFlag(Qt::KeypadModifier));
+    if (WindowHandler* handler = handlerOf(window); handler && key) {
+        handler->onKey(KeyPress{*key, modifiersFromQt(event.modifiers())});
     }
-    // Repeat count 1 in the low word; bit 30 tells a held key's repeats.
-    const LParam lParam = 1 | (event.isAutoRepeat() ? (LParam{1} << 30) : 0);
-    sendMessage(window, alt ? kWmSysKeyDown : kWmKeyDown, static_cast<WParam>(vk), lParam);
 }
 
-WParam mouseState(const QMouseEvent& event)
+void deliverMouse(WindowHandle window, const QMouseEvent& event, MouseEvent::Kind kind)
 {
-    WParam state = 0;
-    const Qt::MouseButtons buttons = event.buttons();
-    if (buttons.testFlag(Qt::LeftButton)) state |= kMkLButton;
-    if (buttons.testFlag(Qt::RightButton)) state |= kMkRButton;
-    if (buttons.testFlag(Qt::MiddleButton)) state |= kMkMButton;
-    if (event.modifiers().testFlag(Qt::ShiftModifier)) state |= kMkShift;
-    if (event.modifiers().testFlag(Qt::ControlModifier)) state |= kMkControl;
-    return state;
-}
-
-LParam mousePoint(const QMouseEvent& event)
-{
+    MouseEvent mouse;
+    mouse.kind = kind;
+    if (kind != MouseEvent::Kind::Move) {
+        switch (event.button()) {
+        case Qt::LeftButton: mouse.button = MouseButton::Left; break;
+        case Qt::RightButton: mouse.button = MouseButton::Right; break;
+        case Qt::MiddleButton: mouse.button = MouseButton::Middle; break;
+        default: return;
+        }
+    }
+    const Qt::MouseButtons held = event.buttons();
+    mouse.held = {held.testFlag(Qt::LeftButton), held.testFlag(Qt::RightButton), held.testFlag(Qt::MiddleButton)};
     const QPoint p = event.position().toPoint();
-    return makePointParam(p.x(), p.y());
+    mouse.x = p.x();
+    mouse.y = p.y();
+    mouse.modifiers = modifiersFromQt(event.modifiers());
+    if (WindowHandler* handler = handlerOf(window)) {
+        handler->onMouse(mouse);
+    }
+}
+
+void deliverWheel(WindowHandle window, const QWheelEvent& event)
+{
+    constexpr double kNotch = 120.0;  // angleDelta's eighths of a degree per notch
+    const QPoint p = event.position().toPoint();
+    if (WindowHandler* handler = handlerOf(window)) {
+        handler->onWheel(Wheel{p.x(), p.y(), event.angleDelta().y() / kNotch, modifiersFromQt(event.modifiers())});
+    }
+}
+
+void deliverCommand(WindowHandle window, const Command& command)
+{
+    if (WindowHandler* handler = handlerOf(window)) {
+        handler->onCommand(command);
+    }
+}
+
+void closeRequested(WindowHandle window)
+{
+    WindowHandler* handler = handlerOf(window);
+    if (!handler || handler->onClose()) {
+        destroyWindow(window);
+    }
 }
 
 }  // namespace platform_detail
 
 using platform_detail::findWindow;
 using platform_detail::registry;
-
-bool registerWindowClass(const WindowClass& windowClass)
-{
-    return registry().classes.emplace(windowClass.name, windowClass).second;
-}
 
 void setAccelerators(const std::vector<Accelerator>& table)
 {
@@ -175,17 +203,11 @@ bool isWindow(WindowHandle window)
     return findWindow(window) != nullptr;
 }
 
-void setWindowUserData(WindowHandle window, void* data)
+void setWindowHandler(WindowHandle window, WindowHandler* handler)
 {
     if (WindowObject* w = findWindow(window)) {
-        w->userData = data;
+        w->handler = handler;
     }
-}
-
-void* windowUserData(WindowHandle window)
-{
-    WindowObject* w = findWindow(window);
-    return w ? w->userData : nullptr;
 }
 
 void setWindowText(WindowHandle window, const std::string& text)
@@ -246,8 +268,10 @@ void destroyWindow(WindowHandle window)
         return;
     }
     w->destroying = true;
-    sendMessage(window, kWmDestroy, 0, 0);
-    // The procedure may have destroyed children meanwhile: re-read the list.
+    if (WindowHandler* handler = w->handler) {
+        handler->onDestroy();
+    }
+    // The handler may have destroyed children meanwhile: re-read the list.
     while (true) {
         w = findWindow(window);
         if (!w || w->children.empty()) {
@@ -271,36 +295,12 @@ void destroyWindow(WindowHandle window)
         siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
     }
     QPointer<QWidget> widget = w->widget;
-    const WindowKind kind = w->kind;
     registry().windows.erase(static_cast<std::uint32_t>(window));
     if (!widget) {
         return;
     }
-    if (kind == WindowKind::Dialog) {
-        // The dialog's event loop belongs to dialogBox, which frees it.
-        static_cast<QDialog*>(widget.data())->done(kIdCancel);
-        return;
-    }
     widget->hide();
     widget->deleteLater();
-}
-
-LResult sendMessage(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
-{
-    WindowObject* w = findWindow(window);
-    if (!w || !w->procedure) {
-        return 0;
-    }
-    return w->procedure(window, message, wParam, lParam);
-}
-
-LResult defaultWindowProc(WindowHandle window, unsigned message, WParam, LParam)
-{
-    // Closing a window by its system menu or close box destroys it.
-    if (message == kWmClose) {
-        destroyWindow(window);
-    }
-    return 0;
 }
 
 bool makeCurrent(WindowHandle window)

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 // Windows of the program: the main frame window with its menu and client
 // area, and the OpenGL views that live inside that client area as child
-// windows. Every event of a window reaches the procedure of its class as a
-// message (messages.h); procedures find their objects through the window's
-// user data.
+// windows. Each window is made with its handler (input.h), which gets what
+// the user does to it; the handler is not owned and may be changed or taken
+// away (null: the window ignores its input, and closing it destroys it).
 //
 // Text handed to and read from windows is 8-bit in the local encoding.
 
@@ -20,22 +20,9 @@ struct ClientSize {
     int height = 0;
 };
 
-// What a window class fixes for every window made from it.
-struct WindowClass {
-    std::string name;
-    WindowProc procedure = nullptr;
-    int largeIcon = 0;  // icon numbers (icons.h); 0: the program's default
-    int smallIcon = 0;
-    bool openGl = false;  // child windows of the class draw with OpenGL
-};
-
-// Registers a class; a second registration of the same name fails and
-// changes nothing.
-bool registerWindowClass(const WindowClass& windowClass);
-
 struct MenuItem {
     std::string text{};  // with '&' before the mnemonic; "-" is a separator line
-    int command = 0;   // sent as WM_COMMAND
+    int command = 0;   // the Command the item gives its window
     bool enabled = true;
     std::string shortcut{}; // a key sequence ("Ctrl+O", "P"), shown beside the text and active in the window
     bool checkable = false; // a check mark that the program sets (setMenuItemChecked)
@@ -47,8 +34,8 @@ struct MenuPopup {
     std::vector<MenuItem> items;
 };
 
-// Alt + the key of this ASCII character gives WM_COMMAND command to the
-// window that has the keyboard focus, instead of a key message.
+// Alt + the key of this ASCII character gives the command to the window
+// that has the keyboard, instead of a key press.
 struct Accelerator {
     char key = 0;
     int command = 0;
@@ -58,24 +45,24 @@ struct Accelerator {
 void setAccelerators(const std::vector<Accelerator>& table);
 
 // The main frame window: title, menu bar, and a client area that holds child
-// windows. Shown at once. Returns kNoWindow when the class is unknown or the
-// window cannot be made. Closing it by the user destroys it (and its
-// children).
-WindowHandle createMainWindow(const std::string& className, const std::string& title,
-                              const std::vector<MenuPopup>& menu, int width, int height);
+// windows. Shown at once. Returns kNoWindow when the window cannot be made.
+// Closing it by the user destroys it (and its children) unless its handler
+// refuses.
+WindowHandle createMainWindow(const std::string& title, const std::vector<MenuPopup>& menu, int width,
+                              int height, WindowHandler* handler);
 
 // A child window with caption, frame and close box inside the parent's client
 // area with a client area of the given size, opened cascaded (the first at
 // the area's top-left, each later one a step further down and right),
-// then shown. Children of an OpenGL class hold an OpenGL surface in the
-// program's one share group. Returns kNoWindow on failure.
-WindowHandle createChildWindow(const std::string& className, const std::string& title, WindowHandle parent,
-                               int clientWidth, int clientHeight);
+// then shown. Its client area is an OpenGL surface in the program's one
+// share group; a click on it gives it the keyboard. Returns kNoWindow on
+// failure.
+WindowHandle createChildWindow(const std::string& title, WindowHandle parent, int clientWidth, int clientHeight,
+                               WindowHandler* handler);
 
 bool isWindow(WindowHandle window);
 
-void setWindowUserData(WindowHandle window, void* data);
-void* windowUserData(WindowHandle window);
+void setWindowHandler(WindowHandle window, WindowHandler* handler);
 
 void setWindowText(WindowHandle window, const std::string& text);
 std::string windowText(WindowHandle window);
@@ -86,16 +73,10 @@ double devicePixelRatio(WindowHandle window);
 
 void setFocus(WindowHandle window);
 
-// Sends WM_DESTROY to the window, then to each of its child windows, and
-// removes them; from then on their handles are invalid. Safe to call from
-// inside the window's own procedure. Does nothing for an invalid handle.
+// Tells the window's handler (onDestroy), then those of each of its child windows,
+// and removes them; from then on their handles are invalid. Safe to call
+// from inside the window's own handler. Does nothing for an invalid handle.
 void destroyWindow(WindowHandle window);
-
-// Calls the window's procedure at once; 0 for an invalid handle.
-LResult sendMessage(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
-
-// What a procedure returns for a message it does not handle.
-LResult defaultWindowProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 // OpenGL child windows. makeCurrent makes the program's shared context
 // current on the window's surface (false while the surface does not exist
@@ -129,10 +110,6 @@ void activateNextChildWindow(WindowHandle window);
 
 // True while the window is minimised (or hidden): nothing it shows is seen.
 bool isWindowMinimized(WindowHandle window);
-
-// Files dropped onto a main window arrive as WM_DROPFILES; the message's
-// procedure takes their paths (local files only, in drop order) with this.
-std::vector<std::string> takeDroppedFiles(WindowHandle window);
 
 // The main window's place and size on screen as an opaque text, and back.
 // Restoring a text that is not one leaves the window as it is (false).

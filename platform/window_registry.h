@@ -8,48 +8,46 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/messages.h"
+#include "platform/input.h"
 #include "platform/window.h"
 
 class QMdiArea;
 class QKeyEvent;
 class QMouseEvent;
+class QWheelEvent;
 
 namespace fyrel::platform_detail {
-
-enum class WindowKind { Main, Child, Dialog };
 
 class ViewWidget;
 
 struct WindowObject {
     WindowHandle handle = kNoWindow;
-    WindowKind kind = WindowKind::Main;
-    WindowProc procedure = nullptr;
-    void* userData = nullptr;
+    WindowHandler* handler = nullptr;  // not owned
     WindowHandle parent = kNoWindow;
     std::vector<WindowHandle> children;
-    QPointer<QWidget> widget;         // QMainWindow, QMdiSubWindow or QDialog
+    QPointer<QWidget> widget;         // QMainWindow or QMdiSubWindow
     QPointer<ViewWidget> view;        // the OpenGL surface of a child window
     QPointer<QMdiArea> clientArea;    // the client area of a main window
-    std::vector<std::string> droppedFiles;  // of a main window, until taken
     bool destroying = false;
-    bool dialogEnded = false;
-    int dialogResult = 0;
 };
 
 // A new record with a fresh handle, owned by the registry.
-WindowObject& addWindow(WindowKind kind, WindowProc procedure, WindowHandle parent);
+WindowObject& addWindow(WindowHandler* handler, WindowHandle parent);
 WindowObject* findWindow(WindowHandle window);
-const WindowClass* findWindowClass(const std::string& name);
+// The handler of a window, null for none or an invalid handle. A handler
+// may destroy its window: callers read it anew for every call.
+WindowHandler* handlerOf(WindowHandle window);
 
-// Turns a key press of a window into the accelerator's command, a key-down
-// message or nothing, and sends it to the window.
+// The window system's input turned into the records of input.h and handed
+// to the window's handler. A key press with Alt that the accelerator table
+// holds becomes its command; a key the program does not know is dropped,
+// and so is a mouse button other than the three.
 void deliverKeyPress(WindowHandle window, const QKeyEvent& event);
-WParam mouseState(const QMouseEvent& event);
-LParam mousePoint(const QMouseEvent& event);
-
-// The virtual-key code for a Qt key with its keypad flag; 0 when none fits.
-int virtualKeyFromQt(int qtKey, bool keypad);
+void deliverMouse(WindowHandle window, const QMouseEvent& event, MouseEvent::Kind kind);
+void deliverWheel(WindowHandle window, const QWheelEvent& event);
+void deliverCommand(WindowHandle window, const Command& command);
+// The user asked to close the window: destroyed unless its handler refuses.
+void closeRequested(WindowHandle window);
 
 QIcon iconFor(int iconNumber);
 

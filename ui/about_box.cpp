@@ -5,25 +5,9 @@
 
 namespace fyrel {
 
-LResult aboutProc(WindowHandle dialog, unsigned message, WParam wParam, LParam)
-{
-    switch (message) {
-    case kWmInitDialog:
-        return 1;
-    case kWmCommand:
-        if (commandId(wParam) == kIdOk || commandId(wParam) == kIdCancel) {
-            endDialog(dialog, commandId(wParam));
-            return 1;
-        }
-        return 0;
-    default:
-        return 0;
-    }
-}
-
 void showAboutBox(WindowHandle owner)
 {
-    dialogBox(owner, aboutDialogTemplate(), aboutProc);
+    dialogBox(owner, aboutDialogTemplate(), [](int command) { return command == kIdOk || command == kIdCancel; });
 }
 
 }  // namespace fyrel

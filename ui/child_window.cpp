@@ -5,7 +5,6 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "platform/icons.h"
 #include "platform/window.h"
 #include "render/scene_render.h"
 #include "ui/about_box.h"
@@ -15,21 +14,9 @@
 
 namespace fyrel {
 
-void registerProgramWindowClass(const std::string& className, WindowProc procedure)
-{
-    WindowClass windowClass;
-    windowClass.name = className;
-    windowClass.procedure = procedure;
-    windowClass.largeIcon = kLargeIcon;
-    windowClass.smallIcon = kSmallIcon;
-    registerWindowClass(windowClass);
-}
-
 ChildWindow::~ChildWindow()
 {
-    if (windowUserData(windowHandle) == this) {
-        setWindowUserData(windowHandle, nullptr);
-    }
+    setWindowHandler(windowHandle, nullptr);
 }
 
 void ChildWindow::frameBox(const Vector3&, const Vector3&, Framing) {}
@@ -47,42 +34,27 @@ bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window)
     return true;
 }
 
-bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHandle window, unsigned message,
-                             WParam wParam, LResult& result)
+void SceneViewWindow::onDestroy()
 {
-    result = 0;
-    switch (message) {
-    case kWmDestroy:
-        eraseChildWindow(list, &view);
-        return true;
-    case kWmMouseActivate:
-        setFocus(view.windowHandle);
-        return true;
-    case kWmCommand:
-        if (commandId(wParam) == kCommandAbout) {
-            showAboutBox(window);
-            return true;
-        }
-        if (commandId(wParam) == kCommandExit) {
-            destroyWindow(window);
-            return true;
-        }
-        return false;
-    default:
-        return false;
+    eraseChildWindow(host->views(), this);
+}
+
+void SceneViewWindow::onCommand(const Command& command)
+{
+    if (command.id == kCommandAbout) {
+        showAboutBox(windowHandle);
+    } else if (command.id == kCommandExit) {
+        destroyWindow(windowHandle);
     }
 }
 
-SceneViewWindow::SceneViewWindow(ViewHost& viewHost, int classString) : host(&viewHost)
+SceneViewWindow::SceneViewWindow(ViewHost& viewHost) : host(&viewHost)
 {
     title = loadString(kStringChildTitle);
-    windowClassName = loadString(classString);
-    registerProgramWindowClass(windowClassName, sceneViewProc);
-    windowHandle = createChildWindow(windowClassName, title, host->hostWindow(), 640, 480);
+    windowHandle = createChildWindow(title, host->hostWindow(), 640, 480, this);
     if (windowHandle == kNoWindow) {
         throw std::runtime_error(kWindowFailure);
     }
-    setWindowUserData(windowHandle, this);
 }
 
 bool SceneViewWindow::frame(float)
@@ -113,23 +85,6 @@ bool SceneViewWindow::WindowBackdrop::restore()
 bool SceneViewWindow::WindowBackdrop::keep()
 {
     return keepBackdrop(view_.windowHandle);
-}
-
-LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam)
-{
-    auto* self = static_cast<SceneViewWindow*>(windowUserData(window));
-    if (!self) {
-        return defaultWindowProc(window, message, wParam, lParam);
-    }
-    // Destruction deletes self: nothing of it may be touched after that.
-    LResult result = 0;
-    if (handleCommonViewMessage(self->host->views(), *self, window, message, wParam, result)) {
-        return result;
-    }
-    if (self->handleViewMessage(message, wParam, lParam)) {
-        return 0;
-    }
-    return defaultWindowProc(window, message, wParam, lParam);
 }
 
 }  // namespace fyrel

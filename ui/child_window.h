@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "math/vector.h"
-#include "platform/messages.h"
+#include "platform/input.h"
 #include "render/scene_render.h"
 
 namespace fyrel {
@@ -17,14 +17,10 @@ class ViewHost;
 // window cannot be made.
 inline constexpr const char* kWindowFailure = "Failed to initialize Window... Sorry :'(";
 
-// Registers a window class of the program (its icons, the procedure); a
-// repeated registration is ignored.
-void registerProgramWindowClass(const std::string& className, WindowProc procedure);
-
-// A view of the scene inside the main window's client area. The Application
-// owns its child windows; a child window leaves that list (and is deleted)
-// when its window is destroyed.
-class ChildWindow {
+// A view of the scene inside the main window's client area, and the handler
+// of its window. The Application owns its child windows; a child window
+// leaves that list (and is deleted) when its window is destroyed.
+class ChildWindow : public WindowHandler {
 public:
     WindowHandle windowHandle = kNoWindow;
 
@@ -32,8 +28,8 @@ public:
     ChildWindow(const ChildWindow&) = delete;
     ChildWindow& operator=(const ChildWindow&) = delete;
 
-    // Unlinks the window from the object: messages that the window still
-    // gets after the object is gone reach the default procedure only.
+    // Unlinks the window from the object: input that the window still gets
+    // after the object is gone is ignored.
     virtual ~ChildWindow();
 
     // Draws this window's view of the scene and presents it; false when
@@ -56,32 +52,33 @@ class SceneViewWindow : public ChildWindow {
 public:
     ViewHost* host = nullptr;  // not owned: the scene drawn and edited, the parent window, the view list
     std::string title;
-    std::string windowClassName;
 
     // render(), then present what it drew.
     bool frame(float dt) override;
+
+    // What every view answers alike. Its window's destruction erases the
+    // view from the host's list, deleting it: nothing of it may be touched
+    // afterwards. The About command shows the About box, Exit closes the
+    // view; other commands are the main window's business.
+    void onDestroy() override;
+    void onCommand(const Command& command) override;
 
     // Clears and draws the scene with viewCamera(), after fitCamera. Does
     // nothing, and returns false, while the window has no surface.
     virtual bool render();
 
 protected:
-    // Registers the class named by string classString (with sceneViewProc),
-    // creates and shows the
-    // window (640 x 480 client area, cascaded in the host
-    // window's client area) titled by kStringChildTitle and attaches this
-    // object to it. Throws std::runtime_error with kWindowFailure when the
-    // window cannot be made. The caller appends the object to host's views.
-    SceneViewWindow(ViewHost& viewHost, int classString);
+    // Creates and shows the window (640 x 480 client area, cascaded in the
+    // host window's client area) titled by kStringChildTitle, with this
+    // object its handler. Throws std::runtime_error with kWindowFailure when
+    // the window cannot be made. The caller appends the object to host's
+    // views.
+    explicit SceneViewWindow(ViewHost& viewHost);
 
     virtual Camera& viewCamera() = 0;
     // Fits the camera to the client area before a render; clientWidth and
     // clientHeight in logical pixels.
     virtual void fitCamera(int clientWidth, int clientHeight);
-
-    // The view's own messages (keys, mouse), after the common ones; true
-    // when the message was handled (its result is 0).
-    virtual bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) = 0;
 
 private:
     // The view's ground, kept by its window between frames.
@@ -95,27 +92,12 @@ private:
         const SceneViewWindow& view_;
     };
     WindowBackdrop backdrop_{*this};
-
-    friend LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 };
-
-// The procedure of every scene view: handleCommonViewMessage, then the
-// view's handleViewMessage, then the default procedure.
-LResult sceneViewProc(WindowHandle window, unsigned message, WParam wParam, LParam lParam);
 
 using ChildWindowList = std::vector<std::unique_ptr<ChildWindow>>;
 
 // Erases the first entry that is window, which deletes it. False when the
 // list does not hold it (nothing is deleted then).
 bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window);
-
-// The messages every view answers alike. WM_DESTROY erases view from list
-// (deleting it: the caller may not touch it afterwards), WM_MOUSEACTIVATE
-// gives the view the keyboard focus, and the About and Exit commands show
-// the About box and close the view. Returns true with the message's result
-// when the message was one of these; any other command, like any other
-// message, is left to the caller.
-bool handleCommonViewMessage(ChildWindowList& list, ChildWindow& view, WindowHandle window, unsigned message,
-                             WParam wParam, LResult& result);
 
 }  // namespace fyrel

@@ -49,50 +49,38 @@ void closeDialog(EndEffectorSelector* self)
 EndEffectorSelector* EndEffectorSelector::open(ViewHost& viewHost)
 {
     assert(!viewHost.sceneModels().empty());
-    const WindowHandle window = createModelessDialog(viewHost.hostWindow(), endEffectorTemplate(), endEffectorProc);
-    if (window == kNoWindow) {
-        return nullptr;
-    }
     auto* dialog = new EndEffectorSelector;
     dialog->host = &viewHost;
+    const WindowHandle window = createModelessDialog(viewHost.hostWindow(), endEffectorTemplate(), dialog);
+    if (window == kNoWindow) {
+        delete dialog;
+        return nullptr;
+    }
     dialog->dialogWindow = window;
-    setWindowUserData(window, dialog);
     treeDeleteAll(window, kControlTree);
     addBoneItems(window, kControlTree, viewHost.sceneModels().back().rootBone, kTreeRoot);
     return dialog;
 }
 
-LResult endEffectorProc(WindowHandle dialog, unsigned message, WParam wParam, LParam)
+void EndEffectorSelector::onCommand(const Command& command)
 {
-    // WM_INITDIALOG comes before the object is attached.
-    if (message == kWmInitDialog) {
-        return 1;
-    }
-    auto* self = static_cast<EndEffectorSelector*>(windowUserData(dialog));
-    if (!self) {
-        return 0;
-    }
-    switch (message) {
-    case kWmCommand:
-        switch (commandId(wParam)) {
-        case kIdOk:
-            makeController(*self);
-            closeDialog(self);
-            return 1;
-        case kIdCancel:
-        case kIdClose:
-            closeDialog(self);
-            return 1;
-        default:
-            return 0;
-        }
-    case kWmDestroy:
-        setWindowUserData(dialog, nullptr);
-        delete self;
-        return 0;
+    switch (command.id) {
+    case kIdOk:
+        makeController(*this);
+        closeDialog(this);
+        break;
+    case kIdCancel:
+    case kIdClose:
+        closeDialog(this);
+        break;
     default:
-        return 0;
+        break;
     }
+}
+
+void EndEffectorSelector::onDestroy()
+{
+    delete this;
 }
 
 }  // namespace fyrel

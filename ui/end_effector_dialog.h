@@ -1,7 +1,7 @@
 #pragma once
 
 #include "math/vector.h"
-#include "platform/messages.h"
+#include "platform/input.h"
 
 namespace fyrel {
 
@@ -17,7 +17,7 @@ class ViewHost;
 //
 // The object belongs to its window and is freed when the window is destroyed,
 // by closing or with the main window; nobody keeps a reference to it.
-struct EndEffectorSelector {
+struct EndEffectorSelector final : WindowHandler {
     ViewHost* host = nullptr;  // not owned: whose last model gets the controller
     WindowHandle dialogWindow = kNoWindow;
 
@@ -26,8 +26,10 @@ struct EndEffectorSelector {
     // Opens the dialog on the host's last model. Requires a model. Null when
     // the dialog window cannot be made.
     static EndEffectorSelector* open(ViewHost& viewHost);
-};
 
-LResult endEffectorProc(WindowHandle dialog, unsigned message, WParam wParam, LParam lParam);
+    // OK, Cancel and Close; the end of the window frees the object.
+    void onCommand(const Command& command) override;
+    void onDestroy() override;
+};
 
 }  // namespace fyrel

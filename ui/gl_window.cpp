@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "platform/window.h"
-#include "ui/resources.h"
 #include "ui/view_host.h"
 
 namespace fyrel {
@@ -35,31 +34,31 @@ void moveLastTarget(ViewHost& host, float dx, float dy, float dz = 0.0f)
     controllers.back().targetPlaced = true;
 }
 
-void handleKey(GlWindow& w, int key)
+void handleKey(GlWindow& w, Key key)
 {
     EulerCameraFov& camera = w.camera;
     const Vector3 p = camera.position;
     switch (key) {
-    case 'A': camera.move(-w.step, 0.0f, 0.0f); break;
-    case 'D': camera.move(w.step, 0.0f, 0.0f); break;
-    case 'W': camera.move(0.0f, w.step, 0.0f); break;
-    case 'S': camera.move(0.0f, -w.step, 0.0f); break;
-    case kVkSpace: camera.setPosition({p.x, p.y, p.z + w.step}); break;
-    case 'C': camera.setPosition({p.x, p.y, p.z - w.step}); break;
-    case kVkAdd:
+    case Key::A: camera.move(-w.step, 0.0f, 0.0f); break;
+    case Key::D: camera.move(w.step, 0.0f, 0.0f); break;
+    case Key::W: camera.move(0.0f, w.step, 0.0f); break;
+    case Key::S: camera.move(0.0f, -w.step, 0.0f); break;
+    case Key::Space: camera.setPosition({p.x, p.y, p.z + w.step}); break;
+    case Key::C: camera.setPosition({p.x, p.y, p.z - w.step}); break;
+    case Key::KeypadPlus:
         camera.fov = camera.fov + kFovStep;
         camera.updateProjection();
         break;
-    case kVkSubtract:
+    case Key::KeypadMinus:
         camera.fov = camera.fov - kFovStep;
         camera.updateProjection();
         break;
-    case kVkLeft: moveLastTarget(*w.host, -kStep, 0.0f); break;
-    case kVkUp: moveLastTarget(*w.host, 0.0f, kStep); break;
-    case kVkRight: moveLastTarget(*w.host, kStep, 0.0f); break;
-    case kVkDown: moveLastTarget(*w.host, 0.0f, -kStep); break;
-    case kVkPrior: moveLastTarget(*w.host, 0.0f, 0.0f, kStep); break;
-    case kVkNext: moveLastTarget(*w.host, 0.0f, 0.0f, -kStep); break;
+    case Key::Left: moveLastTarget(*w.host, -kStep, 0.0f); break;
+    case Key::Up: moveLastTarget(*w.host, 0.0f, kStep); break;
+    case Key::Right: moveLastTarget(*w.host, kStep, 0.0f); break;
+    case Key::Down: moveLastTarget(*w.host, 0.0f, -kStep); break;
+    case Key::PageUp: moveLastTarget(*w.host, 0.0f, 0.0f, kStep); break;
+    case Key::PageDown: moveLastTarget(*w.host, 0.0f, 0.0f, -kStep); break;
     default: break;
     }
 }
@@ -76,7 +75,7 @@ void turn(GlWindow& w, float x, float y)
 
 }  // namespace
 
-GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringGlWindowClass)
+GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost)
 {
     camera = EulerCameraFov(1.3333334f, 1.0471976f, 1.0f, 1000.0f);
     camera.position = Vector3{0.0f, -10.0f, 0.0f};
@@ -118,23 +117,23 @@ void GlWindow::fitCamera(int clientWidth, int clientHeight)
     camera.updateProjection();
 }
 
-bool GlWindow::handleViewMessage(unsigned message, WParam wParam, LParam lParam)
+void GlWindow::onKey(const KeyPress& press)
 {
-    switch (message) {
-    case kWmKeyDown:
-        handleKey(*this, static_cast<int>(wParam));
-        return true;
-    case kWmMouseMove:
-        if (wParam == kMkLButton) {
-            turn(*this, static_cast<float>(pointX(lParam)), static_cast<float>(pointY(lParam)));
-        }
-        return true;
-    case kWmLButtonDown:
-        lastMouseX = static_cast<float>(pointX(lParam));
-        lastMouseY = static_cast<float>(pointY(lParam));
-        return true;
-    default:
-        return false;
+    if (!press.modifiers.alt) {
+        handleKey(*this, press.key);
+    }
+}
+
+void GlWindow::onMouse(const MouseEvent& event)
+{
+    const float x = static_cast<float>(event.x);
+    const float y = static_cast<float>(event.y);
+    if (event.kind == MouseEvent::Kind::Press && event.button == MouseButton::Left) {
+        lastMouseX = x;
+        lastMouseY = y;
+    } else if (event.kind == MouseEvent::Kind::Move && event.held.left && !event.held.right && !event.held.middle &&
+               !event.modifiers.shift && !event.modifiers.control) {
+        turn(*this, x, y);
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/messages.h"
 #include "ui/camera.h"
 #include "ui/child_window.h"
 
@@ -35,11 +34,15 @@ public:
     // box's size.
     void frameBox(const Vector3& low, const Vector3& high, Framing framing) override;
 
+    // Keys with Alt are the menu's and the accelerators': they move nothing.
+    // Turning needs the left button alone, without Shift or Ctrl.
+    void onKey(const KeyPress& press) override;
+    void onMouse(const MouseEvent& event) override;
+
 protected:
     Camera& viewCamera() override { return camera; }
     // The camera's aspect follows the window's shape.
     void fitCamera(int clientWidth, int clientHeight) override;
-    bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) override;
 };
 
 }  // namespace fyrel

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/window.h"
-#include "ui/resources.h"
 #include "ui/view_host.h"
 
 namespace fyrel {
@@ -18,17 +17,17 @@ void pan(PathWindow& w, float dx, float dy)
     w.camera.setPosition({p.x + dx, p.y + dy, p.z});
 }
 
-void handleKey(PathWindow& w, int key)
+void handleKey(PathWindow& w, Key key)
 {
     switch (key) {
-    case kVkLeft:
-    case 'A': pan(w, -kPanStep, 0.0f); break;
-    case kVkRight:
-    case 'D': pan(w, kPanStep, 0.0f); break;
-    case kVkUp:
-    case 'W': pan(w, 0.0f, kPanStep); break;
-    case kVkDown:
-    case 'S': pan(w, 0.0f, -kPanStep); break;
+    case Key::Left:
+    case Key::A: pan(w, -kPanStep, 0.0f); break;
+    case Key::Right:
+    case Key::D: pan(w, kPanStep, 0.0f); break;
+    case Key::Up:
+    case Key::W: pan(w, 0.0f, kPanStep); break;
+    case Key::Down:
+    case Key::S: pan(w, 0.0f, -kPanStep); break;
     default: break;
     }
 }
@@ -51,7 +50,7 @@ void placeTarget(PathWindow& w, int x, int y)
 
 }  // namespace
 
-PathWindow::PathWindow(ViewHost& viewHost) : SceneViewWindow(viewHost, kStringPathWindowClass)
+PathWindow::PathWindow(ViewHost& viewHost) : SceneViewWindow(viewHost)
 {
     camera = OrthoCamera(Vector3{10.0f, 10.0f, 10000.0f});
 }
@@ -100,22 +99,24 @@ void PathWindow::frameBox(const Vector3& low, const Vector3& high, Framing)
     camera.setPosition({(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, camera.position.z});
 }
 
-bool PathWindow::handleViewMessage(unsigned message, WParam wParam, LParam lParam)
+void PathWindow::onKey(const KeyPress& press)
 {
-    if (message == kWmKeyDown) {
-        handleKey(*this, static_cast<int>(wParam));
-        return true;
+    if (!press.modifiers.alt) {
+        handleKey(*this, press.key);
     }
-    if (message == kWmLButtonDown && (wParam & kMkControl)) {
-        placeTarget(*this, pointX(lParam), pointY(lParam));
-        return true;
+}
+
+void PathWindow::onMouse(const MouseEvent& event)
+{
+    if (event.kind != MouseEvent::Kind::Press || event.button == MouseButton::Middle) {
+        return;
     }
-    if (message == kWmLButtonDown || message == kWmRButtonDown) {
+    if (event.button == MouseButton::Left && event.modifiers.control) {
+        placeTarget(*this, event.x, event.y);
+    } else {
         // The right button starts a new path at the point.
-        addPoint(pointX(lParam), pointY(lParam), message == kWmRButtonDown);
-        return true;
+        addPoint(event.x, event.y, event.button == MouseButton::Right);
     }
-    return message == kWmMouseMove;  // moving the mouse does nothing here
 }
 
 }  // namespace fyrel

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "math/vector.h"
-#include "platform/messages.h"
 #include "ui/camera.h"
 #include "ui/child_window.h"
 
@@ -46,9 +45,12 @@ public:
     // with a margin (a box without width and depth gets a millimetre).
     void frameBox(const Vector3& low, const Vector3& high, Framing framing) override;
 
+    // Keys with Alt are the menu's and the accelerators': they pan nothing.
+    void onKey(const KeyPress& press) override;
+    void onMouse(const MouseEvent& event) override;
+
 protected:
     Camera& viewCamera() override { return camera; }
-    bool handleViewMessage(unsigned message, WParam wParam, LParam lParam) override;
 };
 
 }  // namespace fyrel

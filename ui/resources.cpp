@@ -9,9 +9,6 @@ std::string loadString(int number)
     switch (number) {
     case kStringTitle: return "FyrelFramework";
     case kStringChildTitle: return "Display Window";
-    case kStringGlWindowClass: return "FYRELGLWINDOW";
-    case kStringPathWindowClass: return "FyrelOrthoWindow";
-    case kStringMainWindowClass: return "FYRELFRAMEWORK";
     default: return {};
     }
 }

@@ -15,11 +15,8 @@ namespace fyrel {
 // Strings.
 inline constexpr int kStringTitle = 103;             // "FyrelFramework"
 inline constexpr int kStringChildTitle = 104;        // "Display Window"
-inline constexpr int kStringGlWindowClass = 105;     // "FYRELGLWINDOW"
-inline constexpr int kStringPathWindowClass = 106;   // "FyrelOrthoWindow"
-inline constexpr int kStringMainWindowClass = 109;   // "FYRELFRAMEWORK"
 
-// Commands of menu 109, sent as WM_COMMAND.
+// Commands of menu 109: the id of the Command a menu item gives.
 inline constexpr int kCommandAbout = 104;
 inline constexpr int kCommandExit = 105;
 inline constexpr int kCommandOpenGlWindow = 32771;
@@ -53,8 +50,8 @@ inline constexpr int kCommandCascade = 32826;
 inline constexpr int kCommandNextWindow = 32827;
 inline constexpr int kCommandControls = 32828;
 
-// The transport's value controls (tool bar); their WM_COMMAND carries the
-// value in lParam.
+// The transport's value controls (tool bar); their Command carries the
+// value.
 inline constexpr int kControlSpeed = 32830;     // hundredths of normal speed
 inline constexpr int kControlModel = 32831;     // index into the models
 inline constexpr int kControlClip = 32832;      // index into the chosen model's clips

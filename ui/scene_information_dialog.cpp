@@ -49,15 +49,14 @@ void closeDialog(SceneInformationDialog* self)
 
 SceneInformationDialog* SceneInformationDialog::open(ViewHost& viewHost)
 {
-    const WindowHandle window =
-        createModelessDialog(viewHost.hostWindow(), sceneInformationTemplate(), sceneInformationProc);
-    if (window == kNoWindow) {
-        return nullptr;
-    }
     auto* dialog = new SceneInformationDialog;
     dialog->host = &viewHost;
+    const WindowHandle window = createModelessDialog(viewHost.hostWindow(), sceneInformationTemplate(), dialog);
+    if (window == kNoWindow) {
+        delete dialog;
+        return nullptr;
+    }
     dialog->dialogWindow = window;
-    setWindowUserData(window, dialog);
     dialog->refresh();
     return dialog;
 }
@@ -83,36 +82,21 @@ void addBoneItems(WindowHandle dialog, int treeId, const Bone& bone, TreeItem pa
     }
 }
 
-LResult sceneInformationProc(WindowHandle dialog, unsigned message, WParam wParam, LParam)
+void SceneInformationDialog::onCommand(const Command& command)
 {
-    // WM_INITDIALOG comes before the object is attached.
-    if (message == kWmInitDialog) {
-        return 1;
+    if (command.id == kIdClose || command.id == kIdCancel) {
+        closeDialog(this);
+    } else if (command.id == kControlRefresh) {
+        refresh();
     }
-    auto* self = static_cast<SceneInformationDialog*>(windowUserData(dialog));
-    if (!self) {
-        return 0;
+}
+
+void SceneInformationDialog::onDestroy()
+{
+    if (host->currentSceneInformation() == this) {
+        host->currentSceneInformation() = nullptr;
     }
-    switch (message) {
-    case kWmCommand:
-        if (commandId(wParam) == kIdClose || commandId(wParam) == kIdCancel) {
-            closeDialog(self);
-            return 1;
-        }
-        if (commandId(wParam) == kControlRefresh) {
-            self->refresh();
-        }
-        return 0;
-    case kWmDestroy:
-        setWindowUserData(dialog, nullptr);
-        if (self->host->currentSceneInformation() == self) {
-            self->host->currentSceneInformation() = nullptr;
-        }
-        delete self;
-        return 0;
-    default:
-        return 0;
-    }
+    delete this;
 }
 
 }  // namespace fyrel

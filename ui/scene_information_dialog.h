@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/messages.h"
+#include "platform/input.h"
 #include "platform/tree_view.h"
 #include "scene/model.h"
 
@@ -20,7 +20,7 @@ class ViewHost;
 // The object belongs to its window: it is freed when the window is
 // destroyed, whether by closing the dialog or with the main window. Nobody
 // else deletes it.
-struct SceneInformationDialog {
+struct SceneInformationDialog final : WindowHandler {
     ViewHost* host = nullptr;  // not owned: whose models are listed; its current dialog is cleared on close
     WindowHandle dialogWindow = kNoWindow;
 
@@ -31,12 +31,14 @@ struct SceneInformationDialog {
 
     // Refills the tree from the scene as it is now.
     void refresh();
+
+    // Close (and Cancel), Refresh; the end of the window frees the object.
+    void onCommand(const Command& command) override;
+    void onDestroy() override;
 };
 
 // Inserts bone under parent, in order of text among its siblings, and below
 // it each child's subtree. Shared by both tree dialogs.
 void addBoneItems(WindowHandle dialog, int treeId, const Bone& bone, TreeItem parent);
-
-LResult sceneInformationProc(WindowHandle dialog, unsigned message, WParam wParam, LParam lParam);
 
 }  // namespace fyrel

@@ -1,6 +1,6 @@
 #include "ui/tree_dialogs.h"
 
-#include "platform/messages.h"
+#include "platform/input.h"
 
 namespace fyrel {
 

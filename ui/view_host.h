@@ -2,7 +2,7 @@
 
 #include "ik/ik_controller.h"
 #include "paths/path.h"
-#include "platform/messages.h"
+#include "platform/input.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 #include "ui/child_window.h"

@@ -37,7 +37,7 @@ void ensurePlatform();
 void shutdownPlatform();
 
 // Handles pending events (as the frame loop's drain does); true when the
-// quit message was among them.
+// program was asked to quit.
 bool drain();
 
 // Collects debug output and answers dialogs for the duration of a test.

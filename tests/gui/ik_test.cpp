@@ -211,7 +211,7 @@ TEST_F(IkTest, UserWalksTheDemoToTheTargetAndReaches)
 
     // Play IK Animation, shown disabled, still plays it from its start.
     app->models.back().animator.current = 0;
-    sendMessage(app->mainWindow, kWmCommand, kCommandPlayIkAnimation, 0);
+    app->onCommand(Command{kCommandPlayIkAnimation});
     EXPECT_TRUE(playsIk(model));
     EXPECT_EQ(model.animator.time, 0.0f);
 }

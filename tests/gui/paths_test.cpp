@@ -103,8 +103,8 @@ TEST_F(PathsTest, ClicksPlacePointsUnderTheCursorAndKeysPanTheView)
         surface(1)->resize(surface(1)->width(), 0);  // the frame keeps some room
     }
     ASSERT_EQ(clientSize(window.windowHandle).height, 0);
-    sendMessage(window.windowHandle, kWmLButtonDown, kMkLButton, makePointParam(10, 0));
-    sendMessage(window.windowHandle, kWmRButtonDown, kMkRButton, makePointParam(10, 0));
+    click(1, QPoint(10, 0));
+    click(1, QPoint(10, 0), Qt::RightButton);
     EXPECT_EQ(app->paths.size(), 2u);
     EXPECT_EQ(app->paths.back().controlPoints.size(), 2u);
     runFrames(2);  // drawing a window without area is harmless

@@ -33,7 +33,7 @@ TEST_F(AppTest, ExitAndTheCloseBoxEndTheLoopWithEveryView)
         choose(kCommandOpenGlWindow);
         ASSERT_EQ(app->childWindows.size(), 2u);
         // Exit sent to a view closes that view only.
-        sendMessage(app->childWindows[0]->windowHandle, kWmCommand, kCommandExit, 0);
+        app->childWindows[0]->onCommand(Command{kCommandExit});
         drain();
         ASSERT_EQ(app->childWindows.size(), 1u);
         runFrames(2);

@@ -112,7 +112,7 @@ ModelFiles loadableModelFiles(std::uintmax_t maxBytes);
 std::vector<std::string> brokenModelFiles();
 std::vector<std::string> allCandidateModelFiles();
 
-// Handles pending events; true when the quit message was among them.
+// Handles pending events; true when the program was asked to quit.
 bool drain();
 // One frame as the frame loop runs it with this dt, then pending events.
 bool frame(Application& app, float dt);
