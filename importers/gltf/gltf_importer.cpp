@@ -42,11 +42,6 @@ inline Vector3 place(const Matrix4& m, const Vector3& p, float w)
             m(2, 0) * p.x + m(2, 1) * p.y + m(2, 2) * p.z + m(2, 3) * w};
 }
 
-Quaternion conjugate(const Quaternion& q)
-{
-    return {q.w, -q.x, -q.y, -q.z};
-}
-
 // A node's rest transform in parts, for turning absolute keys into keys
 // relative to the bind pose.
 struct RestParts {
@@ -55,28 +50,6 @@ struct RestParts {
     Vector3 scale{1.0f, 1.0f, 1.0f};
     Matrix4 unrotate;  // the rotation's inverse
 };
-
-// Spherical interpolation of x, y, z, w quaternions the short way round, as
-// glTF readers play rotations; a normalised lerp for angles too small for
-// the sine's quotient.
-void shortArc(const float* a, const float* b, float s, float* out)
-{
-    double dot = 0;
-    for (int c = 0; c < 4; ++c) {
-        dot += double(a[c]) * b[c];
-    }
-    const double sign = dot < 0 ? -1.0 : 1.0;
-    dot = std::min(1.0, std::fabs(dot));
-    double k0 = 1 - s, k1 = s;
-    if (dot < 0.9995) {
-        const double theta = std::acos(dot);
-        k0 = std::sin((1 - s) * theta) / std::sin(theta);
-        k1 = std::sin(s * theta) / std::sin(theta);
-    }
-    for (int c = 0; c < 4; ++c) {
-        out[c] = static_cast<float>(k0 * a[c] + sign * k1 * b[c]);
-    }
-}
 
 // One channel's values at a time, as the format interpolates them.
 struct Channel {
@@ -143,7 +116,11 @@ struct Channel {
                          (-2 * s3 + 3 * s2) * v1[c] + (s3 - s2) * span * a1[c];
             }
         } else if (width == 4) {
-            shortArc(at(k0), at(k1), s, out);
+            const float* a = at(k0);
+            const float* b = at(k1);
+            Quaternion q;
+            slerpInDoubles({a[3], a[0], a[1], a[2]}, {b[3], b[0], b[1], b[2]}, s, q);
+            out[0] = q.x, out[1] = q.y, out[2] = q.z, out[3] = q.w;
         } else {
             for (int c = 0; c < width; ++c) {
                 out[c] = at(k0)[c] + s * (at(k1)[c] - at(k0)[c]);
@@ -1277,7 +1254,8 @@ private:
         } else if (n.matrix.size() == 16) {
             matrixToQuat(rotation, parts.rotation);
         }
-        quatToMatrix(conjugate(parts.rotation), parts.unrotate);
+        Quaternion back;
+        quatToMatrix(quatConjugate(parts.rotation, back), parts.unrotate);
         return parts;
     }
 
@@ -1453,7 +1431,8 @@ private:
     static void relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s,
                             const RestParts& rest, Bone& bone, KeyFrame& key)
     {
-        const Quaternion inverse = conjugate(rest.rotation);
+        Quaternion inverse;
+        quatConjugate(rest.rotation, inverse);
         const auto divide = [](float a, float b) { return b != 0.0f ? a / b : a; };
         const Vector3 moved = place(rest.unrotate, {t.x - rest.translation.x, t.y - rest.translation.y,
                                                     t.z - rest.translation.z}, 0.0f);
