@@ -1,6 +1,8 @@
 #include "importers/gltf/gltf_clips.h"
 
+#include <algorithm>
 #include <iterator>
+#include <map>
 
 #include "importers/gltf/gltf_accessors.h"
 #include "importers/gltf/gltf_nodes.h"
@@ -108,38 +110,36 @@ struct Channel {
 };
 
 // The channel's key times and values, checked.
-Channel readChannel(const GltfConversion& conversion, const tinygltf::Animation& animation,
-                    const tinygltf::AnimationChannel& c, const std::string& what)
+Channel readChannel(const GltfConversion& c, const tinygltf::Animation& animation,
+                    const tinygltf::AnimationChannel& source, const std::string& what)
 {
-    if (c.sampler < 0 || static_cast<std::size_t>(c.sampler) >= animation.samplers.size()) {
-        failGltf(conversion, what + " names a sampler that does not exist");
+    if (source.sampler < 0 || static_cast<std::size_t>(source.sampler) >= animation.samplers.size()) {
+        failGltf(c, what + " names a sampler that does not exist");
     }
-    const tinygltf::AnimationSampler& sampler = animation.samplers[static_cast<std::size_t>(c.sampler)];
+    const tinygltf::AnimationSampler& sampler = animation.samplers[static_cast<std::size_t>(source.sampler)];
     Channel channel;
-    channel.target = c.target_path == "translation" ? Channel::Target::Translation
-                     : c.target_path == "rotation"  ? Channel::Target::Rotation
-                                                    : Channel::Target::Scale;
+    channel.target = source.target_path == "translation" ? Channel::Target::Translation
+                     : source.target_path == "rotation"  ? Channel::Target::Rotation
+                                                         : Channel::Target::Scale;
     channel.width = channel.target == Channel::Target::Rotation ? 4 : 3;
     channel.mode = sampler.interpolation == "STEP"          ? Channel::Mode::Step
                    : sampler.interpolation == "CUBICSPLINE" ? Channel::Mode::Cubic
                                                             : Channel::Mode::Linear;
-    const tinygltf::Model& doc = conversion.doc;
-    channel.times = readGltfFloats(doc, sampler.input, {"key times", 1, false, &what}, conversion.fileName);
-    channel.values =
-        readGltfFloats(doc, sampler.output, {"key values", channel.width, false, &what}, conversion.fileName);
+    channel.times = readGltfFloats(c.doc, sampler.input, {"key times", 1, false, &what}, c.fileName);
+    channel.values = readGltfFloats(c.doc, sampler.output, {"key values", channel.width, false, &what}, c.fileName);
     const std::size_t perKey = static_cast<std::size_t>(channel.width) * (channel.mode == Channel::Mode::Cubic ? 3 : 1);
     if (channel.times.empty() || channel.values.size() != channel.times.size() * perKey) {
-        failGltf(conversion, what + " has " + std::to_string(channel.values.size() / perKey) + " key values for " +
-                                 std::to_string(channel.times.size()) + " key times");
+        failGltf(c, what + " has " + std::to_string(channel.values.size() / perKey) + " key values for " +
+                        std::to_string(channel.times.size()) + " key times");
     }
     for (std::size_t k = 0; k < channel.times.size(); ++k) {
         if (!std::isfinite(channel.times[k]) || channel.times[k] < 0 ||
             (k > 0 && !(channel.times[k] > channel.times[k - 1]))) {
-            failGltf(conversion, what + " has key times that do not ascend");
+            failGltf(c, what + " has key times that do not ascend");
         }
     }
     if (!std::all_of(channel.values.begin(), channel.values.end(), [](float v) { return std::isfinite(v); })) {
-        failGltf(conversion, what + " has a key value that is not a number");
+        failGltf(c, what + " has a key value that is not a number");
     }
     return channel;
 }
@@ -232,7 +232,7 @@ RestParts restParts(const GltfConversion& c, int node)
 // with bind = T0 · R0 · S0, the absolute translation t, rotation q and
 // scale s become T = S0⁻¹ R0⁻¹ (t − t0), R = R0⁻¹ q and S = s / S0, exact
 // when the bind scale is uniform (as it is in practice).
-void relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s, const RestParts& rest,
+inline void relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s, const RestParts& rest,
                  Bone& bone, KeyFrame& key)
 {
     Quaternion inverse;
@@ -254,7 +254,7 @@ void relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector
 // where it has none. next holds each channel's first key after the time
 // asked before; keyedHere whether a channel is keyed at exactly these times
 // (its key k is then the value).
-void poseAt(const std::vector<Channel>& channels, const std::vector<float>& times, std::size_t k,
+inline void poseAt(const std::vector<Channel>& channels, const std::vector<float>& times, std::size_t k,
             const std::vector<std::uint8_t>& keyedHere, std::vector<std::size_t>& next, Vector3& translation,
             Quaternion& rotation, Vector3& scale)
 {

@@ -23,6 +23,7 @@
 //   reserveGltfMeshes, addGltfMeshes (gltf_meshes.h) vertices, triangles, weights
 //   buildGltfSkeleton (gltf_skeleton.h)          the bone tree
 //   addGltfClips (gltf_clips.h)                  the animations
+//   completeGltfNormals (gltf_meshes.h)          the vertex normals the file does not give
 // Each header says which fields its steps read and which they write. A step
 // that finds the file wrong throws ImportError through failGltf; the record
 // is then thrown away with whatever it held, so nothing outside changes.

@@ -18,9 +18,24 @@ struct Four {
     __m128 x, y, z;
 };
 
+// Where a view's elements lie, copied out of the caller's view (see the
+// counters below).
+struct Run {
+    const std::uint8_t* first;
+    std::size_t stride;
+};
+
+inline Vector3 point(const Run& run, std::size_t i)
+{
+    Vector3 p;
+    std::memcpy(&p, run.first + i * run.stride, sizeof p);
+    return p;
+}
+
 // (Put together in registers: stored as floats and loaded as a vector,
-// they would wait for the stores to reach the cache.)
-Four gather(const GltfFloatView& view, std::size_t i)
+// they would wait for the stores to reach the cache.) Inline, as row() is:
+// a call in the loops would cost more than they do.
+inline Four gather(const Run& view, std::size_t i)
 {
     if (view.stride == 3 * sizeof(float)) {
         // Packed: the four points are the 48 bytes from point i on, read
@@ -32,14 +47,13 @@ Four gather(const GltfFloatView& view, std::size_t i)
         return {_mm_shuffle_ps(a, xy23, _MM_SHUFFLE(2, 0, 3, 0)), _mm_shuffle_ps(yz01, xy23, _MM_SHUFFLE(3, 1, 2, 0)),
                 _mm_shuffle_ps(yz01, c, _MM_SHUFFLE(3, 0, 3, 1))};
     }
-    const Vector3 a = gltfPoint(view, i), b = gltfPoint(view, i + 1), c = gltfPoint(view, i + 2),
-                  d = gltfPoint(view, i + 3);
+    const Vector3 a = point(view, i), b = point(view, i + 1), c = point(view, i + 2), d = point(view, i + 3);
     return {_mm_setr_ps(a.x, b.x, c.x, d.x), _mm_setr_ps(a.y, b.y, c.y, d.y), _mm_setr_ps(a.z, b.z, c.z, d.z)};
 }
 
 // Row r of m times (x, y, z, w) for four points, the sums in gltfPlace()'s
 // order, so the same bits as gltfPlace() gives each alone.
-__m128 row(const Matrix4& m, int r, const Four& p, __m128 w)
+inline __m128 row(const Matrix4& m, int r, const Four& p, __m128 w)
 {
     const __m128 xy = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(m(r, 0)), p.x), _mm_mul_ps(_mm_set1_ps(m(r, 1)), p.y));
     return _mm_add_ps(_mm_add_ps(xy, _mm_mul_ps(_mm_set1_ps(m(r, 2)), p.z)), _mm_mul_ps(_mm_set1_ps(m(r, 3)), w));
@@ -47,9 +61,14 @@ __m128 row(const Matrix4& m, int r, const Four& p, __m128 w)
 
 }  // namespace
 
+// The counters the callers pass by reference are counted in locals and
+// written back once, and the matrix and the view are read through local
+// copies: the stores below may alias anything, so what they read from the
+// caller's memory would be stored and loaded again on every turn of the loop.
+
 template <typename T>
 std::uint32_t listGltfTriangleFours(const GltfIndexView& indices, std::size_t first, std::size_t count,
-                                    std::uint32_t material, Triangle* out, std::size_t triangles, std::size_t& t)
+                                    std::uint32_t material, Triangle* out, std::size_t triangles, std::size_t& next)
 {
     static_assert(offsetof(Triangle, indices) == 0 && sizeof(Triangle) >= 4 * sizeof(std::uint32_t));
     if constexpr (sizeof(T) == 1) {
@@ -64,6 +83,7 @@ std::uint32_t listGltfTriangleFours(const GltfIndexView& indices, std::size_t fi
         const __m128i base = _mm_set1_epi32(static_cast<std::int32_t>(first));
         const __m128i corners3 = _mm_setr_epi32(-1, -1, -1, 0);  // the fourth lane is the normal's x
         __m128i beyond = _mm_setzero_si128();
+        std::size_t t = next;
         for (; t + 4 <= triangles; t += 4) {
             const std::uint8_t* at = indices.first + 3 * t * sizeof(T);
             __m128i v0, v1, v2;
@@ -90,6 +110,7 @@ std::uint32_t listGltfTriangleFours(const GltfIndexView& indices, std::size_t fi
                 tri.material = material;
             }
         }
+        next = t;
         return _mm_movemask_epi8(beyond) != 0 ? 1u : 0u;
     }
 }
@@ -101,9 +122,12 @@ template std::uint32_t listGltfTriangleFours<std::uint16_t>(const GltfIndexView&
 template std::uint32_t listGltfTriangleFours<std::uint32_t>(const GltfIndexView&, std::size_t, std::size_t,
                                                             std::uint32_t, Triangle*, std::size_t, std::size_t&);
 
-bool placeGltfFours(const Matrix4& m, const GltfFloatView& positions, std::size_t count, Vertex* out,
-                    std::size_t& i)
+bool placeGltfFours(const Matrix4& placement, const GltfFloatView& view, std::size_t count, Vertex* out,
+                    std::size_t& next)
 {
+    const Matrix4 m = placement;
+    const Run positions{view.first, view.stride};
+    std::size_t i = next;
     const __m128i exponent = _mm_set1_epi32(0x7f800000);
     __m128i infinite = _mm_setzero_si128();
     const __m128 one = _mm_set1_ps(1.0f);
@@ -115,12 +139,16 @@ bool placeGltfFours(const Matrix4& m, const GltfFloatView& positions, std::size_
         }
         storeFour(row(m, 0, p, one), row(m, 1, p, one), row(m, 2, p, one), &out[i].position.x, kVertexFloats);
     }
+    next = i;
     return _mm_movemask_epi8(infinite) == 0;
 }
 
-void turnGltfFours(const Matrix4& m, const GltfFloatView& normals, std::size_t count, Vertex* out,
-                   std::uint8_t* given, std::size_t& n)
+void turnGltfFours(const Matrix4& turn, const GltfFloatView& view, std::size_t count, Vertex* out,
+                   std::uint8_t* given, std::size_t& next)
 {
+    const Matrix4 m = turn;
+    const Run normals{view.first, view.stride};
+    std::size_t n = next;
     const __m128 zero = _mm_setzero_ps();
     const __m128 largest = _mm_set1_ps(std::numeric_limits<float>::max());
     for (; n + 4 <= count; n += 4) {
@@ -136,6 +164,7 @@ void turnGltfFours(const Matrix4& m, const GltfFloatView& normals, std::size_t c
             given[n + static_cast<std::size_t>(k)] = (okMask >> k) & 1;
         }
     }
+    next = n;
 }
 
 }  // namespace fyrel

@@ -115,7 +115,7 @@ T* growTo(std::vector<T>& array, std::size_t size)
 // That is the cofactor matrix, whose columns are the cross products of
 // the placement's columns, turned round when the placement mirrors. A
 // placement that flattens space leaves normals as they are.
-Matrix4 normalMatrix(const Matrix4& placement)
+inline Matrix4 normalMatrix(const Matrix4& placement)
 {
     const Vector3 c0{placement(0, 0), placement(1, 0), placement(2, 0)};
     const Vector3 c1{placement(0, 1), placement(1, 1), placement(2, 1)};
@@ -139,7 +139,7 @@ Matrix4 normalMatrix(const Matrix4& placement)
 }
 
 // 1 for infinities and NaNs, 0 for finite numbers.
-std::uint32_t exponentAllOnes(float v)
+inline std::uint32_t exponentAllOnes(float v)
 {
     std::uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
@@ -148,7 +148,7 @@ std::uint32_t exponentAllOnes(float v)
 
 // A given normal turned by the normal matrix and made unit; one that
 // ends up zero or not a number counts as not given.
-void turnNormal(const Matrix4& normals, const Vector3& given, Vector3& out, std::uint8_t& ok)
+inline void turnNormal(const Matrix4& normals, const Vector3& given, Vector3& out, std::uint8_t& ok)
 {
     const Vector3 n = gltfPlace(normals, given, 0.0f);
     const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
@@ -157,7 +157,7 @@ void turnNormal(const Matrix4& normals, const Vector3& given, Vector3& out, std:
     out = {n.x * scale, n.y * scale, n.z * scale};
 }
 
-Matrix4 blend(const std::vector<Matrix4>& offsets, const GltfInfluences& in, std::size_t vertex)
+inline Matrix4 blend(const std::vector<Matrix4>& offsets, const GltfInfluences& in, std::size_t vertex)
 {
     Matrix4 sum;
     std::fill(sum.m, sum.m + 16, 0.0f);

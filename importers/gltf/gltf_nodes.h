@@ -26,8 +26,9 @@ namespace fyrel {
 void walkGltfScene(GltfConversion& c);
 
 // Marks the bones: the joints of the skins that scene meshes use, the nodes
-// a channel animates (and unskinned meshes below them), and every ancestor
-// of those, so that each bone's parent is a bone. Each bone gets a name of
+// a channel animates and every node below them (an unskinned mesh moves
+// with its node), and every ancestor of those, so that each bone's parent
+// is a bone. Each bone gets a name of
 // its own: the node's, else "node N", primed (') until no other bone has it;
 // only a lone root (gltfLoneRoot) keeps an empty one.
 // Reads c.doc and c.order; writes c.nodes' animated, bone and boneName.

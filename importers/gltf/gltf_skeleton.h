@@ -41,7 +41,7 @@ std::vector<Matrix4> gltfJointOffsets(const GltfConversion& c, const tinygltf::S
 // Hands the vertices first … first + count − 1 (a primitive of node just
 // added) to the bones that move them: with a skin, each joint its
 // influences' positive weights; without, the node itself (weight 1) when
-// it is a bone. Writes c.nodes' weights; allocates, throws nothing else.
+// it is a bone. Writes c.nodes' weights; throws nothing.
 void addGltfWeights(GltfConversion& c, int node, const tinygltf::Skin* skin, const GltfInfluences& influences,
                     std::size_t first, std::size_t count);
 
