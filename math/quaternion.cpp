@@ -13,6 +13,12 @@ Quaternion& quatMul(const Quaternion& a, const Quaternion& b, Quaternion& out)
     return out;
 }
 
+Quaternion& quatConjugate(const Quaternion& q, Quaternion& out)
+{
+    out = {q.w, -q.x, -q.y, -q.z};
+    return out;
+}
+
 Quaternion& quatNormalize(const Quaternion& q, Quaternion& out)
 {
     const float n = std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
@@ -145,6 +151,29 @@ Quaternion& slerpWeighted(const Quaternion& q0, const Quaternion& q1, float sign
         r.z = q0.z + s * (nearer.z - q0.z);
     }
     return quatNormalize(r, out);
+}
+
+Quaternion& slerpInDoubles(const Quaternion& q0, const Quaternion& q1, float s, Quaternion& out)
+{
+    // Summed x, y, z, w, the order the glTF reader always used.
+    double dot = 0;
+    dot += double(q0.x) * q1.x;
+    dot += double(q0.y) * q1.y;
+    dot += double(q0.z) * q1.z;
+    dot += double(q0.w) * q1.w;
+    const double sign = dot < 0 ? -1.0 : 1.0;
+    dot = std::min(1.0, std::fabs(dot));
+    double k0 = 1 - s, k1 = s;
+    if (dot < 0.9995) {
+        const double theta = std::acos(dot);
+        k0 = std::sin((1 - s) * theta) / std::sin(theta);
+        k1 = std::sin(s * theta) / std::sin(theta);
+    }
+    out.w = static_cast<float>(k0 * q0.w + sign * k1 * q1.w);
+    out.x = static_cast<float>(k0 * q0.x + sign * k1 * q1.x);
+    out.y = static_cast<float>(k0 * q0.y + sign * k1 * q1.y);
+    out.z = static_cast<float>(k0 * q0.z + sign * k1 * q1.z);
+    return out;
 }
 
 Quaternion& matrixToQuat(const Matrix4& r, Quaternion& out)

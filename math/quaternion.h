@@ -24,6 +24,9 @@ inline const float kEpsilon = std::sqrt(std::numeric_limits<float>::epsilon());
 // Hamilton product a⊗b: b is applied first.
 Quaternion& quatMul(const Quaternion& a, const Quaternion& b, Quaternion& out);
 
+// (w, −x, −y, −z): for a unit quaternion, the rotation back.
+Quaternion& quatConjugate(const Quaternion& q, Quaternion& out);
+
 // q divided by its norm. A zero quaternion has no direction; it yields the
 // identity rather than four NaNs.
 Quaternion& quatNormalize(const Quaternion& q, Quaternion& out);
@@ -62,5 +65,14 @@ Quaternion& slerp(const Quaternion& q0, const Quaternion& q1, float s, Quaternio
 // sinTheta its sine (any value when theta is not above kEpsilon).
 Quaternion& slerpWeighted(const Quaternion& q0, const Quaternion& q1, float sign, float theta, float sinTheta,
                           float s, Quaternion& out);
+
+// The slerp glTF clips are resampled with, kept apart from slerp so that
+// imported keys (and the files fyrel-convert writes from them) stay as they
+// were: q1 taken on q0's side as slerp takes it, but the dot product and
+// the weights formed in double precision, a straight lerp only where
+// cos θ ≥ 0.9995 (θ below about 1.8°), and the result not normalised (the
+// caller normalises a key however it was made). The two differ by a few
+// units in the last place of a float (at most about 5e-7 a component).
+Quaternion& slerpInDoubles(const Quaternion& q0, const Quaternion& q1, float s, Quaternion& out);
 
 }  // namespace fyrel

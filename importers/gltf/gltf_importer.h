@@ -29,6 +29,9 @@
 // model that would take more than kGltfMemoryPerInputByte times the bytes
 // read (the file and its buffers) plus 1 MiB. Nothing outside the call changes
 // on failure.
+//
+// The conversion runs as steps of one concern each on a shared record; the
+// order, and the file of each step, are in gltf_conversion.h.
 
 namespace fyrel {
 

@@ -187,6 +187,18 @@ TEST(Math, SlerpTakesTheShorterArcAndStaysUnit)
         EXPECT_GT(out.w * q0.w + out.x * q0.x + out.y * q0.y + out.z * q0.z, 0.99999f) << s;
     }
 
+    // The glTF clips' variant (weights in doubles, its own lerp threshold)
+    // turns the same way, the shorter arc too, to a float's rounding.
+    Quaternion apart;
+    eulerToQuat(0, 0, 1.4f, apart);
+    for (const Quaternion& to : {apart, q1}) {
+        for (float s = 0.0f; s <= 1.0f; s += 0.125f) {
+            Quaternion clips;
+            quatNormalize(slerpInDoubles(q0, to, s, clips), clips);
+            expectQuatNear(clips, slerp(q0, to, s, out), 1e-6f);
+        }
+    }
+
     // Keys closer than kEpsilon: a normalised straight line between them.
     Quaternion close;
     eulerToQuat(0, 0, 0.2f, q0);
