@@ -214,14 +214,13 @@ WindowHandle createMainWindow(const std::string& title, const std::vector<MenuPo
 WindowHandle createChildWindow(const std::string& title, WindowHandle parent, int clientWidth, int clientHeight,
                                WindowHandler* handler)
 {
-    WindowObject* parentObject = platform_detail::findWindow(parent);
-    if (!parentObject || !parentObject->clientArea) {
+    QMdiArea* area = nullptr;
+    WindowObject* added = platform_detail::addSubWindow(handler, parent, area);
+    if (!added) {
         return kNoWindow;
     }
-    QMdiArea* area = parentObject->clientArea;
-    WindowObject& object = platform_detail::addWindow(handler, parent);
+    WindowObject& object = *added;
     const WindowHandle handle = object.handle;
-
     auto* frame = new ChildFrame(handle);
     frame->setAttribute(Qt::WA_DeleteOnClose, false);
     auto* view = new ViewWidget(handle, QSize(clientWidth, clientHeight));

@@ -176,14 +176,13 @@ QWidget* addControl(QWidget& client, WindowHandle dialog, const ModelessControl&
 
 WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTemplate& t, WindowHandler* handler)
 {
-    WindowObject* parentObject = platform_detail::findWindow(parent);
-    if (!parentObject || !parentObject->clientArea) {
+    QMdiArea* area = nullptr;
+    WindowObject* added = platform_detail::addSubWindow(handler, parent, area);
+    if (!added) {
         return kNoWindow;
     }
-    QMdiArea* area = parentObject->clientArea;
-    WindowObject& object = platform_detail::addWindow(handler, parent);
+    WindowObject& object = *added;
     const WindowHandle handle = object.handle;
-
     auto* frame = new DialogFrame(handle);
     frame->setAttribute(Qt::WA_DeleteOnClose, false);
     auto* client = new DialogClient(handle);

@@ -52,6 +52,16 @@ WindowObject& addWindow(WindowHandler* handler, WindowHandle parent)
     return result;
 }
 
+WindowObject* addSubWindow(WindowHandler* handler, WindowHandle parent, QMdiArea*& area)
+{
+    WindowObject* parentObject = findWindow(parent);
+    if (!parentObject || !parentObject->clientArea) {
+        return nullptr;
+    }
+    area = parentObject->clientArea;
+    return &addWindow(handler, parent);
+}
+
 WindowObject* findWindow(WindowHandle window)
 {
     auto& windows = registry().windows;

@@ -110,23 +110,15 @@ const char* controlsText()
 
 const DialogTemplate& aboutDialogTemplate()
 {
-    static const DialogTemplate about = [] {
-        DialogTemplate t;
-        t.caption = "About";
-        t.fontName = "System";
-        t.fontPoints = 8;
-        t.x = 22;
-        t.y = 17;
-        t.width = 230;
-        t.height = 75;
-        t.controls = {
+    static const DialogTemplate about{
+        .caption = "About", .fontName = "System", .fontPoints = 8, .x = 22, .y = 17, .width = 230, .height = 75,
+        .controls = {
             {DialogControlKind::Icon, kLargeIcon, "", 14, 9, 16, 16},
             {DialogControlKind::Text, -1, "Fyrel " FYREL_VERSION_TEXT, 42, 10, 140, 10},
             {DialogControlKind::Text, -1, "Viewer and workbench for skeletal animation", 42, 30, 180, 10},
             {DialogControlKind::DefaultPushButton, kIdOk, "OK", 195, 6, 30, 11},
-        };
-        return t;
-    }();
+        },
+    };
     return about;
 }
 
