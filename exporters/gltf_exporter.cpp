@@ -20,16 +20,6 @@
 namespace fyrel {
 namespace {
 
-// y-up with the front towards +z ↔ this program's z-up world: the change
-// (x, y, z) → (−x, z, y) is its own inverse.
-Matrix4 axisChange()
-{
-    Matrix4 c;
-    c(0, 0) = -1.0f;
-    c(1, 1) = 0.0f, c(1, 2) = 1.0f;
-    c(2, 1) = 1.0f, c(2, 2) = 0.0f;
-    return c;
-}
 
 struct Trs {
     std::array<double, 3> translation{0, 0, 0};
@@ -114,7 +104,8 @@ public:
         doc_.scenes.emplace_back();
         doc_.defaultScene = 0;
 
-        mul(axisChange(), model_.baseTransform, placed_);
+        Matrix4 toYUp;  // the change is its own inverse
+        mul(yUpToZUpMatrix(toYUp), model_.baseTransform, placed_);
         const bool skinned = model_.hasSkin();
         if (skinned) {
             addBones(model_.rootBone, -1);

@@ -51,6 +51,15 @@ Matrix4& scaleColumns(Matrix4& m, const Vector3& s)
     return m;
 }
 
+Matrix4& yUpToZUpMatrix(Matrix4& out)
+{
+    out = Matrix4{};
+    out(0, 0) = -1.0f;
+    out(1, 1) = 0.0f, out(1, 2) = 1.0f;
+    out(2, 1) = 1.0f, out(2, 2) = 0.0f;
+    return out;
+}
+
 Matrix4& translationMatrix(const Vector3& t, Matrix4& out)
 {
     out = Matrix4{};

@@ -29,6 +29,11 @@ Matrix4& eulerToMatrix(float ax, float ay, float az, Matrix4& out);
 // The identity with t in column 3.
 Matrix4& translationMatrix(const Vector3& t, Matrix4& out);
 
+// The change between the y-up frame whose front faces +z (glTF's, most
+// interchange formats') and this program's z-up world whose front faces +y:
+// (x, y, z) → (−x, z, y), a proper turn, its own inverse.
+Matrix4& yUpToZUpMatrix(Matrix4& out);
+
 // m · S(s): column c of the upper 3×3 part times s_c, in place. A scale of 1
 // leaves every element as it was, bit for bit.
 Matrix4& scaleColumns(Matrix4& m, const Vector3& s);

@@ -35,17 +35,6 @@ float modelSize(const Model& model)
     return d > 0 && std::isfinite(d) ? d : 1.0f;
 }
 
-// y-up, front +z → z-up, front +y: (x, y, z) → (−x, z, y). The origin
-// stays where the file has it (glTF models stand on it), so a model
-// written by fyrel-convert comes back where it stood.
-Matrix4 worldAxes()
-{
-    Matrix4 axes;
-    axes(0, 0) = -1.0f;
-    axes(1, 1) = 0.0f, axes(1, 2) = 1.0f;
-    axes(2, 1) = 1.0f, axes(2, 2) = 0.0f;
-    return axes;
-}
 
 // folder: where the model file lies, for its image files; empty for a
 // document from memory.
@@ -70,7 +59,9 @@ Model convert(const tinygltf::Model& document, const std::string& fileName, std:
         noteGltf(c, std::to_string(c.skippedPrimitives) + " primitives of points or lines are not drawn");
     }
     completeGltfNormals(c);
-    c.model.baseTransform = worldAxes();
+    // The origin stays where the file has it (glTF models stand on it), so a
+    // model written by fyrel-convert comes back where it stood.
+    yUpToZUpMatrix(c.model.baseTransform);
     c.model.animator.rate = 1.0f;  // key times are seconds
     return std::move(c.model);     // the move binds the keys to the bones of the model returned
 }
