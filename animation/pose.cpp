@@ -129,7 +129,7 @@ void buildSkeleton(SkinCache& cache, Bone& root)
 
 // The active vector backend poses too (AVX2 only where the processor runs
 // it), so that choosing one tests both halves.
-bool poseFlat(SkinCache& cache, Bone& root, bool withPalette)
+bool poseFlat(SkinCache& cache, Bone& root, [[maybe_unused]] bool withPalette)
 {
     // The eight-wide evaluation reads a bone's translation and scale as six
     // floats in a row.
@@ -142,6 +142,9 @@ bool poseFlat(SkinCache& cache, Bone& root, bool withPalette)
         }
         return poseFlatSse2(cache, root);
     case VectorBackend::Sse2: return poseFlatSse2(cache, root);
+#endif
+#if FYREL_NEON
+    case VectorBackend::Neon: return poseFlatNeon(cache, root);
 #endif
     default: return poseFlatPortable(cache, root);
     }

@@ -112,6 +112,13 @@ bool poseFlatPortable(SkinCache& cache, Bone& root)
     return poseFlatFour<portable::F4>(cache, root);
 }
 
+#if FYREL_NEON
+bool poseFlatNeon(SkinCache& cache, Bone& root)
+{
+    return poseFlatFour<neon::F4>(cache, root);
+}
+#endif
+
 #if FYREL_X86
 bool poseFlatSse2(SkinCache& cache, Bone& root)
 {

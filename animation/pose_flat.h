@@ -34,6 +34,9 @@ constexpr std::size_t kGroupFloats = 96;
 // Four wide against math/simd.h (pose_flat.cpp): every element is the sum
 // the walk forms, equal as a number (a zero may differ in sign).
 bool poseFlatPortable(SkinCache& cache, Bone& root);
+#if FYREL_NEON
+bool poseFlatNeon(SkinCache& cache, Bone& root);
+#endif
 #if FYREL_X86
 bool poseFlatSse2(SkinCache& cache, Bone& root);
 

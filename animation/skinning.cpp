@@ -212,6 +212,9 @@ SkinFunction skinFunction(VectorBackend backend)
     case VectorBackend::Avx2: return skinAvx2;
     case VectorBackend::Sse2: return skinFour<simd::sse2::F4>;
 #endif
+#if FYREL_NEON
+    case VectorBackend::Neon: return skinFour<simd::neon::F4>;
+#endif
     default: return skinFour<simd::portable::F4>;
     }
 }
@@ -222,6 +225,9 @@ StageFunction stageFunction(VectorBackend backend)
 #if FYREL_X86
     case VectorBackend::Avx2: return stageAvx2;
     case VectorBackend::Sse2: return stageFour<simd::sse2::F4>;
+#endif
+#if FYREL_NEON
+    case VectorBackend::Neon: return stageFour<simd::neon::F4>;
 #endif
     default: return stageFour<simd::portable::F4>;
     }

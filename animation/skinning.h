@@ -40,7 +40,7 @@ void skinVertices(const SkinCache& cache, const Vertex* in, std::size_t vertexCo
 void stageVertices(const Vertex* in, std::size_t count, float* positions, float* normals);
 
 // The kernels are written for each vector backend (math/cpu_features.h): the
-// four-wide one against math/simd.h for the portable backend and SSE2, and an
-// AVX2 one on x86-64. The active backend (useVectorBackend) chooses.
+// four-wide one against math/simd.h for the portable backend, SSE2 and NEON,
+// and an AVX2 one on x86-64. The active backend (useVectorBackend) chooses.
 
 }  // namespace fyrel

@@ -210,6 +210,9 @@ void Model::computeFaceNormals(std::size_t first, std::size_t last)
     case VectorBackend::Avx2: faceNormalsAvx2(vertices, t, n - i); break;
     case VectorBackend::Sse2: faceNormals<simd::sse2::F4>(vertices, t, n - i); break;
 #endif
+#if FYREL_NEON
+    case VectorBackend::Neon: faceNormals<simd::neon::F4>(vertices, t, n - i); break;
+#endif
     default: faceNormals<simd::portable::F4>(vertices, t, n - i); break;
     }
 }
