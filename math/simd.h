@@ -9,7 +9,10 @@
 //   neon::F4                    64-bit ARM (Advanced SIMD is always there)
 //
 // A kernel is a template over F4 (or F8) and is instantiated once per
-// backend; math/cpu_features.h chooses which one runs. Every operation is
+// backend; math/cpu_features.h chooses which one runs. The AVX2 operations
+// carry FYREL_TARGET_AVX2, so a template kernel instantiated with avx2::F8
+// is [[gnu::always_inline]] and called from a FYREL_TARGET_AVX2 function:
+// inlined there, the operations inline too (scene/model.cpp's face normals). Every operation is
 // lane by lane and rounds as IEEE single precision does, so the portable
 // backend gives the same bits as the others: add, sub, mul, div, sqrt and
 // the comparisons are exact to the last bit everywhere, fma fuses on both
