@@ -4,12 +4,10 @@
 #include <cstdint>
 
 #include "animation/animation_cache.h"
+#include "animation/pose_flat.h"
 #include "animation/skinning.h"
+#include "math/simd.h"
 #include "scene/model.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace fyrel {
 
@@ -20,22 +18,15 @@ namespace {
 // that order, so every element is the same sum as mul forms.
 void product(const Matrix4& a, const Matrix4& b, Matrix4& out)
 {
-#if defined(__x86_64__)
-    const __m128 b0 = _mm_loadu_ps(b.m), b1 = _mm_loadu_ps(b.m + 4);
-    const __m128 b2 = _mm_loadu_ps(b.m + 8), b3 = _mm_loadu_ps(b.m + 12);
+    using F4 = simd::Native4;
+    const F4 b0 = F4::load(b.m), b1 = F4::load(b.m + 4), b2 = F4::load(b.m + 8), b3 = F4::load(b.m + 12);
     float rows[16];
     for (int r = 0; r < 4; ++r) {
         const float* ar = a.m + 4 * r;
-        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(ar[0]), b0),
-                                                            _mm_mul_ps(_mm_set1_ps(ar[1]), b1)),
-                                                 _mm_mul_ps(_mm_set1_ps(ar[2]), b2)),
-                                      _mm_mul_ps(_mm_set1_ps(ar[3]), b3));
-        _mm_storeu_ps(rows + 4 * r, sum);
+        const F4 sum = F4::splat(ar[0]) * b0 + F4::splat(ar[1]) * b1 + F4::splat(ar[2]) * b2 + F4::splat(ar[3]) * b3;
+        sum.store(rows + 4 * r);
     }
     std::copy(rows, rows + 16, out.m);
-#else
-    mul(a, b, out);
-#endif
 }
 
 // world = parent.world · L · T · R · S (the root: L · T · R · S) and
@@ -83,21 +74,6 @@ struct PoseWalk {
         }
     }
 };
-
-// Whether a flattened skeleton's entry still describes its bone and weights.
-[[gnu::always_inline]] inline bool stillMatches(const FlatBone& entry, const Bone& bone, const SkinSource& source)
-{
-    // One comparison for the four: the differences of the words, or-ed.
-    auto word = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    const Bone* children = bone.children.data();
-    return ((word(children) ^ word(entry.children)) |
-            (word(children + bone.children.size()) ^ word(entry.childrenEnd)) |
-            (word(bone.weights.data()) ^ word(source.weights)) | (bone.weights.size() ^ source.size)) == 0;
-}
-
-// Floats of a group of eight bones' local transforms (bindLocals, locals):
-// twelve elements, eight bones each.
-constexpr std::size_t kGroupFloats = 96;
 
 bool bottomRowIsUnit(const Matrix4& m)
 {
@@ -151,352 +127,28 @@ void buildSkeleton(SkinCache& cache, Bone& root)
     }
 }
 
-#if defined(__x86_64__)
-
-// Row r of a product: a(r,0)·b0 + a(r,1)·b1 + a(r,2)·b2 + a(r,3)·b3, added
-// in that order, as mul and product form it.
-[[gnu::always_inline]] inline __m128 productRow(__m128 a, __m128 b0, __m128 b1, __m128 b2, __m128 b3)
-{
-    const __m128 x = _mm_shuffle_ps(a, a, 0x00), y = _mm_shuffle_ps(a, a, 0x55);
-    const __m128 z = _mm_shuffle_ps(a, a, 0xAA), w = _mm_shuffle_ps(a, a, 0xFF);
-    return _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, b0), _mm_mul_ps(y, b1)), _mm_mul_ps(z, b2)),
-                      _mm_mul_ps(w, b3));
-}
-
-// [R·S | t] of a bone by rows, each element as quatToMatrix and
-// scaleColumns form it.
-[[gnu::always_inline]] inline void localRows(const Bone& bone, __m128& m0, __m128& m1, __m128& m2)
-{
-    const float qw = bone.rotation.w, qx = bone.rotation.x, qy = bone.rotation.y, qz = bone.rotation.z;
-    const Vector3& s = bone.scale;
-    const Vector3& t = bone.translation;
-    m0 = _mm_setr_ps((1 - 2 * qy * qy - 2 * qz * qz) * s.x, (2 * qx * qy - 2 * qw * qz) * s.y,
-                     (2 * qx * qz + 2 * qw * qy) * s.z, t.x);
-    m1 = _mm_setr_ps((2 * qx * qy + 2 * qw * qz) * s.x, (1 - 2 * qx * qx - 2 * qz * qz) * s.y,
-                     (2 * qy * qz - 2 * qw * qx) * s.z, t.y);
-    m2 = _mm_setr_ps((2 * qx * qz - 2 * qw * qy) * s.x, (2 * qy * qz + 2 * qw * qx) * s.y,
-                     (1 - 2 * qx * qx - 2 * qy * qy) * s.z, t.z);
-}
-
-// The flat pose: world = parent.world · L · [R·S | t], three rows a bone,
-// then the skinning matrix world · inverseBind into the palette. [R·S | t]
-// is T·R·S with its zero products left out, so every element is the sum the
-// walk forms, equal as a number (a zero may differ in sign) whenever the
-// walk's is finite. False, with the bones posed up to that point, when an
-// entry no longer matches the tree or the weights it was built from.
-[[gnu::always_inline]] inline bool poseFlatBody(SkinCache& cache, Bone& root)
-{
-    const std::size_t n = cache.skeleton.size();
-    if (n == 0 || cache.skeleton[0].bone != &root || cache.sources.size() != n) {
-        return false;
-    }
-    float* worlds = cache.worlds.data();
-    const float* inverseBinds = cache.inverseBinds.data();
-    float* palette = cache.palette();
-    const __m128 e3 = _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f);
-    const __m128 negate = _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, INT32_MIN, INT32_MIN, 0));
-    // The root's parent: the identity, so that the root's product is formed
-    // as the walk's L · T is.
-    alignas(16) static const float identity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
-    for (std::size_t i = 0; i < n; ++i) {
-        const FlatBone& entry = cache.skeleton[i];
-        Bone& bone = *entry.bone;
-        if (!stillMatches(entry, bone, cache.sources[i])) {
-            return false;
-        }
-
-        __m128 m0, m1, m2;
-        localRows(bone, m0, m1, m2);
-
-        const float* l = bone.localMatrix.m;
-        const __m128 l0 = _mm_loadu_ps(l), l1 = _mm_loadu_ps(l + 4), l2 = _mm_loadu_ps(l + 8);
-        const __m128 l3 = _mm_loadu_ps(l + 12);
-        const float* p = i == 0 ? identity : worlds + 16 * entry.parent;
-        const __m128 a0 = productRow(_mm_loadu_ps(p), l0, l1, l2, l3);
-        const __m128 a1 = productRow(_mm_loadu_ps(p + 4), l0, l1, l2, l3);
-        const __m128 a2 = productRow(_mm_loadu_ps(p + 8), l0, l1, l2, l3);
-        const __m128 w0 = productRow(a0, m0, m1, m2, e3);
-        const __m128 w1 = productRow(a1, m0, m1, m2, e3);
-        const __m128 w2 = productRow(a2, m0, m1, m2, e3);
-        float* world = worlds + 16 * i;
-        _mm_storeu_ps(world, w0);
-        _mm_storeu_ps(world + 4, w1);
-        _mm_storeu_ps(world + 8, w2);
-        float* out = bone.worldMatrix.m;
-        _mm_storeu_ps(out, w0);
-        _mm_storeu_ps(out + 4, w1);
-        _mm_storeu_ps(out + 8, w2);
-        _mm_storeu_ps(out + 12, e3);
-
-        // The palette slot (writePaletteSlot's layout): the columns of S
-        // with a zero below, then the first three negated.
-        const float* ib = inverseBinds + 16 * i;
-        const __m128 b0 = _mm_loadu_ps(ib), b1 = _mm_loadu_ps(ib + 4), b2 = _mm_loadu_ps(ib + 8);
-        const __m128 b3 = _mm_loadu_ps(ib + 12);
-        __m128 c0 = productRow(w0, b0, b1, b2, b3);
-        __m128 c1 = productRow(w1, b0, b1, b2, b3);
-        __m128 c2 = productRow(w2, b0, b1, b2, b3);
-        __m128 c3 = _mm_setzero_ps();
-        _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
-        float* slot = palette + i * kPaletteFloats;
-        _mm_store_ps(slot, c0);
-        _mm_store_ps(slot + 4, _mm_xor_ps(c0, negate));
-        _mm_store_ps(slot + 8, c1);
-        _mm_store_ps(slot + 12, _mm_xor_ps(c1, negate));
-        _mm_store_ps(slot + 16, c2);
-        _mm_store_ps(slot + 20, _mm_xor_ps(c2, negate));
-        _mm_store_ps(slot + 24, c3);
-        _mm_store_ps(slot + 28, _mm_setzero_ps());
-    }
-    return true;
-}
-
-bool poseFlatSse2(SkinCache& cache, Bone& root)
-{
-    return poseFlatBody(cache, root);
-}
-
-// Eight bones' local transforms K = L · [R·S | t] side by side, one element
-// of eight bones to a register: the rotation (w, x, y, z) and the
-// translation and scale (six floats) of each bone read straight from it and
-// turned on their side, the bind transforms L from bindLocals. Written to
-// locals, rows 0-2 (row 3 is (0, 0, 0, 1)).
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256 pairOf(const float* low, const float* high)
-{
-    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
-}
-
-// Rows a, b, c, d (bones j | j + 4 in the two halves) turned into columns:
-// element k of the four rows, bones j..j+3 | j+4..j+7, in out[k].
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline void sideways(__m256 a, __m256 b, __m256 c,
-                                                                                  __m256 d, __m256* out)
-{
-    const __m256 ab0 = _mm256_unpacklo_ps(a, b), ab1 = _mm256_unpackhi_ps(a, b);
-    const __m256 cd0 = _mm256_unpacklo_ps(c, d), cd1 = _mm256_unpackhi_ps(c, d);
-    out[0] = _mm256_shuffle_ps(ab0, cd0, 0x44);
-    out[1] = _mm256_shuffle_ps(ab0, cd0, 0xEE);
-    out[2] = _mm256_shuffle_ps(ab1, cd1, 0x44);
-    out[3] = _mm256_shuffle_ps(ab1, cd1, 0xEE);
-}
-
-// Column c of K: L's rows 0-2 (eight bones to a register, 32 floats apart,
-// an element's eight 8 floats after the one before) weighted by column c of
-// [R·S | t], m0..m2, plus L's translation for the translation column.
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline void localColumn(const float* bind, float* out,
-                                                                                     int c, __m256 m0, __m256 m1,
-                                                                                     __m256 m2, bool translation)
-{
-    for (int r = 0; r < 3; ++r) {
-        const float* l = bind + 32 * r;
-        const __m256 first = translation ? _mm256_fmadd_ps(_mm256_loadu_ps(l), m0, _mm256_loadu_ps(l + 24))
-                                         : _mm256_mul_ps(_mm256_loadu_ps(l), m0);
-        _mm256_storeu_ps(out + 32 * r + 8 * c,
-                         _mm256_fmadd_ps(_mm256_loadu_ps(l + 16), m2, _mm256_fmadd_ps(_mm256_loadu_ps(l + 8), m1, first)));
-    }
-}
-
-// The eight bones from entry on; past the last bone (count < 8), lanes pose
-// the identity.
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline void eightLocals(const FlatBone* entry,
-                                                                                     std::size_t count,
-                                                                                     const float* bind, float* out)
-{
-    static constexpr float restRotation[4] = {1, 0, 0, 0};
-    static constexpr float restMoves[6] = {0, 0, 0, 1, 1, 1};
-    const float* r[8];
-    const float* m[8];
-    for (std::size_t j = 0; j < 8; ++j) {
-        r[j] = j < count ? &entry[j].bone->rotation.w : restRotation;
-        m[j] = j < count ? &entry[j].bone->translation.x : restMoves;
-    }
-    __m256 q[4], t[4], s[4];
-    sideways(pairOf(r[0], r[4]), pairOf(r[1], r[5]), pairOf(r[2], r[6]), pairOf(r[3], r[7]), q);
-    sideways(pairOf(m[0], m[4]), pairOf(m[1], m[5]), pairOf(m[2], m[6]), pairOf(m[3], m[7]), t);
-    sideways(pairOf(m[0] + 2, m[4] + 2), pairOf(m[1] + 2, m[5] + 2), pairOf(m[2] + 2, m[6] + 2),
-             pairOf(m[3] + 2, m[7] + 2), s);
-    const __m256 qw = q[0], qx = q[1], qy = q[2], qz = q[3];
-    const __m256 x2 = _mm256_add_ps(qx, qx), y2 = _mm256_add_ps(qy, qy), z2 = _mm256_add_ps(qz, qz);
-    const __m256 xx = _mm256_mul_ps(qx, x2), yy = _mm256_mul_ps(qy, y2), zz = _mm256_mul_ps(qz, z2);
-    const __m256 xy = _mm256_mul_ps(qx, y2), xz = _mm256_mul_ps(qx, z2), yz = _mm256_mul_ps(qy, z2);
-    const __m256 wx = _mm256_mul_ps(qw, x2), wy = _mm256_mul_ps(qw, y2), wz = _mm256_mul_ps(qw, z2);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    // The scale: t[3] is its x; s[0] and s[1] repeat the translation's z and
-    // the scale's x.
-    const __m256 sx = t[3], sy = s[2], sz = s[3];
-    localColumn(bind, out, 0, _mm256_mul_ps(_mm256_sub_ps(_mm256_sub_ps(one, yy), zz), sx),
-                _mm256_mul_ps(_mm256_add_ps(xy, wz), sx), _mm256_mul_ps(_mm256_sub_ps(xz, wy), sx), false);
-    localColumn(bind, out, 1, _mm256_mul_ps(_mm256_sub_ps(xy, wz), sy),
-                _mm256_mul_ps(_mm256_sub_ps(_mm256_sub_ps(one, xx), zz), sy), _mm256_mul_ps(_mm256_add_ps(yz, wx), sy),
-                false);
-    localColumn(bind, out, 2, _mm256_mul_ps(_mm256_add_ps(xz, wy), sz), _mm256_mul_ps(_mm256_sub_ps(yz, wx), sz),
-                _mm256_mul_ps(_mm256_sub_ps(_mm256_sub_ps(one, xx), yy), sz), false);
-    localColumn(bind, out, 3, t[0], t[1], t[2], true);
-}
-
-// Column c of parent · K, in both halves: first (the parent's column 0
-// weighted by K(0, c), plus its translation for c = 3) plus the parent's
-// columns 1 and 2 weighted by K(1, c) and K(2, c), which lie 32 and 64 floats
-// after K(0, c). Added as first + (column 1 + column 2), so that a chain of
-// bones waits on a multiply, a fused multiply-add and an addition per bone.
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256 weighted(__m256 p1, __m256 p2, __m256 first,
-                                                                                    const float* k)
-{
-    return _mm256_add_ps(first,
-                         _mm256_fmadd_ps(p2, _mm256_broadcast_ss(k + 64), _mm256_mul_ps(p1, _mm256_broadcast_ss(k + 32))));
-}
-
-// Two columns of world · inverseBind: d0..d3 hold the world's columns in
-// both halves, ib the inverse bind's row 0 elements of those columns spread
-// over the halves, rows 1-3 following 16 floats apart.
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256 spreadProduct(__m256 d0, __m256 d1,
-                                                                                         __m256 d2, __m256 d3,
-                                                                                         const float* ib)
-{
-    return _mm256_fmadd_ps(
-        d3, _mm256_loadu_ps(ib + 48),
-        _mm256_fmadd_ps(d2, _mm256_loadu_ps(ib + 32),
-                        _mm256_fmadd_ps(d1, _mm256_loadu_ps(ib + 16), _mm256_mul_ps(d0, _mm256_loadu_ps(ib)))));
-}
-
-// The skinning matrices S = world · inverseBind of the flat pose, from the
-// world matrices' columns it left in worlds, two columns of S to a
-// register: column c is the world's columns weighted by the inverse bind's
-// column c. A palette column is the column of S with a zero below, then its
-// negation.
-__attribute__((target("avx2,fma"))) void writePalette(SkinCache& cache)
-{
-    const std::size_t n = cache.skeleton.size();
-    const float* worlds = cache.worlds.data();
-    const float* spread = cache.spreadInverseBinds.data();
-    float* palette = cache.palette();
-    const __m256 below = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
-    const __m256 negate = _mm256_castsi256_ps(
-        _mm256_setr_epi32(INT32_MIN, INT32_MIN, INT32_MIN, 0, INT32_MIN, INT32_MIN, INT32_MIN, 0));
-    for (std::size_t i = 0; i < n; ++i) {
-        const float* w = worlds + 16 * i;
-        const __m256 w0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w));
-        const __m256 w1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + 4));
-        const __m256 w2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + 8));
-        const __m256 w3 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + 12));
-        const float* ib = spread + 64 * i;
-        const __m256 s01 = _mm256_and_ps(spreadProduct(w0, w1, w2, w3, ib), below);
-        const __m256 s23 = _mm256_and_ps(spreadProduct(w0, w1, w2, w3, ib + 8), below);
-        const __m256 n01 = _mm256_xor_ps(s01, negate), n23 = _mm256_xor_ps(s23, negate);
-        float* slot = palette + i * kPaletteFloats;
-        _mm_store_ps(slot, _mm256_castps256_ps128(s01));
-        _mm_store_ps(slot + 4, _mm256_castps256_ps128(n01));
-        _mm_store_ps(slot + 8, _mm256_extractf128_ps(s01, 1));
-        _mm_store_ps(slot + 12, _mm256_extractf128_ps(n01, 1));
-        _mm_store_ps(slot + 16, _mm256_castps256_ps128(s23));
-        _mm_store_ps(slot + 20, _mm256_castps256_ps128(n23));
-        _mm_store_ps(slot + 24, _mm256_extractf128_ps(s23, 1));
-        _mm_store_ps(slot + 28, _mm_setzero_ps());
-    }
-}
-
-// The flat pose eight bones at a time where it can be: first every bone's
-// local transform K = L · [R·S | t] (eightLocals), then down the skeleton
-// world = parent.world · K by columns, each column the parent's columns
-// weighted by K's elements and held in both halves of a register; then, when
-// there are vertices to skin, the palette (writePalette). Fused multiply-adds
-// and the other association (L · [R·S | t] first) give sums within a few
-// units in the last place of the walk's, not the same bits; where the walk's
-// world matrix is not finite this one is not either, and a skinning matrix
-// whose translation is not finite carries that into its other columns, as
-// the walk's does. False, with no bone posed, when an entry no longer
-// matches the tree or the weights it was built from.
-__attribute__((target("avx2,fma"))) bool poseFlatAvx2(SkinCache& cache, Bone& root, bool withPalette)
-{
-    const std::size_t n = cache.skeleton.size();
-    if (n == 0 || cache.skeleton[0].bone != &root || cache.sources.size() != n) {
-        return false;
-    }
-    // Checked in pre-order: a bone's pointer is followed only after its
-    // parent's child list was found where it was.
-    const FlatBone* skeleton = cache.skeleton.data();
-    const SkinSource* sources = cache.sources.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!stillMatches(skeleton[i], *skeleton[i].bone, sources[i])) {
-            return false;
-        }
-    }
-
-    float* locals = cache.locals.data();
-    const float* bindLocals = cache.bindLocals.data();
-    std::size_t g = 0;
-    for (; g + 8 <= n; g += 8) {
-        eightLocals(skeleton + g, 8, bindLocals + 12 * g, locals + 12 * g);
-    }
-    if (g < n) {
-        eightLocals(skeleton + g, n - g, bindLocals + 12 * g, locals + 12 * g);
-    }
-
-    float* worlds = cache.worlds.data();
-    const __m256i byRows = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    // The parent's columns; the root's parent is the identity.
-    __m256 p0 = _mm256_setr_ps(1, 0, 0, 0, 1, 0, 0, 0), p1 = _mm256_setr_ps(0, 1, 0, 0, 0, 1, 0, 0);
-    __m256 p2 = _mm256_setr_ps(0, 0, 1, 0, 0, 0, 1, 0), p3 = _mm256_setr_ps(0, 0, 0, 1, 0, 0, 0, 1);
-    // K(0, 0) of bone i; K(r, c) lies 32r + 8c floats after it, and the next
-    // group's first bone kGroupFloats after this group's.
-    const float* k = locals;
-    for (std::size_t i = 0; i < n; ++i) {
-        const FlatBone& entry = skeleton[i];
-        // A bone that follows its parent (a chain) keeps the parent's
-        // columns in registers.
-        if (i != 0 && entry.parent + 1 != i) {
-            const float* p = worlds + 16 * entry.parent;
-            p0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(p));
-            p1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(p + 4));
-            p2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(p + 8));
-            p3 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(p + 12));
-        }
-        const __m256 w0 = weighted(p1, p2, _mm256_mul_ps(p0, _mm256_broadcast_ss(k)), k);
-        const __m256 w1 = weighted(p1, p2, _mm256_mul_ps(p0, _mm256_broadcast_ss(k + 8)), k + 8);
-        const __m256 w2 = weighted(p1, p2, _mm256_mul_ps(p0, _mm256_broadcast_ss(k + 16)), k + 16);
-        p3 = weighted(p1, p2, _mm256_fmadd_ps(p0, _mm256_broadcast_ss(k + 24), p3), k + 24);
-        p0 = w0;
-        p1 = w1;
-        p2 = w2;
-        k += i % 8 == 7 ? kGroupFloats - 7 : 1;
-
-        const __m256 w01 = _mm256_blend_ps(p0, p1, 0xF0), w23 = _mm256_blend_ps(p2, p3, 0xF0);
-        float* world = worlds + 16 * i;
-        _mm256_storeu_ps(world, w01);
-        _mm256_storeu_ps(world + 8, w23);
-        // The bone's own matrix by rows: (w0.r, w2.r, w0.r', w2.r' | w1.r,
-        // w3.r, ...) put in column order.
-        float* rows = entry.bone->worldMatrix.m;
-        _mm256_storeu_ps(rows, _mm256_permutevar8x32_ps(_mm256_unpacklo_ps(w01, w23), byRows));
-        _mm256_storeu_ps(rows + 8, _mm256_permutevar8x32_ps(_mm256_unpackhi_ps(w01, w23), byRows));
-    }
-    if (withPalette && cache.anyWeights) {
-        writePalette(cache);
-    }
-    return true;
-}
-
-// The skinning kernel's instruction set poses too (AVX2 only where the
-// processor runs it), so that choosing a kernel tests both halves.
-bool poseFlat(SkinCache& cache, Bone& root, bool withPalette)
+// The active vector backend poses too (AVX2 only where the processor runs
+// it), so that choosing one tests both halves.
+bool poseFlat(SkinCache& cache, Bone& root, [[maybe_unused]] bool withPalette)
 {
     // The eight-wide evaluation reads a bone's translation and scale as six
     // floats in a row.
     static_assert(sizeof(Vector3) == 3 * sizeof(float) && sizeof(Quaternion) == 4 * sizeof(float));
-    static const bool fused = __builtin_cpu_supports("fma");
-    if (activeSkinKernel() == SkinKernel::Avx2 && fused && &root.scale.x == &root.translation.x + 3) {
-        return poseFlatAvx2(cache, root, withPalette);
-    }
-    return poseFlatSse2(cache, root);
-}
-
-#else
-
-bool poseFlat(SkinCache&, Bone&, bool)
-{
-    return false;
-}
-
+    switch (activeVectorBackend()) {
+#if FYREL_X86
+    case VectorBackend::Avx2:
+        if (&root.scale.x == &root.translation.x + 3) {
+            return poseFlatAvx2(cache, root, withPalette);
+        }
+        return poseFlatSse2(cache, root);
+    case VectorBackend::Sse2: return poseFlatSse2(cache, root);
 #endif
+#if FYREL_NEON
+    case VectorBackend::Neon: return poseFlatNeon(cache, root);
+#endif
+    default: return poseFlatPortable(cache, root);
+    }
+}
 
 PoseEvaluation& chosenEvaluation()
 {

@@ -32,9 +32,9 @@ void skinChanged(Model& model);
 // How updatePose evaluates the skeleton: over the flattened skeleton (the
 // default; a skeleton whose bind transforms are not all affine is walked
 // anyway), or bone by bone down the tree with whole matrices. The flat
-// evaluation uses the instruction set of the active skinning kernel
-// (useSkinKernel): with SSE2 its results equal the walk's as numbers (a zero
-// may differ in sign); with AVX2 it forms the local transforms eight bones at
+// evaluation uses the active vector backend (math/cpu_features.h): the
+// portable one, SSE2 and NEON give the same bits, equal to the walk's as numbers
+// (a zero may differ in sign); with AVX2 it forms the local transforms eight bones at
 // a time and its sums with fused multiply-adds, within a few units in the
 // last place of the walk's, more with the depth of the skeleton. Where the
 // walk's result is not finite the flat one is not either. Tests and

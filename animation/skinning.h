@@ -39,12 +39,8 @@ void skinVertices(const SkinCache& cache, const Vertex* in, std::size_t vertexCo
 // of 3 floats a vertex.
 void stageVertices(const Vertex* in, std::size_t count, float* positions, float* normals);
 
-// The kernels: the portable one, and the SSE2 and AVX2 ones on x86-64. By
-// default the widest the processor runs is used; tests and benchmarks pick
-// one to compare them.
-enum class SkinKernel { Portable, Sse2, Avx2 };
-bool skinKernelAvailable(SkinKernel kernel);
-SkinKernel activeSkinKernel();
-void useSkinKernel(SkinKernel kernel);  // ignored when not available
+// The kernels are written for each vector backend (math/cpu_features.h): the
+// four-wide one against math/simd.h for the portable backend, SSE2 and NEON,
+// and an AVX2 one on x86-64. The active backend (useVectorBackend) chooses.
 
 }  // namespace fyrel

@@ -22,6 +22,7 @@
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "animation/skinning.h"
+#include "math/cpu_features.h"
 #include "render/model_buffers.h"
 #include "scene/model.h"
 #include "tests/animation/test_scenes.h"
@@ -162,14 +163,14 @@ void UpdatePose(benchmark::State& state)
         std::memcpy(to.data(), from.data(), bytes);
         benchmark::DoNotOptimize(to.data());
     });
-    const SkinKernel widest = activeSkinKernel();
-    useSkinKernel(SkinKernel::Portable);
+    const VectorBackend widest = activeVectorBackend();
+    useVectorBackend(VectorBackend::Portable);
     updatePose(model);
     const double scalarSeconds = timed(state.iterations(), [&] {
         updatePose(model);
         benchmark::DoNotOptimize(model.skinnedVertices.data());
     });
-    useSkinKernel(widest);
+    useVectorBackend(widest);
 
     const double n = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(vertices));
@@ -215,8 +216,8 @@ void Pose(benchmark::State& state)
 {
     const bool sampling = state.range(0) != 0;
     const bool skinning = state.range(2) != 0;
-    const SkinKernel saved = activeSkinKernel();
-    useSkinKernel(state.range(1) != 0 ? SkinKernel::Sse2 : SkinKernel::Avx2);
+    const VectorBackend saved = activeVectorBackend();
+    useVectorBackend(state.range(1) != 0 ? VectorBackend::Sse2 : VectorBackend::Avx2);
     Model model = character(skinning ? 1 : 0, 1);
     randomPose(model, 3);
     const std::int64_t joints = static_cast<std::int64_t>(kBones) + 1;
@@ -250,7 +251,7 @@ void Pose(benchmark::State& state)
                                           ? static_cast<double>(joints) / (flatUs * 1e-6) / kOzzSamplingAndPoseJointsPerS
                                           : kOzzLocalToModelUs / flatUs;
     }
-    useSkinKernel(saved);
+    useVectorBackend(saved);
     state.SetItemsProcessed(state.iterations() * joints);
     state.SetLabel(std::string(sampling ? "sampling + " : "") +
                    (skinning ? "world and skinning matrices" : "world matrices") + ", joints/s, " +

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <utility>
 
-#include <immintrin.h>
-
+#include "math/cpu_features.h"
+#include "math/simd.h"
 #include "math/store_four.h"
 
 namespace fyrel {
@@ -98,9 +98,8 @@ namespace {
 constexpr std::size_t kTriangleFloats = sizeof(Triangle) / sizeof(float);
 static_assert(sizeof(Triangle) % sizeof(float) == 0);
 
-void faceNormal(const std::vector<Vertex>& vertices, Triangle& t)
+void faceNormal(const Vertex* vertices, std::size_t count, Triangle& t)
 {
-    const std::size_t count = vertices.size();
     if (t.indices[0] >= count || t.indices[1] >= count || t.indices[2] >= count) {
         t.normal = Vector3{};
         return;
@@ -125,120 +124,79 @@ bool cornersInside(const Triangle* t, int n, std::size_t count)
     return largest < count;
 }
 
-// Corner c of four triangles, one register a coordinate. A position is
-// loaded with the float after it, which lies in the same vertex.
-inline void corners(const Vertex* v, const Triangle* t, int c, __m128& x, __m128& y, __m128& z)
+// Corner c of W triangles, one F a coordinate. A position is loaded with
+// the float after it, which lies in the same vertex.
+template <typename F>
+[[gnu::always_inline]] inline void corners(const Vertex* v, const Triangle* t, int c, F& x, F& y, F& z)
 {
     static_assert(offsetof(Vertex, position) + 4 * sizeof(float) <= sizeof(Vertex));
-    __m128 a = _mm_loadu_ps(&v[t[0].indices[c]].position.x);
-    __m128 b = _mm_loadu_ps(&v[t[1].indices[c]].position.x);
-    __m128 d = _mm_loadu_ps(&v[t[2].indices[c]].position.x);
-    __m128 e = _mm_loadu_ps(&v[t[3].indices[c]].position.x);
-    _MM_TRANSPOSE4_PS(a, b, d, e);
-    x = a, y = b, z = d;
+    constexpr std::size_t width = sizeof(F) / sizeof(float);
+    const float* p[width];
+    for (std::size_t k = 0; k < width; ++k) {
+        p[k] = &v[t[k].indices[c]].position.x;
+    }
+    columns(p, x, y, z);
 }
 
-// Four faces at a time, with the scalar path's operations in its order, so
-// the same bits: a square root and three divisions a face are what it
-// costs, and those take four lanes as cheaply as one.
-void faceNormalsSse(const std::vector<Vertex>& vertices, Triangle* t, std::size_t n)
+// W faces at a time, with the one-at-a-time path's operations in its order,
+// so the same bits: a square root and three divisions a face are what it
+// costs, and those take all lanes as cheaply as one. (No fused
+// multiply-add: it would round differently.) Stored four faces at a time.
+template <typename F>
+[[gnu::always_inline]] inline void faceNormalsWide(const Vertex* v, std::size_t vertexCount, Triangle* t)
 {
-    const Vertex* v = vertices.data();
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4, t += 4) {
-        if (!cornersInside(t, 4, vertices.size())) {
-            for (int k = 0; k < 4; ++k) {
-                faceNormal(vertices, t[k]);
-            }
-            continue;
+    constexpr int width = static_cast<int>(sizeof(F) / sizeof(float));
+    if (!cornersInside(t, width, vertexCount)) {
+        for (int k = 0; k < width; ++k) {
+            faceNormal(v, vertexCount, t[k]);
         }
-        __m128 x0, y0, z0, x1, y1, z1, x2, y2, z2;
-        corners(v, t, 0, x0, y0, z0);
-        corners(v, t, 1, x1, y1, z1);
-        corners(v, t, 2, x2, y2, z2);
-        const __m128 ax = _mm_sub_ps(x0, x1), ay = _mm_sub_ps(y0, y1), az = _mm_sub_ps(z0, z1);
-        const __m128 bx = _mm_sub_ps(x2, x1), by = _mm_sub_ps(y2, y1), bz = _mm_sub_ps(z2, z1);
-        const __m128 nx = _mm_sub_ps(_mm_mul_ps(ay, bz), _mm_mul_ps(az, by));
-        const __m128 ny = _mm_sub_ps(_mm_mul_ps(az, bx), _mm_mul_ps(ax, bz));
-        const __m128 nz = _mm_sub_ps(_mm_mul_ps(ax, by), _mm_mul_ps(ay, bx));
-        const __m128 len =
-            _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, nx), _mm_mul_ps(ny, ny)), _mm_mul_ps(nz, nz)));
-        const __m128 nonzero = _mm_cmpneq_ps(len, _mm_setzero_ps());  // a zero vector keeps no direction
-        storeFour(_mm_and_ps(nonzero, _mm_div_ps(nx, len)), _mm_and_ps(nonzero, _mm_div_ps(ny, len)),
-                  _mm_and_ps(nonzero, _mm_div_ps(nz, len)), &t->normal.x, kTriangleFloats);
+        return;
+    }
+    F x0, y0, z0, x1, y1, z1, x2, y2, z2;
+    corners(v, t, 0, x0, y0, z0);
+    corners(v, t, 1, x1, y1, z1);
+    corners(v, t, 2, x2, y2, z2);
+    const F ax = x0 - x1, ay = y0 - y1, az = z0 - z1;
+    const F bx = x2 - x1, by = y2 - y1, bz = z2 - z1;
+    const F nx = ay * bz - az * by;
+    const F ny = az * bx - ax * bz;
+    const F nz = ax * by - ay * bx;
+    const F len = sqrt(nx * nx + ny * ny + nz * nz);
+    const F nonzero = notEqual(len, F::zero());  // a zero vector keeps no direction
+    const F ox = nonzero & (nx / len), oy = nonzero & (ny / len), oz = nonzero & (nz / len);
+    if constexpr (width == 4) {
+        storeFour(ox, oy, oz, &t->normal.x, kTriangleFloats);
+    } else {
+        storeFour(low(ox), low(oy), low(oz), &t->normal.x, kTriangleFloats);
+        storeFour(high(ox), high(oy), high(oz), &t[4].normal.x, kTriangleFloats);
+    }
+}
+
+// Faces W at a time, the rest one at a time.
+template <typename F>
+void faceNormals(const std::vector<Vertex>& vertices, Triangle* t, std::size_t n)
+{
+    constexpr std::size_t width = sizeof(F) / sizeof(float);
+    std::size_t i = 0;
+    for (; i + width <= n; i += width, t += width) {
+        faceNormalsWide<F>(vertices.data(), vertices.size(), t);
     }
     for (; i < n; ++i, ++t) {
-        faceNormal(vertices, *t);
+        faceNormal(vertices.data(), vertices.size(), *t);
     }
 }
 
-#define FYREL_AVX2 __attribute__((target("avx2")))
-
-// Corner c of triangles k and k + 4, in the low and high half.
-FYREL_AVX2 inline __m256 pair(const Vertex* v, const Triangle* t, int k, int c)
+#if FYREL_X86
+// Eight faces with AVX2, then four with SSE2 while four remain.
+FYREL_TARGET_AVX2 void faceNormalsAvx2(const std::vector<Vertex>& vertices, Triangle* t, std::size_t n)
 {
-    return _mm256_set_m128(_mm_loadu_ps(&v[t[k + 4].indices[c]].position.x),
-                           _mm_loadu_ps(&v[t[k].indices[c]].position.x));
-}
-
-// Corner c of eight triangles: triangles k and k + 4 share a register,
-// whose halves are transposed like four triangles' corners, so lane k
-// holds triangle k.
-FYREL_AVX2 inline void corners8(const Vertex* v, const Triangle* t, int c, __m256& x, __m256& y, __m256& z)
-{
-    const __m256 a = pair(v, t, 0, c), b = pair(v, t, 1, c), d = pair(v, t, 2, c), e = pair(v, t, 3, c);
-    const __m256 ab0 = _mm256_unpacklo_ps(a, b), ab1 = _mm256_unpackhi_ps(a, b);
-    const __m256 de0 = _mm256_unpacklo_ps(d, e), de1 = _mm256_unpackhi_ps(d, e);
-    x = _mm256_shuffle_ps(ab0, de0, 0x44);  // each half: a.x b.x d.x e.x
-    y = _mm256_shuffle_ps(ab0, de0, 0xEE);
-    z = _mm256_shuffle_ps(ab1, de1, 0x44);
-}
-
-// The same operations as the four-wide path on eight faces: the lanes of a
-// 256-bit division cost little more than those of a 128-bit one. (No FMA:
-// a fused multiply-add would round differently.)
-FYREL_AVX2 void faceNormalsAvx2(const std::vector<Vertex>& vertices, Triangle* t, std::size_t n)
-{
-    const Vertex* v = vertices.data();
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8, t += 8) {
-        if (!cornersInside(t, 8, vertices.size())) {
-            for (int k = 0; k < 8; ++k) {
-                faceNormal(vertices, t[k]);
-            }
-            continue;
-        }
-        __m256 x0, y0, z0, x1, y1, z1, x2, y2, z2;
-        corners8(v, t, 0, x0, y0, z0);
-        corners8(v, t, 1, x1, y1, z1);
-        corners8(v, t, 2, x2, y2, z2);
-        const __m256 ax = _mm256_sub_ps(x0, x1), ay = _mm256_sub_ps(y0, y1), az = _mm256_sub_ps(z0, z1);
-        const __m256 bx = _mm256_sub_ps(x2, x1), by = _mm256_sub_ps(y2, y1), bz = _mm256_sub_ps(z2, z1);
-        const __m256 nx = _mm256_sub_ps(_mm256_mul_ps(ay, bz), _mm256_mul_ps(az, by));
-        const __m256 ny = _mm256_sub_ps(_mm256_mul_ps(az, bx), _mm256_mul_ps(ax, bz));
-        const __m256 nz = _mm256_sub_ps(_mm256_mul_ps(ax, by), _mm256_mul_ps(ay, bx));
-        const __m256 len = _mm256_sqrt_ps(
-            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, nx), _mm256_mul_ps(ny, ny)), _mm256_mul_ps(nz, nz)));
-        const __m256 nonzero = _mm256_cmp_ps(len, _mm256_setzero_ps(), _CMP_NEQ_UQ);
-        const __m256 ox = _mm256_and_ps(nonzero, _mm256_div_ps(nx, len));
-        const __m256 oy = _mm256_and_ps(nonzero, _mm256_div_ps(ny, len));
-        const __m256 oz = _mm256_and_ps(nonzero, _mm256_div_ps(nz, len));
-        storeFour(_mm256_castps256_ps128(ox), _mm256_castps256_ps128(oy), _mm256_castps256_ps128(oz), &t->normal.x,
-                  kTriangleFloats);
-        storeFour(_mm256_extractf128_ps(ox, 1), _mm256_extractf128_ps(oy, 1), _mm256_extractf128_ps(oz, 1),
-                  &t[4].normal.x, kTriangleFloats);
+        faceNormalsWide<simd::avx2::F8>(vertices.data(), vertices.size(), t);
     }
-    faceNormalsSse(vertices, t, n - i);
+    faceNormals<simd::sse2::F4>(vertices, t, n - i);
 }
-
-bool hasAvx2()
-{
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return avx2;
-}
+#endif
 
 }  // namespace
 
@@ -246,10 +204,16 @@ void Model::computeFaceNormals(std::size_t first, std::size_t last)
 {
     const std::size_t n = std::min(last, triangles.size());
     const std::size_t i = std::min(first, n);
-    if (hasAvx2()) {
-        faceNormalsAvx2(vertices, triangles.data() + i, n - i);
-    } else {
-        faceNormalsSse(vertices, triangles.data() + i, n - i);
+    Triangle* t = triangles.data() + i;
+    switch (activeVectorBackend()) {
+#if FYREL_X86
+    case VectorBackend::Avx2: faceNormalsAvx2(vertices, t, n - i); break;
+    case VectorBackend::Sse2: faceNormals<simd::sse2::F4>(vertices, t, n - i); break;
+#endif
+#if FYREL_NEON
+    case VectorBackend::Neon: faceNormals<simd::neon::F4>(vertices, t, n - i); break;
+#endif
+    default: faceNormals<simd::portable::F4>(vertices, t, n - i); break;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "animation/pose.h"
+#include "math/cpu_features.h"
 #include "render/model_buffers.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
@@ -197,8 +198,9 @@ TEST(Model, NormalsAverageTheFacesAtEachVertexOncePerFace)
     }
 }
 
-// Faces are computed eight, four and one at a time; each must come out as
-// the one-at-a-time formula gives it, bit for bit, wherever it falls.
+// Faces are computed eight, four and one at a time, by every vector backend
+// the processor runs; each must come out as the one-at-a-time formula gives
+// it, bit for bit, wherever it falls.
 TEST(Model, FaceNormalsComputedSideBySideEqualOneAtATime)
 {
     Model m;
@@ -210,19 +212,32 @@ TEST(Model, FaceNormalsComputedSideBySideEqualOneAtATime)
         m.triangles.push_back(Triangle{{(7 * t) % 40, (11 * t + 3) % 40, (13 * t + 5) % 40}, {}});
     }
     m.triangles[27].indices[1] = 40;  // beyond the vertices: a zero normal, the others as before
-    m.computeFaceNormals();
-    for (std::size_t t = 0; t < m.triangles.size(); ++t) {
-        SCOPED_TRACE(t);
-        Vector3 expected;
-        if (t != 27) {
-            const std::uint32_t* c = m.triangles[t].indices;
-            Vector3 a, b, n;
-            difference(m.vertices[c[0]].position, m.vertices[c[1]].position, a);
-            difference(m.vertices[c[2]].position, m.vertices[c[1]].position, b);
-            normalize(cross(a, b, n), expected);
+    const VectorBackend saved = activeVectorBackend();
+    for (VectorBackend backend :
+         {VectorBackend::Portable, VectorBackend::Sse2, VectorBackend::Avx2, VectorBackend::Neon}) {
+        if (!vectorBackendAvailable(backend)) {
+            continue;
         }
-        EXPECT_EQ(m.triangles[t].normal.x, expected.x);
-        EXPECT_EQ(m.triangles[t].normal.y, expected.y);
-        EXPECT_EQ(m.triangles[t].normal.z, expected.z);
+        SCOPED_TRACE(static_cast<int>(backend));
+        useVectorBackend(backend);
+        for (Triangle& t : m.triangles) {
+            t.normal = Vector3{9.0f, 9.0f, 9.0f};
+        }
+        m.computeFaceNormals();
+        for (std::size_t t = 0; t < m.triangles.size(); ++t) {
+            SCOPED_TRACE(t);
+            Vector3 expected;
+            if (t != 27) {
+                const std::uint32_t* c = m.triangles[t].indices;
+                Vector3 a, b, n;
+                difference(m.vertices[c[0]].position, m.vertices[c[1]].position, a);
+                difference(m.vertices[c[2]].position, m.vertices[c[1]].position, b);
+                normalize(cross(a, b, n), expected);
+            }
+            EXPECT_EQ(m.triangles[t].normal.x, expected.x);
+            EXPECT_EQ(m.triangles[t].normal.y, expected.y);
+            EXPECT_EQ(m.triangles[t].normal.z, expected.z);
+        }
     }
+    useVectorBackend(saved);
 }
