@@ -8,12 +8,15 @@
 #include <memory>
 #include <system_error>
 
-#include <immintrin.h>
-
 #include <fyrel_tinygltf.h>
 
 #include "importers/byte_reader.h"
 #include "importers/import_error.h"
+#include "math/cpu_features.h"
+
+#if FYREL_X86
+#include <immintrin.h>
+#endif
 
 namespace fyrel {
 namespace {
@@ -165,6 +168,7 @@ bool stepBytes(const char* text, std::size_t size, int limit, Nesting& n)
 // The bits of the 64 bytes at text that equal c.
 std::uint64_t bytesEqual(const char* text, char c)
 {
+#if FYREL_X86
     const __m128i wanted = _mm_set1_epi8(c);
     std::uint64_t bits = 0;
     for (int k = 0; k < 4; ++k) {
@@ -173,6 +177,13 @@ std::uint64_t bytesEqual(const char* text, char c)
                 << (16 * k);
     }
     return bits;
+#else
+    std::uint64_t bits = 0;
+    for (int k = 0; k < 64; ++k) {
+        bits |= static_cast<std::uint64_t>(text[k] == c) << k;
+    }
+    return bits;
+#endif
 }
 
 // Each bit the parity of the bits up to and including it: with the quotes

@@ -2,9 +2,15 @@
 
 #include <limits>
 
+#include "math/cpu_features.h"
+
+#if FYREL_X86
 #include <immintrin.h>
 
 #include "math/store_four.h"
+#endif
+
+#if FYREL_X86
 
 namespace fyrel {
 namespace {
@@ -168,3 +174,35 @@ void turnGltfFours(const Matrix4& turn, const GltfFloatView& view, std::size_t c
 }
 
 }  // namespace fyrel
+
+#else
+
+namespace fyrel {
+
+// Elsewhere the caller's one-at-a-time steps do every element: the kernels
+// take no four and leave their counters where they found them.
+
+template <typename T>
+std::uint32_t listGltfTriangleFours(const GltfIndexView&, std::size_t, std::size_t, std::uint32_t, Triangle*,
+                                    std::size_t, std::size_t&)
+{
+    return 0;
+}
+
+template std::uint32_t listGltfTriangleFours<std::uint8_t>(const GltfIndexView&, std::size_t, std::size_t,
+                                                           std::uint32_t, Triangle*, std::size_t, std::size_t&);
+template std::uint32_t listGltfTriangleFours<std::uint16_t>(const GltfIndexView&, std::size_t, std::size_t,
+                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
+template std::uint32_t listGltfTriangleFours<std::uint32_t>(const GltfIndexView&, std::size_t, std::size_t,
+                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
+
+bool placeGltfFours(const Matrix4&, const GltfFloatView&, std::size_t, Vertex*, std::size_t&)
+{
+    return true;
+}
+
+void turnGltfFours(const Matrix4&, const GltfFloatView&, std::size_t, Vertex*, std::uint8_t*, std::size_t&) {}
+
+}  // namespace fyrel
+
+#endif

@@ -9,7 +9,8 @@
 #include "scene/mesh.h"
 
 // The per-vertex and per-triangle loops of the glTF mesh conversion that run
-// four at a time (SSE2 in gltf_mesh_kernels.cpp). Each does whole fours from
+// four at a time (SSE2 on x86-64; on other processors they take no four and
+// the one-at-a-time steps do everything). Each does whole fours from
 // its counter on and leaves the counter at the first element left; the
 // caller finishes the rest one at a time with the scalar step named below,
 // and the kernels give the same bits as that step. This interface is the
