@@ -37,30 +37,6 @@ constexpr float kKeySpacing = 1.0f / 30.0f;  // a key boundary every other frame
 constexpr std::size_t kKeys = 61;
 constexpr std::size_t kBones = 64;
 
-// GL entry points that accept everything and do nothing, so the frame
-// measures the CPU side of the upload only.
-void noGen(GlSizei n, GlUint* names)
-{
-    for (GlSizei i = 0; i < n; ++i) {
-        names[i] = static_cast<GlUint>(i + 1);
-    }
-}
-void noBind(GlEnum, GlUint) {}
-void noData(GlEnum, GlSizeiptr, const void* data, GlEnum) { benchmark::DoNotOptimize(data); }
-void noDelete(GlSizei, const GlUint*) {}
-
-const GlFunctions& noGl()
-{
-    static const GlFunctions table = [] {
-        GlFunctions t;
-        t.genBuffers = noGen;
-        t.bindBuffer = noBind;
-        t.bufferData = noData;
-        t.deleteBuffers = noDelete;
-        return t;
-    }();
-    return table;
-}
 
 Model character(std::size_t vertices, int weights)
 {
@@ -88,7 +64,7 @@ void Frame(benchmark::State& state)
     const auto vertices = static_cast<std::size_t>(state.range(0));
     const int weights = static_cast<int>(state.range(1));
     Model model = character(vertices, weights);
-    createBuffers(model, &noGl());
+    createBuffers(model, &silentGl());
     for (auto _ : state) {
         updateAnimator(model.animator, kFrameDt);
         updatePose(model);

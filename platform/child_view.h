@@ -89,7 +89,8 @@ private:
 // asks the window's handler.
 class ChildFrame : public QMdiSubWindow {
 public:
-    explicit ChildFrame(WindowHandle window) : window_(window) {}
+    // Closed by the program (destroyWindow), never deleted by Qt on close.
+    explicit ChildFrame(WindowHandle window) : window_(window) { setAttribute(Qt::WA_DeleteOnClose, false); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -215,21 +215,19 @@ WindowHandle createChildWindow(const std::string& title, WindowHandle parent, in
                                WindowHandler* handler)
 {
     QMdiArea* area = nullptr;
-    WindowObject* added = platform_detail::addSubWindow(handler, parent, area);
-    if (!added) {
+    WindowObject* object = platform_detail::addSubWindow(handler, parent, area);
+    if (!object) {
         return kNoWindow;
     }
-    WindowObject& object = *added;
-    const WindowHandle handle = object.handle;
+    const WindowHandle handle = object->handle;
     auto* frame = new ChildFrame(handle);
-    frame->setAttribute(Qt::WA_DeleteOnClose, false);
     auto* view = new ViewWidget(handle, QSize(clientWidth, clientHeight));
     frame->setWidget(view);
     frame->setWindowTitle(localText(title));
     frame->setWindowIcon(platform_detail::iconFor(kSmallIcon));
     area->addSubWindow(frame);
-    object.widget = frame;
-    object.view = view;
+    object->widget = frame;
+    object->view = view;
 
     frame->show();
     frame->resize(frame->sizeHint());

@@ -99,7 +99,8 @@ private:
 // The caption and frame. The close box asks the handler, as Cancel would.
 class DialogFrame : public QMdiSubWindow {
 public:
-    explicit DialogFrame(WindowHandle dialog) : dialog_(dialog) {}
+    // Closed by the program (destroyWindow), never deleted by Qt on close.
+    explicit DialogFrame(WindowHandle dialog) : dialog_(dialog) { setAttribute(Qt::WA_DeleteOnClose, false); }
 
 protected:
     void closeEvent(QCloseEvent* event) override
@@ -177,14 +178,12 @@ QWidget* addControl(QWidget& client, WindowHandle dialog, const ModelessControl&
 WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTemplate& t, WindowHandler* handler)
 {
     QMdiArea* area = nullptr;
-    WindowObject* added = platform_detail::addSubWindow(handler, parent, area);
-    if (!added) {
+    WindowObject* object = platform_detail::addSubWindow(handler, parent, area);
+    if (!object) {
         return kNoWindow;
     }
-    WindowObject& object = *added;
-    const WindowHandle handle = object.handle;
+    const WindowHandle handle = object->handle;
     auto* frame = new DialogFrame(handle);
-    frame->setAttribute(Qt::WA_DeleteOnClose, false);
     auto* client = new DialogClient(handle);
     const QFontMetrics metrics(client->font());
     const int unitX = std::max(1, metrics.averageCharWidth());
@@ -201,7 +200,7 @@ WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTempl
     frame->setWindowTitle(localText(t.caption));
     area->addSubWindow(frame, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    object.widget = frame;
+    object->widget = frame;
 
     frame->show();
     frame->adjustSize();

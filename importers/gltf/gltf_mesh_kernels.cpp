@@ -121,13 +121,6 @@ std::uint32_t listGltfTriangleFours(const GltfIndexView& indices, std::size_t fi
     }
 }
 
-template std::uint32_t listGltfTriangleFours<std::uint8_t>(const GltfIndexView&, std::size_t, std::size_t,
-                                                           std::uint32_t, Triangle*, std::size_t, std::size_t&);
-template std::uint32_t listGltfTriangleFours<std::uint16_t>(const GltfIndexView&, std::size_t, std::size_t,
-                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
-template std::uint32_t listGltfTriangleFours<std::uint32_t>(const GltfIndexView&, std::size_t, std::size_t,
-                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
-
 bool placeGltfFours(const Matrix4& placement, const GltfFloatView& view, std::size_t count, Vertex* out,
                     std::size_t& next)
 {
@@ -189,13 +182,6 @@ std::uint32_t listGltfTriangleFours(const GltfIndexView&, std::size_t, std::size
     return 0;
 }
 
-template std::uint32_t listGltfTriangleFours<std::uint8_t>(const GltfIndexView&, std::size_t, std::size_t,
-                                                           std::uint32_t, Triangle*, std::size_t, std::size_t&);
-template std::uint32_t listGltfTriangleFours<std::uint16_t>(const GltfIndexView&, std::size_t, std::size_t,
-                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
-template std::uint32_t listGltfTriangleFours<std::uint32_t>(const GltfIndexView&, std::size_t, std::size_t,
-                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
-
 bool placeGltfFours(const Matrix4&, const GltfFloatView&, std::size_t, Vertex*, std::size_t&)
 {
     return true;
@@ -206,3 +192,14 @@ void turnGltfFours(const Matrix4&, const GltfFloatView&, std::size_t, Vertex*, s
 }  // namespace fyrel
 
 #endif
+
+namespace fyrel {
+
+template std::uint32_t listGltfTriangleFours<std::uint8_t>(const GltfIndexView&, std::size_t, std::size_t,
+                                                           std::uint32_t, Triangle*, std::size_t, std::size_t&);
+template std::uint32_t listGltfTriangleFours<std::uint16_t>(const GltfIndexView&, std::size_t, std::size_t,
+                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
+template std::uint32_t listGltfTriangleFours<std::uint32_t>(const GltfIndexView&, std::size_t, std::size_t,
+                                                            std::uint32_t, Triangle*, std::size_t, std::size_t&);
+
+}  // namespace fyrel

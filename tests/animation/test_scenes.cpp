@@ -266,4 +266,19 @@ float distance(const Vector3& a, const Vector3& b)
     return length(difference(a, b, d));
 }
 
+const GlFunctions& silentGl()
+{
+    static const GlFunctions table{
+        .genBuffers = [](GlSizei n, GlUint* names) {
+            for (GlSizei i = 0; i < n; ++i) {
+                names[i] = static_cast<GlUint>(i + 1);
+            }
+        },
+        .bindBuffer = [](GlEnum, GlUint) {},
+        .bufferData = [](GlEnum, GlSizeiptr, const void*, GlEnum) {},
+        .deleteBuffers = [](GlSizei, const GlUint*) {},
+    };
+    return table;
+}
+
 }  // namespace fyrel::test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "paths/path.h"
+#include "render/gl_functions.h"
 #include "scene/model.h"
 
 namespace fyrel::test {
@@ -66,5 +67,9 @@ Bone namedBone(const std::string& name, std::initializer_list<Bone> children = {
 Path builtPath(std::initializer_list<Vector3> points, std::uint32_t seed = 1);
 
 float distance(const Vector3& a, const Vector3& b);
+
+// GL buffer entry points that accept everything and do nothing (buffers are
+// named 1, 2, …), for what measures or counts the CPU side of an upload.
+const GlFunctions& silentGl();
 
 }  // namespace fyrel::test

@@ -50,12 +50,8 @@ void deleteBuffers(GlSizei n, const GlUint* names)
 GlFunctions makeFakeGl()
 {
     fakeGl() = FakeGl{};
-    GlFunctions t;
-    t.genBuffers = genBuffers;
-    t.bindBuffer = bindBuffer;
-    t.bufferData = bufferData;
-    t.deleteBuffers = deleteBuffers;
-    return t;
+    return GlFunctions{.genBuffers = genBuffers, .bindBuffer = bindBuffer, .bufferData = bufferData,
+                       .deleteBuffers = deleteBuffers};
 }
 
 }  // namespace fyrel::test
