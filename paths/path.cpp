@@ -92,12 +92,9 @@ Vector3 Path::pointAt(float u) const
     float t;
     if (!locate(u, k, t))
         return Vector3{};
-    const float s = 1.0f - t;
-    const float w0 = std::pow(s, 3.0f);
-    const float w1 = t * (s * (s * 3.0f));
-    const float w2 = t * (s * 3.0f * t);
-    const float w3 = std::pow(t, 3.0f);
-    return weightedSum(&bezierPoints[3 * k], w0, w1, w2, w3);
+    const float s = 1.0f - t;  // the Bernstein weights
+    return weightedSum(&bezierPoints[3 * k], std::pow(s, 3.0f), t * (s * (s * 3.0f)), t * (s * 3.0f * t),
+                       std::pow(t, 3.0f));
 }
 
 Vector3 Path::tangentAt(float u) const
@@ -106,13 +103,10 @@ Vector3 Path::tangentAt(float u) const
     float t;
     if (!locate(u, k, t))
         return Vector3{};
-    const float s = 1.0f - t;
-    const float w0 = -3.0f * (s * s);
-    const float w1 = (s * s - t * (s * 2.0f)) * 3.0f;
-    const float w2 = (t * 2.0f * s - t * t) * 3.0f;
-    const float w3 = t * (t * 3.0f);
+    const float s = 1.0f - t;  // the weights' derivatives
     const Vector3* p = &bezierPoints[3 * k];
-    const Vector3 d = weightedSum(p, w0, w1, w2, w3);
+    const Vector3 d = weightedSum(p, -3.0f * (s * s), (s * s - t * (s * 2.0f)) * 3.0f, (t * 2.0f * s - t * t) * 3.0f,
+                                  t * (t * 3.0f));
     // The weights sum to zero, so where the control points coincide the sum
     // is rounding noise of the coordinates, pointing anywhere: such a
     // derivative, like a zero one, has no direction.

@@ -215,19 +215,19 @@ WindowHandle createChildWindow(const std::string& title, WindowHandle parent, in
                                WindowHandler* handler)
 {
     QMdiArea* area = nullptr;
-    WindowObject* object = platform_detail::addSubWindow(handler, parent, area);
-    if (!object) {
+    const WindowHandle handle = platform_detail::addSubWindow(handler, parent, area);
+    if (handle == kNoWindow) {
         return kNoWindow;
     }
-    const WindowHandle handle = object->handle;
     auto* frame = new ChildFrame(handle);
     auto* view = new ViewWidget(handle, QSize(clientWidth, clientHeight));
     frame->setWidget(view);
     frame->setWindowTitle(localText(title));
     frame->setWindowIcon(platform_detail::iconFor(kSmallIcon));
     area->addSubWindow(frame);
-    object->widget = frame;
-    object->view = view;
+    WindowObject& object = *platform_detail::findWindow(handle);
+    object.widget = frame;
+    object.view = view;
 
     frame->show();
     frame->resize(frame->sizeHint());

@@ -178,11 +178,10 @@ QWidget* addControl(QWidget& client, WindowHandle dialog, const ModelessControl&
 WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTemplate& t, WindowHandler* handler)
 {
     QMdiArea* area = nullptr;
-    WindowObject* object = platform_detail::addSubWindow(handler, parent, area);
-    if (!object) {
+    const WindowHandle handle = platform_detail::addSubWindow(handler, parent, area);
+    if (handle == kNoWindow) {
         return kNoWindow;
     }
-    const WindowHandle handle = object->handle;
     auto* frame = new DialogFrame(handle);
     auto* client = new DialogClient(handle);
     const QFontMetrics metrics(client->font());
@@ -200,7 +199,7 @@ WindowHandle createModelessDialog(WindowHandle parent, const ModelessDialogTempl
     frame->setWindowTitle(localText(t.caption));
     area->addSubWindow(frame, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    object->widget = frame;
+    platform_detail::findWindow(handle)->widget = frame;
 
     frame->show();
     frame->adjustSize();

@@ -52,14 +52,14 @@ WindowObject& addWindow(WindowHandler* handler, WindowHandle parent)
     return result;
 }
 
-WindowObject* addSubWindow(WindowHandler* handler, WindowHandle parent, QMdiArea*& area)
+WindowHandle addSubWindow(WindowHandler* handler, WindowHandle parent, QMdiArea*& area)
 {
     WindowObject* parentObject = findWindow(parent);
     if (!parentObject || !parentObject->clientArea) {
-        return nullptr;
+        return kNoWindow;
     }
     area = parentObject->clientArea;
-    return &addWindow(handler, parent);
+    return addWindow(handler, parent).handle;
 }
 
 WindowObject* findWindow(WindowHandle window)

@@ -35,9 +35,9 @@ struct WindowObject {
 WindowObject& addWindow(WindowHandler* handler, WindowHandle parent);
 WindowObject* findWindow(WindowHandle window);
 // For a window inside parent's client area (a view or a modeless dialog): a
-// new record under parent, and in area the area it goes into; null, and no
-// record, when parent has no client area.
-WindowObject* addSubWindow(WindowHandler* handler, WindowHandle parent, QMdiArea*& area);
+// new record under parent, and in area the area it goes into; kNoWindow,
+// and no record, when parent has no client area.
+WindowHandle addSubWindow(WindowHandler* handler, WindowHandle parent, QMdiArea*& area);
 // The handler of a window, null for none or an invalid handle. A handler
 // may destroy its window: callers read it anew for every call.
 WindowHandler* handlerOf(WindowHandle window);
