@@ -9,14 +9,6 @@
 #include <string>
 #include <vector>
 
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
-
 #include "images/texture_image.h"
 #include "heap_meter.h"
 #include "support/import_check.h"
@@ -27,19 +19,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void append(void* out, void* data, int size)
-{
-    auto* bytes = static_cast<Bytes*>(out);
-    bytes->insert(bytes->end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
-}
-
 // A 2×1 PNG: a red pixel, then a half-transparent green one.
 Bytes redGreenPng()
 {
-    const std::uint8_t pixels[8] = {255, 0, 0, 255, 0, 255, 0, 128};
-    Bytes png;
-    stbi_write_png_to_func(append, &png, 2, 1, 4, pixels, 8);
-    return png;
+    return encodePng(Image{2, 1, ImageFormat::Rgba8, {255, 0, 0, 255, 0, 255, 0, 128}});
 }
 
 void put32(Bytes& b, std::size_t at, std::uint32_t v)
