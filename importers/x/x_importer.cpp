@@ -327,13 +327,10 @@ void addClips(const std::vector<XAnimationSet>& sets, Model& model)
 
 Matrix4 xBaseTransform()
 {
-    Matrix4 m;
-    m.m[0] = 0.01f;
-    m.m[5] = 0.0f;
-    m.m[6] = 0.01f;
-    m.m[9] = 0.01f;
-    m.m[10] = 0.0f;
-    return m;
+    return Matrix4{{0.01f, 0.0f, 0.0f, 0.0f,
+                    0.0f, 0.0f, 0.01f, 0.0f,
+                    0.0f, 0.01f, 0.0f, 0.0f,
+                    0.0f, 0.0f, 0.0f, 1.0f}};
 }
 
 Model importX(const std::string& path)
