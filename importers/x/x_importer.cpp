@@ -164,20 +164,6 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
     return true;
 }
 
-// Bones by name, the first in depth-first order winning as with Bone::find.
-void indexBones(Bone& root, std::unordered_map<std::string, Bone*>& out)
-{
-    std::vector<Bone*> stack{&root};
-    while (!stack.empty()) {
-        Bone* bone = stack.back();
-        stack.pop_back();
-        out.emplace(bone->name, bone);
-        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
-            stack.push_back(&*it);
-        }
-    }
-}
-
 // The value of a key list at time t: linear (spherical for rotations)
 // between the keys around t, the first or last key's value beyond them.
 template <typename T, typename Interpolate>
@@ -207,7 +193,8 @@ T sampleKeys(const std::vector<XTimedValue<T>>& keys, float t, Interpolate inter
 // on every time any component has a key, and on the clip's start and end,
 // so sampling them linearly retraces the file's own interpolation and every
 // track spans the whole clip.
-std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, Bone& bone, float length)
+std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, const Bone& bone, std::int32_t boneIndex,
+                              float length)
 {
     Vector3 bindTranslation, bindScale;
     Quaternion bindRotation;
@@ -243,7 +230,7 @@ std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, Bone& bone, floa
         mul(bone.inverseLocalMatrix, frame, relative);
         KeyFrame key;
         key.time = t;
-        key.bone = &bone;
+        key.boneIndex = boneIndex;
         key.boneName = bone.name;
         splitTransform(relative, key.translation, key.rotation, key.scale);
         track.push_back(std::move(key));
@@ -272,23 +259,23 @@ std::string rateSummary(const XAnimationSet& set)
 // nothing.
 void addClips(const std::vector<XAnimationSet>& sets, Model& model)
 {
-    std::unordered_map<std::string, Bone*> bones;
-    indexBones(model.rootBone, bones);
+    std::vector<const Bone*> bones;
+    listBones(model.rootBone, bones);
+    const std::unordered_map<std::string, std::int32_t> byName = boneIndexByName(model.rootBone);
     for (const XAnimationSet& set : sets) {
         Animation clip;
         clip.name = set.name;
         clip.length = set.length;
-        clip.model = &model;
         clip.loop = true;
-        std::vector<const Bone*> driven;
+        std::vector<bool> driven(bones.size(), false);
         for (const XFrameAnimation& animation : set.animations) {
-            auto found = bones.find(animation.frame);
-            if (animation.frame.empty() || found == bones.end() ||
-                std::find(driven.begin(), driven.end(), found->second) != driven.end()) {
+            auto found = byName.find(animation.frame);
+            if (animation.frame.empty() || found == byName.end() || driven[static_cast<std::size_t>(found->second)]) {
                 continue;
             }
-            driven.push_back(found->second);
-            clip.tracks.push_back(trackOf(animation, *found->second, set.length));
+            driven[static_cast<std::size_t>(found->second)] = true;
+            clip.tracks.push_back(
+                trackOf(animation, *bones[static_cast<std::size_t>(found->second)], found->second, set.length));
         }
         model.animator.animations.push_back(std::move(clip));
         debugOutput(rateSummary(set));
@@ -367,7 +354,6 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
     if (!meshes_.empty()) {
         model.computeNormals();
     }
-    model.animator.model = &model;
     // Their bone pointers are the model's, which leaves with the caller, and
     // their frame pointers the list's, which ends here.
     frames_ = {};

@@ -106,8 +106,7 @@ void expectRestsOnItsMesh(const Model& imported)
 {
     Model m(imported);
     m.animator.animations.clear();
-    m.animator.bind(&m);
-    updateAnimator(m.animator, 1.0f);
+    updateAnimator(m, 1.0f);
     updatePose(m);
     ASSERT_TRUE(m.hasSkin());
     float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
@@ -494,7 +493,7 @@ TEST(XImporter, MeshesStandWhereTheirFramesPutThem)
     };
     for (const Case& c : cases) {
         Model m = load(c.body);
-        updateAnimator(m.animator, c.time);
+        updateAnimator(m, c.time);
         updatePose(m);
         const std::vector<Vertex>& posed = m.hasSkin() ? m.skinnedVertices : m.vertices;
         ASSERT_FALSE(posed.empty()) << c.what;
