@@ -84,16 +84,12 @@ void interpolate(const Vector3& a, const Vector3& b, float s, Vector3& out)
     out.z = a.z + s * (b.z + (-a.z));
 }
 
-// Sizes the cursors and angles for the clip's tracks when they changed.
-void fitCache(SamplingCache& cache, const Animation& clip)
+// Sizes the cursors and angles for the clip's tracks, every cursor from the
+// first key. Playback does so for a new clip and whenever a track's key
+// count is not the one its cursor was sized for (checked as each track is
+// sampled).
+void sizeCache(SamplingCache& cache, const Animation& clip)
 {
-    bool fits = cache.clip == &clip && cache.cursors.size() == clip.tracks.size();
-    for (std::size_t j = 0; fits && j < clip.tracks.size(); ++j) {
-        fits = cache.cursors[j].keys == clip.tracks[j].size();
-    }
-    if (fits) {
-        return;
-    }
     cache.clip = &clip;
     cache.cursors.assign(clip.tracks.size(), TrackCursor{});
     std::size_t total = 0;
@@ -181,7 +177,9 @@ void updateAnimator(Model& model, float dt)
     }
 
     SamplingCache& cache = animator.sampling.get<SamplingCache>();
-    fitCache(cache, clip);
+    if (cache.clip != &clip || cache.cursors.size() != clip.tracks.size()) {
+        sizeCache(cache, clip);
+    }
     fitBones(cache, model.rootBone);
     const SampledBone* const bones = cache.bones.data();
     const std::size_t boneCount = cache.bones.size();
@@ -189,6 +187,9 @@ void updateAnimator(Model& model, float dt)
         const std::vector<KeyFrame>& track = clip.tracks[j];
         if (track.empty()) {
             continue;
+        }
+        if (cache.cursors[j].keys != track.size()) {
+            sizeCache(cache, clip);  // keys were added or removed since the cursors were sized
         }
         TrackCursor& cursor = cache.cursors[j];
         const std::size_t k = findKey(track, cursor.key, time);
