@@ -116,10 +116,23 @@ struct TrackCursor {
     std::size_t angles = 0;
 };
 
+// A bone of the skeleton in pre-order, for the keys' bone indices, with the
+// child list it was taken from. The list is trusted while every entry's child
+// list is where and as long as it was: checked in pre-order, so that a
+// bone's pointer is followed only once its parent's list was found as it
+// was. A copy of the model starts without the list, and a changed skeleton
+// fails the check: either way it is listed again.
+struct SampledBone {
+    Bone* bone = nullptr;
+    const Bone* children = nullptr;
+    const Bone* childrenEnd = nullptr;
+};
+
 struct SamplingCache {
     const void* clip = nullptr;  // the Animation the cursors belong to
     std::vector<TrackCursor> cursors;
     std::vector<SlerpAngle> angles;
+    std::vector<SampledBone> bones;  // entry i: the bone of index i
 };
 
 }  // namespace fyrel

@@ -84,16 +84,12 @@ void interpolate(const Vector3& a, const Vector3& b, float s, Vector3& out)
     out.z = a.z + s * (b.z + (-a.z));
 }
 
-// Sizes the cursors and angles for the clip's tracks when they changed.
-void fitCache(SamplingCache& cache, const Animation& clip)
+// Sizes the cursors and angles for the clip's tracks, every cursor from the
+// first key. Playback does so for a new clip and whenever a track's key
+// count is not the one its cursor was sized for (checked as each track is
+// sampled).
+void sizeCache(SamplingCache& cache, const Animation& clip)
 {
-    bool fits = cache.clip == &clip && cache.cursors.size() == clip.tracks.size();
-    for (std::size_t j = 0; fits && j < clip.tracks.size(); ++j) {
-        fits = cache.cursors[j].keys == clip.tracks[j].size();
-    }
-    if (fits) {
-        return;
-    }
     cache.clip = &clip;
     cache.cursors.assign(clip.tracks.size(), TrackCursor{});
     std::size_t total = 0;
@@ -103,6 +99,37 @@ void fitCache(SamplingCache& cache, const Animation& clip)
         total += clip.tracks[j].size();
     }
     cache.angles.assign(total, SlerpAngle{});
+}
+
+// Whether the list still holds the bones of the tree at root in pre-order.
+bool bonesStillMatch(const std::vector<SampledBone>& bones, const Bone& root)
+{
+    if (bones.empty() || bones.front().bone != &root) {
+        return false;
+    }
+    for (const SampledBone& entry : bones) {
+        const Bone* children = entry.bone->children.data();
+        if (children != entry.children || children + entry.bone->children.size() != entry.childrenEnd) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Lists the bones again when the skeleton is not the one listed.
+void fitBones(SamplingCache& cache, Bone& root)
+{
+    if (bonesStillMatch(cache.bones, root)) {
+        return;
+    }
+    std::vector<Bone*> bones;
+    listBones(root, bones);
+    cache.bones.clear();
+    cache.bones.reserve(bones.size());
+    for (Bone* bone : bones) {
+        const Bone* children = bone->children.data();
+        cache.bones.push_back(SampledBone{bone, children, children + bone->children.size()});
+    }
 }
 
 // slerp(prev, next, s) and lerp(prev, next, s) as the math library defines
@@ -123,14 +150,14 @@ void sample(SlerpAngle& cached, const KeyFrame& prev, const KeyFrame& next, floa
 
 }  // namespace
 
-void updateAnimator(Animator& animator, float dt)
+void updateAnimator(Model& model, float dt)
 {
-    const Model* model = animator.model;
+    Animator& animator = model.animator;
     const std::vector<Animation>& animations = animator.animations;
     const std::int32_t current = animator.current;
     float& time = animator.time;
     const float rate = animator.rate;
-    if (!model || animations.empty()) {
+    if (animations.empty()) {
         return;
     }
     if (current < 0 || static_cast<std::size_t>(current) >= animations.size()) {
@@ -150,11 +177,19 @@ void updateAnimator(Animator& animator, float dt)
     }
 
     SamplingCache& cache = animator.sampling.get<SamplingCache>();
-    fitCache(cache, clip);
+    if (cache.clip != &clip || cache.cursors.size() != clip.tracks.size()) {
+        sizeCache(cache, clip);
+    }
+    fitBones(cache, model.rootBone);
+    const SampledBone* const bones = cache.bones.data();
+    const std::size_t boneCount = cache.bones.size();
     for (std::size_t j = 0; j < clip.tracks.size(); ++j) {
         const std::vector<KeyFrame>& track = clip.tracks[j];
         if (track.empty()) {
             continue;
+        }
+        if (cache.cursors[j].keys != track.size()) {
+            sizeCache(cache, clip);  // keys were added or removed since the cursors were sized
         }
         TrackCursor& cursor = cache.cursors[j];
         const std::size_t k = findKey(track, cursor.key, time);
@@ -164,13 +199,15 @@ void updateAnimator(Animator& animator, float dt)
         cursor.key = static_cast<std::uint32_t>(k);
         const KeyFrame& next = track[k];
         const KeyFrame& prev = k == 0 ? track.back() : track[k - 1];
-        if (!next.bone) {
-            continue;  // a key whose bone name matched no bone drives nothing
+        // Unsigned: kNoBone, like any index past the last bone, drives nothing.
+        const auto bone = static_cast<std::uint32_t>(next.boneIndex);
+        if (bone >= boneCount) {
+            continue;
         }
         const float span = next.time - prev.time;
         // One key, or two keys at one time: the bone takes the later key.
         const float s = span != 0.0f ? (time - prev.time) / span : 1.0f;
-        sample(cache.angles[cursor.angles + k], prev, next, s, *next.bone);
+        sample(cache.angles[cursor.angles + k], prev, next, s, *bones[bone].bone);
     }
 }
 

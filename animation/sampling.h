@@ -4,13 +4,16 @@
 
 namespace fyrel {
 
-struct Animator;
+struct Model;
 
-// Advances time by rate·ticksPerSecond·dt (the clip's own time base), wraps or clamps it at the clip's length and
-// writes the sampled local pose into the bones of the current clip. The key
-// of each track is the first whose time is at or after the playback time;
-// the search starts from where it ended last frame. Does nothing without a
-// model, a clip or a valid current index.
-void updateAnimator(Animator& animator, float dt);
+// Advances the model's animator by rate·ticksPerSecond·dt (the clip's own
+// time base), wraps or clamps it at the clip's length and writes the sampled
+// local pose into the model's bones that the current clip's keys name (by
+// index; a key whose index names no bone drives nothing). The key of each
+// track is the first whose time is at or after the playback time; the
+// search starts from where it ended last frame. Does nothing without a clip
+// or a valid current index. Allocates nothing while the clip and the
+// skeleton stay as they were.
+void updateAnimator(Model& model, float dt);
 
 }  // namespace fyrel

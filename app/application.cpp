@@ -184,7 +184,7 @@ void Application::updateScene(float dt)
     createMissingBuffers(models, &glFunctions);
     for (std::size_t i = 0; i < models.size(); ++i) {
         Model& model = models[i];
-        updateAnimator(model.animator, dt);
+        updateAnimator(model, dt);
         updatePose(model);
         uploadSkinned(model);
     }

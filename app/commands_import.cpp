@@ -51,7 +51,7 @@ bool importFile(Application& app, const ModelFormat& format, const std::string& 
         app.modelNames[&added] = std::filesystem::path(path).filename().string();
         standOnGround(added);
         if (format.animated) {
-            updateAnimator(added.animator, 1.0f);
+            updateAnimator(added, 1.0f);
             updatePose(added);
         }
     });

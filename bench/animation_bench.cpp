@@ -66,7 +66,7 @@ void Frame(benchmark::State& state)
     Model model = character(vertices, weights);
     createBuffers(model, &silentGl());
     for (auto _ : state) {
-        updateAnimator(model.animator, kFrameDt);
+        updateAnimator(model, kFrameDt);
         updatePose(model);
         uploadSkinned(model);
         benchmark::DoNotOptimize(modelBuffers(model)->positions.data());
@@ -165,7 +165,7 @@ void AnimatorUpdate(benchmark::State& state)
     Model model = character(1000, 1);
     const std::int64_t tracks = static_cast<std::int64_t>(model.animator.animations[0].tracks.size());
     for (auto _ : state) {
-        updateAnimator(model.animator, kFrameDt);
+        updateAnimator(model, kFrameDt);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * tracks);
@@ -199,7 +199,7 @@ void Pose(benchmark::State& state)
     const std::int64_t joints = static_cast<std::int64_t>(kBones) + 1;
     auto step = [&] {
         if (sampling) {
-            updateAnimator(model.animator, kFrameDt);
+            updateAnimator(model, kFrameDt);
         }
         updatePose(model);
         benchmark::DoNotOptimize(model.rootBone.children.back().worldMatrix.m[3]);

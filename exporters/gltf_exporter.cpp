@@ -526,8 +526,12 @@ private:
         const float rate = clip.ticksPerSecond > 0 && std::isfinite(clip.ticksPerSecond) ? clip.ticksPerSecond : 1.0f;
         tinygltf::Animation animation;
         animation.name = clip.name;
+        std::vector<const Bone*> bones;
+        listBones(model_.rootBone, bones);
         for (const std::vector<KeyFrame>& track : clip.tracks) {
-            const Bone* bone = track.empty() ? nullptr : model_.rootBone.find(track.front().boneName);
+            // Unsigned: kNoBone, like any index past the last bone, names none.
+            const auto index = track.empty() ? bones.size() : static_cast<std::uint32_t>(track.front().boneIndex);
+            const Bone* bone = index < bones.size() ? bones[index] : nullptr;
             if (!bone || !jointOf_.count(bone)) {
                 continue;
             }

@@ -54,7 +54,7 @@ inline void checkModel(const Model& m)
         for (const std::vector<KeyFrame>& track : a.tracks) {
             require(!track.empty());
             for (std::size_t k = 0; k < track.size(); ++k) {
-                require(track[k].bone == track[0].bone);
+                require(track[k].boneIndex == track[0].boneIndex);
                 require(k == 0 || !(track[k].time < track[k - 1].time));
                 require(track[k].time <= a.length);
             }
@@ -68,7 +68,7 @@ inline void playCopy(const Model& imported)
 {
     Model m(imported);
     for (float dt : {1.0f, 0.37f, 5.0f}) {
-        updateAnimator(m.animator, dt);
+        updateAnimator(m, dt);
         updatePose(m);
     }
 }

@@ -212,13 +212,12 @@ void IkController::generateAnimation()
 
     Animation clip;
     clip.name = kClipName;
-    clip.model = model;
     clip.loop = true;
     clip.ticksPerSecond = kClipTicksPerSecond;
     if (!buildChain(model->rootBone)) {
         throw IkError(kNoEffectorMessage);
     }
-    clip.recordPose(0.0f);
+    clip.recordPose(0.0f, *model);
     std::vector<Quaternion> start;
     start.reserve(chain.size());
     for (const Bone* bone : chain) {
@@ -235,7 +234,7 @@ void IkController::generateAnimation()
             q = Quaternion{-q.w, -q.x, -q.y, -q.z};
         }
     }
-    clip.recordPose(kReachTime);
+    clip.recordPose(kReachTime, *model);
     animator.animations.push_back(std::move(clip));
 }
 

@@ -176,12 +176,12 @@ void convertWeights(const Ms3dRecords& r, const JointTree& tree, const std::vect
 
 // Key k of a joint: rotation key k, translation key k (or the last one, or
 // zero).
-KeyFrame keyFrame(const JointRecord& joint, std::size_t k, Bone* bone)
+KeyFrame keyFrame(const JointRecord& joint, std::size_t k, const Bone* bone, std::int32_t boneIndex)
 {
     KeyFrame key;
     const KeyRecord& rotation = joint.rotationKeys[k];
     key.time = rotation.time;
-    key.bone = bone;
+    key.boneIndex = boneIndex;
     key.boneName = bone ? bone->name : joint.name;
     eulerToQuat(rotation.value[0], rotation.value[1], rotation.value[2], key.rotation);
     if (!joint.translationKeys.empty()) {
@@ -207,15 +207,22 @@ void convertAnimation(const Ms3dRecords& r, const JointTree& tree, const std::ve
     // its editor's grid, so the clip plays at its own pace.
     model.animator.rate = 1.0f;
 
-    std::unordered_map<const Bone*, std::size_t> trackOf;
+    std::vector<const Bone*> bones;
+    listBones(model.rootBone, bones);
+    std::unordered_map<const Bone*, std::int32_t> indexOf;
+    for (std::size_t i = 0; i < bones.size(); ++i) {
+        indexOf.emplace(bones[i], static_cast<std::int32_t>(i));
+    }
+    std::unordered_map<std::int32_t, std::size_t> trackOf;
     for (const JointRecord& joint : r.joints) {
-        Bone* bone = boneNamed(joint.name, tree, boneOf);
+        const Bone* bone = boneNamed(joint.name, tree, boneOf);
+        const std::int32_t index = bone ? indexOf.at(bone) : kNoBone;
         for (std::size_t k = 0; k < joint.rotationKeys.size(); ++k) {
-            KeyFrame key = keyFrame(joint, k, bone);
+            KeyFrame key = keyFrame(joint, k, bone, index);
             if (key.time > animation.length) {
                 animation.length = key.time;
             }
-            auto [it, inserted] = trackOf.try_emplace(bone, animation.tracks.size());
+            auto [it, inserted] = trackOf.try_emplace(index, animation.tracks.size());
             if (inserted) {
                 animation.tracks.emplace_back();
             }

@@ -119,9 +119,10 @@ private:
     std::unordered_map<std::string, int> firstByName_;
 };
 
-// Every copy of a model finds each key's bone again by a depth-first search
-// by name (Animator::bind), which visits all bones before it in pre-order. A
-// file whose keys would keep that search busy for seconds is refused.
+// A file whose keys would keep a depth-first search by name per key (which
+// visits all bones before the key's in pre-order) busy for seconds is
+// refused. Copies of a model no longer search so (keys name their bone by
+// index); the limit still decides which files are refused.
 void checkKeyLookups(const Ms3dRecords& r, const JointTree& tree, const std::string& fileName);
 
 }  // namespace fyrel::ms3d

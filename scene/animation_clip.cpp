@@ -12,7 +12,7 @@ void Animation::addKey(const KeyFrame& key)
         length = key.time;
     }
     for (std::vector<KeyFrame>& track : tracks) {
-        if (track.front().bone != key.bone) {
+        if (track.front().boneIndex != key.boneIndex) {
             continue;
         }
         auto later = std::find_if(track.begin(), track.end(),
@@ -23,24 +23,37 @@ void Animation::addKey(const KeyFrame& key)
     tracks.push_back(std::vector<KeyFrame>{key});
 }
 
-void Animation::recordPose(float keyTime, Bone* bone)
+namespace {
+
+// Keys for bone and its subtree, bone being of index first; returns the
+// index after the subtree.
+std::int32_t recordSubtree(Animation& clip, float time, const Bone& bone, std::int32_t first)
 {
-    if (!bone) {
-        if (!model) {
-            return;
-        }
-        bone = &model->rootBone;
-    }
     KeyFrame key;
-    key.time = keyTime;
-    key.bone = bone;
-    key.boneName = bone->name;
-    key.rotation = bone->rotation;
-    key.translation = bone->translation;
-    key.scale = bone->scale;
-    addKey(key);
-    for (Bone& child : bone->children) {
-        recordPose(keyTime, &child);
+    key.time = time;
+    key.boneIndex = first;
+    key.boneName = bone.name;
+    key.rotation = bone.rotation;
+    key.translation = bone.translation;
+    key.scale = bone.scale;
+    clip.addKey(key);
+    std::int32_t next = first + 1;
+    for (const Bone& child : bone.children) {
+        next = recordSubtree(clip, time, child, next);
+    }
+    return next;
+}
+
+}  // namespace
+
+void Animation::recordPose(float keyTime, const Model& model, const Bone* bone)
+{
+    std::vector<const Bone*> bones;
+    listBones(model.rootBone, bones);
+    const Bone* start = bone ? bone : &model.rootBone;
+    const auto at = std::find(bones.begin(), bones.end(), start);
+    if (at != bones.end()) {
+        recordSubtree(*this, keyTime, *start, static_cast<std::int32_t>(at - bones.begin()));
     }
 }
 

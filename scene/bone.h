@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "math/matrix.h"
@@ -22,8 +23,10 @@ struct VertexWeight {
 
 // A joint of the skeleton. Children live inside their parent by value, so a
 // Bone pointer stays valid only while no bone is added on the path from the
-// root to it: code that keeps Bone pointers takes them once the skeleton is
-// complete, and copies of a model re-resolve them by name (Animator::bind).
+// root to it: what outlives a change of the skeleton or a copy of its model
+// (a clip's keys) names a bone by its index in pre-order instead (the root
+// 0, then each child's subtree in order), and code that keeps Bone pointers
+// for speed checks them against the tree before it follows them.
 struct Bone {
     std::string name;
     Quaternion rotation;        // animated rotation relative to the bind pose
@@ -45,5 +48,17 @@ struct Bone {
     void addChild(const Bone& bone);
     void addWeight(std::int32_t vertex, float weight);
 };
+
+// A bone index that names no bone.
+inline constexpr std::int32_t kNoBone = -1;
+
+// Replaces out with every bone of the tree at root, in pre-order: element i
+// is the bone of index i.
+void listBones(Bone& root, std::vector<Bone*>& out);
+void listBones(const Bone& root, std::vector<const Bone*>& out);
+
+// Each bone name of the tree at root with the pre-order index of the first
+// bone bearing it (the one find returns).
+std::unordered_map<std::string, std::int32_t> boneIndexByName(const Bone& root);
 
 }  // namespace fyrel

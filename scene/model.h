@@ -14,11 +14,12 @@
 namespace fyrel {
 
 // One imported model. Held by value in the application's model list, whose
-// element addresses stay stable while it grows. A copy takes everything but
-// the derived state (skin form, GPU buffers) and the skinned vertices, and
-// re-binds its animator to itself and its own bones. A move does the same
-// with the arrays taken rather than copied (an importer hands its model
-// over this way); the source is left empty.
+// element addresses stay stable while it grows. Copies and moves are the
+// compiler's, field by field: nothing in a model points into it (keys name
+// bones by index), and what the layers above derive from it lives in
+// DerivedState slots (the skin form, the GPU buffers, the animator's
+// sampling state), which a copy or move does not take: the new model
+// starts without them and they are rebuilt when next needed.
 //
 // Posing and skinning are animation's (animation/pose.h), the GPU buffers
 // render's (render/model_buffers.h): they keep what they derive in the two
@@ -42,12 +43,6 @@ struct Model {
     DerivedState skin;     // animation's per-vertex form of the weights
     DerivedState buffers;  // render's GPU buffers and their staging arrays
 
-    Model() = default;
-    Model(const Model& other);
-    Model& operator=(const Model& other);
-    Model(Model&& other);
-    Model& operator=(Model&& other);
-
     // World transform: T(position) · R(orientation) · T(0, 0, lift) · baseTransform.
     Matrix4& worldTransform(Matrix4& out) const;
 
@@ -64,10 +59,6 @@ struct Model {
     // The material a triangle is drawn with: its own when the index names
     // one, else the model's material.
     const Material& materialOf(const Triangle& triangle) const;
-
-private:
-    void copyFrom(const Model& other);
-    void moveFrom(Model& other);
 };
 
 }  // namespace fyrel

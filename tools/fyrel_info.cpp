@@ -194,7 +194,7 @@ void describe(std::ostream& out, const std::string& path, const Model& imported)
     // As the import command leaves it: a copy (which binds its animator to
     // itself), advanced by one second and posed.
     Model posed(imported);
-    updateAnimator(posed.animator, 1.0f);
+    updateAnimator(posed, 1.0f);
     updatePose(posed);
     const bool skinned = !posed.rootBone.children.empty();
     printBox(out, "posed box", posed, skinned ? posed.skinnedVertices : posed.vertices);

@@ -233,7 +233,7 @@ RestParts restParts(const GltfConversion& c, int node)
 // scale s become T = S0⁻¹ R0⁻¹ (t − t0), R = R0⁻¹ q and S = s / S0, exact
 // when the bind scale is uniform (as it is in practice).
 inline void relativeKey(float time, const Vector3& t, const Quaternion& q, const Vector3& s, const RestParts& rest,
-                 Bone& bone, KeyFrame& key)
+                 std::int32_t boneIndex, const std::string& boneName, KeyFrame& key)
 {
     Quaternion inverse;
     quatConjugate(rest.rotation, inverse);
@@ -241,8 +241,8 @@ inline void relativeKey(float time, const Vector3& t, const Quaternion& q, const
     const Vector3 moved = gltfPlace(rest.unrotate, {t.x - rest.translation.x, t.y - rest.translation.y,
                                                     t.z - rest.translation.z}, 0.0f);
     key.time = time;
-    key.bone = &bone;
-    key.boneName = bone.name;
+    key.boneIndex = boneIndex;
+    key.boneName = boneName;
     key.translation = {divide(moved.x, rest.scale.x), divide(moved.y, rest.scale.y), divide(moved.z, rest.scale.z)};
     key.scale = {divide(s.x, rest.scale.x), divide(s.y, rest.scale.y), divide(s.z, rest.scale.z)};
     Quaternion unit;
@@ -283,7 +283,8 @@ std::vector<KeyFrame> sampleTrack(const GltfConversion& c, int node, const std::
                                   const std::vector<float>& times)
 {
     const RestParts rest = restParts(c, node);
-    Bone* bone = c.boneByName.at(c.nodes[static_cast<std::size_t>(node)].boneName);
+    const std::string& boneName = c.nodes[static_cast<std::size_t>(node)].boneName;
+    const std::int32_t boneIndex = c.boneIndexByName.at(boneName);
     std::vector<KeyFrame> track;
     track.reserve(times.size());
     std::vector<std::size_t> next(channels.size(), 0);  // each channel's first key after t
@@ -298,7 +299,7 @@ std::vector<KeyFrame> sampleTrack(const GltfConversion& c, int node, const std::
         Quaternion rotation = rest.rotation;
         Vector3 scale = rest.scale;
         poseAt(channels, times, k, keyedHere, next, translation, rotation, scale);
-        relativeKey(times[k], translation, rotation, scale, rest, *bone, track.emplace_back());
+        relativeKey(times[k], translation, rotation, scale, rest, boneIndex, boneName, track.emplace_back());
     }
     return track;
 }

@@ -17,7 +17,7 @@
 // without tracks is dropped, a clip's name is "Animation N" when the file
 // gives none.
 //
-// Reads c.doc, c.nodes (bones and their rest transforms), c.boneByName
+// Reads c.doc, c.nodes (bones and their rest transforms), c.boneIndexByName
 // (buildGltfSkeleton) and c.modelSize; appends to c.model.animator's
 // animations; spends the keys' memory from c.budget. Throws ImportError
 // when a channel names a node or sampler that does not exist, an accessor

@@ -66,7 +66,7 @@ struct GltfConversion {
     std::vector<int> order;                  // scene nodes, pre-order
     std::vector<std::uint8_t> normalGiven;   // per vertex: whether the file gives its normal
     std::vector<GltfTexCoords> texCoordsOf;  // per material
-    std::map<std::string, Bone*> boneByName;
+    std::map<std::string, std::int32_t> boneIndexByName;  // index in the skeleton in pre-order
     float modelSize = 1.0f;  // the diagonal of the vertices' box, what a clip's tolerance is measured against
     int skippedPrimitives = 0;
     bool notedMorphs = false;

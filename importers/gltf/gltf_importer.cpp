@@ -63,7 +63,7 @@ Model convert(const tinygltf::Model& document, const std::string& fileName, std:
     // model written by fyrel-convert comes back where it stood.
     yUpToZUpMatrix(c.model.baseTransform);
     c.model.animator.rate = 1.0f;  // key times are seconds
-    return std::move(c.model);     // the move binds the keys to the bones of the model returned
+    return std::move(c.model);
 }
 
 }  // namespace

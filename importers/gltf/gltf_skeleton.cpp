@@ -188,8 +188,8 @@ void buildGltfSkeleton(GltfConversion& c)
     }
     std::vector<Bone*> bones;
     collect(c.model.rootBone, bones);
-    for (Bone* bone : bones) {
-        c.boneByName[bone->name] = bone;
+    for (std::size_t i = 0; i < bones.size(); ++i) {
+        c.boneIndexByName[bones[i]->name] = static_cast<std::int32_t>(i);
     }
 }
 

@@ -48,7 +48,7 @@ void addGltfWeights(GltfConversion& c, int node, const tinygltf::Skin* skin, con
 // The bones below the model's unnamed root, as the node tree has them (a
 // lone root, gltfLoneRoot, becomes the model's root itself). Reads c.doc and
 // c.nodes (markGltfBones); moves each node's weights to its bone; writes
-// c.model.rootBone and c.boneByName. Throws ImportError when a bone's rest
+// c.model.rootBone and c.boneIndexByName. Throws ImportError when a bone's rest
 // transform cannot be inverted (a scale of 0).
 void buildGltfSkeleton(GltfConversion& c);
 

@@ -9,8 +9,8 @@
 // stored, plus kXMemoryAllowance. Everything that grows with the file is
 // counted against it before (or as) it is allocated: the inflated data of a
 // compressed file, the objects, values, names and references the reader
-// keeps, declared templates, the meshes, adjacency, materials and skins the
-// hierarchy builds, and its frames and mesh containers. A file that would
+// keeps, declared templates, the meshes, materials and skins the frame list
+// (x_hierarchy.h) builds, and its frames and mesh uses. A file that would
 // need more is refused, so no file can make the reader hold more than about
 // that much, however far its compressed blocks inflate or however often its
 // references repeat a mesh. Real files need a few times their size

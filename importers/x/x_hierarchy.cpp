@@ -1,6 +1,7 @@
 #include "importers/x/x_hierarchy.h"
 
 #include "diagnostics/debug_output.h"
+#include "images/texture_image.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -10,66 +11,23 @@
 
 namespace fyrel {
 
-void XSkinInfo::GetBoneInfluence(std::uint32_t bone, std::uint32_t* vertices, float* weights) const
-{
-    const XSkinBone& b = bones[bone];
-    std::copy(b.vertices.begin(), b.vertices.end(), vertices);
-    std::copy(b.weights.begin(), b.weights.end(), weights);
-}
-
-void frameDestroy(XFrame* root, XHierarchyAllocator& allocator)
-{
-    // Children are spliced into the sibling chain ahead of the frame's own
-    // siblings, so the whole tree is freed in one pass without a stack.
-    XFrame* frame = root;
-    while (frame) {
-        if (XFrame* child = frame->pFrameFirstChild) {
-            XFrame* tail = child;
-            while (tail->pFrameSibling) {
-                tail = tail->pFrameSibling;
-            }
-            tail->pFrameSibling = frame->pFrameSibling;
-            frame->pFrameSibling = child;
-            frame->pFrameFirstChild = nullptr;
-        }
-        XFrame* next = frame->pFrameSibling;
-        XMeshContainer* container = frame->pMeshContainer;
-        while (container) {
-            XMeshContainer* nextContainer = container->pNextMeshContainer;
-            allocator.DestroyMeshContainer(container);
-            container = nextContainer;
-        }
-        allocator.DestroyFrame(frame);
-        frame = next;
-    }
-}
-
 namespace {
 
-constexpr std::uint32_t kNoNeighbour = 0xFFFFFFFFu;
-
-// An edge of a triangle, found under its lower vertex.
-struct AdjacencyEdge {
-    std::uint32_t b;     // the upper vertex
-    std::uint32_t slot;  // the corner the edge starts at: 3 * triangle + corner
-};
-
-// Estimates for the memory budget (x_budget.h). A mesh container with its
-// blocks (the allocator's record, adjacency, materials, textures, material
-// names); per material of a container, its copy, its texture slot and its
-// name (the name's characters are counted apart); a built mesh with
-// its record, shared ownership and map entry; per triangle, its three
-// indices (appended: twice their size once grown), its adjacency entry and
-// the three edges sorted to find it, all held at once while the adjacency is
-// worked out; per vertex, its position and the two counters of that sort.
-constexpr std::uint64_t kContainerCost = 208;
-constexpr std::uint64_t kContainerMaterialCost =
-    sizeof(XMaterial9) + sizeof(std::shared_ptr<const void>) + sizeof(std::string);
+// Estimates for the memory budget (x_budget.h). A frame: its place in the
+// list (appended: the list may hold kXGrowthFactor times its frames while it
+// grows), its name's characters, and its entry on the work stack. A mesh use:
+// its place in the list and in its frame's list of meshes (both appended),
+// the block of its materials, and per material the copy (whose name's
+// characters are counted apart); a built mesh with its record, shared
+// ownership and map entry; per triangle, its three indices (appended: twice
+// their size once grown); per vertex, its position.
+constexpr std::uint64_t kFrameCost = kXGrowthFactor * sizeof(XFrame);
+constexpr std::uint64_t kMeshUseCost = kXGrowthFactor * (sizeof(XMeshUse) + sizeof(std::uint32_t)) + kXAllocOverhead;
+constexpr std::uint64_t kMeshUseMaterialCost = sizeof(XMaterial);
 constexpr std::uint64_t kMeshCost = 256;
-constexpr std::uint64_t kTriangleCost = 2 * 3 * sizeof(std::uint32_t) + 3 * sizeof(std::uint32_t) +
-                                        3 * 2 * sizeof(std::uint32_t);
-constexpr std::uint64_t kVertexCost = sizeof(Vector3) + 2 * sizeof(std::uint32_t);
-constexpr std::uint64_t kWorkEntryCost = kXGrowthFactor * sizeof(std::pair<const void*, void*>);
+constexpr std::uint64_t kTriangleCost = 2 * 3 * sizeof(std::uint32_t);
+constexpr std::uint64_t kVertexCost = sizeof(Vector3);
+constexpr std::uint64_t kWorkEntryCost = kXGrowthFactor * sizeof(std::pair<const void*, std::int32_t>);
 
 std::string describeObject(const XObject& o)
 {
@@ -138,114 +96,26 @@ struct BuiltMesh {
     std::shared_ptr<const XMesh> mesh;
     std::shared_ptr<const XSkinInfo> skin;
     std::vector<XMaterial> materials;
-    std::vector<std::uint32_t> adjacency;
 };
-
-// Within one group of edges that share their lower vertex, in slot order:
-// each edge's neighbour. Of the edges with the same upper vertex, the first
-// one's triangle is the neighbour of all the others; its own neighbour is the
-// first other triangle among them.
-void matchGroup(const AdjacencyEdge* group, std::size_t size, std::uint32_t* adjacency)
-{
-    for (std::size_t k = 0; k < size; ++k) {
-        std::size_t f = 0;
-        while (group[f].b != group[k].b) {
-            ++f;
-        }
-        const std::uint32_t first = group[f].slot / 3;
-        std::uint32_t neighbour = first;
-        if (group[k].slot / 3 == first) {
-            neighbour = kNoNeighbour;
-            for (std::size_t m = f + 1; m < size; ++m) {
-                if (group[m].b == group[k].b && group[m].slot / 3 != first) {
-                    neighbour = group[m].slot / 3;
-                    break;
-                }
-            }
-        }
-        adjacency[group[k].slot] = neighbour;
-    }
-}
-
-// For each edge of each triangle, the other triangle that shares its two
-// vertices (the first one found), or kNoNeighbour. Indices are below the
-// mesh's vertex count (checked when read).
-std::vector<std::uint32_t> computeAdjacency(const XMesh& mesh)
-{
-    // Groups of a vertex's edges are a handful long in any real mesh: they
-    // are matched by scanning. Longer ones (fans around one vertex) are
-    // sorted by upper vertex first, so that no file can make it quadratic.
-    constexpr std::size_t kScannedGroup = 16;
-    const std::size_t slots = mesh.indices.size();
-    const std::uint32_t* indices = mesh.indices.data();
-    std::vector<std::uint32_t> adjacency(slots, kNoNeighbour);
-    // Edges grouped by their lower vertex with a counting sort, which keeps
-    // slot order within each group.
-    std::vector<std::uint32_t> start(std::size_t{mesh.GetNumVertices()} + 1, 0);
-    for (std::size_t s = 0; s < slots; s += 3) {
-        const std::uint32_t p = indices[s], q = indices[s + 1], r = indices[s + 2];
-        ++start[std::min(p, q) + 1];
-        ++start[std::min(q, r) + 1];
-        ++start[std::min(r, p) + 1];
-    }
-    for (std::size_t v = 1; v < start.size(); ++v) {
-        start[v] += start[v - 1];
-    }
-    std::vector<AdjacencyEdge> edges(slots);
-    {
-        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-        const auto add = [&](std::uint32_t p, std::uint32_t q, std::size_t slot) {
-            edges[fill[std::min(p, q)]++] = AdjacencyEdge{std::max(p, q), static_cast<std::uint32_t>(slot)};
-        };
-        for (std::size_t s = 0; s < slots; s += 3) {
-            const std::uint32_t p = indices[s], q = indices[s + 1], r = indices[s + 2];
-            add(p, q, s);
-            add(q, r, s + 1);
-            add(r, p, s + 2);
-        }
-    }
-    for (std::size_t v = 0; v + 1 < start.size(); ++v) {
-        AdjacencyEdge* const group = edges.data() + start[v];
-        const std::size_t size = start[v + 1] - start[v];
-        if (size <= kScannedGroup) {
-            matchGroup(group, size, adjacency.data());
-            continue;
-        }
-        std::sort(group, group + size, [](const AdjacencyEdge& x, const AdjacencyEdge& y) {
-            return x.b != y.b ? x.b < y.b : x.slot < y.slot;
-        });
-        for (std::size_t i = 0; i < size;) {
-            std::size_t j = i;
-            while (j < size && group[j].b == group[i].b) {
-                ++j;
-            }
-            const std::uint32_t first = group[i].slot / 3;
-            std::uint32_t second = kNoNeighbour;
-            for (std::size_t k = i; k < j && second == kNoNeighbour; ++k) {
-                if (group[k].slot / 3 != first) {
-                    second = group[k].slot / 3;
-                }
-            }
-            for (std::size_t k = i; k < j; ++k) {
-                adjacency[group[k].slot] = group[k].slot / 3 == first ? second : first;
-            }
-            i = j;
-        }
-    }
-    return adjacency;
-}
 
 class Loader {
 public:
-    Loader(const XFileData& file, XHierarchyAllocator& allocator)
-        : file_(file), allocator_(allocator), budget_(std::uint64_t{file.contentBytes} + 65536),
+    Loader(const XFileData& file, const std::string& textureFolder)
+        : file_(file), textureFolder_(textureFolder), budget_(std::uint64_t{file.contentBytes} + 65536),
           memory_(file.budget)
     {
     }
 
-    XFrame* run();
+    XFrames run();
 
 private:
+    // A frame still to be listed: its object (null for a mesh outside any
+    // frame, which gets an unnamed frame of its own) and its parent's index.
+    struct Pending {
+        const XObject* object;
+        std::int32_t parent;
+    };
+
     // Counts bytes against what reading left of the file's memory budget.
     void charge(const XObject& o, std::uint64_t bytes)
     {
@@ -253,16 +123,8 @@ private:
             fail(file_, o, memory_.refusal());
         }
     }
-    // A frame record for the object, with its name and its place on the work list.
-    XFrame* createFrame(const XObject& o, const std::string& name)
-    {
-        charge(o, sizeof(XFrame) + kXAllocOverhead + (name.empty() ? 0 : name.size() + 1 + kXAllocOverhead) +
-                      kWorkEntryCost);
-        return allocator_.CreateFrame(name.empty() ? nullptr : name.c_str());
-    }
-    XMeshContainer* createContainer(const XObject& meshObject);
-    void fillFrame(const XObject& object, XFrame* frame,
-                   std::vector<std::pair<const XObject*, XFrame*>>& work);
+    void addFrame(const XObject& object, std::int32_t parent, std::vector<Pending>& work);
+    void addMeshUse(const XObject& meshObject, XFrame& frame);
     const BuiltMesh& meshOf(const XObject& meshObject);
     void readMeshGeometry(const XObject& o, XMesh& mesh, std::vector<std::uint32_t>& facesTriangles);
     void readMaterialList(const XObject& o, std::vector<XMaterial>& materials, XMesh& mesh,
@@ -270,17 +132,20 @@ private:
     void readTextureCoords(const XObject& o, XMesh& mesh);
     void readMaterials(const XObject& o, std::vector<XMaterial>& materials);
     XMaterial readMaterial(const XObject& o);
+    std::shared_ptr<const XTexture> textureNamed(const std::string& name);
     XSkinBone readSkinWeights(const XObject& o, const XObject& meshObject, std::uint32_t vertexCount);
 
     const XFileData& file_;
-    XHierarchyAllocator& allocator_;
+    const std::string& textureFolder_;
+    XFrames out_;
     std::unordered_map<const XObject*, BuiltMesh> meshes_;
+    std::unordered_map<std::string, std::shared_ptr<const XTexture>> textures_;
     std::uint64_t used_ = 0;
     std::uint64_t budget_;
     XMemoryBudget memory_;
 };
 
-XFrame* Loader::run()
+XFrames Loader::run()
 {
     std::unordered_set<const XObject*> referenced;
     for (const XObject& o : file_.objects) {
@@ -293,45 +158,45 @@ XFrame* Loader::run()
             }
         }
     }
-
-    XFrameTree tree(allocator_);
-    XFrame* last = nullptr;
-    auto linkTop = [&](XFrame* frame) {
-        if (last) {
-            last->pFrameSibling = frame;
-        } else {
-            tree.reset(frame);
-        }
-        last = frame;
-    };
-    std::vector<std::pair<const XObject*, XFrame*>> work;
-    for (const XObject* top : file_.topLevel) {
-        if (top->kind == XObjectKind::Frame) {
-            XFrame* frame = createFrame(*top, top->name);
-            linkTop(frame);
-            work.emplace_back(top, frame);
-        } else if (top->kind == XObjectKind::Mesh && referenced.count(top) == 0) {
-            XFrame* frame = createFrame(*top, "");
-            linkTop(frame);
-            frame->pMeshContainer = createContainer(*top);
+    // Taken from the back: pushed in reverse, so that frames are listed
+    // before their children and children in file order.
+    std::vector<Pending> work;
+    for (auto it = file_.topLevel.rbegin(); it != file_.topLevel.rend(); ++it) {
+        const XObject* top = *it;
+        if (top->kind == XObjectKind::Frame ||
+            (top->kind == XObjectKind::Mesh && referenced.count(top) == 0)) {
+            charge(*top, kWorkEntryCost);
+            work.push_back(Pending{top, kXTopFrame});
         }
     }
-    if (!tree.get()) {
+    if (work.empty()) {
         throw XReadError("the file holds no frame and no mesh");
     }
     while (!work.empty()) {
-        auto [object, frame] = work.back();
+        const Pending next = work.back();
         work.pop_back();
-        fillFrame(*object, frame, work);
+        addFrame(*next.object, next.parent, work);
     }
-    return tree.release();
+    return std::move(out_);
 }
 
-void Loader::fillFrame(const XObject& object, XFrame* frame,
-                       std::vector<std::pair<const XObject*, XFrame*>>& work)
+// Lists the frame of a Frame object (or the unnamed frame of a Mesh outside
+// any frame) with its transform and meshes, and puts its child frames on the
+// work stack.
+void Loader::addFrame(const XObject& object, std::int32_t parent, std::vector<Pending>& work)
 {
-    XFrame* lastChild = nullptr;
-    XMeshContainer* lastContainer = nullptr;
+    const bool wrapped = object.kind == XObjectKind::Mesh;
+    charge(object, kFrameCost + (wrapped ? 0 : xStringHeapBytes(object.name.size())));
+    // The budget bounds the frames far below 2^31.
+    const auto self = static_cast<std::int32_t>(out_.frames.size());
+    out_.frames.emplace_back();
+    out_.frames.back().parent = parent;
+    if (wrapped) {
+        addMeshUse(object, out_.frames.back());
+        return;
+    }
+    out_.frames.back().name = object.name;
+    const std::size_t firstChild = work.size();
     for (const XChild& c : object.children) {
         const XObject* o = c.object;
         if (c.isReference) {
@@ -346,50 +211,40 @@ void Loader::fillFrame(const XObject& object, XFrame* frame,
         }
         switch (o->kind) {
         case XObjectKind::FrameTransformMatrix:
-            frame->TransformationMatrix = Values(file_, *o).takeMatrix();
+            out_.frames[self].transform = Values(file_, *o).takeMatrix();
             break;
-        case XObjectKind::Frame: {
-            XFrame* child = createFrame(*o, o->name);
-            (lastChild ? lastChild->pFrameSibling : frame->pFrameFirstChild) = child;
-            lastChild = child;
-            work.emplace_back(o, child);
+        case XObjectKind::Frame:
+            charge(*o, kWorkEntryCost);
+            work.push_back(Pending{o, self});
             break;
-        }
-        case XObjectKind::Mesh: {
-            XMeshContainer* container = createContainer(*o);
-            (lastContainer ? lastContainer->pNextMeshContainer : frame->pMeshContainer) = container;
-            lastContainer = container;
+        case XObjectKind::Mesh:
+            addMeshUse(*o, out_.frames[self]);
             break;
-        }
         default:
             break;
         }
     }
+    std::reverse(work.begin() + static_cast<std::ptrdiff_t>(firstChild), work.end());
 }
 
-XMeshContainer* Loader::createContainer(const XObject& meshObject)
+void Loader::addMeshUse(const XObject& meshObject, XFrame& frame)
 {
     const BuiltMesh& built = meshOf(meshObject);
-    used_ += std::uint64_t{built.mesh->GetNumVertices()} + built.mesh->GetNumFaces();
+    used_ += std::uint64_t{built.mesh->vertexCount()} + built.mesh->triangleCount();
     if (used_ > budget_) {
         fail(file_, meshObject, "the meshes of the frames add up to more vertices and triangles (" +
                                     std::to_string(used_) + ") than the file has bytes");
     }
-    // Every container copies the mesh's adjacency and materials, however
-    // small the mesh: references cannot repeat it without paying for that.
-    const std::uint64_t nameBytes = meshObject.name.empty() ? 0 : meshObject.name.size() + 1 + kXAllocOverhead;
-    const std::uint64_t adjacencyBytes = std::uint64_t{3 * sizeof(std::uint32_t)} * built.mesh->GetNumFaces();
+    // Every use copies the mesh's materials, however small the mesh:
+    // references cannot repeat it without paying for that.
     std::uint64_t materialNameBytes = 0;
     for (const XMaterial& m : built.materials) {
         materialNameBytes += xStringHeapBytes(m.name.size());
     }
-    charge(meshObject, kContainerCost + nameBytes + adjacencyBytes +
-                           kContainerMaterialCost * built.materials.size() + materialNameBytes);
-    const char* name = meshObject.name.empty() ? nullptr : meshObject.name.c_str();
-    return allocator_.CreateMeshContainer(name, XMeshData{built.mesh},
-                                          built.materials.empty() ? nullptr : built.materials.data(),
-                                          static_cast<std::uint32_t>(built.materials.size()),
-                                          built.adjacency.data(), built.skin);
+    charge(meshObject, kMeshUseCost + xStringHeapBytes(meshObject.name.size()) +
+                           kMeshUseMaterialCost * built.materials.size() + materialNameBytes);
+    frame.meshes.push_back(static_cast<std::uint32_t>(out_.meshes.size()));
+    out_.meshes.push_back(XMeshUse{meshObject.name, built.mesh, built.materials, built.skin});
 }
 
 const BuiltMesh& Loader::meshOf(const XObject& meshObject)
@@ -420,11 +275,10 @@ const BuiltMesh& Loader::meshOf(const XObject& meshObject)
                 skin = std::make_shared<XSkinInfo>();
             }
             if (o->kind == XObjectKind::SkinWeights) {
-                skin->bones.push_back(readSkinWeights(*o, meshObject, mesh->GetNumVertices()));
+                skin->bones.push_back(readSkinWeights(*o, meshObject, mesh->vertexCount()));
             }
         }
     }
-    built.adjacency = computeAdjacency(*mesh);
     built.mesh = std::move(mesh);
     built.skin = std::move(skin);
     return meshes_.emplace(&meshObject, std::move(built)).first->second;
@@ -497,8 +351,8 @@ void Loader::readMaterialList(const XObject& o, std::vector<XMaterial>& material
     if (listed > o.numbers.size() - 2) {
         fail(file_, o, describeObject(o) + " ends before its face indexes do");
     }
-    charge(o, std::uint64_t{sizeof(std::uint32_t)} * mesh.GetNumFaces() + kXAllocOverhead);
-    mesh.triangleMaterials.reserve(mesh.GetNumFaces());
+    charge(o, std::uint64_t{sizeof(std::uint32_t)} * mesh.triangleCount() + kXAllocOverhead);
+    mesh.triangleMaterials.reserve(mesh.triangleCount());
     std::uint32_t index = kXNoMaterial;
     for (std::size_t face = 0; face < faceTriangles.size(); ++face) {
         if (face < listed) {
@@ -520,9 +374,9 @@ void Loader::readTextureCoords(const XObject& o, XMesh& mesh)
         return;
     }
     const std::uint32_t count = values.takeCount();
-    if (count != mesh.GetNumVertices() || o.numbers.size() - 1 < 2 * std::uint64_t{count}) {
+    if (count != mesh.vertexCount() || o.numbers.size() - 1 < 2 * std::uint64_t{count}) {
         debugOutput(describeObject(o) + " has " + std::to_string(count) + " texture coordinates for " +
-                    std::to_string(mesh.GetNumVertices()) + " vertices: they are not used\n");
+                    std::to_string(mesh.vertexCount()) + " vertices: they are not used\n");
         return;
     }
     charge(o, std::uint64_t{sizeof(float)} * 2 * count + kXAllocOverhead);
@@ -554,21 +408,32 @@ void Loader::readMaterials(const XObject& o, std::vector<XMaterial>& materials)
 XMaterial Loader::readMaterial(const XObject& o)
 {
     Values values(file_, o);
-    XMaterial material;
-    material.name = o.name;
-    XMaterial9& m = material.MatD3D;
-    m.diffuse = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()),
-                            toFloat(values.take())};
+    XMaterial m;
+    m.name = o.name;
+    m.diffuse = XColor{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), toFloat(values.take())};
     m.power = toFloat(values.take());
-    m.specular = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
-    m.emissive = XColorValue{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
+    m.specular = XColor{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
+    m.emissive = XColor{toFloat(values.take()), toFloat(values.take()), toFloat(values.take()), 1.0f};
     for (const XChild& c : o.children) {
         if (c.object && c.object->kind == XObjectKind::TextureFilename && !c.object->strings.empty()) {
-            material.textureFile = c.object->strings.front();
+            if (!c.object->strings.front().empty()) {
+                m.texture = textureNamed(c.object->strings.front());
+            }
             break;
         }
     }
-    return material;
+    return m;
+}
+
+// Each name is looked up once per file, however many materials name it.
+std::shared_ptr<const XTexture> Loader::textureNamed(const std::string& name)
+{
+    if (auto it = textures_.find(name); it != textures_.end()) {
+        return it->second;
+    }
+    auto texture = std::make_shared<XTexture>(XTexture{name, findTextureFile(name, textureFolder_)});
+    textures_.emplace(name, texture);
+    return texture;
 }
 
 XSkinBone Loader::readSkinWeights(const XObject& o, const XObject& meshObject, std::uint32_t vertexCount)
@@ -604,9 +469,9 @@ XSkinBone Loader::readSkinWeights(const XObject& o, const XObject& meshObject, s
 
 }  // namespace
 
-XFrame* loadMeshHierarchyFromX(const XFileData& file, XHierarchyAllocator& allocator)
+XFrames readXFrames(const XFileData& file, const std::string& textureFolder)
 {
-    return Loader(file, allocator).run();
+    return Loader(file, textureFolder).run();
 }
 
 }  // namespace fyrel

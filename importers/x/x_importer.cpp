@@ -15,7 +15,6 @@
 
 #include "importers/import_error.h"
 #include "importers/x/x_animation.h"
-#include "importers/x/x_mesh_hierarchy.h"
 #include "importers/x/x_reader.h"
 #include "diagnostics/debug_output.h"
 
@@ -165,42 +164,6 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
     return true;
 }
 
-// The deepest level of the frame tree, the first frame counting firstLevel.
-int deepestFrameLevel(const XFrame* root, int firstLevel)
-{
-    int deepest = 0;
-    std::vector<std::pair<const XFrame*, int>> stack;
-    if (root) {
-        stack.emplace_back(root, firstLevel);
-    }
-    while (!stack.empty()) {
-        auto [frame, level] = stack.back();
-        stack.pop_back();
-        deepest = std::max(deepest, level);
-        if (frame->pFrameSibling) {
-            stack.emplace_back(frame->pFrameSibling, level);
-        }
-        if (frame->pFrameFirstChild) {
-            stack.emplace_back(frame->pFrameFirstChild, level + 1);
-        }
-    }
-    return deepest;
-}
-
-// Bones by name, the first in depth-first order winning as with Bone::find.
-void indexBones(Bone& root, std::unordered_map<std::string, Bone*>& out)
-{
-    std::vector<Bone*> stack{&root};
-    while (!stack.empty()) {
-        Bone* bone = stack.back();
-        stack.pop_back();
-        out.emplace(bone->name, bone);
-        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
-            stack.push_back(&*it);
-        }
-    }
-}
-
 // The value of a key list at time t: linear (spherical for rotations)
 // between the keys around t, the first or last key's value beyond them.
 template <typename T, typename Interpolate>
@@ -230,7 +193,8 @@ T sampleKeys(const std::vector<XTimedValue<T>>& keys, float t, Interpolate inter
 // on every time any component has a key, and on the clip's start and end,
 // so sampling them linearly retraces the file's own interpolation and every
 // track spans the whole clip.
-std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, Bone& bone, float length)
+std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, const Bone& bone, std::int32_t boneIndex,
+                              float length)
 {
     Vector3 bindTranslation, bindScale;
     Quaternion bindRotation;
@@ -266,7 +230,7 @@ std::vector<KeyFrame> trackOf(const XFrameAnimation& animation, Bone& bone, floa
         mul(bone.inverseLocalMatrix, frame, relative);
         KeyFrame key;
         key.time = t;
-        key.bone = &bone;
+        key.boneIndex = boneIndex;
         key.boneName = bone.name;
         splitTransform(relative, key.translation, key.rotation, key.scale);
         track.push_back(std::move(key));
@@ -295,23 +259,23 @@ std::string rateSummary(const XAnimationSet& set)
 // nothing.
 void addClips(const std::vector<XAnimationSet>& sets, Model& model)
 {
-    std::unordered_map<std::string, Bone*> bones;
-    indexBones(model.rootBone, bones);
+    std::vector<const Bone*> bones;
+    listBones(model.rootBone, bones);
+    const std::unordered_map<std::string, std::int32_t> byName = boneIndexByName(model.rootBone);
     for (const XAnimationSet& set : sets) {
         Animation clip;
         clip.name = set.name;
         clip.length = set.length;
-        clip.model = &model;
         clip.loop = true;
-        std::vector<const Bone*> driven;
+        std::vector<bool> driven(bones.size(), false);
         for (const XFrameAnimation& animation : set.animations) {
-            auto found = bones.find(animation.frame);
-            if (animation.frame.empty() || found == bones.end() ||
-                std::find(driven.begin(), driven.end(), found->second) != driven.end()) {
+            auto found = byName.find(animation.frame);
+            if (animation.frame.empty() || found == byName.end() || driven[static_cast<std::size_t>(found->second)]) {
                 continue;
             }
-            driven.push_back(found->second);
-            clip.tracks.push_back(trackOf(animation, *found->second, set.length));
+            driven[static_cast<std::size_t>(found->second)] = true;
+            clip.tracks.push_back(
+                trackOf(animation, *bones[static_cast<std::size_t>(found->second)], found->second, set.length));
         }
         model.animator.animations.push_back(std::move(clip));
         debugOutput(rateSummary(set));
@@ -354,59 +318,51 @@ Model XImporter::loadFromMemory(const std::uint8_t* data, std::size_t size, cons
     assert(data || size == 0);
     fileName_ = fileName;
     Model model;
-    XImportAllocator hierarchy(std::filesystem::path(fileName).parent_path().string());
-    XFrameTree tree(hierarchy);
+    XFrames frames;
     std::vector<XAnimationSet> sets;
     try {
         XFileData file = readXFile(data, size);
-        // Before the hierarchy, which goes on with what the sets left of the budget.
+        // Before the frames, which go on with what the sets left of the budget.
         sets = loadAnimationSetsFromX(file);
-        tree.reset(loadMeshHierarchyFromX(file, hierarchy));
+        frames = readXFrames(file, std::filesystem::path(fileName).parent_path().string());
     } catch (const XReadError& e) {
         rejectFile(fileName, e.what());
     }
-    if (const XFrame* root = tree.get()) {
-        // Checked before any bone is built, so that a tree too deep is
-        // refused without first being converted almost whole.
-        if (deepestFrameLevel(root, root->pFrameSibling ? 2 : 1) > kMaxBoneDepth) {
-            rejectFile(fileName, "its frames nest deeper than " + std::to_string(kMaxBoneDepth) + " levels");
+    vertexTotal = 0;
+    triangleTotal = 0;
+    listFrames(frames);
+    chooseBones(frames, sets);
+    buildSkeleton(model);
+    convertMeshes(frames, model);
+    for (const MeshPlace& place : meshes_) {
+        if (isSkinned(*place.use)) {
+            placeSkinnedMesh(place, model);
         }
-        vertexTotal = 0;
-        triangleTotal = 0;
-        listFrames(root);
-        chooseBones(sets);
-        buildSkeleton(model);
-        convertMeshes(model);
-        for (const MeshPlace& place : meshes_) {
-            if (isSkinned(*place.container)) {
-                placeSkinnedMesh(place, model);
-            }
-        }
-        addClips(sets, model);
-        const bool moves = model.hasSkin() || std::any_of(model.animator.animations.begin(),
-                                                          model.animator.animations.end(),
-                                                          [](const Animation& a) { return !a.tracks.empty(); });
-        for (const MeshPlace& place : meshes_) {
-            if (!isSkinned(*place.container)) {
-                placeUnskinnedMesh(place, model, moves);
-            }
-        }
-        if (!meshes_.empty()) {
-            model.computeNormals();
-        }
-        model.animator.model = &model;
-        // Their bone pointers are the model's, which leaves with the caller.
-        frames_ = {};
-        meshes_ = {};
-        frameByName_ = {};
     }
+    addClips(sets, model);
+    const bool moves = model.hasSkin() || std::any_of(model.animator.animations.begin(),
+                                                      model.animator.animations.end(),
+                                                      [](const Animation& a) { return !a.tracks.empty(); });
+    for (const MeshPlace& place : meshes_) {
+        if (!isSkinned(*place.use)) {
+            placeUnskinnedMesh(place, model, moves);
+        }
+    }
+    if (!meshes_.empty()) {
+        model.computeNormals();
+    }
+    // Their bone pointers are the model's, which leaves with the caller, and
+    // their frame pointers the list's, which ends here.
+    frames_ = {};
+    meshes_ = {};
+    frameByName_ = {};
     model.baseTransform = xBaseTransform();
     return model;
 }
 
-bool XImporter::isSkinned(const XMeshContainer& container)
+bool XImporter::isSkinned(const XMeshUse& use)
 {
-    return container.pSkinInfo && container.pSkinInfo->GetNumBones() > 0;
+    return use.skin && !use.skin->bones.empty();
 }
 
 std::size_t XImporter::frameNamed(const std::string& name) const
@@ -415,38 +371,42 @@ std::size_t XImporter::frameNamed(const std::string& name) const
     return found == frameByName_.end() ? kNoFrame : found->second;
 }
 
-void XImporter::listFrames(const XFrame* root)
+// Also refuses a tree too deep, before any bone is built, so that it is not
+// first converted almost whole. Several top-level frames hang under one
+// unnamed root bone: they start at level 2.
+void XImporter::listFrames(const XFrames& frames)
 {
     frames_.clear();
     frameByName_.clear();
-    std::vector<std::pair<const XFrame*, std::size_t>> stack{{root, kNoFrame}};
-    while (!stack.empty()) {
-        const auto [f, parent] = stack.back();
-        stack.pop_back();
-        const std::size_t self = frames_.size();
-        FrameEntry& entry = frames_.emplace_back();
-        entry.frame = f;
-        entry.parent = parent;
+    const auto tops = std::count_if(frames.frames.begin(), frames.frames.end(),
+                                    [](const XFrame& f) { return f.parent == kXTopFrame; });
+    std::vector<int> level(frames.frames.size());
+    frames_.resize(frames.frames.size());
+    for (std::size_t i = 0; i < frames.frames.size(); ++i) {
+        const XFrame& f = frames.frames[i];
+        FrameEntry& entry = frames_[i];
+        entry.frame = &f;
         double local[16];
-        restMatrixOf(f->TransformationMatrix, local);
-        if (parent == kNoFrame) {
+        restMatrixOf(f.transform, local);
+        if (f.parent == kXTopFrame) {
+            level[i] = tops > 1 ? 2 : 1;
             std::copy(local, local + 16, entry.combined);
         } else {
-            multiply(frames_[parent].combined, local, entry.combined);
+            entry.parent = static_cast<std::size_t>(f.parent);
+            assert(entry.parent < i);
+            level[i] = level[entry.parent] + 1;
+            multiply(frames_[entry.parent].combined, local, entry.combined);
         }
-        if (f->Name) {
-            frameByName_.emplace(f->Name.get(), self);
+        if (level[i] > kMaxBoneDepth) {
+            rejectFile(fileName_, "its frames nest deeper than " + std::to_string(kMaxBoneDepth) + " levels");
         }
-        if (f->pFrameSibling) {
-            stack.emplace_back(f->pFrameSibling, parent);
-        }
-        if (f->pFrameFirstChild) {
-            stack.emplace_back(f->pFrameFirstChild, self);  // taken first: children before siblings
+        if (!f.name.empty()) {
+            frameByName_.emplace(f.name, i);
         }
     }
 }
 
-void XImporter::chooseBones(const std::vector<XAnimationSet>& sets)
+void XImporter::chooseBones(const XFrames& frames, const std::vector<XAnimationSet>& sets)
 {
     const auto mark = [this](const std::string& name) {
         const std::size_t frame = frameNamed(name);
@@ -455,14 +415,12 @@ void XImporter::chooseBones(const std::vector<XAnimationSet>& sets)
         }
     };
     for (FrameEntry& entry : frames_) {
-        for (const XMeshContainer* c = entry.frame->pMeshContainer; c; c = c->pNextMeshContainer) {
-            if (!c->MeshData.pMesh) {
-                continue;
-            }
+        for (const std::uint32_t m : entry.frame->meshes) {
             entry.bone = true;
-            for (std::uint32_t i = 0; c->pSkinInfo && i < c->pSkinInfo->GetNumBones(); ++i) {
-                if (c->pSkinInfo->GetNumBoneInfluences(i) > 0) {
-                    mark(c->pSkinInfo->GetBoneName(i));
+            const XMeshUse& use = frames.meshes[m];
+            for (std::size_t i = 0; use.skin && i < use.skin->bones.size(); ++i) {
+                if (!use.skin->bones[i].vertices.empty()) {
+                    mark(use.skin->bones[i].name);
                 }
             }
         }
@@ -493,10 +451,8 @@ void XImporter::buildSkeleton(Model& model)
             continue;
         }
         Bone bone;
-        if (entry.frame->Name) {
-            bone.name = entry.frame->Name.get();
-        }
-        bone.localMatrix = transposed(entry.frame->TransformationMatrix);
+        bone.name = entry.frame->name;
+        bone.localMatrix = transposed(entry.frame->transform);
         bone.inverseLocalMatrix = inverseOfFrameTransform(bone.localMatrix);
         while (!path.empty() && path.back().first != entry.parent) {
             path.pop_back();
@@ -532,19 +488,18 @@ void XImporter::buildSkeleton(Model& model)
     }
 }
 
-void XImporter::convertMeshes(Model& model)
+void XImporter::convertMeshes(const XFrames& frames, Model& model)
 {
     meshes_.clear();
     for (std::size_t i = 0; i < frames_.size(); ++i) {
-        const XFrame* f = frames_[i].frame;
-        for (const XMeshContainer* c = f->pMeshContainer; c; c = c->pNextMeshContainer) {
-            if (c->MeshData.pMesh) {
-                meshes_.push_back(MeshPlace{c, i, vertexTotal});
-                convertMesh(*c, model);
-            }
-            if (c->pSkinInfo) {
-                debugOutput("There are " + std::to_string(c->pSkinInfo->GetNumBones()) + " bones in " +
-                            (f->Name ? f->Name.get() : "N/A") + "\n");
+        const XFrame& f = *frames_[i].frame;
+        for (const std::uint32_t m : f.meshes) {
+            const XMeshUse& use = frames.meshes[m];
+            meshes_.push_back(MeshPlace{&use, i, vertexTotal});
+            convertMesh(use, model);
+            if (use.skin) {
+                debugOutput("There are " + std::to_string(use.skin->bones.size()) + " bones in " +
+                            (f.name.empty() ? "N/A" : f.name) + "\n");
             }
         }
     }
@@ -554,7 +509,7 @@ namespace {
 
 // D3D's material has no ambient colour of its own: like Direct3D's samples,
 // the diffuse colour stands in for it.
-Material materialFrom(const XMaterial9& m, const XTexture* texture)
+Material materialFrom(const XMaterial& m)
 {
     Material material;
     const float diffuse[4] = {m.diffuse.r, m.diffuse.g, m.diffuse.b, m.diffuse.a};
@@ -568,20 +523,21 @@ Material materialFrom(const XMaterial9& m, const XTexture* texture)
         material.emissive[k] = unit(emissive[k]);
     }
     material.shininess = std::isfinite(m.power) ? std::clamp(m.power, 0.0f, 128.0f) : 0.0f;
-    if (texture) {
-        material.texture = texture->name;
-        material.texturePath = texture->path;
+    if (m.texture) {
+        material.texture = m.texture->name;
+        material.texturePath = m.texture->path;
     }
+    material.name = m.name;
     return material;
 }
 
 }  // namespace
 
-void XImporter::convertMesh(const XMeshContainer& container, Model& model)
+void XImporter::convertMesh(const XMeshUse& use, Model& model)
 {
-    const XMesh& mesh = *container.MeshData.pMesh;
-    std::uint32_t n = mesh.GetNumVertices();
-    std::uint32_t f = mesh.GetNumFaces();
+    const XMesh& mesh = *use.mesh;
+    std::uint32_t n = mesh.vertexCount();
+    std::uint32_t f = mesh.triangleCount();
     if (n > kMaxModelVertices - vertexTotal || f > std::numeric_limits<std::uint32_t>::max() - triangleTotal) {
         rejectFile(fileName_, "its meshes hold more vertices or triangles than a model can");
     }
@@ -590,13 +546,11 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
     for (std::uint32_t i = 0; i < n; ++i) {
         model.vertices[vertexTotal + i].position = mesh.positions[i];
     }
-    // Every container brings its own materials; its triangles name them
-    // after those of the meshes before it.
+    // Every use brings its own materials; its triangles name them after
+    // those of the meshes before it.
     const auto firstMaterial = static_cast<std::uint32_t>(model.materials.size());
-    const auto& own = static_cast<const XImportMeshContainer&>(container);
-    for (std::uint32_t i = 0; i < container.NumMaterials && own.materials; ++i) {
-        model.materials.push_back(materialFrom(own.materials[i], own.textures[i].get()));
-        model.materials.back().name = i < own.materialNames.size() ? own.materialNames[i] : std::string();
+    for (const XMaterial& m : use.materials) {
+        model.materials.push_back(materialFrom(m));
     }
     const bool listed = mesh.triangleMaterials.size() == f;
     for (std::uint32_t k = 0; k < f; ++k) {
@@ -605,7 +559,7 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
             t.indices[j] = vertexTotal + mesh.indices[3 * std::size_t{k} + j];
         }
         const std::uint32_t index = listed ? mesh.triangleMaterials[k] : kXNoMaterial;
-        t.material = index < container.NumMaterials ? firstMaterial + index : kXNoMaterial;
+        t.material = index < use.materials.size() ? firstMaterial + index : kXNoMaterial;
     }
     model.texCoords.resize(model.vertices.size());
     if (mesh.texCoords.size() == 2 * std::size_t{n}) {
@@ -623,12 +577,12 @@ void XImporter::convertMesh(const XMeshContainer& container, Model& model)
 void XImporter::placeSkinnedMesh(const MeshPlace& place, Model& model)
 {
     constexpr float kWhole = 1.0f - 1e-6f;
-    const XMesh& mesh = *place.container->MeshData.pMesh;
-    const std::uint32_t n = mesh.GetNumVertices();
+    const XMesh& mesh = *place.use->mesh;
+    const std::uint32_t n = mesh.vertexCount();
     std::vector<double> sums(3 * std::size_t{n}, 0.0);
     std::vector<float> weightOf(n, 0.0f);
     double skinning[16], offset[16];
-    for (const XSkinBone& skinBone : place.container->pSkinInfo->bones) {
+    for (const XSkinBone& skinBone : place.use->skin->bones) {
         const std::size_t frame = frameNamed(skinBone.name);
         if (frame == kNoFrame || skinBone.vertices.empty()) {
             continue;
@@ -661,9 +615,9 @@ void XImporter::placeSkinnedMesh(const MeshPlace& place, Model& model)
 
 void XImporter::placeUnskinnedMesh(const MeshPlace& place, Model& model, bool follow) const
 {
-    const XMesh& mesh = *place.container->MeshData.pMesh;
+    const XMesh& mesh = *place.use->mesh;
     const FrameEntry& holder = frames_[place.frame];
-    for (std::uint32_t v = 0; v < mesh.GetNumVertices(); ++v) {
+    for (std::uint32_t v = 0; v < mesh.vertexCount(); ++v) {
         double at[3] = {0.0, 0.0, 0.0};
         addPlaced(holder.combined, mesh.positions[v], 1.0, at);
         model.vertices[place.firstVertex + v].position =

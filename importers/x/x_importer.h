@@ -10,7 +10,7 @@
 #include "scene/model.h"
 
 // The .X importer: loads a DirectX .X file (text, binary or MSZIP-compressed;
-// versions 0302 and 0303) into its frame hierarchy through XImportAllocator and
+// versions 0302 and 0303) into its list of frames (x_hierarchy.h) and
 // converts that into a Model: one bone per frame of the skeleton in the shape
 // of the frame tree, the meshes of all frames appended to the model's
 // geometry in their rest place, the skin weights of the bones that skin
@@ -29,7 +29,7 @@
 //
 // The rest pose. C(f), a frame's combined rest matrix, is the product of its
 // own and its ancestors' transformation matrices, found once per frame by one
-// walk down the tree (parent's C times own); nothing multiplies a chain again
+// pass down the frame list (parent's C times own); nothing multiplies a chain again
 // per bone or per vertex, so deep chains of scaled frames keep their precision.
 //   - An unskinned mesh's vertices are C(f)·v, f the frame that holds it.
 //   - A skinned mesh's vertex is Σ wᵢ·(C(bᵢ)·Oᵢ)·v over the skin's bones bᵢ
@@ -67,7 +67,7 @@
 //     in the model, so each mesh's skin moves that mesh's own vertices.
 //   - Indices are 32-bit throughout: meshes of more than 65,535 vertices keep
 //     every index.
-//   - Every mesh container of a frame is converted, not only the first.
+//   - Every mesh a frame uses is converted, not only the first.
 //   - A clip's keys are relative to each bone's bind transform L: the file's
 //     key K (the frame's whole local transform) becomes L⁻¹·K. A track has
 //     a key wherever any of its frame's key lists has one, and at the
@@ -112,9 +112,8 @@ public:
     Model loadFromMemory(const std::uint8_t* data, std::size_t size, const std::string& fileName);
 
 private:
-    // A frame of the file, in depth-first order (each frame before its
-    // children, children in file order): its parent's place in that order
-    // (kNoFrame at the top), its combined rest matrix (column vectors,
+    // A frame of the file, at its place in XFrames::frames: its parent's
+    // place (kNoFrame at the top), its combined rest matrix (column vectors,
     // doubles), whether it becomes a bone, and then that bone.
     static constexpr std::size_t kNoFrame = static_cast<std::size_t>(-1);
     struct FrameEntry {
@@ -124,22 +123,22 @@ private:
         bool bone = false;
         Bone* boneOf = nullptr;
     };
-    // A converted mesh container, the frame that holds it and its first vertex.
+    // A converted mesh use, the frame that holds it and its first vertex.
     struct MeshPlace {
-        const XMeshContainer* container = nullptr;
+        const XMeshUse* use = nullptr;
         std::size_t frame = 0;
         std::uint32_t firstVertex = 0;
     };
 
-    void listFrames(const XFrame* root);
-    void chooseBones(const std::vector<XAnimationSet>& sets);
+    void listFrames(const XFrames& frames);
+    void chooseBones(const XFrames& frames, const std::vector<XAnimationSet>& sets);
     void buildSkeleton(Model& model);
-    void convertMeshes(Model& model);
-    void convertMesh(const XMeshContainer& container, Model& model);
+    void convertMeshes(const XFrames& frames, Model& model);
+    void convertMesh(const XMeshUse& use, Model& model);
     void placeSkinnedMesh(const MeshPlace& place, Model& model);
     void placeUnskinnedMesh(const MeshPlace& place, Model& model, bool follow) const;
     std::size_t frameNamed(const std::string& name) const;  // kNoFrame for none
-    static bool isSkinned(const XMeshContainer& container);
+    static bool isSkinned(const XMeshUse& use);
 
     std::string fileName_;
     std::vector<FrameEntry> frames_;

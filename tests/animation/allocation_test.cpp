@@ -19,7 +19,7 @@ namespace {
 long allocationsOverFrames(Model& model, int frames)
 {
     auto frame = [&] {
-        updateAnimator(model.animator, 1.0f / 60.0f);
+        updateAnimator(model, 1.0f / 60.0f);
         updatePose(model);
         uploadSkinned(model);
     };

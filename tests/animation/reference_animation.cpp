@@ -80,9 +80,10 @@ void evaluateBone(Model& model, const Bone* parent, Bone& bone, bool skin)
 
 }  // namespace
 
-void referenceAnimatorUpdate(Animator& animator, float dt)
+void referenceAnimatorUpdate(Model& model, float dt)
 {
-    if (!animator.model || animator.animations.empty()) {
+    Animator& animator = model.animator;
+    if (animator.animations.empty()) {
         return;
     }
     if (animator.current < 0 || static_cast<std::size_t>(animator.current) >= animator.animations.size()) {
@@ -99,6 +100,8 @@ void referenceAnimatorUpdate(Animator& animator, float dt)
         animator.time = clip.length;
     }
     const float time = animator.time;
+    std::vector<Bone*> bones;
+    listBones(model.rootBone, bones);
     for (const std::vector<KeyFrame>& track : clip.tracks) {
         const std::size_t k = firstKeyAtOrAfter(track, time);
         if (k == track.size()) {
@@ -106,10 +109,10 @@ void referenceAnimatorUpdate(Animator& animator, float dt)
         }
         const KeyFrame& next = track[k];
         const KeyFrame& prev = k == 0 ? track.back() : track[k - 1];
-        Bone* bone = next.bone;
-        if (!bone) {
+        if (next.boneIndex < 0 || static_cast<std::size_t>(next.boneIndex) >= bones.size()) {
             continue;
         }
+        Bone* bone = bones[static_cast<std::size_t>(next.boneIndex)];
         const float span = next.time - prev.time;
         const float s = span != 0.0f ? (time - prev.time) / span : 1.0f;
         slerp(prev.rotation, next.rotation, s, bone->rotation);

@@ -12,7 +12,7 @@
 namespace fyrel::test {
 
 // updateAnimator as written out in the playback rules.
-void referenceAnimatorUpdate(Animator& animator, float dt);
+void referenceAnimatorUpdate(Model& model, float dt);
 
 // updatePose by scatter: sizes skinnedVertices, poses the bones and
 // accumulates every weight into skinnedVertices.

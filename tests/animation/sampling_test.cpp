@@ -15,7 +15,7 @@ struct Key {
     float time, x, angleZ;  // a shift along x and a turn about z
 };
 
-// One bone "b" driven by one track of the keys.
+// One bone "b" (index 1) driven by one track of the keys.
 struct Rig {
     Model model;
     Bone* bone = nullptr;
@@ -28,7 +28,7 @@ struct Rig {
         clip.loop = loop;
         for (const Key& k : keys) {
             KeyFrame key;
-            key.bone = bone;
+            key.boneIndex = 1;
             key.boneName = "b";
             key.time = k.time;
             key.translation = {k.x, 0, 0};
@@ -36,7 +36,6 @@ struct Rig {
             clip.addKey(key);
         }
         model.animator.animations.push_back(clip);
-        model.animator.bind(&model);
         model.animator.rate = 1.0f;
     }
 };
@@ -69,22 +68,32 @@ TEST(Sampling, TimeAdvancesWrapsHoldsAndThePoseFollowsTheKeys)
     for (const Case& c : cases) {
         Rig rig(c.keys, c.loop);
         rig.model.animator.time = c.start;
-        updateAnimator(rig.model.animator, c.dt);
+        updateAnimator(rig.model, c.dt);
         EXPECT_NEAR(rig.model.animator.time, c.time, 1e-5f) << c.what;
         EXPECT_NEAR(rig.bone->translation.x, c.x, 1e-5f) << c.what;
         EXPECT_NEAR(rig.bone->rotation.z, std::sin(c.angleZ / 2), 1e-5f) << c.what;
         EXPECT_NEAR(rig.bone->rotation.w, std::cos(c.angleZ / 2), 1e-5f) << c.what;
     }
 
-    // Without a model, or past the end of a track, nothing moves.
-    Rig unbound(three, true);
-    unbound.model.animator.model = nullptr;
-    updateAnimator(unbound.model.animator, 1.0f);
-    EXPECT_EQ(unbound.model.animator.time, 0.0f);
+    // Keys name their bone by index: after the skeleton grew (and "b" moved
+    // to new storage) they drive "b" where it is now; an index past the
+    // bones drives nothing.
+    Rig grown(three, true);
+    updateAnimator(grown.model, 0.5f);
+    for (int i = 0; i < 40; ++i) {
+        grown.model.rootBone.addChild(fyrel::test::namedBone("c"));
+    }
+    updateAnimator(grown.model, 0.5f);
+    EXPECT_NEAR(grown.model.rootBone.children[0].translation.x, 4.0f, 1e-5f);
+    EXPECT_EQ(grown.model.rootBone.children[1].translation.x, 0.0f);
+    Rig beyond(three, true);
+    beyond.model.animator.animations[0].tracks[0][1].boneIndex = 2;
+    updateAnimator(beyond.model, 1.0f);
+    EXPECT_EQ(beyond.bone->translation.x, 0.0f);
     Rig ended({{0, 1, 0}}, false);
     ended.model.animator.animations[0].length = 1.0f;  // the clip runs on past this track's last key
     ended.bone->translation = {42, 0, 0};
-    updateAnimator(ended.model.animator, 0.5f);
+    updateAnimator(ended.model, 0.5f);
     EXPECT_EQ(ended.bone->translation.x, 42.0f);
 }
 
@@ -111,7 +120,7 @@ TEST(Sampling, RotationsTakeTheShorterArcAndStayUnit)
         std::vector<KeyFrame>& track = rig.model.animator.animations[0].tracks[0];
         eulerToQuat(c.x0, 0, c.z0, track[0].rotation);
         eulerToQuat(c.x1, 0, c.z1, track[1].rotation);
-        updateAnimator(rig.model.animator, c.s);
+        updateAnimator(rig.model, c.s);
         const Quaternion& q = rig.bone->rotation;
         EXPECT_NEAR(std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z), 1.0f, 1e-6f) << c.what;
         Matrix4 r;

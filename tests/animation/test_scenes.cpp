@@ -164,12 +164,14 @@ void addClip(Model& model, std::size_t keyCount, float keySpacing, std::uint32_t
     Animation clip;
     clip.name = "synthetic";
     clip.loop = true;
+    std::int32_t index = 0;  // the root's; visit goes in pre-order
     for (Bone& child : model.rootBone.children) {
         visit(child, [&](Bone& bone) {
+            ++index;
             for (std::size_t k = 0; k < keyCount; ++k) {
                 KeyFrame key;
                 key.time = static_cast<float>(k) * keySpacing;
-                key.bone = &bone;
+                key.boneIndex = index;
                 key.boneName = bone.name;
                 eulerToQuat(uniform(rng, -0.6f, 0.6f), uniform(rng, -0.6f, 0.6f), uniform(rng, -0.6f, 0.6f),
                             key.rotation);
@@ -180,7 +182,6 @@ void addClip(Model& model, std::size_t keyCount, float keySpacing, std::uint32_t
     }
     model.animator.animations.push_back(clip);
     model.animator.current = static_cast<std::int32_t>(model.animator.animations.size() - 1);
-    model.animator.bind(&model);
 }
 
 void randomPose(Model& model, std::uint32_t seed)
@@ -210,7 +211,6 @@ Model makeRig(Shape shape, int bones, Placement placement, std::mt19937& rng)
         m(1, 1) = m(2, 2) = 0.0f;
         m(1, 2) = m(2, 1) = 0.01f;
     }
-    model.animator.bind(&model);
     return model;
 }
 

@@ -33,7 +33,7 @@ struct CharacterShape {
 Model makeCharacter(const CharacterShape& shape);
 
 // Adds a looping clip with one track per bone below the root, keyCount keys
-// each at keySpacing apart, with random turns and shifts; binds the animator.
+// each at keySpacing apart, with random turns and shifts.
 void addClip(Model& model, std::size_t keyCount, float keySpacing, std::uint32_t seed);
 
 // Sets every bone's rotation, translation and scale to a random local pose.

@@ -34,7 +34,7 @@ std::vector<Vector3> posedAt(const Model& original, std::size_t clip, float seco
         m.animator.current = static_cast<std::int32_t>(clip);
         m.animator.time = 0;
         m.animator.rate = 1;
-        updateAnimator(m.animator, seconds);
+        updateAnimator(m, seconds);
     }
     updatePose(m);
     const std::vector<Vertex>& source = m.hasSkin() ? m.skinnedVertices : m.vertices;

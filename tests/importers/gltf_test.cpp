@@ -276,7 +276,7 @@ TEST(GltfImport, ClipsMoveTheirNodesWithLinearStepAndCubicKeysOfEveryKind)
         Model m = load(document(accessors, kQuad, node, "", c.animation));
         ASSERT_EQ(m.animator.animations.size(), 1u);
         EXPECT_EQ(m.animator.animations[0].name, "c");
-        updateAnimator(m.animator, c.time);
+        updateAnimator(m, c.time);
         updatePose(m);
         const Vector3 p = m.skinnedVertices.at(1).position;
         EXPECT_NEAR(p.x, c.expected.x, 2e-3f);

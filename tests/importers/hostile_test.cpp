@@ -133,7 +133,7 @@ void expectManifestHolds(const std::string& folder, const std::string& ending,
             EXPECT_EQ(m.triangles.size(), entry.triangles) << name;
         }
         // Posed, as the import command shows it.
-        updateAnimator(m.animator, 1.0f);
+        updateAnimator(m, 1.0f);
         updatePose(m);
         if (m.hasSkin()) {
             EXPECT_EQ(m.skinnedVertices.size(), m.vertices.size()) << name;

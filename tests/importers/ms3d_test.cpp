@@ -155,7 +155,7 @@ TEST(Ms3dConversion, AJointsBindPoseAndKeysBecomeItsBoneAndTrack)
     for (int k = 0; k < 3; ++k) {
         const KeyFrame& key = a.tracks[0][k];
         EXPECT_EQ(key.time, static_cast<float>(k));
-        EXPECT_EQ(key.bone, &m.rootBone);
+        EXPECT_EQ(key.boneIndex, 0);
         eulerToQuat(j.rotationKeys[k].value[0], j.rotationKeys[k].value[1], j.rotationKeys[k].value[2], q);
         EXPECT_NEAR(std::fabs(key.rotation.w - q.w) + std::fabs(key.rotation.x - q.x) +
                         std::fabs(key.rotation.y - q.y) + std::fabs(key.rotation.z - q.z), 0.0f, 1e-6f);
@@ -193,12 +193,13 @@ Model literalSkeleton(const Ms3dFile& f)
         }
     }
     Animation clip;
+    const auto byName = boneIndexByName(m.rootBone);
     for (const Ms3dJoint& j : f.joints) {
         for (std::size_t k = 0; k < j.rotationKeys.size(); ++k) {
             KeyFrame key;
             key.time = j.rotationKeys[k].time;
-            key.bone = m.rootBone.find(stored(j.name));
-            key.boneName = key.bone->name;
+            key.boneName = stored(j.name);
+            key.boneIndex = byName.at(key.boneName);
             if (!j.translationKeys.empty()) {
                 key.translation.x = j.translationKeys[std::min(k, j.translationKeys.size() - 1)].value[0];
             }
@@ -214,9 +215,10 @@ Model literalSkeleton(const Ms3dFile& f)
 std::string described(const Model& m)
 {
     std::ostringstream s;
-    std::map<const Bone*, std::string> place;
+    std::vector<std::string> place;  // by bone index: the walk goes in pre-order
     std::function<void(const Bone&, const std::string&)> walk = [&](const Bone& b, const std::string& at) {
-        s << (place[&b] = at) << " " << b.name << ":";
+        place.push_back(at);
+        s << at << " " << b.name << ":";
         for (const VertexWeight& w : b.weights) {
             s << " " << w.vertex;
         }
@@ -229,7 +231,9 @@ std::string described(const Model& m)
     s << "length " << m.animator.animations.at(0).length << "\n";
     for (const auto& track : m.animator.animations.at(0).tracks) {
         for (const KeyFrame& k : track) {
-            s << k.time << " " << place[k.bone] << " " << k.boneName << " " << k.translation.x << "; ";
+            const bool named = k.boneIndex >= 0 && static_cast<std::size_t>(k.boneIndex) < place.size();
+            s << k.time << " " << (named ? place[static_cast<std::size_t>(k.boneIndex)] : "none") << " " << k.boneName
+              << " " << k.translation.x << "; ";
         }
         s << "\n";
     }

@@ -229,7 +229,7 @@ void expectClips(const Model& imported, const std::string& text, const std::stri
         for (double tick : sets[s].ticks) {
             m.animator.current = std::int32_t(s);
             m.animator.time = float(tick / sets[s].ticksPerSecond);
-            updateAnimator(m.animator, 0.0f);
+            updateAnimator(m, 0.0f);
             evaluateBone(nullptr, m.rootBone);
             EXPECT_LE(deviation(m.rootBone, Matrix4{}, sets[s], tick), tolerance) << "tick " << tick;
         }

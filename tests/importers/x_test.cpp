@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "importers/x/x_importer.h"
-#include "importers/x/x_mesh_hierarchy.h"
 #include "importers/x/x_reader.h"
 #include "animation/pose.h"
 #include "animation/sampling.h"
@@ -107,8 +106,7 @@ void expectRestsOnItsMesh(const Model& imported)
 {
     Model m(imported);
     m.animator.animations.clear();
-    m.animator.bind(&m);
-    updateAnimator(m.animator, 1.0f);
+    updateAnimator(m, 1.0f);
     updatePose(m);
     ASSERT_TRUE(m.hasSkin());
     float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
@@ -267,43 +265,6 @@ TEST(XImporter, FramesBecomeBonesAndTheirMeshesOneMeshInFileOrder)
     EXPECT_EQ(load(twoMeshBody()).vertices[4].position, (Vector3{5, 0, 0}));
     EXPECT_EQ(load(loose + frame("Root", repeated("Frame{{Loose}}", 60000))).rootBone.children.size(),
               60000u);  // no deep recursion
-}
-
-// Each edge of each face names the face across it (the first that shares
-// the edge; that one names the next), "-" where none does.
-TEST(XHierarchy, AdjacencyNamesTheFaceAcrossEachEdge)
-{
-    struct Case {
-        const char* what;
-        std::uint32_t vertices;
-        std::vector<std::vector<std::uint32_t>> faces;
-        std::string adjacency;
-    };
-    std::vector<std::vector<std::uint32_t>> fan;  // 20 faces round vertex 0: sorted, not scanned
-    std::string fanAdjacency;
-    for (std::uint32_t t = 0; t < 20; ++t) {
-        fan.push_back({0, t + 1, t + 2});
-        fanAdjacency += (t ? std::to_string(t - 1) : "-") + " - " + (t < 19 ? std::to_string(t + 1) : "-") + " ";
-    }
-    const Case cases[] = {
-        {"a lone face", 3, {{0, 1, 2}}, "- - - "},
-        {"a square", 4, {{0, 1, 2}, {0, 2, 3}}, "- - 1 0 - - "},
-        {"an edge of three faces", 5, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}}, "1 - - 0 - - 0 - - "},
-        {"a fan", 22, fan, fanAdjacency},
-    };
-    for (const Case& c : cases) {
-        const std::string file = xText(frame("F", xLineMesh("M", c.vertices, c.faces)));
-        XImportAllocator allocator("");
-        XFrame* root = loadMeshHierarchyFromX(readXFile(dataOf(file), file.size()), allocator);
-        ASSERT_TRUE(root && root->pMeshContainer) << c.what;
-        std::string adjacency;
-        for (std::size_t i = 0; i < 3 * c.faces.size(); ++i) {
-            const std::uint32_t n = root->pMeshContainer->pAdjacency[i];
-            adjacency += (n == 0xFFFFFFFFu ? "-" : std::to_string(n)) + " ";
-        }
-        EXPECT_EQ(adjacency, c.adjacency) << c.what;
-        frameDestroy(root, allocator);
-    }
 }
 
 TEST(XImporter, SkinsWeightTheBonesTheyNameCountingFromTheirOwnMesh)
@@ -532,7 +493,7 @@ TEST(XImporter, MeshesStandWhereTheirFramesPutThem)
     };
     for (const Case& c : cases) {
         Model m = load(c.body);
-        updateAnimator(m.animator, c.time);
+        updateAnimator(m, c.time);
         updatePose(m);
         const std::vector<Vertex>& posed = m.hasSkin() ? m.skinnedVertices : m.vertices;
         ASSERT_FALSE(posed.empty()) << c.what;

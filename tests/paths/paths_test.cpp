@@ -37,7 +37,6 @@ Model riggedModel()
 {
     Model model;
     model.rootBone = namedBone("root", {namedBone("arm")});
-    model.animator.bind(&model);
     return model;
 }
 

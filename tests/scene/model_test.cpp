@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "animation/pose.h"
+#include "animation/sampling.h"
 #include "math/cpu_features.h"
 #include "render/model_buffers.h"
 #include "scene/model.h"
@@ -23,7 +24,7 @@ Bone namedBone(const std::string& name)
 }
 
 // Root "" -> A -> (B -> D), C, and a second "D" under the root; two clips
-// keyed on A and D.
+// keyed on A (moved 3 along x) and the first D (moved 5).
 Model makeAnimatedModel()
 {
     Model m;
@@ -38,14 +39,15 @@ Model makeAnimatedModel()
         clip.name = clipName;
         for (const char* boneName : {"A", "D"}) {
             KeyFrame k;
-            k.bone = m.rootBone.find(boneName);
+            k.boneIndex = boneIndexByName(m.rootBone).at(boneName);
             k.boneName = boneName;
             k.time = 1.0f;
+            k.translation.x = boneName[0] == 'A' ? 3.0f : 5.0f;
             clip.addKey(k);
         }
         m.animator.animations.push_back(clip);
     }
-    m.animator.bind(&m);
+    m.animator.rate = 1.0f;
     return m;
 }
 
@@ -59,21 +61,21 @@ TEST(Model, BonesAreFoundDepthFirstByExactName)
     EXPECT_EQ(m.rootBone.find("D"), &a.children[0].children[0]);
     EXPECT_EQ(m.rootBone.find("C"), &a.children[1]);
     EXPECT_EQ(m.rootBone.find("d"), nullptr);
-    // Binding a clip resolves key names the same way.
-    Animation clip;
-    KeyFrame key;
-    for (const char* name : {"D", "missing"}) {
-        key.boneName = name;
-        clip.addKey(key);
-    }
-    m.animator.animations.push_back(clip);
-    m.animator.bind(&m);
-    const auto& track = m.animator.animations[2].tracks.at(0);
-    EXPECT_EQ(track.at(0).bone, &a.children[0].children[0]);
-    EXPECT_EQ(track.at(1).bone, nullptr);
+    // Keys count bones in the same order; a name stands for its first bone.
+    std::vector<Bone*> bones;
+    listBones(m.rootBone, bones);
+    ASSERT_EQ(bones.size(), 6u);
+    const auto byName = boneIndexByName(m.rootBone);
+    EXPECT_EQ(bones.at(static_cast<std::size_t>(byName.at("D"))), &a.children[0].children[0]);
+    EXPECT_EQ(bones.at(static_cast<std::size_t>(byName.at("C"))), &a.children[1]);
+    EXPECT_EQ(bones.back(), &m.rootBone.children[1]);
+    EXPECT_EQ(byName.count("d"), 0u);
 }
 
-TEST(Model, CopiesAndMovesRebindEverythingToTheNewModelAndDropTheGpuSide)
+// A copy or a move is the compiler's: everything but the derived state
+// (skin form, GPU buffers, sampling state) comes along, and the new model
+// plays and poses its own bones, not its source's.
+TEST(Model, CopiesAndMovesPlayAndPoseTheirOwnBonesAndDropTheGpuSide)
 {
     GlFunctions gl = makeFakeGl();
     Model original = makeAnimatedModel();
@@ -87,54 +89,65 @@ TEST(Model, CopiesAndMovesRebindEverythingToTheNewModelAndDropTheGpuSide)
     original.worldTransform(world);
     EXPECT_FLOAT_EQ(base(2, 3), world(2, 3) + 2.5f);
     original.lift = 2.5f;
+    // The original has its sampling state (pointers to its bones) when it
+    // is copied, and its bones at rest.
+    updateAnimator(original, 0.25f);
+    ASSERT_EQ(original.rootBone.children[0].translation.x, 3.0f);
+    original.rootBone.children[0].translation = Vector3{};
+    original.rootBone.children[0].children[0].children[0].translation = Vector3{};
+    updatePose(original);
 
+    // The targets of the assignments had buffers and sampling state of their own.
     Model copy(original);
-    Model assigned;
+    Model assigned = makeAnimatedModel(), moveAssigned = makeAnimatedModel();
+    for (Model* target : {&assigned, &moveAssigned}) {
+        createBuffers(*target, &gl);
+        updateAnimator(*target, 0.25f);
+        updatePose(*target);
+    }
     assigned = original;
-    Model source(original), moved(std::move(source));  // a move takes the arrays and binds them anew
-    Model moveAssigned;
+    Model source(original), moved(std::move(source));
     moveAssigned = Model(original);
-    for (const Model* m : {&copy, &assigned, &moved, &moveAssigned}) {
-        EXPECT_EQ(m->animator.model, m);
+    for (Model* m : {&copy, &assigned, &moved, &moveAssigned}) {
         ASSERT_EQ(m->animator.animations.size(), 2u);
-        for (const Animation& clip : m->animator.animations) {
-            EXPECT_EQ(clip.model, m);
-            for (const auto& track : clip.tracks) {
-                EXPECT_EQ(track[0].bone, m->rootBone.find(track[0].boneName));
-            }
-        }
-        EXPECT_TRUE(m->skinnedVertices.empty());
+        EXPECT_EQ(m->animator.animations[1].tracks.size(), 2u);
+        EXPECT_EQ(m->skinnedVertices.size(), 3u);
         EXPECT_EQ(bufferFunctions(*m), nullptr);
         EXPECT_EQ(m->lift, 2.5f);
+        updateAnimator(*m, 0.75f);
+        updatePose(*m);
+        const Bone& a = m->rootBone.children[0];
+        EXPECT_EQ(a.translation.x, 3.0f);
+        EXPECT_EQ(a.worldMatrix(0, 3), 3.0f);
+        EXPECT_EQ(a.children[0].children[0].translation.x, 5.0f);
     }
     EXPECT_NE(bufferFunctions(original), nullptr);
+    EXPECT_EQ(original.rootBone.children[0].translation.x, 0.0f);
+    EXPECT_EQ(original.rootBone.children[0].worldMatrix(0, 3), 0.0f);
 
     // A scene's list keeps its models where they are while it grows.
     SceneList<Model> models;
     models.push_back(makeAnimatedModel());
     Model* first = &models.front();
-    const Bone* d = first->rootBone.find("D");
     for (int i = 0; i < 100; ++i) {
         models.push_back(makeAnimatedModel());
     }
     EXPECT_EQ(&models.front(), first);
-    EXPECT_EQ(first->animator.animations[0].tracks[1][0].bone, d);
 }
 
 TEST(Model, AddKeyOrdersKeysStablyAndOpensTracksByBone)
 {
-    Bone a = namedBone("a"), b = namedBone("b");
     Animation clip;
     for (float t : {0.5f, 0.2f, 0.5f}) {
         KeyFrame k;
-        k.bone = &a;
+        k.boneIndex = 0;
         k.time = t;
         k.translation.x = static_cast<float>(clip.tracks.empty() ? 0 : clip.tracks[0].size());
         clip.addKey(k);
     }
     KeyFrame early;
     early.time = 0.1f;
-    early.bone = &b;
+    early.boneIndex = 1;
     clip.addKey(early);
     ASSERT_EQ(clip.tracks.size(), 2u);
     ASSERT_EQ(clip.tracks[0].size(), 3u);
@@ -142,7 +155,7 @@ TEST(Model, AddKeyOrdersKeysStablyAndOpensTracksByBone)
     EXPECT_EQ(clip.tracks[0][1].translation.x, 0.0f);  // the first 0.5 stays first
     EXPECT_EQ(clip.tracks[0][2].translation.x, 2.0f);
     EXPECT_EQ(clip.length, 0.5f);
-    EXPECT_EQ(clip.tracks[1][0].bone, &b);
+    EXPECT_EQ(clip.tracks[1][0].boneIndex, 1);
 }
 
 TEST(Model, NormalsAverageTheFacesAtEachVertexOncePerFace)

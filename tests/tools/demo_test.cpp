@@ -31,7 +31,7 @@ Model demoAt(float time)
     }();
     Model m(imported);
     m.animator.time = time;
-    updateAnimator(m.animator, 0.0f);
+    updateAnimator(m, 0.0f);
     updatePose(m);
     return m;
 }
