@@ -470,15 +470,7 @@ void XImporter::buildSkeleton(Model& model)
     // Taken once the tree is complete: a bone's elder siblings move while
     // its parent's children grow.
     std::vector<Bone*> bones;
-    std::vector<Bone*> open{&model.rootBone};
-    while (!open.empty()) {
-        Bone* bone = open.back();
-        open.pop_back();
-        bones.push_back(bone);
-        for (auto it = bone->children.rbegin(); it != bone->children.rend(); ++it) {
-            open.push_back(&*it);
-        }
-    }
+    listBones(model.rootBone, bones);
     std::size_t next = tops > 1 ? 1 : 0;
     for (FrameEntry& entry : frames_) {
         if (entry.bone) {
