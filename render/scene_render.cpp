@@ -67,6 +67,8 @@ void setLight()
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     glLightfv(GL_LIGHT0, GL_POSITION, kLightPosition);
     glEnable(GL_LIGHT0);
+    glDisable(GL_LIGHT1);  // the Studio look's fill and rim
+    glDisable(GL_LIGHT2);
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, kLightModelAmbient);
 }
 
@@ -349,8 +351,63 @@ void drawGround(const SceneView& scene, int width, int height, const Matrix4& pr
 
 }  // namespace
 
+namespace {
+
+// Meshes, paths and IK targets over the Studio background and ground; the
+// workbench's overlays stay out of the picture.
+void renderStudio(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view)
+{
+    const GlFunctions& gl = *scene.glFunctions;
+    glViewport(0, 0, width, height);
+    drawStudioBackground();
+    glMatrixMode(GL_PROJECTION);
+    loadMatrix(projection);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    setStudioLights();
+    glLoadMatrixf(kAxisSwap);
+    multMatrix(view);
+    if (scene.models) {
+        drawStudioGround(*scene.models);
+    }
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_LIGHTING);
+    glShadeModel(GL_SMOOTH);
+    glFrontFace(GL_CW);
+    useProgram(gl, scene.studioProgram);
+    glEnable(GL_NORMALIZE);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    if (scene.models) {
+        drawMeshes(gl, *scene.models);
+    }
+    glDisable(GL_NORMALIZE);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    useProgram(gl, 0);
+    glDisable(GL_LIGHTING);
+    glPointSize(5.0f);
+    if (scene.paths) {
+        for (const Path& path : *scene.paths) {
+            drawPath(path);
+        }
+    }
+    glDisable(GL_DEPTH_TEST);
+    if (scene.ikControllers) {
+        drawIkTargets(*scene.ikControllers);
+    }
+    glFlush();
+}
+
+}  // namespace
+
 void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view)
 {
+    if (scene.look == Look::Studio) {
+        renderStudio(scene, width, height, projection, view);
+        return;
+    }
     const GlFunctions& gl = *scene.glFunctions;
     glViewport(0, 0, width, height);
     glEnable(GL_DEPTH_TEST);

@@ -6,6 +6,7 @@
 #include "math/matrix.h"
 #include "paths/path.h"
 #include "render/gl_functions.h"
+#include "render/studio_look.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 
@@ -48,13 +49,16 @@ struct SceneView {
     const SceneList<Path>* paths = nullptr;
     const SceneList<IkController>* ikControllers = nullptr;
     GroundBackdrop* backdrop = nullptr;  // none: the ground is drawn every time
+    Look look = Look::Classic;
+    GlUint studioProgram = 0;  // the Studio look's (createStudioProgram)
 };
 
 // Clears colour (to opaque black) and depth of the current surface.
 void clearView();
 
 // Clears the current surface and draws the scene into the viewport (0, 0,
-// width, height), in device pixels. projection and view are the camera's
+// width, height), in device pixels, in the scene's look (the Studio look
+// keeps no backdrop). projection and view are the camera's
 // matrices; the world is z-up. Presents nothing.
 void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view);
 

@@ -1,5 +1,6 @@
 #include "ui/camera.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace fyrel {
@@ -106,6 +107,31 @@ void OrthoCamera::setPosition(const Vector3& point)
 {
     position = point;
     updateView();
+}
+
+float frameBoxAlongView(EulerCameraFov& camera, const Vector3& low, const Vector3& high)
+{
+    const Vector3 centre{(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, (low.z + high.z) * 0.5f};
+    Vector3 diagonal;
+    const float radius = std::max(0.5f * length(difference(high, low, diagonal)), 1e-3f);
+    // Half of the narrower opening: vertical fov, or the horizontal one of a
+    // window taller than wide.
+    const float halfVertical = camera.fov * 0.5f;
+    const float halfHorizontal = std::atan(std::tan(halfVertical) * camera.aspect);
+    const float half = std::min(halfVertical, halfHorizontal);
+    const float distance = radius / std::sin(half);
+    // The view matrix turns the look direction into +y (before the render
+    // pass's axis change), so the direction is its rotation's second row.
+    const Vector3 forward{camera.view(1, 0), camera.view(1, 1), camera.view(1, 2)};
+    camera.position = Vector3{centre.x - forward.x * distance, centre.y - forward.y * distance,
+                              centre.z - forward.z * distance};
+    // Near enough for the models and a few steps towards them, far enough
+    // for the ground and for backing away from a large model.
+    camera.zNear = std::min(1.0f, (distance - radius) * 0.5f);
+    camera.zFar = std::max(1000.0f, (distance + radius) * 4.0f);
+    camera.updateView();
+    camera.updateProjection();
+    return radius;
 }
 
 }  // namespace fyrel

@@ -75,4 +75,17 @@ public:
     const Matrix4& projectionMatrix() const override { return projection; }
 };
 
+// The automatic framing's turn: the models face +Y, so the camera looks
+// towards −Y at their front, 30° off to their right and 20° down.
+inline constexpr float kFrontThreeQuarterYaw = 3.14159265f - 0.5235988f;
+inline constexpr float kFrontThreeQuarterPitch = -0.34906585f;
+
+// Frame All: keeps the camera's direction and puts it on the line through
+// the box's centre (low <= high), as far as makes the box's bounding sphere
+// fill the narrower field of view; the near and far planes follow the
+// distance, so that a tiny model is not clipped away and a huge one not cut
+// off. Returns the sphere's radius (at least a thousandth). The views and
+// the pictures without a window frame through this one function.
+float frameBoxAlongView(EulerCameraFov& camera, const Vector3& low, const Vector3& high);
+
 }  // namespace fyrel

@@ -16,10 +16,6 @@ constexpr float kStep = 0.5f;  // the IK target's, and the camera's until a firs
 // for a walker of 1.9 m, as it always was, and in proportion for a toy or a
 // building.
 constexpr float kStepPerDiagonal = 0.25f;
-// Automatic framing looks from the front (the models face +Y, so the camera
-// looks towards −Y), 30° off to the models' right and 20° down.
-constexpr float kFrontYaw = 3.14159265f - 0.5235988f;
-constexpr float kFrontPitch = -0.34906585f;
 constexpr float kFovStep = 0.01f;
 
 void moveLastTarget(ViewHost& host, float dx, float dy, float dz = 0.0f)
@@ -84,31 +80,11 @@ GlWindow::GlWindow(ViewHost& viewHost) : SceneViewWindow(viewHost)
 
 void GlWindow::frameBox(const Vector3& low, const Vector3& high, Framing framing)
 {
-    const Vector3 centre{(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, (low.z + high.z) * 0.5f};
-    Vector3 diagonal;
-    const float radius = std::max(0.5f * length(difference(high, low, diagonal)), 1e-3f);
     if (framing == Framing::FrontThreeQuarter) {
-        camera.angles = Vector3{kFrontPitch, 0.0f, kFrontYaw};
+        camera.angles = Vector3{kFrontThreeQuarterPitch, 0.0f, kFrontThreeQuarterYaw};
         camera.updateView();
     }
-    // Half of the narrower opening: vertical fov, or the horizontal one of a
-    // window taller than wide.
-    const float halfVertical = camera.fov * 0.5f;
-    const float halfHorizontal = std::atan(std::tan(halfVertical) * camera.aspect);
-    const float half = std::min(halfVertical, halfHorizontal);
-    const float distance = radius / std::sin(half);
-    // The view matrix turns the look direction into +y (before the render
-    // pass's axis change), so the direction is its rotation's second row.
-    const Vector3 forward{camera.view(1, 0), camera.view(1, 1), camera.view(1, 2)};
-    camera.position = Vector3{centre.x - forward.x * distance, centre.y - forward.y * distance,
-                              centre.z - forward.z * distance};
-    // Near enough for the models and a few steps towards them, far enough
-    // for the ground and for backing away from a large model.
-    camera.zNear = std::min(1.0f, (distance - radius) * 0.5f);
-    camera.zFar = std::max(1000.0f, (distance + radius) * 4.0f);
-    camera.updateView();
-    camera.updateProjection();
-    step = kStepPerDiagonal * 2.0f * radius;
+    step = kStepPerDiagonal * 2.0f * frameBoxAlongView(camera, low, high);
 }
 
 void GlWindow::fitCamera(int clientWidth, int clientHeight)

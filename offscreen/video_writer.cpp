@@ -1,0 +1,230 @@
+#include "offscreen/video_writer.h"
+
+#include <cctype>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace fyrel {
+
+namespace {
+
+struct Container {
+    const char* ending;
+    const char* format;
+    const char* encoders[2];  // the first that this FFmpeg offers
+    AVPixelFormat pixels;
+};
+
+const Container kContainers[] = {
+    {".mp4", "mp4", {"libx264", "mpeg4"}, AV_PIX_FMT_YUV420P},
+    {".webm", "webm", {"libvpx-vp9", "libvpx"}, AV_PIX_FMT_YUV420P},
+    {".gif", "gif", {"gif", nullptr}, AV_PIX_FMT_RGB8},
+};
+
+const Container* containerOf(const std::string& path)
+{
+    std::string lower = path;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    for (const Container& c : kContainers) {
+        const std::size_t n = std::char_traits<char>::length(c.ending);
+        if (lower.size() > n && lower.compare(lower.size() - n, n, c.ending) == 0) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+std::string errorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+struct VideoWriter::Impl {
+    std::string path;
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    SwsContext* scale = nullptr;
+    std::int64_t next = 0;
+    bool headerWritten = false;
+    bool finished = false;
+
+    ~Impl()
+    {
+        if (headerWritten && !finished) {
+            av_write_trailer(format);
+        }
+        sws_freeContext(scale);
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        avcodec_free_context(&codec);
+        if (format) {
+            if (format->pb) {
+                avio_closep(&format->pb);
+            }
+            avformat_free_context(format);
+        }
+    }
+
+    // Sends frame (null: the end) and writes every packet the encoder gives.
+    bool drain(const AVFrame* input, std::string& reason)
+    {
+        int status = avcodec_send_frame(codec, input);
+        if (status < 0) {
+            reason = "cannot encode a frame of \"" + path + "\": " + errorText(status);
+            return false;
+        }
+        while ((status = avcodec_receive_packet(codec, packet)) >= 0) {
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            status = av_interleaved_write_frame(format, packet);
+            if (status < 0) {
+                reason = "cannot write \"" + path + "\": " + errorText(status);
+                return false;
+            }
+        }
+        return status == AVERROR(EAGAIN) || status == AVERROR_EOF;
+    }
+};
+
+VideoWriter::VideoWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+VideoWriter::~VideoWriter() = default;
+
+std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int width, int height, int fps,
+                                               std::string& reason)
+{
+    const Container* container = containerOf(path);
+    if (!container) {
+        reason = "\"" + path + "\" names no video format (.mp4, .webm or .gif)";
+        return nullptr;
+    }
+    const AVCodec* encoder = nullptr;
+    for (const char* name : container->encoders) {
+        if (name && !encoder) {
+            encoder = avcodec_find_encoder_by_name(name);
+        }
+    }
+    if (!encoder) {
+        reason = std::string("this FFmpeg has no encoder for ") + container->ending + " videos";
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    if (avformat_alloc_output_context2(&impl->format, nullptr, container->format, path.c_str()) < 0) {
+        reason = "cannot make a video container for \"" + path + "\"";
+        return nullptr;
+    }
+    impl->stream = avformat_new_stream(impl->format, nullptr);
+    impl->codec = avcodec_alloc_context3(encoder);
+    impl->frame = av_frame_alloc();
+    impl->packet = av_packet_alloc();
+    if (!impl->stream || !impl->codec || !impl->frame || !impl->packet) {
+        reason = "not enough memory for a video";
+        return nullptr;
+    }
+    AVCodecContext* c = impl->codec;
+    c->width = width;
+    c->height = height;
+    c->time_base = AVRational{1, fps};
+    c->framerate = AVRational{fps, 1};
+    c->pix_fmt = container->pixels;
+    c->gop_size = fps;
+    if (impl->format->oformat->flags & AVFMT_GLOBALHEADER) {
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    // Pictures of models are mostly flat background: a constant quality
+    // keeps them small without blocks.
+    av_opt_set(c->priv_data, "crf", container->pixels == AV_PIX_FMT_YUV420P ? "23" : "", 0);
+    av_opt_set(c->priv_data, "preset", "veryfast", 0);
+    av_opt_set(c->priv_data, "deadline", "realtime", 0);
+    av_opt_set_int(c->priv_data, "cpu-used", 8, 0);
+    if (std::string(encoder->name) == "libvpx-vp9" || std::string(encoder->name) == "libvpx") {
+        c->bit_rate = 0;
+        av_opt_set_int(c->priv_data, "crf", 32, 0);
+    }
+    int status = avcodec_open2(c, encoder, nullptr);
+    if (status < 0) {
+        reason = "cannot start the video encoder for \"" + path + "\": " + errorText(status);
+        return nullptr;
+    }
+    avcodec_parameters_from_context(impl->stream->codecpar, c);
+    impl->stream->time_base = c->time_base;
+    impl->stream->avg_frame_rate = c->framerate;
+    status = avio_open(&impl->format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (status < 0) {
+        reason = "cannot write \"" + path + "\": " + errorText(status);
+        return nullptr;
+    }
+    status = avformat_write_header(impl->format, nullptr);
+    if (status < 0) {
+        reason = "cannot write \"" + path + "\": " + errorText(status);
+        return nullptr;
+    }
+    impl->headerWritten = true;
+    impl->frame->format = c->pix_fmt;
+    impl->frame->width = width;
+    impl->frame->height = height;
+    if (av_frame_get_buffer(impl->frame, 0) < 0) {
+        reason = "not enough memory for a video frame";
+        return nullptr;
+    }
+    impl->scale = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, c->pix_fmt, SWS_BICUBIC, nullptr,
+                                 nullptr, nullptr);
+    if (!impl->scale) {
+        reason = "cannot convert pictures to the video's colours";
+        return nullptr;
+    }
+    return std::unique_ptr<VideoWriter>(new VideoWriter(std::move(impl)));
+}
+
+bool VideoWriter::write(const Image& picture, std::string& reason)
+{
+    Impl& v = *impl_;
+    if (picture.width != v.codec->width || picture.height != v.codec->height ||
+        picture.data.size() < static_cast<std::size_t>(picture.width) * picture.height * 4) {
+        reason = "a frame of the wrong size for \"" + v.path + "\"";
+        return false;
+    }
+    if (av_frame_make_writable(v.frame) < 0) {
+        reason = "not enough memory for a video frame";
+        return false;
+    }
+    const std::uint8_t* source[1] = {picture.data.data()};
+    const int stride[1] = {picture.width * 4};
+    sws_scale(v.scale, source, stride, 0, picture.height, v.frame->data, v.frame->linesize);
+    v.frame->pts = v.next++;
+    return v.drain(v.frame, reason);
+}
+
+bool VideoWriter::finish(std::string& reason)
+{
+    Impl& v = *impl_;
+    if (!v.drain(nullptr, reason)) {
+        return false;
+    }
+    v.finished = true;
+    const int status = av_write_trailer(v.format);
+    if (status < 0) {
+        reason = "cannot complete \"" + v.path + "\": " + errorText(status);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace fyrel
