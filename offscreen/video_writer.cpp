@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -109,6 +110,9 @@ VideoWriter::~VideoWriter() = default;
 std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int width, int height, int fps,
                                                std::string& reason)
 {
+    // The encoders' reports of their settings and statistics are not ours to
+    // print; their errors come back as status codes.
+    av_log_set_level(AV_LOG_ERROR);
     const Container* container = containerOf(path);
     if (!container) {
         reason = "\"" + path + "\" names no video format (.mp4, .webm or .gif)";
