@@ -78,6 +78,7 @@ void Application::restoreSettings()
     showRecentFiles(*this);
     syncToDisplay = loadSetting(kSettingSyncToDisplay) == "1";
     setMenuItemChecked(mainWindow, kCommandSyncToDisplay, syncToDisplay);
+    showLook(*this, loadSetting(kSettingLook));
 }
 
 std::string Application::modelName(const Model& model, std::size_t index) const
@@ -108,6 +109,7 @@ void Application::initGl()
     createShaderProgram(glFunctions, vertexSource, fragmentSource, vertexShader, fragmentShader, shaderProgram);
     compileAxesList(axesList);
     compileGroundList(groundList);
+    studioProgram = createStudioProgram(glFunctions);
 }
 
 // The display lists and every model's buffers are deleted while the
@@ -192,6 +194,11 @@ void Application::updateScene(float dt)
 
 void Application::renderScene(int width, int height, const Camera& camera, GroundBackdrop* backdrop)
 {
+    fyrel::renderScene(sceneView(backdrop), width, height, camera.projectionMatrix(), camera.viewMatrix());
+}
+
+SceneView Application::sceneView(GroundBackdrop* backdrop) const
+{
     SceneView view;
     view.glFunctions = &glFunctions;
     view.axesList = axesList;
@@ -201,7 +208,9 @@ void Application::renderScene(int width, int height, const Camera& camera, Groun
     view.paths = &paths;
     view.ikControllers = &ikControllers;
     view.backdrop = backdrop;
-    fyrel::renderScene(view, width, height, camera.projectionMatrix(), camera.viewMatrix());
+    view.look = look;
+    view.studioProgram = studioProgram;
+    return view;
 }
 
 void Application::onDestroy()

@@ -14,6 +14,7 @@
 #include "platform/gl_context.h"
 #include "platform/input.h"
 #include "render/gl_functions.h"
+#include "render/scene_render.h"
 #include "scene/model.h"
 #include "scene/scene_list.h"
 #include "ui/child_window.h"
@@ -45,6 +46,8 @@ public:
     GlUint vertexShader = 0;
     GlUint fragmentShader = 0;
     GlUint shaderProgram = 0;
+    GlUint studioProgram = 0;
+    Look look = Look::Classic;  // View > Look, for every view
     SceneList<Model> models;
     SceneList<Path> paths;
     SceneList<PathBinding> bindings;
@@ -91,6 +94,8 @@ public:
     SceneList<Path>& scenePaths() override { return paths; }
     SceneList<IkController>& sceneIkControllers() override { return ikControllers; }
     void renderScene(int width, int height, const Camera& camera, GroundBackdrop* backdrop) override;
+    // What a view draws: the scene, its GL objects and the look.
+    SceneView sceneView(GroundBackdrop* backdrop) const;
     WindowHandle hostWindow() const override { return mainWindow; }
     ChildWindowList& views() override { return childWindows; }
     SceneInformationDialog*& currentSceneInformation() override { return sceneInfoDialog; }

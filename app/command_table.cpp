@@ -37,6 +37,10 @@ constexpr CommandEntry kCommands[] = {
     {kCommandCascade, commandCascade},
     {kCommandNextWindow, commandNextWindow},
     {kCommandControls, commandControls},
+    {kCommandSavePicture, commandSavePicture},
+    {kCommandSaveClipVideo, commandSaveClipVideo},
+    {kCommandLookStudio, commandLookStudio},
+    {kCommandLookClassic, commandLookClassic},
 };
 
 }  // namespace

@@ -45,6 +45,7 @@ inline constexpr const char* kSettingGeometry = "mainWindow/geometry";
 inline constexpr const char* kSettingRecentFiles = "files/recent";
 inline constexpr const char* kSettingLastFolder = "files/lastFolder";
 inline constexpr const char* kSettingSyncToDisplay = "view/syncToDisplay";
+inline constexpr const char* kSettingLook = "view/look";
 
 // File menu.
 void commandOpen(Application& app);
@@ -73,6 +74,16 @@ void commandBindToPath(Application& app);
 void commandAddIkController(Application& app);
 void commandGenerateIkAnimation(Application& app);
 void commandPlayIkAnimation(Application& app);
+// Pictures and the look (commands_picture.cpp): File > Save Picture and
+// Save Clip as Video draw the active view (else the first) as fyrel-render
+// does; View > Look sets every view's look and remembers it.
+void commandSavePicture(Application& app);
+void commandSaveClipVideo(Application& app);
+void commandLookStudio(Application& app);
+void commandLookClassic(Application& app);
+// Fills View > Look and checks the look named (lookName), Classic for any
+// other text.
+void showLook(Application& app, const std::string& name);
 // Help menu.
 void commandControls(Application& app);
 void commandAbout(Application& app);

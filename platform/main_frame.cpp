@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -266,6 +267,23 @@ void cascadeChildWindows(WindowHandle window)
     if (QMdiArea* area = clientAreaOf(window)) {
         area->cascadeSubWindows();
     }
+}
+
+WindowHandle activeChildWindow(WindowHandle window)
+{
+    QMdiArea* area = clientAreaOf(window);
+    QMdiSubWindow* active = area ? area->activeSubWindow() : nullptr;
+    const platform_detail::WindowObject* parent = platform_detail::findWindow(window);
+    if (!active || !parent) {
+        return kNoWindow;
+    }
+    for (WindowHandle child : parent->children) {
+        const platform_detail::WindowObject* object = platform_detail::findWindow(child);
+        if (object && object->widget == active) {
+            return child;
+        }
+    }
+    return kNoWindow;
 }
 
 void activateNextChildWindow(WindowHandle window)

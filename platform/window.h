@@ -107,6 +107,9 @@ void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuIte
 void tileChildWindows(WindowHandle window);
 void cascadeChildWindows(WindowHandle window);
 void activateNextChildWindow(WindowHandle window);
+// The child window in front in a main window's client area (the one last
+// clicked or brought forward); kNoWindow when none is.
+WindowHandle activeChildWindow(WindowHandle window);
 
 // True while the window is minimised (or hidden): nothing it shows is seen.
 bool isWindowMinimized(WindowHandle window);

@@ -26,6 +26,8 @@ const std::vector<MenuPopup>& mainMenu()
           {"Import .&glTF", kCommandImportGltf},
           {"-"},
           {"&Export glTF...", kCommandExportGltf, true, "Ctrl+E"},
+          {"Save &Picture...", kCommandSavePicture},
+          {"Save Clip as &Video...", kCommandSaveClipVideo},
           {"-"},
           {"E&xit", kCommandExit, true, "Ctrl+Q"}}},
         {"&Edit", {{"&Bind to Path", kCommandBindToPath}}},
@@ -35,7 +37,8 @@ const std::vector<MenuPopup>& mainMenu()
           {"&Scene Information", kCommandSceneInformation},
           {"-"},
           {"&Frame All", kCommandFrameAll, true, "F"},
-          {"S&ync to Display", kCommandSyncToDisplay, true, "", true}}},
+          {"S&ync to Display", kCommandSyncToDisplay, true, "", true},
+          {"&Look", kCommandLook, true, "", false, true}}},
         {"&Animation",
          {{"&Play / Pause", kCommandPlayPause, true, "P"},
           {"Step &Forward", kCommandStepForward, true, "."},
@@ -120,6 +123,22 @@ const DialogTemplate& aboutDialogTemplate()
         },
     };
     return about;
+}
+
+const DialogTemplate& pictureSizeDialogTemplate()
+{
+    static const DialogTemplate size{
+        .caption = "Picture Size", .fontName = "System", .fontPoints = 8, .x = 22, .y = 17, .width = 160, .height = 92,
+        .controls = {
+            {DialogControlKind::Text, -1, "Draw the picture at:", 8, 6, 140, 10},
+            {DialogControlKind::DefaultPushButton, kIdSizeOfView, "The &view's size", 8, 20, 144, 11},
+            {DialogControlKind::PushButton, kIdWidth1280, "1&280 wide", 8, 34, 144, 11},
+            {DialogControlKind::PushButton, kIdWidth1920, "1&920 wide", 8, 48, 144, 11},
+            {DialogControlKind::PushButton, kIdWidth3840, "&3840 wide", 8, 62, 144, 11},
+            {DialogControlKind::PushButton, kIdCancel, "Cancel", 110, 77, 42, 11},
+        },
+    };
+    return size;
 }
 
 }  // namespace fyrel

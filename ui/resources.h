@@ -49,6 +49,18 @@ inline constexpr int kCommandTile = 32825;
 inline constexpr int kCommandCascade = 32826;
 inline constexpr int kCommandNextWindow = 32827;
 inline constexpr int kCommandControls = 32828;
+// Pictures and videos of a view, and the look of every view.
+inline constexpr int kCommandSavePicture = 32840;
+inline constexpr int kCommandSaveClipVideo = 32841;
+inline constexpr int kCommandLook = 32842;  // the submenu of the two below
+inline constexpr int kCommandLookStudio = 32843;
+inline constexpr int kCommandLookClassic = 32844;
+// The buttons of the picture size dialog: the view's own size, or a width of
+// 1280, 1920 or 3840 at the view's shape.
+inline constexpr int kIdSizeOfView = 40;
+inline constexpr int kIdWidth1280 = 41;
+inline constexpr int kIdWidth1920 = 42;
+inline constexpr int kIdWidth3840 = 43;
 
 // The transport's value controls (tool bar); their Command carries the
 // value.
@@ -76,5 +88,8 @@ const char* controlsText();
 
 // Dialog 103, the About box.
 const DialogTemplate& aboutDialogTemplate();
+
+// The size of a saved picture: one button per size, and Cancel.
+const DialogTemplate& pictureSizeDialogTemplate();
 
 }  // namespace fyrel
