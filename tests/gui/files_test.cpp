@@ -11,10 +11,12 @@
 #include <cmath>
 #include <filesystem>
 
+#include "images/texture_image.h"
 #include "importers/import_error.h"
 #include "importers/model_formats.h"
 #include "importers/ms3d_importer.h"
 #include "render/model_buffers.h"
+#include "render/studio_look.h"
 #include "gui_test_support.h"
 #include "tests/animation/test_scenes.h"
 #include "tools/ms3d_writer.h"
@@ -263,6 +265,54 @@ TEST_F(AppTest, ExportGltfWritesTheModelOrSaysWhyNot)
     choose(kCommandExportGltf);
     EXPECT_EQ(lastRequest().caption, "Export glTF");
     EXPECT_EQ(lastRequest().text, "Cannot write \"" + target + "/cannot/be/written.glb\".");
+}
+
+// View > Look changes every view and is remembered; Save Picture draws the
+// active view in its look at its size or a chosen width, Save Clip as Video
+// writes the clip.
+TEST_F(AppTest, LookAndSavedPicturesAndVideos)
+{
+    importModel();
+    choose(kCommandLookStudio);
+    runFrames(2);
+    EXPECT_TRUE(menuAction(kCommandLookStudio)->isChecked());
+    const QImage shown = grab(0);
+    EXPECT_NEAR(qRed(shown.pixel(2, 0)), kStudioTop[0], 3);
+    ScratchDir dir;
+    const struct {
+        int button;
+        int width;
+    } sizes[] = {{kIdSizeOfView, shown.width()}, {kIdWidth1280, 1280}};
+    for (const auto& size : sizes) {
+        script->answers.push_back(DialogAnswer{std::nullopt, size.button});
+        answerFile(dir.path("view.png"));
+        choose(kCommandSavePicture);
+        Image picture;
+        std::string reason;
+        ASSERT_TRUE(decodeImageFile(dir.path("view.png"), picture, reason)) << reason;
+        EXPECT_EQ(picture.width, size.width);
+        EXPECT_NEAR(picture.height, size.width * shown.height() / shown.width(), 1);
+        EXPECT_NEAR(picture.data[0], kStudioTop[0], 3);
+        QImage asQt(picture.data.data(), picture.width, picture.height, QImage::Format_RGBA8888);
+        EXPECT_GT(countPixels(asQt, isDemo), picture.width * picture.height / 50);
+        if (const char* folder = std::getenv("FYREL_TEST_PICTURES")) {
+            asQt.save(QString::fromStdString(std::string(folder) + "/saved-" + std::to_string(size.width) + ".png"));
+        }
+    }
+    answerFile(dir.path("walk.mp4"));
+    choose(kCommandSaveClipVideo);
+    EXPECT_GT(readBytes(dir.path("walk.mp4")).size(), 1000u);
+
+    pressKey(Qt::Key_Q, Qt::ControlModifier);
+    app.reset();
+    drain();
+    app = std::make_unique<Application>();
+    drain();
+    EXPECT_EQ(app->look, Look::Studio);
+    choose(kCommandLookClassic);
+    importModel();
+    runFrames(2);
+    EXPECT_EQ(qRed(grab(0).pixel(2, 0)), 0);
 }
 
 }  // namespace

@@ -203,6 +203,12 @@ QAction* AppTest::menuAction(int command)
             if (item->data().toInt() == command) {
                 return item;
             }
+            // A submenu's items (View > Look).
+            for (QAction* inner : item->menu() ? item->menu()->actions() : QList<QAction*>{}) {
+                if (inner->data().toInt() == command) {
+                    return inner;
+                }
+            }
         }
     }
     return nullptr;
