@@ -110,6 +110,7 @@ void Application::initGl()
     compileAxesList(axesList);
     compileGroundList(groundList);
     studioProgram = createStudioProgram(glFunctions);
+    hasFramebuffers = loadFramebufferFunctions(framebuffers, glProcAddress, nullptr);
 }
 
 // The display lists and every model's buffers are deleted while the
@@ -210,6 +211,7 @@ SceneView Application::sceneView(GroundBackdrop* backdrop) const
     view.backdrop = backdrop;
     view.look = look;
     view.studioProgram = studioProgram;
+    view.framebuffers = hasFramebuffers ? &framebuffers : nullptr;
     return view;
 }
 

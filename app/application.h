@@ -47,6 +47,8 @@ public:
     GlUint fragmentShader = 0;
     GlUint shaderProgram = 0;
     GlUint studioProgram = 0;
+    FramebufferFunctions framebuffers;  // the Studio look's multisampling, when the driver has them
+    bool hasFramebuffers = false;
     Look look = Look::Classic;  // View > Look, for every view
     SceneList<Model> models;
     SceneList<Path> paths;

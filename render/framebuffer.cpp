@@ -72,6 +72,7 @@ bool ensureRenderTarget(const FramebufferFunctions& fb, RenderTarget& target, in
         releaseRenderTarget(fb, target);
         return false;
     }
+    target.functions = &fb;
     target.width = width;
     target.height = height;
     target.samples = samples;

@@ -36,6 +36,7 @@ bool loadFramebufferFunctions(FramebufferFunctions& table, GlProcLoader loader, 
 // One framebuffer with a colour (RGBA8) and a depth (24-bit) renderbuffer of
 // samples samples each (0: not multisampled).
 struct RenderTarget {
+    const FramebufferFunctions* functions = nullptr;  // the table that made it, while it lives
     GlUint framebuffer = 0;
     GlUint colour = 0;
     GlUint depth = 0;

@@ -405,7 +405,17 @@ void renderStudio(const SceneView& scene, int width, int height, const Matrix4& 
 void renderScene(const SceneView& scene, int width, int height, const Matrix4& projection, const Matrix4& view)
 {
     if (scene.look == Look::Studio) {
+        RenderTarget* target = scene.backdrop ? &scene.backdrop->studioTarget : nullptr;
+        const GlUint surface = scene.framebuffers && target ? currentDrawFramebuffer() : 0;
+        const bool multisampled =
+            scene.framebuffers && target && ensureRenderTarget(*scene.framebuffers, *target, width, height, 4);
+        if (multisampled) {
+            bindRenderTarget(*scene.framebuffers, *target);
+        }
         renderStudio(scene, width, height, projection, view);
+        if (multisampled) {
+            resolveRenderTarget(*scene.framebuffers, *target, surface);
+        }
         return;
     }
     const GlFunctions& gl = *scene.glFunctions;

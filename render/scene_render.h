@@ -5,6 +5,7 @@
 #include "ik/ik_controller.h"
 #include "math/matrix.h"
 #include "paths/path.h"
+#include "render/framebuffer.h"
 #include "render/gl_functions.h"
 #include "render/studio_look.h"
 #include "scene/model.h"
@@ -33,6 +34,10 @@ public:
     // height, projection, view and the light's eye-space position.
     std::array<float, 38> keptWith{};
     bool kept = false;
+    // The Studio look's 4× multisampled picture of the view, kept with it
+    // and resolved onto its surface each frame. Its framebuffer belongs to
+    // the view's context: whoever owns the surface releases it there.
+    RenderTarget studioTarget;
 
 protected:
     ~GroundBackdrop() = default;
@@ -51,6 +56,9 @@ struct SceneView {
     GroundBackdrop* backdrop = nullptr;  // none: the ground is drawn every time
     Look look = Look::Classic;
     GlUint studioProgram = 0;  // the Studio look's (createStudioProgram)
+    // With both, the Studio look draws 4× multisampled into the backdrop's
+    // studioTarget and resolves it onto the surface bound before.
+    const FramebufferFunctions* framebuffers = nullptr;
 };
 
 // Clears colour (to opaque black) and depth of the current surface.

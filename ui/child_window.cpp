@@ -36,6 +36,11 @@ bool eraseChildWindow(ChildWindowList& list, const ChildWindow* window)
 
 void SceneViewWindow::onDestroy()
 {
+    // The Studio look's picture, in the view's own context while it lasts.
+    RenderTarget& target = backdrop_.studioTarget;
+    if (target.functions && makeCurrent(windowHandle)) {
+        releaseRenderTarget(*target.functions, target);
+    }
     eraseChildWindow(host->views(), this);
 }
 
