@@ -14,8 +14,9 @@ namespace fyrel {
 namespace {
 
 // The vertex stage is the Classic one's; the fragment stage lights in linear
-// light (colours and textures are authored in sRGB) with the three lights
-// and a sky/ground ambient, and writes sRGB, so that a lit surface falls off
+// light (colours and textures are authored in sRGB: the standard's curve,
+// not a plain power) with the three lights and a sky/ground ambient, and
+// writes sRGB, so that a lit surface falls off
 // as light does instead of going dark too soon.
 const char* const kStudioVertex = R"(#version 120
 varying vec3 eyePosition;
@@ -35,8 +36,16 @@ const char* const kStudioFragment = R"(#version 120
 varying vec3 eyePosition;
 varying vec3 eyeNormal;
 uniform sampler2D diffuseMap;
-vec3 toLinear(vec3 c) { return pow(max(c, vec3(0.0)), vec3(2.2)); }
-vec3 toSrgb(vec3 c) { return pow(clamp(c, 0.0, 1.0), vec3(1.0 / 2.2)); }
+vec3 toLinear(vec3 c)
+{
+    c = clamp(c, 0.0, 1.0);
+    return mix(c / 12.92, pow((c + 0.055) / 1.055, vec3(2.4)), step(vec3(0.04045), c));
+}
+vec3 toSrgb(vec3 c)
+{
+    c = clamp(c, 0.0, 1.0);
+    return mix(c * 12.92, 1.055 * pow(c, vec3(1.0 / 2.4)) - 0.055, step(vec3(0.0031308), c));
+}
 void main()
 {
     bool orthographic = gl_ProjectionMatrix[3][3] != 0.0;

@@ -172,6 +172,22 @@ TEST(Offscreen, ClassicLookIsTheViewsPicture)
     EXPECT_GT(ground.b, ground.r + 30);
 }
 
+// --time poses the clip: a quarter in, the walker stands otherwise than at
+// its start, and its looping clip of one second is there again a second on.
+TEST(Offscreen, TimePosesTheClip)
+{
+    const std::string walker = quoted(sourcePath("resources/demo/walker.ms3d"));
+    std::vector<Image> pictures;
+    for (const char* time : {"0", "0.25", "1.25"}) {
+        const std::string out = (scratch() / (std::string("time") + time + ".png")).string();
+        const ToolRun run = runTool(FYREL_RENDER_PROGRAM, walker + " -o " + quoted(out) + " --size 160x120 --time " + time);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        pictures.push_back(readPng(out));
+    }
+    EXPECT_NE(pictures[0].data, pictures[1].data);
+    EXPECT_EQ(pictures[1].data, pictures[2].data);
+}
+
 // Exit status and message for files that cannot be read and for misuse.
 TEST(Offscreen, RenderRefusesBadFilesAndArguments)
 {
