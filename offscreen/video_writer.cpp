@@ -153,14 +153,19 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int widt
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     // Pictures of models are mostly flat background: a constant quality
-    // keeps them small without blocks.
-    av_opt_set(c->priv_data, "crf", container->pixels == AV_PIX_FMT_YUV420P ? "23" : "", 0);
-    av_opt_set(c->priv_data, "preset", "veryfast", 0);
-    av_opt_set(c->priv_data, "deadline", "realtime", 0);
-    av_opt_set_int(c->priv_data, "cpu-used", 8, 0);
-    if (std::string(encoder->name) == "libvpx-vp9" || std::string(encoder->name) == "libvpx") {
+    // keeps them small without blocks, and a fast preset keeps encoding
+    // well behind drawing.
+    const std::string name = encoder->name;
+    if (name == "libx264") {
+        av_opt_set(c->priv_data, "crf", "23", 0);
+        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+    } else if (name == "libvpx-vp9" || name == "libvpx") {
         c->bit_rate = 0;
         av_opt_set_int(c->priv_data, "crf", 32, 0);
+        av_opt_set(c->priv_data, "deadline", "realtime", 0);
+        av_opt_set_int(c->priv_data, "cpu-used", 8, 0);
+    } else if (name == "mpeg4") {
+        c->bit_rate = 4000000;
     }
     int status = avcodec_open2(c, encoder, nullptr);
     if (status < 0) {

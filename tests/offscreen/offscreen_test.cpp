@@ -202,6 +202,7 @@ TEST(Offscreen, RenderRefusesBadFilesAndArguments)
         {quoted(sourcePath("tests/data/ms3d/MANIFEST")) + " -o " + out, 1, "MANIFEST"},
         {quoted(sourcePath("tests/data/gltf/not_json.gltf")) + " -o " + out, 1, "not_json.gltf"},
         {walker + " -o " + out + " --clip Nothing", 1, "no model has a clip named \"Nothing\""},
+        {walker + " -o /nonexistent/picture.png", 1, "cannot write \"/nonexistent/picture.png\""},
         {walker + " -o " + out + " --size 0x10", 2, "--size wants"},
         {walker + " -o " + out + " --look gloomy", 2, "--look is studio or classic"},
         {walker + " -o " + out + " --camera below", 2, "--camera is"},
