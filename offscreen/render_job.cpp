@@ -17,7 +17,6 @@
 #include "importers/model_formats.h"
 #include "offscreen/headless_gl.h"
 #include "offscreen/video_writer.h"
-#include "render/gl_resources.h"
 #include "render/model_buffers.h"
 
 namespace fyrel {
@@ -131,8 +130,8 @@ constexpr float kProgressSeconds = 3.0f;
 int writeVideo(const RenderJob& job, PictureGl& gl, SceneList<Model>& models, std::ostream& err)
 {
     // The video formats halve the colour planes: even sizes.
-    const int width = job.width & ~1;
-    const int height = job.height & ~1;
+    const int width = std::max(2, job.width & ~1);
+    const int height = std::max(2, job.height & ~1);
     const int fps = static_cast<int>(std::lround(job.fps));
     const float seconds = job.turntable ? kTurntableSeconds : clipSeconds(models);
     const int frames = std::max(1, static_cast<int>(std::lround(seconds * fps)));
@@ -153,16 +152,12 @@ int writeVideo(const RenderJob& job, PictureGl& gl, SceneList<Model>& models, st
         if (job.turntable) {
             // The camera circles the models, framed at every turn.
             framePicture(models, job.angle, width, height, camera, 6.2831853f * t / kTurntableSeconds);
-            if (!drawPicture(gl, scene, width, height, camera.projection, camera.view, picture, reason)) {
-                err << "fyrel-render: " << reason << '\n';
-                return 1;
-            }
         } else {
             poseModels(models, t);
-            if (!drawPicture(gl, scene, width, height, camera.projection, camera.view, picture, reason)) {
-                err << "fyrel-render: " << reason << '\n';
-                return 1;
-            }
+        }
+        if (!drawPicture(gl, scene, width, height, camera.projection, camera.view, picture, reason)) {
+            err << "fyrel-render: " << reason << '\n';
+            return 1;
         }
         if (!video->write(picture, reason)) {
             err << "fyrel-render: " << reason << '\n';
