@@ -2,7 +2,7 @@
 
 #include <GL/gl.h>
 
-#include <cstring>
+#include <algorithm>
 #include <limits>
 
 #include "animation/bounds.h"
@@ -124,13 +124,9 @@ bool drawPicture(PictureGl& gl, const SceneView& scene, int width, int height, c
     gl.framebuffers.bindFramebuffer(GL_FRAMEBUFFER, previous);
     // GL's rows run bottom first, an image's top first.
     const std::size_t row = static_cast<std::size_t>(width) * 4;
-    std::vector<std::uint8_t> swap(row);
     for (int y = 0; y < height / 2; ++y) {
         std::uint8_t* a = out.data.data() + row * y;
-        std::uint8_t* b = out.data.data() + row * (height - 1 - y);
-        std::memcpy(swap.data(), a, row);
-        std::memcpy(a, b, row);
-        std::memcpy(b, swap.data(), row);
+        std::swap_ranges(a, a + row, out.data.data() + row * (height - 1 - y));
     }
     for (std::size_t i = 3; i < out.data.size(); i += 4) {
         out.data[i] = 255;
