@@ -1,6 +1,10 @@
 #include "offscreen/video_writer.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstdint>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -26,7 +30,7 @@ struct Container {
 const Container kContainers[] = {
     {".mp4", "mp4", {"libx264", "mpeg4"}, AV_PIX_FMT_YUV420P},
     {".webm", "webm", {"libvpx-vp9", "libvpx"}, AV_PIX_FMT_YUV420P},
-    {".gif", "gif", {"gif", nullptr}, AV_PIX_FMT_RGB8},
+    {".gif", "gif", {"gif", nullptr}, AV_PIX_FMT_PAL8},
 };
 
 const Container* containerOf(const std::string& path)
@@ -51,6 +55,84 @@ std::string errorText(int code)
     return text;
 }
 
+// A GIF has 256 colours. A fixed palette (3-3-2 bits) bands a Studio
+// gradient into stripes; the colours the first frame uses most (its pixels
+// counted in bins of 5 bits a channel, each bin's mean colour) serve every
+// frame of a turntable or a clip, which show the same scene.
+class GifPalette {
+public:
+    void build(const Image& frame)
+    {
+        std::vector<std::uint32_t> count(kBins, 0);
+        std::vector<std::array<std::uint64_t, 3>> sum(kBins, {0, 0, 0});
+        for (std::size_t i = 0; i + 3 < frame.data.size(); i += 4) {
+            const std::uint8_t* p = &frame.data[i];
+            const std::size_t bin = binOf(p);
+            ++count[bin];
+            for (int c = 0; c < 3; ++c) {
+                sum[bin][c] += p[c];
+            }
+        }
+        std::vector<std::size_t> order(kBins);
+        for (std::size_t i = 0; i < kBins; ++i) {
+            order[i] = i;
+        }
+        std::partial_sort(order.begin(), order.begin() + 256, order.end(),
+                          [&](std::size_t a, std::size_t b) { return count[a] > count[b]; });
+        colours_.clear();
+        for (int i = 0; i < 256 && count[order[i]] > 0; ++i) {
+            const std::size_t bin = order[i];
+            std::array<int, 3> rgb{};
+            for (int c = 0; c < 3; ++c) {
+                rgb[c] = static_cast<int>(sum[bin][c] / count[bin]);
+            }
+            colours_.push_back(rgb);
+        }
+        // Every bin maps to its nearest palette colour.
+        nearest_.assign(kBins, 0);
+        for (std::size_t bin = 0; bin < kBins; ++bin) {
+            const int r = static_cast<int>((bin >> 10) << 3) + 4;
+            const int g = static_cast<int>(((bin >> 5) & 31) << 3) + 4;
+            const int b = static_cast<int>((bin & 31) << 3) + 4;
+            int best = 0;
+            int bestDistance = INT32_MAX;
+            for (std::size_t k = 0; k < colours_.size(); ++k) {
+                const int dr = r - colours_[k][0], dg = g - colours_[k][1], db = b - colours_[k][2];
+                const int d = dr * dr + dg * dg + db * db;
+                if (d < bestDistance) {
+                    bestDistance = d;
+                    best = static_cast<int>(k);
+                }
+            }
+            nearest_[bin] = static_cast<std::uint8_t>(best);
+        }
+    }
+
+    bool built() const { return !colours_.empty(); }
+
+    void apply(const Image& frame, AVFrame& out) const
+    {
+        for (int y = 0; y < frame.height; ++y) {
+            const std::uint8_t* p = frame.data.data() + static_cast<std::size_t>(y) * frame.width * 4;
+            std::uint8_t* q = out.data[0] + static_cast<std::ptrdiff_t>(y) * out.linesize[0];
+            for (int x = 0; x < frame.width; ++x, p += 4) {
+                q[x] = nearest_[binOf(p)];
+            }
+        }
+        auto* palette = reinterpret_cast<std::uint32_t*>(out.data[1]);
+        for (std::size_t k = 0; k < 256; ++k) {
+            const std::array<int, 3> c = k < colours_.size() ? colours_[k] : std::array<int, 3>{0, 0, 0};
+            palette[k] = 0xFF000000u | static_cast<std::uint32_t>(c[0] << 16 | c[1] << 8 | c[2]);
+        }
+    }
+
+private:
+    static constexpr std::size_t kBins = 32768;
+    static std::size_t binOf(const std::uint8_t* p) { return (p[0] >> 3) << 10 | (p[1] >> 3) << 5 | (p[2] >> 3); }
+    std::vector<std::array<int, 3>> colours_;
+    std::vector<std::uint8_t> nearest_;
+};
+
 }  // namespace
 
 struct VideoWriter::Impl {
@@ -60,7 +142,8 @@ struct VideoWriter::Impl {
     AVStream* stream = nullptr;
     AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
-    SwsContext* scale = nullptr;
+    SwsContext* scale = nullptr;  // null for a GIF, which its palette converts
+    GifPalette palette;
     std::int64_t next = 0;
     bool headerWritten = false;
     bool finished = false;
@@ -193,9 +276,11 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int widt
         reason = "not enough memory for a video frame";
         return nullptr;
     }
-    impl->scale = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, c->pix_fmt, SWS_BICUBIC, nullptr,
-                                 nullptr, nullptr);
-    if (!impl->scale) {
+    if (c->pix_fmt != AV_PIX_FMT_PAL8) {
+        impl->scale = sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, c->pix_fmt, SWS_BICUBIC, nullptr,
+                                     nullptr, nullptr);
+    }
+    if (c->pix_fmt != AV_PIX_FMT_PAL8 && !impl->scale) {
         reason = "cannot convert pictures to the video's colours";
         return nullptr;
     }
@@ -216,7 +301,14 @@ bool VideoWriter::write(const Image& picture, std::string& reason)
     }
     const std::uint8_t* source[1] = {picture.data.data()};
     const int stride[1] = {picture.width * 4};
-    sws_scale(v.scale, source, stride, 0, picture.height, v.frame->data, v.frame->linesize);
+    if (v.scale) {
+        sws_scale(v.scale, source, stride, 0, picture.height, v.frame->data, v.frame->linesize);
+    } else {
+        if (!v.palette.built()) {
+            v.palette.build(picture);
+        }
+        v.palette.apply(picture, *v.frame);
+    }
     v.frame->pts = v.next++;
     return v.drain(v.frame, reason);
 }
