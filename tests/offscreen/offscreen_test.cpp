@@ -10,7 +10,9 @@
 #include <sstream>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 #include "animation/bounds.h"
@@ -235,7 +237,35 @@ struct VideoFacts {
     int frames = 0;
     double seconds = 0.0;
     int width = 0;
+    Rgb corner{0, 0, 0};  // the first frame's top left pixel, decoded
 };
+
+// Decodes the packet of the first frame and converts its top rows.
+Rgb firstCorner(const AVStream& stream, const AVPacket& packet)
+{
+    const AVCodec* decoder = avcodec_find_decoder(stream.codecpar->codec_id);
+    AVCodecContext* codec = avcodec_alloc_context3(decoder);
+    avcodec_parameters_to_context(codec, stream.codecpar);
+    AVFrame* frame = av_frame_alloc();
+    Rgb rgb{0, 0, 0};
+    const bool decoded = avcodec_open2(codec, decoder, nullptr) == 0 && avcodec_send_packet(codec, &packet) == 0 &&
+                         (avcodec_receive_frame(codec, frame) == 0 ||
+                          (avcodec_send_packet(codec, nullptr) == 0 && avcodec_receive_frame(codec, frame) == 0));
+    if (decoded) {
+        SwsContext* scale = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                           frame->width, frame->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr,
+                                           nullptr);
+        std::vector<std::uint8_t> rows(static_cast<std::size_t>(frame->width) * 3 * 2);
+        std::uint8_t* out[1] = {rows.data()};
+        const int stride[1] = {frame->width * 3};
+        sws_scale(scale, frame->data, frame->linesize, 0, 2, out, stride);
+        rgb = {rows[6], rows[7], rows[8]};
+        sws_freeContext(scale);
+    }
+    av_frame_free(&frame);
+    avcodec_free_context(&codec);
+    return rgb;
+}
 
 VideoFacts readVideo(const std::string& path)
 {
@@ -253,6 +283,9 @@ VideoFacts readVideo(const std::string& path)
         AVPacket* packet = av_packet_alloc();
         while (av_read_frame(format, packet) >= 0) {
             if (packet->stream_index == index) {
+                if (facts.frames == 0) {
+                    facts.corner = firstCorner(*stream, *packet);
+                }
                 ++facts.frames;
                 first = std::min(first, packet->pts);
                 end = std::max(end, packet->pts + packet->duration);
@@ -292,6 +325,9 @@ TEST(Offscreen, VideoFramesAndDurationFollowTheClip)
         EXPECT_EQ(facts.frames, row.frames);
         EXPECT_NEAR(facts.seconds, row.seconds, 0.051);
         EXPECT_EQ(facts.width, 160);  // even, for the halved colour planes
+        EXPECT_NEAR(facts.corner.r, kStudioTop[0], 8);  // the colours survive the video's encoding
+        EXPECT_NEAR(facts.corner.g, kStudioTop[1], 8);
+        EXPECT_NEAR(facts.corner.b, kStudioTop[2], 8);
     }
 }
 
