@@ -30,11 +30,20 @@ struct ToolRun {
     std::string errors;
 };
 
+// The test program's own folder, removed with its files when it ends.
 std::filesystem::path scratch()
 {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("fyrel_offscreen_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return dir;
+    static const struct Folder {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("fyrel_offscreen_" + std::to_string(getpid()));
+        Folder() { std::filesystem::create_directories(path); }
+        ~Folder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
 }
 
 // Runs a tool with DISPLAY and WAYLAND_DISPLAY unset: no window system.
