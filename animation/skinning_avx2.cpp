@@ -13,8 +13,8 @@
 // moving the halves of registers (a vertex's position and normal side by
 // side, four records packed into three stores), shuffles that have no
 // meaning for a plain eight-float vector. The four-wide kernel in
-// skinning.cpp computes the same bits for one influence (more: within a few
-// units in the last place, fused here) and is what other processors run.
+// skinning.cpp computes the same sums, unfused (within a few units in the
+// last place), and is what other processors run.
 
 namespace fyrel {
 
@@ -30,10 +30,9 @@ namespace {
 // becomes −0, and adding ±0 to a nonzero value or to +0 changes nothing.
 
 // v holds the position in the low half and the normal in the high half,
-// (x y z _ | x y z _). One influence: as the four-wide kernel forms it. Two
-// or more: the weighted sum of the influences' slots first (fused), then one
-// product with the vertex, within a few units in the last place of the
-// four-wide kernel's.
+// (x y z _ | x y z _). One influence: w·(S·v + t), fused. Two or more: the
+// weighted sum of the influences' slots first (fused), then one product with
+// the vertex. Within a few units in the last place of the four-wide kernel's.
 template <int K>
 FYREL_TARGET_AVX2 inline __m256 avxVertex(const float* palette, const SkinInfluence* f, std::uint32_t k, __m256 v)
 {
@@ -42,11 +41,10 @@ FYREL_TARGET_AVX2 inline __m256 avxVertex(const float* palette, const SkinInflue
     const __m256 z = _mm256_permute_ps(v, 0xAA);
     if constexpr (K == 1) {
         const float* s = palette + f[0].slot;
-        const __m256 r = _mm256_add_ps(
-            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_load_ps(s), x), _mm256_mul_ps(_mm256_load_ps(s + 8), y)),
-                          _mm256_mul_ps(_mm256_load_ps(s + 16), z)),
-            _mm256_load_ps(s + 24));
-        return _mm256_add_ps(_mm256_setzero_ps(), _mm256_mul_ps(_mm256_set1_ps(f[0].weight), r));
+        const __m256 r = _mm256_fmadd_ps(_mm256_load_ps(s + 16), z,
+                                         _mm256_fmadd_ps(_mm256_load_ps(s + 8), y,
+                                                         _mm256_fmadd_ps(_mm256_load_ps(s), x, _mm256_load_ps(s + 24))));
+        return _mm256_mul_ps(_mm256_set1_ps(f[0].weight), r);
     } else {
         const std::uint32_t count = K > 0 ? static_cast<std::uint32_t>(K) : k;
         const float* s = palette + f[0].slot;

@@ -7,7 +7,7 @@
 // with two or more influences blends the matrices before it multiplies, so
 // their results must lie within kFlatUlps units in the last place of the
 // walk's, measured against the largest magnitude of the matrix column or of
-// the mesh (one influence: the same bits); and a matrix or coordinate the
+// the mesh (one influence unfused: the same bits); and a matrix or coordinate the
 // walk makes not finite (NaN poses) must be not finite there too. Staging
 // copies the skinned vertices bit for bit.
 
@@ -149,7 +149,7 @@ bool nearVector(const Vector3& a, const Vector3& reference, float scale)
 // own what changed since the last pose, and the reference, and compares them
 // within kFlatUlps; then poses the fast path again by the walk and compares
 // its bones bit for bit, its vertices within kFlatUlps (bit for bit where
-// every vertex has at most one influence).
+// every vertex has at most one influence and the kernel does not fuse).
 void expectNearVertices(const Model& fast, const Model& reference, const char* how)
 {
     ASSERT_EQ(fast.skinnedVertices.size(), reference.skinnedVertices.size());
@@ -191,7 +191,7 @@ void poseAndCompare(Model& fast, Model& reference)
     updatePose(fast);
     usePoseEvaluation(PoseEvaluation::Flat);
     expectSameBones(fast.rootBone, reference.rootBone);
-    if (singleInfluences(fast)) {
+    if (singleInfluences(fast) && activeVectorBackend() != VectorBackend::Avx2) {
         for (std::size_t i = 0; i < fast.skinnedVertices.size(); ++i) {
             ASSERT_TRUE(sameVertex(fast.skinnedVertices[i], reference.skinnedVertices[i])) << "walk, vertex " << i;
         }
