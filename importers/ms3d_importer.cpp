@@ -224,14 +224,18 @@ void convertAnimation(const Ms3dRecords& r, const JointTree& tree, const std::ve
             }
             auto [it, inserted] = trackOf.try_emplace(index, animation.tracks.size());
             if (inserted) {
-                animation.tracks.emplace_back();
+                animation.tracks.emplace_back().reserve(joint.rotationKeys.size());
             }
             animation.tracks[it->second].push_back(std::move(key));
         }
     }
+    // Files mostly list a joint's keys in time already (times are finite,
+    // checked by validate): then the sort would move every key for nothing.
+    const auto earlier = [](const KeyFrame& a, const KeyFrame& b) { return a.time < b.time; };
     for (std::vector<KeyFrame>& track : animation.tracks) {
-        std::stable_sort(track.begin(), track.end(),
-                         [](const KeyFrame& a, const KeyFrame& b) { return a.time < b.time; });
+        if (!std::is_sorted(track.begin(), track.end(), earlier)) {
+            std::stable_sort(track.begin(), track.end(), earlier);
+        }
     }
     model.animator.animations.push_back(std::move(animation));
 }
