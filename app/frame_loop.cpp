@@ -29,13 +29,22 @@ bool clipMoves(const Animator& animator)
     return clip.loop || animator.time < clip.length;
 }
 
-// Waits out what is left of the display's frame period since frameStart.
+// Waits out what is left of the display's frame period since frameStart,
+// handling events as they come: the events a presented frame posts would
+// otherwise end the wait at once and the loop would run ahead of the display.
 bool waitForDisplay(const Application& app, Clock::time_point frameStart, int& exitCode)
 {
-    const auto period = std::chrono::duration<double>(1.0 / displayRefreshRate(app.mainWindow));
-    const auto left = period - (Clock::now() - frameStart);
-    const int ms = static_cast<int>(std::chrono::duration<double, std::milli>(left).count());
-    return ms > 0 ? waitForEvents(exitCode, ms) : drainEvents(exitCode);
+    const auto end = frameStart + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(1.0 / displayRefreshRate(app.mainWindow)));
+    for (;;) {
+        const int ms = static_cast<int>(std::chrono::duration<double, std::milli>(end - Clock::now()).count());
+        if (ms <= 0) {
+            return drainEvents(exitCode);
+        }
+        if (waitForEvents(exitCode, ms)) {
+            return true;
+        }
+    }
 }
 
 // Nothing to show (no view, or the main window minimised): wait for events,
