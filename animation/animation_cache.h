@@ -78,11 +78,12 @@ struct SkinCache {
     std::vector<float> worlds;
     std::vector<float> inverseBinds;
     bool affine = false;
-    // For the eight-wide evaluation: rows 0-2 of the bind transforms eight
-    // bones at a time (element (r, c) of bones 8g..8g+7 at 96g + 8(4r + c)),
-    // the bones' local transforms in the same layout, made each pose, and
+    // For the flat evaluation: rows 0-2 of the bind transforms eight bones
+    // at a time (element (r, c) of bones 8g..8g+7 at 96g + 8(4r + c); the
+    // four-wide evaluation reads half a group), the bones' local transforms
+    // in the same layout, made each pose, and (for the four-wide palette)
     // each inverse bind matrix by rows with every element spread over four
-    // floats, two elements to 32 bytes.
+    // floats.
     std::vector<float> bindLocals;
     std::vector<float> locals;
     std::vector<float> spreadInverseBinds;

@@ -129,7 +129,7 @@ void buildSkeleton(SkinCache& cache, Bone& root)
 
 // The active vector backend poses too (AVX2 only where the processor runs
 // it), so that choosing one tests both halves.
-bool poseFlat(SkinCache& cache, Bone& root, [[maybe_unused]] bool withPalette)
+bool poseFlat(SkinCache& cache, Bone& root, bool withPalette)
 {
     // The eight-wide evaluation reads a bone's translation and scale as six
     // floats in a row.
@@ -140,13 +140,13 @@ bool poseFlat(SkinCache& cache, Bone& root, [[maybe_unused]] bool withPalette)
         if (&root.scale.x == &root.translation.x + 3) {
             return poseFlatAvx2(cache, root, withPalette);
         }
-        return poseFlatSse2(cache, root);
-    case VectorBackend::Sse2: return poseFlatSse2(cache, root);
+        return poseFlatSse2(cache, root, withPalette);
+    case VectorBackend::Sse2: return poseFlatSse2(cache, root, withPalette);
 #endif
 #if FYREL_NEON
-    case VectorBackend::Neon: return poseFlatNeon(cache, root);
+    case VectorBackend::Neon: return poseFlatNeon(cache, root, withPalette);
 #endif
-    default: return poseFlatPortable(cache, root);
+    default: return poseFlatPortable(cache, root, withPalette);
     }
 }
 

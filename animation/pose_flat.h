@@ -31,14 +31,15 @@ namespace fyrel {
 // twelve elements, eight bones each.
 constexpr std::size_t kGroupFloats = 96;
 
-// Four wide against math/simd.h (pose_flat.cpp): every element is the sum
-// the walk forms, equal as a number (a zero may differ in sign).
-bool poseFlatPortable(SkinCache& cache, Bone& root);
+// Four bones at a time against math/simd.h (pose_flat.cpp), within a few
+// units in the last place of the walk, every four-wide backend with the
+// portable one's bits; the palette only when withPalette.
+bool poseFlatPortable(SkinCache& cache, Bone& root, bool withPalette);
 #if FYREL_NEON
-bool poseFlatNeon(SkinCache& cache, Bone& root);
+bool poseFlatNeon(SkinCache& cache, Bone& root, bool withPalette);
 #endif
 #if FYREL_X86
-bool poseFlatSse2(SkinCache& cache, Bone& root);
+bool poseFlatSse2(SkinCache& cache, Bone& root, bool withPalette);
 
 // Eight bones at a time with fused multiply-adds (pose_flat_avx2.cpp), within
 // a few units in the last place of the walk; the palette only when

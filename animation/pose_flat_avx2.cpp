@@ -103,52 +103,39 @@ namespace {
                          _mm256_fmadd_ps(p2, _mm256_broadcast_ss(k + 64), _mm256_mul_ps(p1, _mm256_broadcast_ss(k + 32))));
 }
 
-// Two columns of world · inverseBind: d0..d3 hold the world's columns in
-// both halves, ib the inverse bind's row 0 elements of those columns spread
-// over the halves, rows 1-3 following 16 floats apart.
-[[gnu::always_inline]] FYREL_TARGET_AVX2 inline __m256 spreadProduct(__m256 d0, __m256 d1,
-                                                                                         __m256 d2, __m256 d3,
-                                                                                         const float* ib)
-{
-    return _mm256_fmadd_ps(
-        d3, _mm256_loadu_ps(ib + 48),
-        _mm256_fmadd_ps(d2, _mm256_loadu_ps(ib + 32),
-                        _mm256_fmadd_ps(d1, _mm256_loadu_ps(ib + 16), _mm256_mul_ps(d0, _mm256_loadu_ps(ib)))));
-}
-
 // The skinning matrices S = world · inverseBind of the flat pose, from the
-// world matrices' columns it left in worlds, two columns of S to a
-// register: column c is the world's columns weighted by the inverse bind's
-// column c. A palette column is the column of S with a zero below, then its
-// negation.
+// world matrices' columns it left in worlds: column c of S is the world's
+// columns weighted by the inverse bind's column c (inverseBinds, by rows,
+// each element broadcast from memory), formed in both halves of a register
+// so that a palette column, the column of S with a zero below and then its
+// negation (the last column: then zeros), is one aligned store.
 FYREL_TARGET_AVX2 void writePalette(SkinCache& cache)
 {
     const std::size_t n = cache.skeleton.size();
     const float* worlds = cache.worlds.data();
-    const float* spread = cache.spreadInverseBinds.data();
+    const float* inverseBinds = cache.inverseBinds.data();
     float* palette = cache.palette();
     const __m256 below = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
-    const __m256 negate = _mm256_castsi256_ps(
-        _mm256_setr_epi32(INT32_MIN, INT32_MIN, INT32_MIN, 0, INT32_MIN, INT32_MIN, INT32_MIN, 0));
+    const __m256 lowOnly = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, 0, 0, 0, 0));
+    const __m256 negateHigh =
+        _mm256_castsi256_ps(_mm256_setr_epi32(0, 0, 0, 0, INT32_MIN, INT32_MIN, INT32_MIN, 0));
     for (std::size_t i = 0; i < n; ++i) {
         const float* w = worlds + 16 * i;
         const __m256 w0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w));
         const __m256 w1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + 4));
         const __m256 w2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + 8));
         const __m256 w3 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(w + 12));
-        const float* ib = spread + 64 * i;
-        const __m256 s01 = _mm256_and_ps(spreadProduct(w0, w1, w2, w3, ib), below);
-        const __m256 s23 = _mm256_and_ps(spreadProduct(w0, w1, w2, w3, ib + 8), below);
-        const __m256 n01 = _mm256_xor_ps(s01, negate), n23 = _mm256_xor_ps(s23, negate);
+        const float* ib = inverseBinds + 16 * i;
         float* slot = palette + i * kPaletteFloats;
-        _mm_store_ps(slot, _mm256_castps256_ps128(s01));
-        _mm_store_ps(slot + 4, _mm256_castps256_ps128(n01));
-        _mm_store_ps(slot + 8, _mm256_extractf128_ps(s01, 1));
-        _mm_store_ps(slot + 12, _mm256_extractf128_ps(n01, 1));
-        _mm_store_ps(slot + 16, _mm256_castps256_ps128(s23));
-        _mm_store_ps(slot + 20, _mm256_castps256_ps128(n23));
-        _mm_store_ps(slot + 24, _mm256_extractf128_ps(s23, 1));
-        _mm_store_ps(slot + 28, _mm_setzero_ps());
+        for (int c = 0; c < 4; ++c) {
+            const __m256 column = _mm256_fmadd_ps(
+                w3, _mm256_broadcast_ss(ib + 12 + c),
+                _mm256_fmadd_ps(w2, _mm256_broadcast_ss(ib + 8 + c),
+                                _mm256_fmadd_ps(w1, _mm256_broadcast_ss(ib + 4 + c),
+                                                _mm256_mul_ps(w0, _mm256_broadcast_ss(ib + c)))));
+            _mm256_store_ps(slot + 8 * c, c < 3 ? _mm256_xor_ps(_mm256_and_ps(column, below), negateHigh)
+                                                : _mm256_and_ps(column, lowOnly));
+        }
     }
 }
 

@@ -116,6 +116,10 @@ inline F4 fourRows(const float* s, F4 x, F4 y, F4 z)
     return F4::loadAligned(s) * x + F4::loadAligned(s + 8) * y + F4::loadAligned(s + 16) * z;
 }
 
+// One influence: w·(S·v + t) and −w·(S·n), as the walk forms them. Two or
+// more: the weighted sum of the influences' matrices first, then one product
+// with the position and one with the normal (within a few units in the last
+// place of the walk's sum of products, and half the work at four influences).
 template <typename F4, int K>
 inline void fourVertex(const float* palette, const SkinInfluence* f, std::uint32_t k, const Vertex& v, F4& accP,
                        F4& accN)
@@ -124,16 +128,27 @@ inline void fourVertex(const float* palette, const SkinInfluence* f, std::uint32
     const F4 b = F4::load(&v.position.z);  // pz nx ny nz
     const F4 px = lane<0>(a), py = lane<1>(a), pz = lane<2>(a);
     const F4 nx = lane<1>(b), ny = lane<2>(b), nz = lane<3>(b);
-    accP = F4::zero();
-    accN = F4::zero();
-    const std::uint32_t count = K > 0 ? static_cast<std::uint32_t>(K) : k;
-    for (std::uint32_t t = 0; t < count; ++t) {
-        const float* s = palette + f[t].slot;
-        const F4 w = F4::splat(f[t].weight);
-        const F4 p = fourRows(s, px, py, pz) + F4::loadAligned(s + 24);
-        const F4 n = fourRows(s, nx, ny, nz);
-        accP = accP + w * p;
-        accN = accN - w * n;
+    if constexpr (K == 1) {
+        const float* s = palette + f[0].slot;
+        const F4 w = F4::splat(f[0].weight);
+        accP = F4::zero() + w * (fourRows(s, px, py, pz) + F4::loadAligned(s + 24));
+        accN = F4::zero() - w * fourRows(s, nx, ny, nz);
+    } else {
+        const std::uint32_t count = K > 0 ? static_cast<std::uint32_t>(K) : k;
+        const float* s = palette + f[0].slot;
+        F4 w = F4::splat(f[0].weight);
+        F4 c0 = w * F4::loadAligned(s), c1 = w * F4::loadAligned(s + 8);
+        F4 c2 = w * F4::loadAligned(s + 16), c3 = w * F4::loadAligned(s + 24);
+        for (std::uint32_t t = 1; t < count; ++t) {
+            s = palette + f[t].slot;
+            w = F4::splat(f[t].weight);
+            c0 = c0 + w * F4::loadAligned(s);
+            c1 = c1 + w * F4::loadAligned(s + 8);
+            c2 = c2 + w * F4::loadAligned(s + 16);
+            c3 = c3 + w * F4::loadAligned(s + 24);
+        }
+        accP = c0 * px + c1 * py + c2 * pz + c3;
+        accN = F4::zero() - (c0 * nx + c1 * ny + c2 * nz);
     }
 }
 

@@ -76,7 +76,7 @@ void Application::restoreSettings()
         recentFiles.resize(kRecentFileCount);
     }
     showRecentFiles(*this);
-    syncToDisplay = loadSetting(kSettingSyncToDisplay) == "1";
+    syncToDisplay = loadSetting(kSettingSyncToDisplay) != "0";  // paced unless measuring
     setMenuItemChecked(mainWindow, kCommandSyncToDisplay, syncToDisplay);
     showLook(*this, loadSetting(kSettingLook));
 }

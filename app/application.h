@@ -64,7 +64,7 @@ public:
     TransportShown transportShown;
     std::unordered_map<const Model*, std::string> modelNames;  // file names of imported models
     std::vector<std::string> recentFiles;  // newest first, at most kRecentFileCount
-    bool syncToDisplay = false;      // the frame loop paces itself to the display's rate
+    bool syncToDisplay = true;       // a moving scene is drawn at the display's rate, not as fast as it can
 
     // Start-up: main window with its menu, GL context and GL objects, one
     // GlWindow. Throws StartupError when any of them cannot be made.

@@ -11,6 +11,13 @@
 //    flattened skeleton, with the bone-by-bone walk timed the same way in the
 //    same run.
 // Weighted vertices/s and bone samples/s are the items/s column.
+//
+// Built with FYREL_OZZ_SOURCE (bench/README.md), ozz-animation does the same
+// work on the same character in the same run after each of our timed loops,
+// as many times and timed the same way: ozz_ratio = ozz's time / ours (above
+// 1: we are faster). animation_bench meets ozz's default (SSE2) build with
+// our SSE2 path, animation_bench_native its -march=native build with our
+// widest path.
 
 #include <benchmark/benchmark.h>
 
@@ -27,6 +34,12 @@
 #include "scene/model.h"
 #include "tests/animation/test_scenes.h"
 
+#ifdef FYREL_OZZ_PEER
+#include <string_view>
+
+#include "bench/ozz_peer.h"
+#endif
+
 using namespace fyrel;
 using namespace fyrel::test;
 
@@ -37,6 +50,25 @@ constexpr float kKeySpacing = 1.0f / 30.0f;  // a key boundary every other frame
 constexpr std::size_t kKeys = 61;
 constexpr std::size_t kBones = 64;
 
+#ifdef FYREL_OZZ_PEER
+constexpr bool kPeerIsSse2 = std::string_view(FYREL_OZZ_PEER) == "ozz SSE2";
+#else
+constexpr bool kPeerIsSse2 = false;
+#endif
+
+// The vector path of ours that the rows measure: SSE2 against ozz's default
+// build, else the widest this processor runs.
+VectorBackend measuredBackend(VectorBackend widest)
+{
+    return kPeerIsSse2 ? VectorBackend::Sse2 : widest;
+}
+
+// Sets the measured backend for the life of a row and restores the one before.
+struct BackendForRow {
+    VectorBackend saved = activeVectorBackend();
+    BackendForRow() { useVectorBackend(measuredBackend(saved)); }
+    ~BackendForRow() { useVectorBackend(saved); }
+};
 
 Model character(std::size_t vertices, int weights)
 {
@@ -63,6 +95,7 @@ void Frame(benchmark::State& state)
 {
     const auto vertices = static_cast<std::size_t>(state.range(0));
     const int weights = static_cast<int>(state.range(1));
+    const BackendForRow backend;
     Model model = character(vertices, weights);
     createBuffers(model, &silentGl());
     for (auto _ : state) {
@@ -97,16 +130,6 @@ double timed(std::int64_t reps, Step step)
     return threadSeconds() - started;
 }
 
-// ozz-animation 0.16's SkinningJob on this machine, in vertices/s (recorded:
-// ozz is not packaged); 0 where none was recorded.
-double ozzSkinning(std::size_t vertices, int weights)
-{
-    if (vertices == 100000) {
-        return weights == 1 ? 455e6 : 173e6;
-    }
-    return vertices == 1000000 && weights == 1 ? 391e6 : 0.0;
-}
-
 // Bytes updatePose must move: it reads the bind-pose vertices and every
 // weight as the bones list them, and writes skinnedVertices. After the timed
 // loop, memcpy copies that many bytes as many times, and the portable
@@ -114,12 +137,14 @@ double ozzSkinning(std::size_t vertices, int weights)
 // processor time, warm caches as for the pose): ratio = memcpy time / pose
 // time, so 1.0 means the pose moves its bytes as fast as memcpy copies as
 // many; scalar_ratio = portable kernel's time / the widest kernel's, the
-// same-run reference that machine drift does not move; ozz_ratio = our
-// vertices/s / ozz's recorded ones.
+// same-run reference that machine drift does not move; ozz_ratio = ozz's
+// time for LocalToModel, the palette and SkinningJob (positions and normals)
+// / ours.
 void UpdatePose(benchmark::State& state)
 {
     const auto vertices = static_cast<std::size_t>(state.range(0));
     const int weights = static_cast<int>(state.range(1));
+    const BackendForRow backend;
     Model model = character(vertices, weights);
     randomPose(model, 3);
     updatePose(model);
@@ -147,6 +172,18 @@ void UpdatePose(benchmark::State& state)
         benchmark::DoNotOptimize(model.skinnedVertices.data());
     });
     useVectorBackend(widest);
+#ifdef FYREL_OZZ_PEER
+    bench::OzzPeer ozz(model);
+    ozz.takePose(model);
+    const double ozzSeconds = timed(state.iterations(), [&] {
+        ozz.localToModel();
+        ozz.palette();
+        ozz.skin();
+        benchmark::DoNotOptimize(ozz.skinned());
+    });
+    state.counters["ozz_ratio"] = ozzSeconds / poseSeconds;
+    state.counters["ozz_vertices/s"] = static_cast<double>(vertices) * static_cast<double>(state.iterations()) / ozzSeconds;
+#endif
 
     const double n = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(vertices));
@@ -154,30 +191,30 @@ void UpdatePose(benchmark::State& state)
     state.counters["memcpy_GB/s"] = static_cast<double>(bytes) * n / copySeconds * 1e-9;
     state.counters["ratio"] = copySeconds / poseSeconds;
     state.counters["scalar_ratio"] = scalarSeconds / poseSeconds;
-    if (const double ozz = ozzSkinning(vertices, weights); ozz > 0.0) {
-        state.counters["ozz_ratio"] = static_cast<double>(vertices) * n / poseSeconds / ozz;
-    }
     state.SetLabel("weighted vertices/s; " + std::to_string(bytes / 1000000) + " MB moved");
 }
 
+// ozz_ratio = SamplingJob's time / ours, on the same clip.
 void AnimatorUpdate(benchmark::State& state)
 {
+    const BackendForRow backend;
     Model model = character(1000, 1);
     const std::int64_t tracks = static_cast<std::int64_t>(model.animator.animations[0].tracks.size());
+    const double started = threadSeconds();
     for (auto _ : state) {
         updateAnimator(model, kFrameDt);
         benchmark::ClobberMemory();
     }
+    const double ourSeconds = threadSeconds() - started;
+#ifdef FYREL_OZZ_PEER
+    bench::OzzPeer ozz(model);
+    const double ozzSeconds = timed(state.iterations(), [&] { ozz.sample(kFrameDt); });
+    state.counters["ozz_ratio"] = ozzSeconds / ourSeconds;
+#endif
+    state.counters["us"] = ourSeconds / static_cast<double>(state.iterations()) * 1e6;
     state.SetItemsProcessed(state.iterations() * tracks);
     state.SetLabel("bone samples/s, " + std::to_string(tracks) + " tracks of " + std::to_string(kKeys) + " keys");
 }
-
-// ozz-animation 0.16 on this machine (one core pinned, recorded: ozz is not
-// packaged): LocalToModel of 65 joints, and SamplingJob + LocalToModel.
-// Assimp's import speed on this machine has not fallen since they were
-// recorded (import_bench), so they stand as measured.
-constexpr double kOzzLocalToModelUs = 0.5;
-constexpr double kOzzSamplingAndPoseJointsPerS = 43.9e6;
 
 // Pose evaluation of a 65-bone skeleton, with the widest instruction set
 // (range 1 = 0) or SSE2 (range 1 = 1): the world matrices alone, what
@@ -185,9 +222,10 @@ constexpr double kOzzSamplingAndPoseJointsPerS = 43.9e6;
 // skinning matrices of a model that has one vertex to skin (range 2 = 1);
 // after sampling its 64 tracks (range 0 = 1) or not. The timed loop is the
 // flat evaluation; the walk of the bones runs as many times after it.
-// walk_ratio = walk time / flat time; ozz_ratio = ozz's recorded time / ours
-// (LocalToModel for the world matrices alone, SamplingJob + LocalToModel
-// with sampling); above 1 means faster.
+// walk_ratio = walk time / flat time; ozz_ratio = ozz's time / ours
+// (LocalToModel for the world matrices, with the palette when we make one,
+// after SamplingJob with sampling), where our path is the one that meets
+// this build of ozz; above 1 means faster.
 void Pose(benchmark::State& state)
 {
     const bool sampling = state.range(0) != 0;
@@ -216,17 +254,28 @@ void Pose(benchmark::State& state)
     step();
     const double walkSeconds = timed(state.iterations(), step);
     usePoseEvaluation(PoseEvaluation::Flat);
+#ifdef FYREL_OZZ_PEER
+    if ((state.range(1) != 0) == kPeerIsSse2) {
+        bench::OzzPeer ozz(model);
+        ozz.takePose(model);
+        const double ozzSeconds = timed(state.iterations(), [&] {
+            if (sampling) {
+                ozz.sample(kFrameDt);
+            }
+            ozz.localToModel();
+            if (skinning) {
+                ozz.palette();
+            }
+        });
+        state.counters["ozz_ratio"] = ozzSeconds / flatSeconds;
+    }
+#endif
 
     const double n = static_cast<double>(state.iterations());
     const double flatUs = flatSeconds / n * 1e6;
     state.counters["flat_us"] = flatUs;
     state.counters["walk_us"] = walkSeconds / n * 1e6;
     state.counters["walk_ratio"] = walkSeconds / flatSeconds;
-    if (!skinning) {
-        state.counters["ozz_ratio"] = sampling
-                                          ? static_cast<double>(joints) / (flatUs * 1e-6) / kOzzSamplingAndPoseJointsPerS
-                                          : kOzzLocalToModelUs / flatUs;
-    }
     useVectorBackend(saved);
     state.SetItemsProcessed(state.iterations() * joints);
     state.SetLabel(std::string(sampling ? "sampling + " : "") +

@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@
 #include "importers/gltf/gltf_document.h"
 #include "importers/model_formats.h"
 #include "diagnostics/debug_output.h"
+#include "tools/ms3d_writer.h"
 
 namespace {
 
@@ -83,6 +85,66 @@ const SampleFile kExported[] = {
     {"gltf", "X/BCN_Epileptic.X"},
     {"gltf", "MS3D/jeep1.ms3d"},
 };
+
+// Milkshape characters as real ones are (a skinned body of a few thousand
+// vertices under 20 to 60 joints, each with its own rotation and translation
+// keys, thousands in all), written before the run with tools/ms3d_writer;
+// assimp-testmodels holds none that large. Group "ms3d-character".
+struct CharacterSize {
+    int joints, keysPerJoint, vertices;
+};
+const CharacterSize kCharacters[] = {{24, 120, 2000}, {40, 240, 4000}, {60, 400, 6000}};
+
+fyrel::Ms3dFile character(const CharacterSize& size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    fyrel::Ms3dFile file;
+    file.totalFrames = size.keysPerJoint;
+    for (int j = 0; j < size.joints; ++j) {
+        fyrel::Ms3dJoint joint;
+        joint.name = "joint" + std::to_string(j);
+        joint.parentName = j == 0 ? "" : "joint" + std::to_string(static_cast<int>(random() % static_cast<unsigned>(j)));
+        joint.position[1] = 0.2f + 0.1f * unit(random);
+        joint.rotation[0] = 0.3f * unit(random);
+        for (int k = 0; k < size.keysPerJoint; ++k) {
+            const float time = static_cast<float>(k + 1) / file.fps;
+            joint.rotationKeys.push_back({time, {0.5f * unit(random), 0.5f * unit(random), 0.5f * unit(random)}});
+            joint.translationKeys.push_back({time, {0.01f * unit(random), 0.01f * unit(random), 0.0f}});
+        }
+        file.joints.push_back(joint);
+    }
+    for (int v = 0; v < size.vertices; ++v) {
+        fyrel::Ms3dVertex vertex;
+        vertex.position[0] = unit(random);
+        vertex.position[1] = 2.0f * unit(random);
+        vertex.position[2] = unit(random);
+        vertex.boneIndex = static_cast<std::int8_t>(v % size.joints);
+        file.vertices.push_back(vertex);
+    }
+    fyrel::Ms3dGroup group;
+    group.name = "body";
+    group.materialIndex = 0;
+    // A strip over the vertices; a vertex keeps its texture point in every
+    // triangle, as in a mesh without seams.
+    for (int t = 0; t + 2 < size.vertices; ++t) {
+        fyrel::Ms3dTriangle triangle;
+        for (int c = 0; c < 3; ++c) {
+            const int v = t + c;
+            triangle.indices[c] = static_cast<std::uint16_t>(v);
+            triangle.normals[c][1] = 1.0f;
+            triangle.s[c] = static_cast<float>(v % 64) / 64.0f;
+            triangle.t[c] = static_cast<float>(v / 64) / 128.0f;
+        }
+        group.triangles.push_back(static_cast<std::uint16_t>(file.triangles.size()));
+        file.triangles.push_back(triangle);
+    }
+    file.groups.push_back(group);
+    fyrel::Ms3dMaterial material;
+    material.name = "skin";
+    file.materials.push_back(material);
+    return file;
+}
 
 void ImportFyrel(benchmark::State& state, std::string path, std::uintmax_t bytes)
 {
@@ -168,6 +230,13 @@ int main(int argc, char** argv)
         }
         exportedNames.push_back(out.string());
         files.push_back({source.group, exportedNames.back().c_str()});
+    }
+    std::vector<std::string> characterNames;
+    characterNames.reserve(std::size(kCharacters));
+    for (const CharacterSize& size : kCharacters) {
+        characterNames.push_back((scratch / ("character" + std::to_string(size.joints) + ".ms3d")).string());
+        fyrel::saveMs3d(character(size, static_cast<unsigned>(size.joints)), characterNames.back());
+        files.push_back({"ms3d-character", characterNames.back().c_str()});
     }
     std::vector<std::pair<const SampleFile*, std::uintmax_t>> present;
     for (const SampleFile& file : files) {

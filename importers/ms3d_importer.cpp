@@ -176,9 +176,9 @@ void convertWeights(const Ms3dRecords& r, const JointTree& tree, const std::vect
 
 // Key k of a joint: rotation key k, translation key k (or the last one, or
 // zero).
-KeyFrame keyFrame(const JointRecord& joint, std::size_t k, const Bone* bone, std::int32_t boneIndex)
+// Fills a key made in its track (no copy or move of its name).
+void fillKey(KeyFrame& key, const JointRecord& joint, std::size_t k, const Bone* bone, std::int32_t boneIndex)
 {
-    KeyFrame key;
     const KeyRecord& rotation = joint.rotationKeys[k];
     key.time = rotation.time;
     key.boneIndex = boneIndex;
@@ -188,7 +188,6 @@ KeyFrame keyFrame(const JointRecord& joint, std::size_t k, const Bone* bone, std
         const KeyRecord& t = joint.translationKeys[std::min(k, joint.translationKeys.size() - 1)];
         key.translation = Vector3{t.value[0], t.value[1], t.value[2]};
     }
-    return key;
 }
 
 // The animation holds what Animation::addKey, called for every key of every
@@ -217,21 +216,30 @@ void convertAnimation(const Ms3dRecords& r, const JointTree& tree, const std::ve
     for (const JointRecord& joint : r.joints) {
         const Bone* bone = boneNamed(joint.name, tree, boneOf);
         const std::int32_t index = bone ? indexOf.at(bone) : kNoBone;
+        if (joint.rotationKeys.empty()) {
+            continue;
+        }
+        auto [it, inserted] = trackOf.try_emplace(index, animation.tracks.size());
+        if (inserted) {
+            animation.tracks.emplace_back();
+        }
+        std::vector<KeyFrame>& track = animation.tracks[it->second];
+        track.reserve(track.size() + joint.rotationKeys.size());
         for (std::size_t k = 0; k < joint.rotationKeys.size(); ++k) {
-            KeyFrame key = keyFrame(joint, k, bone, index);
+            KeyFrame& key = track.emplace_back();
+            fillKey(key, joint, k, bone, index);
             if (key.time > animation.length) {
                 animation.length = key.time;
             }
-            auto [it, inserted] = trackOf.try_emplace(index, animation.tracks.size());
-            if (inserted) {
-                animation.tracks.emplace_back();
-            }
-            animation.tracks[it->second].push_back(std::move(key));
         }
     }
+    // Files mostly list a joint's keys in time already (times are finite,
+    // checked by validate): then the sort would move every key for nothing.
+    const auto earlier = [](const KeyFrame& a, const KeyFrame& b) { return a.time < b.time; };
     for (std::vector<KeyFrame>& track : animation.tracks) {
-        std::stable_sort(track.begin(), track.end(),
-                         [](const KeyFrame& a, const KeyFrame& b) { return a.time < b.time; });
+        if (!std::is_sorted(track.begin(), track.end(), earlier)) {
+            std::stable_sort(track.begin(), track.end(), earlier);
+        }
     }
     model.animator.animations.push_back(std::move(animation));
 }

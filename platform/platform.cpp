@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QScreen>
 #include <QSurfaceFormat>
 #include <QTimer>
@@ -62,10 +63,47 @@ void setDefaultSurfaceFormat()
     QSurfaceFormat::setDefaultFormat(format);
 }
 
+std::uint64_t& inputEvents()
+{
+    static std::uint64_t count = 0;
+    return count;
+}
+
+// Counts what a person does to the program and what changes a view's size or
+// visibility. Timers, paints and queued calls are not counted: they arrive
+// while nobody does anything and would wake an idle program to draw.
+class InputCounter final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::Drop:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Expose:
+        case QEvent::WindowStateChange:
+        case QEvent::Close:
+            ++inputEvents();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 }  // namespace
 
 struct Platform::Impl {
     std::unique_ptr<QApplication> application;
+    InputCounter inputCounter;
     DebugSink previousSink;
 };
 
@@ -74,6 +112,7 @@ Platform::Platform(int& argc, char** argv) : impl_(std::make_unique<Impl>())
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     setDefaultSurfaceFormat();
     impl_->application = std::make_unique<QApplication>(argc, argv);
+    impl_->application->installEventFilter(&impl_->inputCounter);
     QApplication::setOrganizationName(QStringLiteral("fyrel"));
     QApplication::setApplicationName(QStringLiteral("fyrel"));
     QApplication::setDesktopFileName(QStringLiteral("fyrel"));
@@ -123,6 +162,11 @@ bool waitForEvents(int& exitCode, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return drainEvents(exitCode);
+}
+
+std::uint64_t inputEventCount()
+{
+    return inputEvents();
 }
 
 double displayRefreshRate(WindowHandle window)

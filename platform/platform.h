@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,11 @@ bool drainEvents(int& exitCode);
 // milliseconds have passed (a negative timeout waits for an event however
 // long it takes).
 bool waitForEvents(int& exitCode, int timeoutMs);
+
+// How many events of input (keys, mouse, wheel, drops) and of views changing
+// size, being shown or closed the program has received so far: a picture can
+// have changed only when this count or the scene has moved on.
+std::uint64_t inputEventCount();
 
 // The refresh rate of the screen the window is on, in frames per second (60
 // when it cannot be told).

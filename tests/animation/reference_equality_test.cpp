@@ -1,13 +1,15 @@
 // The fast paths of sampling, pose evaluation and staging against the plain
-// evaluation (reference_animation.h): with the bone-by-bone walk, results must
+// evaluation (reference_animation.h): with the bone-by-bone walk, bones must
 // be identical bit for bit, signed zeros included, for every vector backend
-// the machine runs, and the four-wide backends' flat pose identical to the
-// portable one's. The flattened skeleton forms its sums otherwise (fused
-// multiply-adds, the local transform first), so its results must lie within
-// kFlatUlps units in the last place of the walk's, measured against the
-// largest magnitude of the matrix column or of the mesh; and a matrix or
-// coordinate the walk makes not finite (NaN poses) must be not finite there
-// too.
+// the machine runs, and the four-wide backends' flat pose and skinning
+// identical to the portable one's. The flattened skeleton forms its sums
+// otherwise (fused multiply-adds, the local transform first), and skinning
+// with two or more influences blends the matrices before it multiplies, so
+// their results must lie within kFlatUlps units in the last place of the
+// walk's, measured against the largest magnitude of the matrix column or of
+// the mesh (one influence unfused: the same bits); and a matrix or coordinate the
+// walk makes not finite (NaN poses) must be not finite there too. Staging
+// copies the skinned vertices bit for bit.
 
 #include <gtest/gtest.h>
 
@@ -145,14 +147,11 @@ bool nearVector(const Vector3& a, const Vector3& reference, float scale)
 
 // Poses the fast path with the flattened skeleton, which must notice on its
 // own what changed since the last pose, and the reference, and compares them
-// within kFlatUlps; then poses the fast path again by the walk and compares it
-// bit for bit.
-void poseAndCompare(Model& fast, Model& reference)
+// within kFlatUlps; then poses the fast path again by the walk and compares
+// its bones bit for bit, its vertices within kFlatUlps (bit for bit where
+// every vertex has at most one influence and the kernel does not fuse).
+void expectNearVertices(const Model& fast, const Model& reference, const char* how)
 {
-    usePoseEvaluation(PoseEvaluation::Flat);
-    updatePose(fast);
-    referenceUpdatePose(reference);
-    expectNear(fast.rootBone, reference.rootBone);
     ASSERT_EQ(fast.skinnedVertices.size(), reference.skinnedVertices.size());
     const float positions = largest(reference.skinnedVertices, &Vertex::position);
     const float normals = largest(reference.skinnedVertices, &Vertex::normal);
@@ -160,15 +159,44 @@ void poseAndCompare(Model& fast, Model& reference)
         const Vertex& a = fast.skinnedVertices[i];
         const Vertex& b = reference.skinnedVertices[i];
         ASSERT_TRUE(nearVector(a.position, b.position, positions) && nearVector(a.normal, b.normal, normals))
-            << "flat, vertex " << i;
+            << how << ", vertex " << i;
     }
+}
+
+bool singleInfluences(const Model& model)
+{
+    std::vector<int> count(model.vertices.size(), 0);
+    std::vector<const Bone*> bones;
+    listBones(model.rootBone, bones);
+    for (const Bone* bone : bones) {
+        for (const VertexWeight& w : bone->weights) {
+            const auto v = static_cast<std::size_t>(w.vertex);
+            if (w.vertex >= 0 && v < count.size() && ++count[v] > 1) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void poseAndCompare(Model& fast, Model& reference)
+{
+    usePoseEvaluation(PoseEvaluation::Flat);
+    updatePose(fast);
+    referenceUpdatePose(reference);
+    expectNear(fast.rootBone, reference.rootBone);
+    expectNearVertices(fast, reference, "flat");
 
     usePoseEvaluation(PoseEvaluation::Walk);
     updatePose(fast);
     usePoseEvaluation(PoseEvaluation::Flat);
     expectSameBones(fast.rootBone, reference.rootBone);
-    for (std::size_t i = 0; i < fast.skinnedVertices.size(); ++i) {
-        ASSERT_TRUE(sameVertex(fast.skinnedVertices[i], reference.skinnedVertices[i])) << "walk, vertex " << i;
+    if (singleInfluences(fast) && activeVectorBackend() != VectorBackend::Avx2) {
+        for (std::size_t i = 0; i < fast.skinnedVertices.size(); ++i) {
+            ASSERT_TRUE(sameVertex(fast.skinnedVertices[i], reference.skinnedVertices[i])) << "walk, vertex " << i;
+        }
+    } else {
+        expectNearVertices(fast, reference, "walk");
     }
 }
 
@@ -404,7 +432,7 @@ TEST(ReferenceEquality, StagingHoldsThePoseThatIsUploaded)
                 poseAndCompare(fast, reference);
                 uploadSkinned(fast);
                 std::vector<float> positions, normals;
-                referenceStage(reference, positions, normals);
+                referenceStage(fast, positions, normals);
                 const ModelBuffers& staged = *modelBuffers(fast);
                 ASSERT_TRUE(sameBytes(staged.positions, positions));
                 ASSERT_TRUE(sameBytes(staged.normals, normals));

@@ -235,8 +235,8 @@ TEST_F(AppTest, OpenRecentFilesAndSettingsSurviveARestart)
     drain();
     EXPECT_EQ(app->recentFiles, remembered);
     EXPECT_EQ(mainWidget()->geometry(), placed);
-    EXPECT_TRUE(app->syncToDisplay);
-    EXPECT_TRUE(menuAction(kCommandSyncToDisplay)->isChecked());
+    EXPECT_FALSE(app->syncToDisplay);  // on by default, turned off above
+    EXPECT_FALSE(menuAction(kCommandSyncToDisplay)->isChecked());
 
     std::filesystem::remove(copy);
     recentItems()[1]->trigger();

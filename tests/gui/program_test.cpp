@@ -53,6 +53,7 @@ TEST_F(AppTest, ExitAndTheCloseBoxEndTheLoopWithEveryView)
 
 TEST_F(AppTest, TitleShowsTheFrameStatisticsAfterFiveSeconds)
 {
+    importModel();  // a still scene draws no frames to count
     // The loop runs until the title changes (or 60 s pass on a very busy
     // machine); the change may come no earlier than five seconds in.
     using Clock = std::chrono::steady_clock;
@@ -112,6 +113,56 @@ TEST_F(AppTest, OnlyFramesThatReachTheScreenCount)
     ASSERT_EQ(state.statistics.frameCount, 1u);
     EXPECT_GE(state.statistics.elapsed, hidden);
     EXPECT_LE(state.statistics.maxFps, 1.0f / hidden);
+}
+
+// A still program draws nothing: paused, or playing a scene in which nothing
+// moves, no turn draws until input arrives (a timer is none); a moving scene
+// draws every turn, a step while paused once, a key once.
+TEST_F(AppTest, AStillSceneIsDrawnOnlyAfterInput)
+{
+    enum class Act { None, Step, Key };
+    struct Row {
+        const char* what;
+        bool playing;
+        bool clip;
+        Act act;
+        std::uint64_t fewest, most;  // pictures in ten turns
+    };
+    const Row rows[] = {
+        {"paused", false, true, Act::None, 0, 0},
+        {"playing no clip", true, false, Act::None, 0, 0},
+        {"playing", true, true, Act::None, 10, 10},
+        {"a step while paused", false, true, Act::Step, 1, 1},
+        {"a key while paused", false, true, Act::Key, 1, 2},
+    };
+    Model& model = importModel();
+    QTimer wake;  // turns that wait for input end at once, without counting as input
+    wake.start(5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        app->playback.playing = row.playing;
+        model.animator.current = row.clip ? 0 : -1;
+        FrameLoopState state;
+        state.start = std::chrono::steady_clock::now();
+        int exitCode = 0;
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+             (state.turnsDrawn == 0 || state.retries > 0) && std::chrono::steady_clock::now() < until;) {
+            runFrameTurn(*app, state, exitCode);
+        }
+        runFrameTurn(*app, state, exitCode);  // the input that came with the first picture
+        ASSERT_EQ(state.retries, 0);
+        const std::uint64_t before = state.turnsDrawn;
+        if (row.act == Act::Step) {
+            app->playback.stepForward();
+        } else if (row.act == Act::Key) {
+            QTest::keyClick(surface(0), Qt::Key_W);
+        }
+        for (int turn = 0; turn < 10; ++turn) {
+            runFrameTurn(*app, state, exitCode);
+        }
+        EXPECT_GE(state.turnsDrawn - before, row.fewest);
+        EXPECT_LE(state.turnsDrawn - before, row.most);
+    }
 }
 
 // Keys pressed in a view move its camera; pressed on the main window they
