@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <exception>
+#include <filesystem>
 
 #include "app/commands.h"
 #include "ik/ik_error.h"
@@ -80,10 +81,10 @@ void Application::restoreSettings()
     setMenuItemChecked(mainWindow, kCommandSyncToDisplay, syncToDisplay);
 }
 
-std::string Application::modelName(const Model& model, std::size_t index) const
+std::string Application::modelName(const Model&, std::size_t index) const
 {
-    auto it = modelNames.find(&model);
-    return it != modelNames.end() ? it->second : "Model " + std::to_string(index + 1);
+    const std::string file = index < document.sources.size() ? document.sources[index].file : std::string();
+    return file.empty() ? "Model " + std::to_string(index + 1) : std::filesystem::path(file).filename().string();
 }
 
 void Application::createGlContext()
@@ -126,8 +127,11 @@ void Application::releaseGl()
         for (Model& model : models) {
             forgetBuffers(model);
         }
+        for (auto& shelved : document.history.shelf) {
+            forgetBuffers(shelved.second.model);
+        }
     }
-    models.clear();
+    document.clear();
     if (current) {
         glContext->doneCurrent();
     }
@@ -160,6 +164,7 @@ bool Application::frame(float dt)
         drawn = childWindows[i]->frame(dt) || drawn;
     }
     refreshTransport(*this, dt);
+    showDocumentState();
     return drawn;
 }
 
@@ -204,8 +209,14 @@ void Application::renderScene(int width, int height, const Camera& camera, Groun
     fyrel::renderScene(view, width, height, camera.projectionMatrix(), camera.viewMatrix());
 }
 
+bool Application::onClose()
+{
+    return keepOrDropChanges(*this);
+}
+
 void Application::onDestroy()
 {
+    removeRecoveryFile(*this);
     saveSetting(kSettingGeometry, windowGeometry(mainWindow));
     requestQuit(0);
 }
@@ -213,7 +224,7 @@ void Application::onDestroy()
 void Application::onDrop(const std::vector<std::string>& files)
 {
     for (const std::string& path : files) {
-        importFileByName(*this, path);
+        openFileByName(*this, path);
     }
 }
 

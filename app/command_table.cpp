@@ -37,6 +37,12 @@ constexpr CommandEntry kCommands[] = {
     {kCommandCascade, commandCascade},
     {kCommandNextWindow, commandNextWindow},
     {kCommandControls, commandControls},
+    {kCommandNewScene, commandNewScene},
+    {kCommandOpenScene, commandOpenScene},
+    {kCommandSaveScene, commandSaveScene},
+    {kCommandSaveSceneAs, commandSaveSceneAs},
+    {kCommandUndo, commandUndo},
+    {kCommandRedo, commandRedo},
 };
 
 }  // namespace

@@ -43,7 +43,8 @@ bool runFrameTurn(Application& app, FrameLoopState& state, int& exitCode)
     state.sinceDrawn += dt;
     if (app.frame(limitFrameDt(dt))) {
         if (state.statistics.add(state.sinceDrawn, state.title)) {
-            setWindowText(app.mainWindow, state.title);
+            app.frameTitle = state.title;
+            app.showDocumentState(true);
         }
         state.sinceDrawn = 0.0f;
     }

@@ -242,6 +242,14 @@ void setMenuItemChecked(WindowHandle window, int command, bool checked)
     }
 }
 
+void setMenuItemText(WindowHandle window, int command, const std::string& text, bool enabled)
+{
+    if (QAction* action = findMenuAction(window, command)) {
+        action->setText(localText(text));
+        action->setEnabled(enabled);
+    }
+}
+
 void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuItem>& items)
 {
     QAction* holder = findMenuAction(window, command);

@@ -100,6 +100,8 @@ std::vector<WindowHandle> childWindowsOf(WindowHandle window);
 // ignored. The items of a submenu send their own commands.
 void setMenuItemChecked(WindowHandle window, int command, bool checked);
 void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuItem>& items);
+// Renames an item (Edit > Undo names its step) and enables or greys it.
+void setMenuItemText(WindowHandle window, int command, const std::string& text, bool enabled);
 
 // The arrangement of the windows in a main window's client area (views and
 // dialogs alike): side by side filling it, overlapping down and to the

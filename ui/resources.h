@@ -49,6 +49,13 @@ inline constexpr int kCommandTile = 32825;
 inline constexpr int kCommandCascade = 32826;
 inline constexpr int kCommandNextWindow = 32827;
 inline constexpr int kCommandControls = 32828;
+// Scene files and the undo history.
+inline constexpr int kCommandNewScene = 32900;
+inline constexpr int kCommandOpenScene = 32901;
+inline constexpr int kCommandSaveScene = 32902;
+inline constexpr int kCommandSaveSceneAs = 32903;
+inline constexpr int kCommandUndo = 32904;
+inline constexpr int kCommandRedo = 32905;
 
 // The transport's value controls (tool bar); their Command carries the
 // value.
