@@ -359,7 +359,11 @@ SceneFile parseScene(const char* data, std::size_t size, const std::string& scen
         reader.fail("file", "nested deeper than " + std::to_string(kMaxSceneDepth) + " levels");
     }
     rapidjson::Document json;
-    json.Parse<rapidjson::kParseFullPrecisionFlag>(data, size);
+    // Not RapidJSON's full-precision mode: its big-number path hands zero to
+    // a count of leading zeros ("0e39"; undefined). The default path is
+    // within a few units of a double's last place, and a float written as
+    // the shortest double that names it reads back as the same float.
+    json.Parse(data, size);
     if (json.HasParseError()) {
         reader.fail("byte " + std::to_string(json.GetErrorOffset()),
                     std::string("not JSON: ") + rapidjson::GetParseError_En(json.GetParseError()));
