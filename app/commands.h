@@ -123,7 +123,8 @@ void commandRedo(Application& app);
 
 // A file opened by name (command line, Open, a drop, Recent Files): a scene
 // file replaces the document (after asking about unsaved changes), any other
-// is imported. False when nothing was opened.
+// is imported. False when the file could not be read (not when the user
+// cancelled at the question).
 bool openFileByName(Application& app, const std::string& path);
 // Reads the scene file into a new document: a file that cannot be read
 // changes nothing and is shown in an error box; models that do not load are

@@ -225,7 +225,8 @@ bool openFileByName(Application& app, const std::string& path)
     if (!isSceneFile(path)) {
         return importFileByName(app, path);
     }
-    return keepOrDropChanges(app) && openSceneFile(app, path);
+    // Cancelled at the question: nothing failed (a recent file stays listed).
+    return !keepOrDropChanges(app) || openSceneFile(app, path);
 }
 
 void commandUndo(Application& app)

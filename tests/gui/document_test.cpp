@@ -163,29 +163,38 @@ TEST_F(AppTest, EveryKindOfStepUndoesAndRedoes)
     }
 }
 
-// Quitting with unsaved changes asks; Cancel keeps the program, Discard ends
-// it, Save writes the scene first.
+// Quitting or a new scene with unsaved changes asks; Cancel keeps all, Discard
+// goes on, Save writes the scene first.
 TEST_F(AppTest, QuittingWithUnsavedChangesAsks)
 {
     struct Case {
+        int command;
         int answer;
         bool ends;
         bool saves;
+        std::size_t models;  // left in the scene when the program goes on
     };
-    for (const Case c : {Case{2, false, false}, Case{1, true, false}, Case{0, true, true}}) {
-        SCOPED_TRACE(c.answer);
+    for (const Case c : {Case{kCommandExit, 2, false, false, 1}, Case{kCommandExit, 1, true, false, 0},
+                         Case{kCommandExit, 0, true, true, 0}, Case{kCommandNewScene, 2, false, false, 1},
+                         Case{kCommandNewScene, 1, false, false, 0}}) {
+        SCOPED_TRACE(c.command * 10 + c.answer);
         ScratchDir dir;
         if (!isWindow(app->mainWindow)) {
             app = std::make_unique<Application>();
         }
+        app->makeGlCurrent();
+        app->document.clear();
         importModel();
         script->answers.push_back(DialogAnswer{std::nullopt, c.answer});
         answerFile(dir.path("quit.fyrel"));
-        choose(kCommandExit);
+        choose(c.command);
         drain();
         EXPECT_EQ(lastRequest().kind, c.saves ? DialogKind::SaveFile : DialogKind::Question);
         EXPECT_EQ(!isWindow(app->mainWindow), c.ends);
         EXPECT_EQ(std::filesystem::exists(dir.path("quit.fyrel")), c.saves);
+        if (!c.ends) {
+            EXPECT_EQ(app->models.size(), c.models);
+        }
         script->answers.clear();
     }
 }
