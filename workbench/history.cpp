@@ -243,11 +243,13 @@ void recordStep(Document& document, const std::string& name, DocumentState befor
         history.undoSteps.push_back({name, mergeKind, history.nextSerial++, std::move(before), std::move(after)});
     }
     history.redoSteps.clear();
-    if (history.undoSteps.size() > History::kMaxSteps) {
+    dropUnnamedModels(history);
+    while (history.undoSteps.size() > History::kMaxSteps ||
+           (history.shelf.size() > History::kMaxShelvedModels && history.undoSteps.size() > 1)) {
         history.baseSerial = history.undoSteps.front().serial;
         history.undoSteps.erase(history.undoSteps.begin());
+        dropUnnamedModels(history);
     }
-    dropUnnamedModels(history);
 }
 
 bool undo(Document& document)

@@ -89,6 +89,10 @@ struct History {
     std::uint64_t baseSerial = 0;  // the state under the oldest step kept
     // Steps kept; older ones are forgotten (and models only they named).
     static constexpr std::size_t kMaxSteps = 200;
+    // Models kept for undo beyond the document's own: older steps are
+    // forgotten until the shelf holds no more (a session that opens and
+    // removes many models would otherwise keep them all).
+    static constexpr std::size_t kMaxShelvedModels = 64;
 
     // The serial of the state the document is in: that of the last step
     // done, baseSerial (0 at the start) when none is.
