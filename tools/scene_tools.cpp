@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <exception>
+#include <filesystem>
+#include <stdexcept>
 #include <new>
 
 #include "animation/bounds.h"
@@ -13,8 +15,14 @@ namespace fyrel {
 
 namespace {
 
+// Only regular files: a scene may not make a tool wait on a pipe or read a
+// device through a link.
 Model loadForScene(const std::string& path)
 {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        throw std::runtime_error("\"" + path + "\" is missing or is not a regular file.");
+    }
     Model model = importModelFile(path);
     standOnGround(model);
     return model;
@@ -57,7 +65,7 @@ bool loadScene(const std::string& path, LoadedScene& loaded, std::ostream& err)
     return true;
 }
 
-std::string quoted(const std::string& text)
+std::string printable(const std::string& text)
 {
     std::string out = "\"";
     for (const char c : text) {
@@ -94,15 +102,15 @@ int printScene(std::ostream& out, std::ostream& err, const std::string& scene)
     }
     const SceneFile& s = loaded.scene;
     int status = 0;
-    out << "scene: " << quoted(scene) << "\nversion: " << s.version << "\nmodels: " << s.models.size() << '\n';
+    out << "scene: " << printable(scene) << "\nversion: " << s.version << "\nmodels: " << s.models.size() << '\n';
     std::size_t generated = 0;
     for (std::size_t i = 0; i < s.models.size(); ++i) {
-        out << "model " << i << ": file " << quoted(s.models[i].file) << ", ";
+        out << "model " << i << ": file " << printable(s.models[i].file) << ", ";
         if (loaded.reasons[i].empty()) {
             out << "loads, generated clips " << s.models[i].generatedClips.size() << '\n';
             generated += s.models[i].generatedClips.size();
         } else {
-            out << "does not load: " << quoted(loaded.reasons[i]) << '\n';
+            out << "does not load: " << printable(loaded.reasons[i]) << '\n';
             status = 1;
         }
     }
@@ -122,13 +130,13 @@ int printScene(std::ostream& out, std::ostream& err, const std::string& scene)
     out << "ik controllers: " << s.controllers.size() << '\n';
     for (std::size_t i = 0; i < s.controllers.size(); ++i) {
         const SceneController& c = s.controllers[i];
-        out << "controller " << i << ": model " << c.model << ", end effector " << quoted(c.endEffector)
+        out << "controller " << i << ": model " << c.model << ", end effector " << printable(c.endEffector)
             << ", target " << c.target.x << ' ' << c.target.y << ' ' << c.target.z
             << (c.targetPlaced ? " (placed)" : " (not placed)") << '\n';
     }
     out << "generated clips: " << generated << '\n';
     for (const std::string& field : s.unknownFields) {
-        out << "unknown field: " << quoted(field) << '\n';
+        out << "unknown field: " << printable(field) << '\n';
     }
     return status;
 }

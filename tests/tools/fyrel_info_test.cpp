@@ -120,8 +120,8 @@ TEST(FyrelInfo, PrintsWhatASceneHoldsAndConvertWritesItsModels)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "scene: \"" + path + "\"\nversion: 1\nmodels: 2\n"
                        "model 0: file \"walker.ms3d\", loads, generated clips 1\n"
-                       "model 1: file \"sub/other.x\", does not load: \"Failed to load mesh from hierarchy, haha.\\x0A\\x22" +
-                       (dir / "sub/other.x").string() + "\\x22 cannot be read: no such file\"\n"
+                       "model 1: file \"sub/other.x\", does not load: \"\\x22" + (dir / "sub/other.x").string() +
+                       "\\x22 is missing or is not a regular file.\"\n"
                        "paths: 1\npath 0: points 3\nbindings: 2\nbinding 0: model 1 walks path 0\n"
                        "binding 1: model 0 walks path 0, then reaches with controller 0\nik controllers: 1\n"
                        "controller 0: model 0, end effector \"hand_r\", target 1 2 3 (placed)\ngenerated clips: 1\n");
