@@ -63,8 +63,15 @@ public:
     std::size_t selectedModel = 0;   // the transport's model (transport.h)
     TransportShown transportShown;
     std::string frameTitle;  // the frame statistics the title shows after the scene's name
-    // What the title and the Edit menu show now: refreshed when it changes.
-    std::string shownDocument;
+    // What the title and the Edit menu show now, by what they are made of:
+    // compared every frame without allocating, refreshed when it changes.
+    struct ShownDocument {
+        std::uint64_t serial = ~std::uint64_t{0};
+        std::uint64_t savedSerial = 0;
+        std::size_t undoSteps = 0;
+        std::size_t redoSteps = 0;
+        std::string file;
+    } shownDocument;
     // The recovery file: written a few seconds after a change (recovery.h).
     std::string recoveryFile;
     std::uint64_t recoverySerial = 0;  // the history's serial the recovery file holds

@@ -244,10 +244,12 @@ void commandRedo(Application& app)
 void Application::showDocumentState(bool titleChanged)
 {
     const History& history = document.history;
-    const std::string name = document.displayName() + (document.modified() ? "*" : "");
-    const std::string state = name + "\n" + history.undoText() + "\n" + history.redoText();
-    if (state != shownDocument) {
-        shownDocument = state;
+    ShownDocument& shown = shownDocument;
+    if (shown.serial != history.serial() || shown.savedSerial != document.savedSerial ||
+        shown.undoSteps != history.undoSteps.size() || shown.redoSteps != history.redoSteps.size() ||
+        shown.file != document.file) {
+        shown = {history.serial(), document.savedSerial, history.undoSteps.size(), history.redoSteps.size(),
+                 document.file};
         titleChanged = true;
         setMenuItemText(mainWindow, kCommandUndo, history.undoText(), history.canUndo());
         setMenuItemText(mainWindow, kCommandRedo, history.redoText(), history.canRedo());
@@ -255,6 +257,7 @@ void Application::showDocumentState(bool titleChanged)
     if (titleChanged) {
         const std::string base = frameTitle.empty() ? title : frameTitle;
         const bool fresh = document.file.empty() && !document.modified();
+        const std::string name = document.displayName() + (document.modified() ? "*" : "");
         setWindowText(mainWindow, fresh ? base : name + " - " + base);
     }
     writeRecoveryIfDue(*this);
