@@ -96,7 +96,7 @@ TEST_F(AppTest, ASavedSceneOpensTheSameInAFreshProgram)
 
     app.reset();
     app = std::make_unique<Application>();
-    ASSERT_TRUE(openFileByName(*app, dir.path("work.fyrel")));
+    app->onDrop({dir.path("work.fyrel")});  // dropped, as a user may
     EXPECT_EQ(describe(*app), saved);
     EXPECT_FALSE(app->document.modified());
     simulate(4, 0.25f);
@@ -109,6 +109,15 @@ TEST_F(AppTest, ASavedSceneOpensTheSameInAFreshProgram)
         ASSERT_EQ(reopened[i].y, later[i].y) << i;
         ASSERT_EQ(reopened[i].z, later[i].z) << i;
     }
+
+    // A damaged scene file is refused with its name and reason; nothing changes.
+    const std::string scene = readBytes(dir.path("work.fyrel"));
+    const std::string damaged = dir.write("damaged.fyrel", scene.substr(0, scene.size() / 2));
+    const std::string before = describe(*app);
+    EXPECT_FALSE(openFileByName(*app, damaged));
+    EXPECT_EQ(lastRequest().caption, "Failed to open scene");
+    EXPECT_NE(lastRequest().text.find(damaged + "\": byte "), std::string::npos) << lastRequest().text;
+    EXPECT_EQ(describe(*app), before);
 
     // A model that is gone: the rest opens, and the box names what is missing.
     std::filesystem::remove(beside);
