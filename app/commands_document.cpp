@@ -30,7 +30,7 @@ bool isSceneFile(const std::string& path)
     return ending.size() == 6 && (ending == kSceneEnding || ending == ".FYREL");
 }
 
-// The views' cameras, in opening order, for the file.
+// The views' cameras and places, in opening order, for the file.
 void collectViews(Application& app)
 {
     app.document.views.clear();
@@ -48,13 +48,19 @@ void collectViews(Application& app)
         } else {
             continue;
         }
+        const WindowFrame frame = childWindowFrame(child->windowHandle);
+        record.x = frame.x;
+        record.y = frame.y;
+        record.width = frame.width;
+        record.height = frame.height;
         app.document.views.push_back(record);
     }
     app.document.transportSpeed = app.playback.speed;
 }
 
-// Each recorded view sets the camera of the open view at its place in the
-// list when that is of its kind; otherwise a view of its kind is opened.
+// Each recorded view sets the camera (and the place) of the open view at its
+// place in the list when that is of its kind; otherwise a view of its kind is
+// opened.
 void applyViews(Application& app)
 {
     for (std::size_t i = 0; i < app.document.views.size(); ++i) {
@@ -74,6 +80,9 @@ void applyViews(Application& app)
             path->camera.extents = record.extents;
             path->camera.updateProjection();
             path->camera.setPosition(record.position);
+        }
+        if (child && record.width > 0) {
+            setChildWindowFrame(child->windowHandle, {record.x, record.y, record.width, record.height});
         }
     }
     app.playback.setSpeed(app.document.transportSpeed);

@@ -113,6 +113,18 @@ void activateNextChildWindow(WindowHandle window);
 // True while the window is minimised (or hidden): nothing it shows is seen.
 bool isWindowMinimized(WindowHandle window);
 
+// A child window's frame (title bar and border included) in its parent's
+// client area, in logical pixels, and moving it there; a window that is not
+// a child window gives an empty frame and does not move (false).
+struct WindowFrame {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+WindowFrame childWindowFrame(WindowHandle window);
+bool setChildWindowFrame(WindowHandle window, const WindowFrame& frame);
+
 // The main window's place and size on screen as an opaque text, and back.
 // Restoring a text that is not one leaves the window as it is (false).
 std::string windowGeometry(WindowHandle window);

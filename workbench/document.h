@@ -16,8 +16,8 @@
 
 namespace fyrel {
 
-// A view's kind and camera, as the program last saw them: what a scene file
-// keeps of the views (in opening order).
+// A view's kind, camera and place, as the program last saw them: what a
+// scene file keeps of the views (in opening order).
 struct ViewRecord {
     enum class Kind { Perspective, Path };
     Kind kind = Kind::Perspective;
@@ -25,6 +25,9 @@ struct ViewRecord {
     Vector3 angles;               // perspective: pitch (x) and yaw (z)
     float fov = 1.0471976f;       // perspective, radians
     Vector3 extents{10.0f, 10.0f, 10000.0f};  // path: the world's width and height shown
+    // The window's frame in the main window's client area, logical pixels;
+    // width 0: not known (the window stays where it opens).
+    int x = 0, y = 0, width = 0, height = 0;
 };
 
 // What the user builds, and its history. Owns the models (with the file each

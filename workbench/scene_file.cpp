@@ -319,7 +319,7 @@ void Reader::readController(const Json& v, const std::string& where)
 
 void Reader::readView(const Json& v, const std::string& where)
 {
-    object(v, where, {"kind", "position", "angles", "fov", "extents"});
+    object(v, where, {"kind", "position", "angles", "fov", "extents", "frame"});
     ViewRecord view;
     const std::string kind = text(required(v, where, "kind"), where + ".kind");
     if (kind != "perspective" && kind != "path") {
@@ -330,6 +330,19 @@ void Reader::readView(const Json& v, const std::string& where)
     vector(v, where, "angles", view.angles);
     vector(v, where, "extents", view.extents);
     number(v, where, "fov", view.fov);
+    if (const Json* frame = member(v, "frame")) {
+        float f[4];
+        numbers(*frame, where + ".frame", f, 4);
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (f[i] != std::floor(f[i]) || std::fabs(f[i]) > 100000.0f || (i >= 2 && f[i] < 0.0f)) {
+                fail(where + ".frame", "expected whole pixels: x, y, width, height");
+            }
+        }
+        view.x = static_cast<int>(f[0]);
+        view.y = static_cast<int>(f[1]);
+        view.width = static_cast<int>(f[2]);
+        view.height = static_cast<int>(f[3]);
+    }
     out.views.push_back(view);
 }
 
@@ -504,6 +517,14 @@ void writeView(Writer& w, const ViewRecord& view)
         writeNumbers(w, {view.angles.x, view.angles.y, view.angles.z});
         w.Key("fov");
         w.Double(view.fov);
+    }
+    if (view.width > 0) {
+        w.Key("frame");
+        w.StartArray();
+        for (int v : {view.x, view.y, view.width, view.height}) {
+            w.Int(v);
+        }
+        w.EndArray();
     }
     w.EndObject();
 }

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "gui_test_support.h"
+#include "support/import_check.h"
+#include "ui/path_window.h"
 #include "workbench/edits.h"
 
 namespace fyrel::test {
@@ -85,6 +87,12 @@ TEST_F(AppTest, ASavedSceneOpensTheSameInAFreshProgram)
     ASSERT_TRUE(placeLastTarget(app->document, 1.0f, 1.0f));
     choose(kCommandGenerateIkAnimation);
     simulate(3, 0.5f);
+    // The views: a Path Window beside the first view, each where it was put.
+    choose(kCommandOpenPathWindow);
+    lookAt(view(0).camera, {0, 0, 1}, 7.0f, 0.4f, -0.3f);
+    ASSERT_TRUE(setChildWindowFrame(app->childWindows[1]->windowHandle, {300, 40, 420, 380}));
+    const WindowFrame pathFrame = childWindowFrame(app->childWindows[1]->windowHandle);
+    const EulerCameraFov camera = view(0).camera;
     answerFile(dir.path("work.fyrel"));
     choose(kCommandSaveSceneAs);
     app->showDocumentState();
@@ -98,6 +106,13 @@ TEST_F(AppTest, ASavedSceneOpensTheSameInAFreshProgram)
     app = std::make_unique<Application>();
     app->onDrop({dir.path("work.fyrel")});  // dropped, as a user may
     EXPECT_EQ(describe(*app), saved);
+    ASSERT_EQ(app->childWindows.size(), 2u);
+    ASSERT_NE(dynamic_cast<PathWindow*>(app->childWindows[1].get()), nullptr);
+    const WindowFrame reopenedFrame = childWindowFrame(app->childWindows[1]->windowHandle);
+    EXPECT_EQ(std::tie(reopenedFrame.x, reopenedFrame.y, reopenedFrame.width, reopenedFrame.height),
+              std::tie(pathFrame.x, pathFrame.y, pathFrame.width, pathFrame.height));
+    EXPECT_EQ(view(0).camera.position, camera.position);
+    EXPECT_EQ(view(0).camera.angles, camera.angles);
     EXPECT_FALSE(app->document.modified());
     simulate(4, 0.25f);
     const std::vector<Vector3> reopened = poses(*app);
