@@ -49,6 +49,7 @@ Application::Application()
 
 Application::~Application()
 {
+    removeRecoveryFile(*this);  // an end, if not through the main window's
     for (std::size_t i = 0; i < childWindows.size(); ++i) {
         childWindows[i].reset();
     }
