@@ -5,7 +5,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/playback.h"
@@ -72,7 +71,7 @@ public:
         std::size_t redoSteps = 0;
         std::string file;
     } shownDocument;
-    // The recovery file: written a few seconds after a change (recovery.h).
+    // The recovery file: written a few seconds after a change (recovery.cpp).
     std::string recoveryFile;
     std::uint64_t recoverySerial = 0;  // the history's serial the recovery file holds
     std::chrono::steady_clock::time_point changedAt{};
@@ -94,9 +93,9 @@ public:
     // some view drew a picture.
     bool frame(float dt);
 
-    // The name shown for the model at index in the lists: its file's name,
-    // or "Model <index + 1>" for a model that came from no file.
-    // (model is the one at index.)
+    // The name shown for the model at index in the lists (model is that
+    // one): its file's name, or "Model <index + 1>" for a model that came
+    // from no file.
     std::string modelName(const Model& model, std::size_t index) const;
 
     // Advances every binding, then makes the buffers of models that have
@@ -122,7 +121,7 @@ public:
     void showDocumentState(bool titleChanged = false);
 
     // The main window's input. Its destruction saves its place and size and
-    // ends the frame loop; dropped files are imported one by one; keys go to
+    // ends the frame loop; dropped files are opened one by one; keys go to
     // every view, so that they all move at once; commands are the menu's
     // (commands.h), the tool bar's (transport.h) and the recent files'.
     // Closing the main window with unsaved changes asks first (Cancel keeps
