@@ -1,6 +1,7 @@
 // The recovery file: the document, a few seconds after it changed, under
 // $XDG_STATE_HOME/fyrel (~/.local/state/fyrel), named after the process so
-// that programs running side by side keep their own. A normal end removes it;
+// that programs running side by side keep their own, with the name of the
+// scene file it belongs to beside it (".scene"). A normal end removes both;
 // one found at start-up whose process is gone was left by a crash.
 
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <new>
 
 #include "app/application.h"
@@ -85,6 +87,7 @@ void writeRecoveryIfDue(Application& app)
     try {
         saveSceneFile(app.document, file);
         app.recoveryFile = file;
+        std::ofstream(file + ".scene", std::ios::trunc) << app.document.file;
     } catch (const SceneError&) {
         // No recovery is no reason to interrupt the user; the next change tries again.
     } catch (const std::bad_alloc&) {
@@ -96,6 +99,7 @@ void removeRecoveryFile(Application& app)
     if (!app.recoveryFile.empty()) {
         std::error_code ignored;
         fs::remove(app.recoveryFile, ignored);
+        fs::remove(app.recoveryFile + ".scene", ignored);
         app.recoveryFile.clear();
     }
 }
@@ -123,11 +127,17 @@ void offerRecovery(Application& app)
                                            "working on?",
                                            "Recover work", {"&Restore", "&Discard"});
     if (answer == 0 && openSceneFile(app, newest.string())) {
-        // Restored work is unsaved work: it has no file of its own yet.
-        app.document.file.clear();
+        // Restored work is unsaved work of the scene it came from (or of a
+        // scene not saved yet): Save writes it there.
+        std::string scene(kMaxSceneString, '\0');
+        std::ifstream in(newest.string() + ".scene", std::ios::binary);
+        in.read(scene.data(), static_cast<std::streamsize>(scene.size()));
+        scene.resize(static_cast<std::size_t>(in.gcount()));
+        app.document.file = scene;
         app.document.savedSerial = ~std::uint64_t{0};
     }
     fs::remove(newest, error);
+    fs::remove(newest.string() + ".scene", error);
 }
 
 }  // namespace fyrel

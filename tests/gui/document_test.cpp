@@ -224,17 +224,19 @@ TEST_F(AppTest, QuittingWithUnsavedChangesAsks)
 }
 
 // A program killed after a change leaves its recovery file; the next start
-// offers it, and restoring brings the models back as unsaved work.
+// offers it, and restoring brings the models back as unsaved work of the
+// scene they belong to.
 TEST_F(AppTest, TheWorkOfAKilledProgramIsOffered)
 {
     ScratchDir dir;
     const std::string state = dir.path("state");
+    const std::string scene = dir.write("work.fyrel", R"({"fyrel": "scene", "version": 1})");
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::setenv("XDG_STATE_HOME", state.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", dir.path("config").c_str(), 1);
-        execl(FYREL_PROGRAM, FYREL_PROGRAM, demoPath().c_str(), static_cast<char*>(nullptr));
+        execl(FYREL_PROGRAM, FYREL_PROGRAM, scene.c_str(), demoPath().c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     const std::string recovery = state + "/fyrel/recovery-" + std::to_string(child) + ".fyrel";
@@ -254,7 +256,9 @@ TEST_F(AppTest, TheWorkOfAKilledProgramIsOffered)
     ASSERT_EQ(app->models.size(), 1u);
     EXPECT_EQ(app->document.sources[0].file, std::filesystem::absolute(demoPath()).lexically_normal().string());
     EXPECT_TRUE(app->document.modified());
+    EXPECT_EQ(app->document.file, std::filesystem::absolute(scene).lexically_normal().string());
     EXPECT_FALSE(std::filesystem::exists(recovery));
+    EXPECT_FALSE(std::filesystem::exists(recovery + ".scene"));
 }
 
 }  // namespace
