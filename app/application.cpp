@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <exception>
+#include <filesystem>
 
 #include "app/commands.h"
 #include "ik/ik_error.h"
@@ -48,6 +49,7 @@ Application::Application()
 
 Application::~Application()
 {
+    removeRecoveryFile(*this);  // an end, if not through the main window's
     for (std::size_t i = 0; i < childWindows.size(); ++i) {
         childWindows[i].reset();
     }
@@ -81,10 +83,10 @@ void Application::restoreSettings()
     showLook(*this, loadSetting(kSettingLook));
 }
 
-std::string Application::modelName(const Model& model, std::size_t index) const
+std::string Application::modelName(const Model&, std::size_t index) const
 {
-    auto it = modelNames.find(&model);
-    return it != modelNames.end() ? it->second : "Model " + std::to_string(index + 1);
+    const std::string file = index < document.sources.size() ? document.sources[index].file : std::string();
+    return file.empty() ? "Model " + std::to_string(index + 1) : std::filesystem::path(file).filename().string();
 }
 
 void Application::createGlContext()
@@ -129,8 +131,11 @@ void Application::releaseGl()
         for (Model& model : models) {
             forgetBuffers(model);
         }
+        for (auto& shelved : document.history.shelf) {
+            forgetBuffers(shelved.second.model);
+        }
     }
-    models.clear();
+    document.clear();
     if (current) {
         glContext->doneCurrent();
     }
@@ -163,6 +168,7 @@ bool Application::frame(float dt)
         drawn = childWindows[i]->frame(dt) || drawn;
     }
     refreshTransport(*this, dt);
+    showDocumentState();
     return drawn;
 }
 
@@ -215,8 +221,14 @@ SceneView Application::sceneView(GroundBackdrop* backdrop) const
     return view;
 }
 
+bool Application::onClose()
+{
+    return keepOrDropChanges(*this);
+}
+
 void Application::onDestroy()
 {
+    removeRecoveryFile(*this);
     saveSetting(kSettingGeometry, windowGeometry(mainWindow));
     requestQuit(0);
 }
@@ -224,7 +236,7 @@ void Application::onDestroy()
 void Application::onDrop(const std::vector<std::string>& files)
 {
     for (const std::string& path : files) {
-        importFileByName(*this, path);
+        openFileByName(*this, path);
     }
 }
 

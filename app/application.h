@@ -1,9 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/playback.h"
@@ -19,6 +20,7 @@
 #include "scene/scene_list.h"
 #include "ui/child_window.h"
 #include "ui/view_host.h"
+#include "workbench/document.h"
 
 namespace fyrel {
 
@@ -34,10 +36,11 @@ public:
 // program down. Windows and dialogs keep its address: it is neither copied
 // nor moved. It is the main window's handler.
 //
-// The scene lists hold their elements by value in storage that never moves
-// them, so bindings and controllers keep plain pointers into models, paths
-// and controllers while the lists grow. "The" model, path or controller of
-// a command is the last element of its list.
+// What the user builds is the document (workbench/document.h); the four
+// lists below are its lists under their old names, for reading. Every change
+// goes through the document's edits (workbench/edits.h), which the undo
+// history records. "The" model, path or controller of a command is the last
+// element of its list.
 class Application final : public ViewHost, public WindowHandler {
 public:
     GlFunctions glFunctions;  // the models' buffers keep a pointer to this table
@@ -50,10 +53,11 @@ public:
     FramebufferFunctions framebuffers;  // the Studio look's multisampling, when the driver has them
     bool hasFramebuffers = false;
     Look look = Look::Classic;  // View > Look, for every view
-    SceneList<Model> models;
-    SceneList<Path> paths;
-    SceneList<PathBinding> bindings;
-    SceneList<IkController> ikControllers;
+    Document document;
+    SceneList<Model>& models = document.models;
+    SceneList<Path>& paths = document.paths;
+    SceneList<PathBinding>& bindings = document.bindings;
+    SceneList<IkController>& ikControllers = document.ikControllers;
     ChildWindowList childWindows;  // open views, in opening order
     WindowHandle mainWindow = kNoWindow;
     std::unique_ptr<GlContext> glContext;  // offscreen, shared with every view
@@ -62,7 +66,20 @@ public:
     Playback playback;               // scales (or stops) the dt the scene update receives
     std::size_t selectedModel = 0;   // the transport's model (transport.h)
     TransportShown transportShown;
-    std::unordered_map<const Model*, std::string> modelNames;  // file names of imported models
+    std::string frameTitle;  // the frame statistics the title shows after the scene's name
+    // What the title and the Edit menu show now, by what they are made of:
+    // compared every frame without allocating, refreshed when it changes.
+    struct ShownDocument {
+        std::uint64_t serial = ~std::uint64_t{0};
+        std::uint64_t savedSerial = 0;
+        std::size_t undoSteps = 0;
+        std::size_t redoSteps = 0;
+        std::string file;
+    } shownDocument;
+    // The recovery file: written a few seconds after a change (recovery.cpp).
+    std::string recoveryFile;
+    std::uint64_t recoverySerial = 0;  // the history's serial the recovery file holds
+    std::chrono::steady_clock::time_point changedAt{};
     std::vector<std::string> recentFiles;  // newest first, at most kRecentFileCount
     bool syncToDisplay = true;       // a moving scene is drawn at the display's rate, not as fast as it can
 
@@ -81,8 +98,9 @@ public:
     // some view drew a picture.
     bool frame(float dt);
 
-    // The name shown for the model at index in the lists: its file's name,
-    // or "Model <index + 1>" for a model that came from no file.
+    // The name shown for the model at index in the lists (model is that
+    // one): its file's name, or "Model <index + 1>" for a model that came
+    // from no file.
     std::string modelName(const Model& model, std::size_t index) const;
 
     // Advances every binding, then makes the buffers of models that have
@@ -95,6 +113,7 @@ public:
     SceneList<Model>& sceneModels() override { return models; }
     SceneList<Path>& scenePaths() override { return paths; }
     SceneList<IkController>& sceneIkControllers() override { return ikControllers; }
+    Document& sceneDocument() override { return document; }
     void renderScene(int width, int height, const Camera& camera, GroundBackdrop* backdrop) override;
     // What a view draws: the scene, its GL objects and the look.
     SceneView sceneView(GroundBackdrop* backdrop) const;
@@ -102,10 +121,19 @@ public:
     ChildWindowList& views() override { return childWindows; }
     SceneInformationDialog*& currentSceneInformation() override { return sceneInfoDialog; }
 
+    // The title (scene name, a "*" while it has unsaved changes, then the
+    // frame statistics; a fresh untitled scene shows the statistics alone)
+    // and the Edit menu's Undo and Redo, when they changed;
+    // writes the recovery file when it is due. Run by every frame.
+    void showDocumentState(bool titleChanged = false);
+
     // The main window's input. Its destruction saves its place and size and
-    // ends the frame loop; dropped files are imported one by one; keys go to
+    // ends the frame loop; dropped files are opened one by one; keys go to
     // every view, so that they all move at once; commands are the menu's
     // (commands.h), the tool bar's (transport.h) and the recent files'.
+    // Closing the main window with unsaved changes asks first (Cancel keeps
+    // it open).
+    bool onClose() override;
     void onDestroy() override;
     void onDrop(const std::vector<std::string>& files) override;
     void onKey(const KeyPress& press) override;

@@ -41,6 +41,12 @@ constexpr CommandEntry kCommands[] = {
     {kCommandSaveClipVideo, commandSaveClipVideo},
     {kCommandLookStudio, commandLookStudio},
     {kCommandLookClassic, commandLookClassic},
+    {kCommandNewScene, commandNewScene},
+    {kCommandOpenScene, commandOpenScene},
+    {kCommandSaveScene, commandSaveScene},
+    {kCommandSaveSceneAs, commandSaveSceneAs},
+    {kCommandUndo, commandUndo},
+    {kCommandRedo, commandRedo},
 };
 
 }  // namespace

@@ -120,4 +120,40 @@ bool importFile(Application& app, const ModelFormat& format, const std::string& 
 // error box (false).
 bool importFileByName(Application& app, const std::string& path);
 
+// What Open reads a model file with (the import dispatch, the model placed as
+// an import places it); scenes load their models with it. Throws ImportError.
+Model loadModelFile(const std::string& path);
+
+// Scene files and the undo history (commands_document.cpp).
+void commandNewScene(Application& app);
+void commandOpenScene(Application& app);
+void commandSaveScene(Application& app);
+void commandSaveSceneAs(Application& app);
+void commandUndo(Application& app);
+void commandRedo(Application& app);
+
+// A file opened by name (command line, Open, a drop, Recent Files): a scene
+// file replaces the document (after asking about unsaved changes), any other
+// is imported. False when the file could not be read (not when the user
+// cancelled at the question).
+bool openFileByName(Application& app, const std::string& path);
+// Reads the scene file into a new document: a file that cannot be read
+// changes nothing and is shown in an error box; models that do not load are
+// listed in a warning box, the rest opens. Does not ask about changes.
+bool openSceneFile(Application& app, const std::string& path);
+// Writes the document to path (the views' cameras and places, the transport's
+// speed with it); a failure is shown and leaves any earlier file whole.
+bool saveSceneAs(Application& app, const std::string& path);
+// With unsaved changes, asks Save / Discard / Cancel: true when the program
+// may go on to drop the document (saved, or discarded).
+bool keepOrDropChanges(Application& app);
+
+// Recovery (recovery.cpp): the file under $XDG_STATE_HOME/fyrel that holds
+// the document a few seconds after each change; removed at a normal end.
+// offerRecovery, at start-up, offers to restore one left by a program that
+// did not end normally.
+void writeRecoveryIfDue(Application& app);
+void removeRecoveryFile(Application& app);
+void offerRecovery(Application& app);
+
 }  // namespace fyrel

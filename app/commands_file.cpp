@@ -21,7 +21,7 @@ namespace {
 // Every readable format in one filter first, then each on its own.
 std::vector<FileFilter> openFilters()
 {
-    std::vector<FileFilter> filters(1, FileFilter{"Model files", ""});
+    std::vector<FileFilter> filters(1, FileFilter{"Scenes and model files", "*.fyrel"});
     for (const ModelFormat& format : modelFormats()) {
         filters[0].pattern += (filters[0].pattern.empty() ? "*" : " *") + std::string(format.ending);
         // A format of several endings (glTF) has one row per ending and one filter.
@@ -30,6 +30,7 @@ std::vector<FileFilter> openFilters()
                                format.dialogPatterns ? format.dialogPatterns : std::string("*") + format.ending});
         }
     }
+    filters.push_back({"Fyrel scene", "*.fyrel"});
     filters.push_back({"All", "*.*"});
     return filters;
 }
@@ -45,7 +46,7 @@ void commandOpen(Application& app)
         return;
     }
     saveSetting(kSettingLastFolder, std::filesystem::path(*path).parent_path().string());
-    importFileByName(app, *path);
+    openFileByName(app, *path);
 }
 
 const char* const kExportCaption = "Export glTF";
@@ -77,7 +78,9 @@ void commandExportGltf(Application& app)
 
 void commandExit(Application& app)
 {
-    destroyWindow(app.mainWindow);
+    if (keepOrDropChanges(app)) {
+        destroyWindow(app.mainWindow);
+    }
 }
 
 void showRecentFiles(Application& app)
@@ -119,7 +122,7 @@ bool openRecentFile(Application& app, int id)
         return true;
     }
     const std::string path = app.recentFiles[static_cast<std::size_t>(index)];
-    if (!importFileByName(app, path)) {
+    if (!openFileByName(app, path)) {
         std::vector<std::string>& files = app.recentFiles;
         files.erase(std::remove(files.begin(), files.end(), path), files.end());
         saveSettingList(kSettingRecentFiles, files);

@@ -6,6 +6,7 @@
 #include "ik/ik_error.h"
 #include "platform/dialogs.h"
 #include "ui/end_effector_dialog.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -103,11 +104,13 @@ void commandGenerateIkAnimation(Application& app)
     const Vector3 from{model.position.x, model.position.y, 0.0f};
     const Vector3 to{controller.target.x, controller.target.y, 0.0f};
     Vector3 offset;
+    DocumentState before = beginGeneration(app.document);
     if (length(difference(from, to, offset)) < kReachDistance) {
         generateAndPlay(app, controller);
-        return;
+    } else {
+        walkToTarget(app, model, controller, from, to);
     }
-    walkToTarget(app, model, controller, from, to);
+    endGeneration(app.document, std::move(before));
 }
 
 void commandPlayIkAnimation(Application& app)

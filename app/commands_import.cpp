@@ -12,6 +12,7 @@
 #include "importers/import_error.h"
 #include "importers/model_formats.h"
 #include "platform/dialogs.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -42,18 +43,38 @@ bool importShowingFailure(Application& app, const std::string& path, const char*
 // animated format then stands in the pose of its current clip at
 // once, advanced by one second's worth of its rate; any other is appended as
 // it is and posed by the next frame.
+Model loadModel(const ModelFormat& format, const std::string& path)
+{
+    Model model = format.import(path);
+    standOnGround(model);
+    if (format.animated) {
+        updateAnimator(model, 1.0f);
+        updatePose(model);
+    }
+    return model;
+}
+
+Model loadModelFile(const std::string& path)
+{
+    const ModelFormat* format = findModelFormat(path);
+    if (!format) {
+        throw ImportError(unsupportedEndingMessage(path));
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        throw ImportError("\"" + path + "\" is missing or is not a regular file.");
+    }
+    return loadModel(*format, path);
+}
+
 bool importFile(Application& app, const ModelFormat& format, const std::string& path)
 {
     const bool first = app.models.empty();
     const bool loaded = importShowingFailure(app, path, format.failureCaption, [&] {
-        app.models.push_back(format.import(path));
-        Model& added = app.models.back();
-        app.modelNames[&added] = std::filesystem::path(path).filename().string();
-        standOnGround(added);
-        if (format.animated) {
-            updateAnimator(added, 1.0f);
-            updatePose(added);
-        }
+        std::error_code ignored;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+        addModel(app.document, loadModel(format, path),
+                 absolute.empty() ? path : absolute.lexically_normal().string());
     });
     if (loaded) {
         if (first) {

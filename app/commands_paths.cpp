@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "platform/dialogs.h"
 #include "ui/path_window.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -22,25 +23,14 @@ void commandOpenPathWindow(Application& app)
 // pointing at a path that is gone. Models and IK controllers stay.
 void commandRemoveAllPaths(Application& app)
 {
-    app.bindings.clear();
-    app.paths.clear();
+    removeAllPaths(app.document);
 }
 
 // The last model walks the last path, from its start, looping. Earlier
 // bindings stay, even ones of the same model.
 void commandBindToPath(Application& app)
 {
-    if (app.models.empty() || app.paths.empty()) {
-        return;
-    }
-    PathBinding binding;
-    binding.controller = nullptr;
-    binding.path = &app.paths.back();
-    binding.model = &app.models.back();
-    binding.parameter = 0.0f;
-    binding.speed = 1.0f;
-    binding.searchHint = 0;
-    app.bindings.push_back(binding);
+    bindLastModelToLastPath(app.document);
 }
 
 }  // namespace fyrel

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/commands.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -11,10 +12,7 @@ namespace fyrel {
 void commandRemoveAllModels(Application& app)
 {
     app.makeGlCurrent();
-    app.bindings.clear();
-    app.ikControllers.clear();
-    app.models.clear();
-    app.modelNames.clear();
+    removeAllModels(app.document);
 }
 
 }  // namespace fyrel

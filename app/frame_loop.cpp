@@ -105,7 +105,8 @@ bool runFrameTurn(Application& app, FrameLoopState& state, int& exitCode)
     if (moving || input != state.drawnAtInput || state.retries > 0) {
         if (app.frame(limitFrameDt(dt))) {
             if (state.statistics.add(state.sinceDrawn, state.title)) {
-                setWindowText(app.mainWindow, state.title);
+                app.frameTitle = state.title;
+                app.showDocumentState(true);
             }
             state.sinceDrawn = 0.0f;
             state.drawnAtInput = input;
@@ -116,6 +117,10 @@ bool runFrameTurn(Application& app, FrameLoopState& state, int& exitCode)
             state.drawnAtInput = input;
             unshown = state.retries > 0;
         }
+    } else {
+        // Still: nothing to draw, but a change made a moment ago is still due
+        // in the recovery file (the still wait wakes once a second for it).
+        app.showDocumentState();
     }
     return restOrDrain(app, state.start, moving, unshown, exitCode);
 }

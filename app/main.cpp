@@ -1,5 +1,5 @@
-// fyrel [FILE...]: the program. Files named on the command line are imported
-// at start-up as the matching import command would.
+// fyrel [FILE...]: the program. Files named on the command line are opened
+// at start-up as File > Open would (scene files too).
 
 #include <cstdio>
 
@@ -17,8 +17,9 @@ int main(int argc, char** argv)
     int exitCode = 0;
     try {
         fyrel::Application app;
+        fyrel::offerRecovery(app);
         for (int i = 1; i < argc; ++i) {
-            fyrel::importFileByName(app, argv[i]);
+            fyrel::openFileByName(app, argv[i]);
         }
         // The first file framed itself; the views now take in all of them.
         fyrel::frameScene(app);

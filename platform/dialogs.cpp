@@ -128,6 +128,41 @@ void messageBox(WindowHandle owner, const std::string& text, const std::string& 
     box.exec();
 }
 
+std::size_t askQuestion(WindowHandle owner, const std::string& text, const std::string& caption,
+                        const std::vector<std::string>& buttons)
+{
+    const std::size_t last = buttons.empty() ? 0 : buttons.size() - 1;
+    if (responder()) {
+        DialogRequest request;
+        request.kind = DialogKind::Question;
+        request.owner = owner;
+        request.text = text;
+        request.caption = caption;
+        request.icon = MessageBoxIcon::Warning;
+        const int answer = responder()(request).command;
+        return answer >= 0 && static_cast<std::size_t>(answer) < buttons.size() ? static_cast<std::size_t>(answer)
+                                                                                  : last;
+    }
+    QMessageBox box(QMessageBox::Warning, localText(caption), localText(text), QMessageBox::NoButton,
+                    ownerWidget(owner));
+    std::vector<QAbstractButton*> pressed;
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        pressed.push_back(box.addButton(localText(buttons[i]), i == last ? QMessageBox::RejectRole
+                                                                         : QMessageBox::AcceptRole));
+    }
+    if (!pressed.empty()) {
+        box.setDefaultButton(qobject_cast<QPushButton*>(pressed.front()));
+        box.setEscapeButton(pressed.back());
+    }
+    box.exec();
+    for (std::size_t i = 0; i < pressed.size(); ++i) {
+        if (box.clickedButton() == pressed[i]) {
+            return i;
+        }
+    }
+    return last;
+}
+
 namespace {
 
 // The file dialogs: the responder's answer when one is installed, else a

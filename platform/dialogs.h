@@ -24,7 +24,7 @@ struct FileFilter {
     std::string pattern;  // "*.ms3d"
 };
 
-enum class DialogKind { MessageBox, OpenFile, SaveFile, DialogBox };
+enum class DialogKind { MessageBox, OpenFile, SaveFile, DialogBox, Question };
 
 struct DialogRequest {
     DialogKind kind = DialogKind::MessageBox;
@@ -38,7 +38,7 @@ struct DialogRequest {
 
 struct DialogAnswer {
     std::optional<std::string> path;  // file dialogs: the chosen file, or none (cancel)
-    int command = kIdOk;              // dialog box: the button pressed
+    int command = kIdOk;              // dialog box: the button pressed; question: the button's index
 };
 
 using DialogResponder = std::function<DialogAnswer(const DialogRequest& request)>;
@@ -48,6 +48,12 @@ using DialogResponder = std::function<DialogAnswer(const DialogRequest& request)
 DialogResponder setDialogResponder(DialogResponder responder);
 
 void messageBox(WindowHandle owner, const std::string& text, const std::string& caption, MessageBoxIcon icon);
+
+// A question with a button per answer ("&Save", "&Discard", "&Cancel"), the
+// last one also taken by Escape and the close box. Returns the index of the
+// button pressed. A responder's answer is its command (out of range: the last).
+std::size_t askQuestion(WindowHandle owner, const std::string& text, const std::string& caption,
+                        const std::vector<std::string>& buttons);
 
 // The path of an existing file the user chose, or none when cancelled. The
 // dialog starts in directory unless that is empty. A filter's pattern may

@@ -243,6 +243,14 @@ void setMenuItemChecked(WindowHandle window, int command, bool checked)
     }
 }
 
+void setMenuItemText(WindowHandle window, int command, const std::string& text, bool enabled)
+{
+    if (QAction* action = findMenuAction(window, command)) {
+        action->setText(localText(text));
+        action->setEnabled(enabled);
+    }
+}
+
 void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuItem>& items)
 {
     QAction* holder = findMenuAction(window, command);
@@ -297,6 +305,26 @@ bool isWindowMinimized(WindowHandle window)
 {
     const QWidget* widget = windowWidget(window);
     return widget && (widget->isMinimized() || !widget->isVisible());
+}
+
+WindowFrame childWindowFrame(WindowHandle window)
+{
+    const auto* frame = qobject_cast<const QMdiSubWindow*>(windowWidget(window));
+    if (!frame) {
+        return {};
+    }
+    const QRect r = frame->geometry();
+    return {r.x(), r.y(), r.width(), r.height()};
+}
+
+bool setChildWindowFrame(WindowHandle window, const WindowFrame& frame)
+{
+    auto* sub = qobject_cast<QMdiSubWindow*>(windowWidget(window));
+    if (!sub || frame.width <= 0 || frame.height <= 0) {
+        return false;
+    }
+    sub->setGeometry(frame.x, frame.y, frame.width, frame.height);
+    return true;
 }
 
 std::string windowGeometry(WindowHandle window)

@@ -100,6 +100,8 @@ std::vector<WindowHandle> childWindowsOf(WindowHandle window);
 // ignored. The items of a submenu send their own commands.
 void setMenuItemChecked(WindowHandle window, int command, bool checked);
 void setSubmenuItems(WindowHandle window, int command, const std::vector<MenuItem>& items);
+// Renames an item (Edit > Undo names its step) and enables or greys it.
+void setMenuItemText(WindowHandle window, int command, const std::string& text, bool enabled);
 
 // The arrangement of the windows in a main window's client area (views and
 // dialogs alike): side by side filling it, overlapping down and to the
@@ -113,6 +115,18 @@ WindowHandle activeChildWindow(WindowHandle window);
 
 // True while the window is minimised (or hidden): nothing it shows is seen.
 bool isWindowMinimized(WindowHandle window);
+
+// A child window's frame (title bar and border included) in its parent's
+// client area, in logical pixels, and moving it there; a window that is not
+// a child window gives an empty frame and does not move (false).
+struct WindowFrame {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+WindowFrame childWindowFrame(WindowHandle window);
+bool setChildWindowFrame(WindowHandle window, const WindowFrame& frame);
 
 // The main window's place and size on screen as an opaque text, and back.
 // Restoring a text that is not one leaves the window as it is (false).

@@ -8,6 +8,7 @@
 
 #include "exporters/gltf_exporter.h"
 #include "importers/model_formats.h"
+#include "tools/scene_tools.h"
 #include "tools/tool_arguments.h"
 
 using namespace fyrel;
@@ -42,6 +43,9 @@ int main(int argc, char** argv)
         return 2;
     }
     quietUnlessVerbose(arguments);
+    if (isSceneName(paths[0])) {
+        return convertScene(std::cout, std::cerr, paths[0], paths[1]);
+    }
     try {
         exportGlbFile(importModelFile(paths[0]), paths[1]);
     } catch (const std::exception& e) {

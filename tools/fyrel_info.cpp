@@ -17,6 +17,7 @@
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "importers/model_formats.h"
+#include "tools/scene_tools.h"
 #include "tools/tool_arguments.h"
 #include "images/texture_image.h"
 #include "scene/model.h"
@@ -227,6 +228,13 @@ int main(int argc, char** argv)
     int status = 0;
     bool first = true;
     for (const std::string& path : paths) {
+        if (isSceneName(path)) {
+            std::ostringstream text;
+            status = printScene(text, std::cerr, path) ? 1 : status;
+            std::cout << (first ? "" : "\n") << text.str() << std::flush;
+            first = false;
+            continue;
+        }
         try {
             const Model model = importModelFile(path);
             std::ostringstream text;

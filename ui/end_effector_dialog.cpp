@@ -10,6 +10,7 @@
 #include "diagnostics/debug_output.h"
 #include "ui/scene_information_dialog.h"
 #include "ui/view_host.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -25,13 +26,7 @@ void makeController(EndEffectorSelector& self)
     }
     const std::string name = treeItemText(self.dialogWindow, kControlTree, selected);
     debugOutput(name + "\n");
-    SceneList<Model>& models = self.host->sceneModels();
-    if (models.empty()) {
-        return;
-    }
-    IkController& controller =
-        self.host->sceneIkControllers().emplace_back(name, EndEffectorSelector::kInitialTarget, &models.back());
-    controller.targetPlaced = false;  // a default until the user puts it somewhere
+    addIkController(self.host->sceneDocument(), name, EndEffectorSelector::kInitialTarget);
 }
 
 void closeDialog(EndEffectorSelector* self)

@@ -5,6 +5,7 @@
 
 #include "platform/window.h"
 #include "ui/view_host.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -18,16 +19,10 @@ constexpr float kStep = 0.5f;  // the IK target's, and the camera's until a firs
 constexpr float kStepPerDiagonal = 0.25f;
 constexpr float kFovStep = 0.01f;
 
+// A run of nudges undoes as one step.
 void moveLastTarget(ViewHost& host, float dx, float dy, float dz = 0.0f)
 {
-    SceneList<IkController>& controllers = host.sceneIkControllers();
-    if (controllers.empty()) {
-        return;
-    }
-    Vector3& target = controllers.back().target;
-    Vector3 moved;
-    addAssign(target, Vector3{dx, dy, dz}, moved);
-    controllers.back().targetPlaced = true;
+    fyrel::moveLastTarget(host.sceneDocument(), Vector3{dx, dy, dz});
 }
 
 void handleKey(GlWindow& w, Key key)

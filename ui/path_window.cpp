@@ -4,6 +4,7 @@
 
 #include "platform/window.h"
 #include "ui/view_host.h"
+#include "workbench/edits.h"
 
 namespace fyrel {
 
@@ -36,16 +37,11 @@ void handleKey(PathWindow& w, Key key)
 // without controllers ignores the click.
 void placeTarget(PathWindow& w, int x, int y)
 {
-    SceneList<IkController>& controllers = w.host->sceneIkControllers();
     const ClientSize size = clientSize(w.windowHandle);
     Vector3 point;
-    if (controllers.empty() || !w.worldPointAt(x, y, size.width, size.height, point)) {
-        return;
+    if (w.worldPointAt(x, y, size.width, size.height, point)) {
+        placeLastTarget(w.host->sceneDocument(), point.x, point.y);
     }
-    Vector3& target = controllers.back().target;
-    target.x = point.x;
-    target.y = point.y;
-    controllers.back().targetPlaced = true;
 }
 
 }  // namespace
@@ -77,17 +73,7 @@ void PathWindow::addPoint(int x, int y, bool startNewPath)
     if (!worldPointAt(x, y, size.width, size.height, point)) {
         return;
     }
-    SceneList<Path>& paths = host->scenePaths();
-    if (startNewPath || paths.empty()) {
-        paths.emplace_back();
-    }
-    // Appending to the list never moves the paths that bindings follow; the
-    // one extended here gets its new table at once, and a binding on it reads
-    // that table from its next advance.
-    Path& path = paths.back();
-    path.addControlPoint(point);
-    path.buildCurve();
-    path.buildArcLengthTable();
+    addPathPoint(host->sceneDocument(), point, startNewPath);
 }
 
 void PathWindow::frameBox(const Vector3& low, const Vector3& high, Framing)

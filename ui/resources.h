@@ -61,6 +61,13 @@ inline constexpr int kIdSizeOfView = 40;
 inline constexpr int kIdWidth1280 = 41;
 inline constexpr int kIdWidth1920 = 42;
 inline constexpr int kIdWidth3840 = 43;
+// Scene files and the undo history.
+inline constexpr int kCommandNewScene = 32900;
+inline constexpr int kCommandOpenScene = 32901;
+inline constexpr int kCommandSaveScene = 32902;
+inline constexpr int kCommandSaveSceneAs = 32903;
+inline constexpr int kCommandUndo = 32904;
+inline constexpr int kCommandRedo = 32905;
 
 // The transport's value controls (tool bar); their Command carries the
 // value.

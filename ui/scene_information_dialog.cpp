@@ -6,10 +6,53 @@
 #include "platform/window.h"
 #include "ui/tree_dialogs.h"
 #include "ui/view_host.h"
+#include "workbench/document.h"
 
 namespace fyrel {
 
 namespace {
+
+// The file it came from and its IK controllers, where it has them.
+void addDocumentItems(WindowHandle dialog, const Document& document, std::size_t index, TreeItem modelItem)
+{
+    if (index < document.sources.size() && !document.sources[index].file.empty()) {
+        treeInsertItem(dialog, kControlTree, modelItem, "File " + document.sources[index].file, TreeInsert::Sort);
+    }
+    TreeItem controllers = kNoTreeItem;
+    for (const IkController& controller : document.ikControllers) {
+        if (controller.model != &document.models[index]) {
+            continue;
+        }
+        if (controllers == kNoTreeItem) {
+            controllers = treeInsertItem(dialog, kControlTree, modelItem, "IK Controllers", TreeInsert::Sort);
+        }
+        const Vector3& t = controller.target;
+        treeInsertItem(dialog, kControlTree, controllers,
+                       controller.endEffectorName + (controller.targetPlaced ? " (target " + std::to_string(t.x) + " " +
+                                                                                  std::to_string(t.y) + " " +
+                                                                                  std::to_string(t.z) + ")"
+                                                                            : " (target not placed)"),
+                       TreeInsert::Last);
+    }
+}
+
+// Each path with its point count, and under it the models that walk it.
+void addPathItems(WindowHandle dialog, const Document& document, TreeItem pathsItem)
+{
+    for (std::size_t i = 0; i < document.paths.size(); ++i) {
+        const TreeItem item = treeInsertItem(
+            dialog, kControlTree, pathsItem,
+            "Path " + std::to_string(i) + " (" + std::to_string(document.paths[i].controlPoints.size()) + " points)",
+            TreeInsert::Last);
+        for (const PathBinding& binding : document.bindings) {
+            if (binding.path == &document.paths[i]) {
+                treeInsertItem(dialog, kControlTree, item,
+                               "Model " + std::to_string(indexOfModel(document, binding.model)) + " walks it",
+                               TreeInsert::Last);
+            }
+        }
+    }
+}
 
 void addModelItems(WindowHandle dialog, const Model& model, TreeItem modelItem)
 {
@@ -70,8 +113,10 @@ void SceneInformationDialog::refresh()
         const TreeItem modelItem =
             treeInsertItem(dialogWindow, kControlTree, models, "Model " + std::to_string(i), TreeInsert::Sort);
         addModelItems(dialogWindow, sceneModels[i], modelItem);
+        addDocumentItems(dialogWindow, host->sceneDocument(), i, modelItem);
     }
-    treeInsertItem(dialogWindow, kControlTree, kTreeRoot, "Paths", TreeInsert::Sort);
+    const TreeItem paths = treeInsertItem(dialogWindow, kControlTree, kTreeRoot, "Paths", TreeInsert::Sort);
+    addPathItems(dialogWindow, host->sceneDocument(), paths);
 }
 
 void addBoneItems(WindowHandle dialog, int treeId, const Bone& bone, TreeItem parent)

@@ -11,7 +11,9 @@ class ViewHost;
 // The Scene Information dialog: a modeless window inside the main window's
 // client area whose tree lists the scene: "Models" with one "Model N" item
 // per model (its "Animations" by name in list order, its "Bones" nested as
-// the skeleton), and "Paths". Models, bones and the two groups of each model
+// the skeleton, "File" and the file it came from, its "IK Controllers" by end
+// effector and target), and "Paths" with one "Path N (K points)" item per
+// path, the models that walk it below it. Models, bones and the two groups of each model
 // stand in order of their text; "Model 10" therefore comes before "Model 2".
 //
 // The tree is a snapshot, filled when the dialog opens and again on

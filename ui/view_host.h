@@ -6,6 +6,7 @@
 #include "scene/model.h"
 #include "scene/scene_list.h"
 #include "ui/child_window.h"
+#include "workbench/document.h"
 
 namespace fyrel {
 
@@ -24,6 +25,9 @@ public:
     virtual SceneList<Model>& sceneModels() = 0;
     virtual SceneList<Path>& scenePaths() = 0;
     virtual SceneList<IkController>& sceneIkControllers() = 0;
+    // The document those lists belong to: every change a view or dialog
+    // makes goes through its edits (workbench/edits.h), so it can be undone.
+    virtual Document& sceneDocument() = 0;
 
     // Draws the scene into the current surface with the camera; width and
     // height in device pixels. The view's backdrop keeps its ground between

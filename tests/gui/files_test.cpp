@@ -211,7 +211,7 @@ TEST_F(AppTest, OpenRecentFilesAndSettingsSurviveARestart)
         choose(kCommandOpen);
     }
     ASSERT_EQ(script->requests.size(), 3u);  // no "Animation not supported" notice
-    EXPECT_EQ(script->requests[0].filters.front().pattern, "*.ms3d *.3ds *.x *.gltf *.glb");
+    EXPECT_EQ(script->requests[0].filters.front().pattern, "*.fyrel *.ms3d *.3ds *.x *.gltf *.glb");
     EXPECT_EQ(script->requests[1].directory, std::filesystem::path(demoPath()).parent_path().string());
     EXPECT_EQ(app->models.size(), 3u);
     EXPECT_EQ(app->recentFiles, (std::vector<std::string>{copy, room, demoPath()}));

@@ -55,6 +55,8 @@ void ensurePlatform()
         QCoreApplication::setOrganizationName(QStringLiteral("fyrel-gui-test"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(settingsFolder().string()));
+        // Recovery files too (unless a test chose a folder).
+        ::setenv("XDG_STATE_HOME", (settingsFolder() / "state").c_str(), 0);
     }
 }
 

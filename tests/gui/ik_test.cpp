@@ -12,6 +12,7 @@
 
 #include "ik/ik_controller.h"
 #include "gui_test_support.h"
+#include "workbench/edits.h"
 #include "tests/animation/test_scenes.h"
 #include "ui/scene_information_dialog.h"
 
@@ -276,9 +277,24 @@ TEST_F(IkTest, SceneInformationListsTheSceneUntilRefreshedAndCloses)
     clickButton(dialog, "&Refresh");
     // Clips in list order above the bones, sorted by their text.
     // Materials only where the file brings them.
+    const std::string demoFile = "File " + std::filesystem::absolute(demoPath()).lexically_normal().string();
     EXPECT_EQ(outline(treeOf(dialog)), "Models{Model 0{Animations{Default MS3D Animation},Bones{" + kDemoSkeleton +
-                                           "},Materials{walker (texture walker.png)}},Model 1{Animations{walk,idle,walk},"
+                                           "}," + demoFile + ",Materials{walker (texture walker.png)}},Model 1{Animations{walk,idle,walk},"
                                            "Bones{root{ALPHA1,alpha2,Beta{tip1,tip2}}}}},Paths");
+    // Paths with their points and walkers; a model's controllers by bone and target.
+    addPathPoint(app->document, {0, 0, 0}, true);
+    addPathPoint(app->document, {2, 0, 0}, false);
+    addPathPoint(app->document, {9, 9, 0}, true);
+    bindLastModelToLastPath(app->document);
+    app->document.ikControllers.emplace_back("hand_l", Vector3{1.0f, 2.0f, 3.0f}, &app->models.front());
+    clickButton(dialog, "&Refresh");
+    const std::string shown = outline(treeOf(dialog));
+    EXPECT_NE(shown.find(demoFile + ",IK Controllers{hand_l (target 1.000000 2.000000 3.000000)},Materials"),
+              std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.find("},Paths")), "},Paths{Path 0 (2 points),Path 1 (1 points){Model 1 walks it}}");
+    app->document.ikControllers.clear();
+    app->document.bindings.clear();
+    app->document.paths.clear();
     for (int i = 0; i < 9; ++i) {
         app->models.push_back(unorderedModel());
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "run_program.h"
 #include "support/import_check.h"
 #include "support/source_tree.h"
+#include "importers/model_formats.h"
 #include "tools/ms3d_writer.h"
 
 using namespace fyrel;
@@ -101,4 +103,37 @@ TEST(FyrelInfo, ReportsFailuresOnStandardErrorGoesOnAndSeparatesFiles)
     EXPECT_NE(run.err.find("Reading " + kDemo + "\n"), std::string::npos);
     EXPECT_EQ(runProgram(FYREL_INFO_PROGRAM, {}).exitCode, 2);
     EXPECT_EQ(runProgram(FYREL_INFO_PROGRAM, {"--frobnicate", kDemo}).exitCode, 2);
+}
+
+// A scene: its models with their files (one that does not load says why and
+// makes the exit status 1), paths, bindings, controllers and stored clips;
+// fyrel-convert writes each model that loads, generated clips included.
+TEST(FyrelInfo, PrintsWhatASceneHoldsAndConvertWritesItsModels)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("fyrel-scene-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(kDemo, dir / "walker.ms3d", std::filesystem::copy_options::overwrite_existing);
+    std::string scene = fileBytes(sourcePath("tests/data/scene/two_models_a_path_and_a_reach.fyrel"));
+    std::ofstream((dir / "s.fyrel").string()) << scene;
+    const std::string path = (dir / "s.fyrel").string();
+    auto run = runProgram(FYREL_INFO_PROGRAM, {path});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "scene: \"" + path + "\"\nversion: 1\nmodels: 2\n"
+                       "model 0: file \"walker.ms3d\", loads, generated clips 1\n"
+                       "model 1: file \"sub/other.x\", does not load: \"\\x22" + (dir / "sub/other.x").string() +
+                       "\\x22 is missing or is not a regular file.\"\n"
+                       "paths: 1\npath 0: points 3\nbindings: 2\nbinding 0: model 1 walks path 0\n"
+                       "binding 1: model 0 walks path 0, then reaches with controller 0\nik controllers: 1\n"
+                       "controller 0: model 0, end effector \"hand_r\", target 1 2 3 (placed)\ngenerated clips: 1\n");
+
+    std::filesystem::copy_file(kDemo, dir / "other.ms3d", std::filesystem::copy_options::overwrite_existing);
+    scene.replace(scene.find("sub/other.x"), 11, "other.ms3d");
+    std::ofstream((dir / "s.fyrel").string()) << scene;
+    run = runProgram(FYREL_CONVERT_PROGRAM, {path, (dir / "out.glb").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Model first = importModelFile((dir / "out-1.glb").string());
+    ASSERT_EQ(first.animator.animations.size(), 2u);
+    EXPECT_EQ(first.animator.animations[1].name, "IKAnimation");
+    EXPECT_EQ(importModelFile((dir / "out-2.glb").string()).animator.animations.size(), 1u);
+    std::filesystem::remove_all(dir);
 }

@@ -158,6 +158,10 @@ struct Monkey {
         case DialogKind::MessageBox:
             note("  message box \"" + request.caption + "\" closed");
             break;
+        case DialogKind::Question:
+            a.command = uniform(0, 2);  // Save, Discard or Cancel (Restore or Discard)
+            note("  question \"" + request.caption + "\" answered " + std::to_string(a.command));
+            break;
         case DialogKind::DialogBox:
             a.command = chance(50) ? kIdOk : kIdCancel;
             note("  dialog \"" + request.caption + "\" answered " + std::to_string(a.command));
