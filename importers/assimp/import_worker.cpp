@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -64,8 +65,13 @@ std::string workerProgram()
 
 // The child's side between fork and exec: only calls that are safe there.
 [[noreturn]] void startWorker(const char* program, char* const argv[], int out, int progress,
-                              const ImportWorkerLimits& limits)
+                              const ImportWorkerLimits& limits, pid_t parent)
 {
+    // A worker whose program has gone (killed, crashed) ends too.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+        _exit(127);
+    }
 #ifndef FYREL_NO_MEMORY_LIMIT
     const rlimit memory{limits.memoryBytes, limits.memoryBytes};
     setrlimit(RLIMIT_AS, &memory);
@@ -205,9 +211,10 @@ Model importThroughWorker(const std::string& path, const ImportWorkerLimits& lim
     Child child;
     child.out = out[0];
     child.progress = progress[0];
+    const pid_t parent = getpid();
     child.pid = fork();
     if (child.pid == 0) {
-        startWorker(program.c_str(), argv.data(), out[1], progress[1], limits);
+        startWorker(program.c_str(), argv.data(), out[1], progress[1], limits, parent);
     }
     close(out[1]);
     close(progress[1]);

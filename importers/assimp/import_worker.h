@@ -29,18 +29,12 @@ struct ImportWorkerLimits {
 // What the program does while the worker reads: called about every 50 ms
 // with the time since the start and the worker's progress (0 to 1, or −1
 // before it reports any). Returning false cancels the import: the worker is
-// killed and ImportCancelled thrown.
+// killed and ImportCancelled (import_error.h) thrown.
 using ImportWaiter = std::function<bool(double seconds, float progress)>;
 
 // Installs the waiter every later import calls (none by default); returns the
 // one it replaces.
 ImportWaiter setImportWaiter(ImportWaiter waiter);
-
-// An import the user cancelled: nothing to show.
-class ImportCancelled : public std::exception {
-public:
-    const char* what() const noexcept override { return "import cancelled"; }
-};
 
 // Reads the file through the worker with the given limits. Throws
 // ImportError: the worker's refusal (Assimp's reason or ours), "took longer

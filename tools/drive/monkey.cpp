@@ -158,6 +158,9 @@ struct Monkey {
         case DialogKind::MessageBox:
             note("  message box \"" + request.caption + "\" closed");
             break;
+        case DialogKind::Progress:
+            a.command = chance(10) ? kIdCancel : kIdOk;
+            break;
         case DialogKind::DialogBox:
             a.command = chance(50) ? kIdOk : kIdCancel;
             note("  dialog \"" + request.caption + "\" answered " + std::to_string(a.command));
