@@ -266,6 +266,9 @@ std::vector<std::uint8_t> convertRead(const aiScene* scene, Assimp::Importer& im
         scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
     }
     if (!scene) {
+        if (std::strstr(importer.GetErrorString(), "bad_alloc")) {
+            throw std::bad_alloc();  // Assimp caught it; the worker says it ran out
+        }
         throw ImportError("\"" + name + "\" cannot be read: " + importer.GetErrorString());
     }
     std::vector<std::string> notes;
