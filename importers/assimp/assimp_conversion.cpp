@@ -276,14 +276,12 @@ std::vector<std::uint8_t> convertRead(const aiScene* scene, Assimp::Importer& im
     return writeModelWire(model, notes);
 }
 
-// A file of bones without a mesh (BVH, an animation alone) stays a skeleton:
-// no stand-in mesh of the bones' shapes.
-void prepare(Assimp::Importer& importer)
+}  // namespace
+
+void prepareAssimpImporter(Assimp::Importer& importer)
 {
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
 }
-
-}  // namespace
 
 unsigned assimpReadFlags()
 {
@@ -317,7 +315,7 @@ Model convertAssimpScene(const aiScene& scene, const std::string& fileName, cons
 std::vector<std::uint8_t> readWithAssimp(const std::string& path, const AssimpProgress& progress)
 {
     Assimp::Importer importer;
-    prepare(importer);
+    prepareAssimpImporter(importer);
     importer.SetProgressHandler(new ProgressRelay(progress));  // the importer owns it
     const aiScene* scene = importer.ReadFile(path, assimpReadFlags());
     return convertRead(scene, importer, path, endingOf(path));
@@ -326,7 +324,7 @@ std::vector<std::uint8_t> readWithAssimp(const std::string& path, const AssimpPr
 std::vector<std::uint8_t> readWithAssimpFromMemory(const std::uint8_t* data, std::size_t size, const std::string& hint)
 {
     Assimp::Importer importer;
-    prepare(importer);
+    prepareAssimpImporter(importer);
     const aiScene* scene = importer.ReadFileFromMemory(data, size, assimpReadFlags(), hint.c_str());
     return convertRead(scene, importer, "input." + hint, hint);
 }

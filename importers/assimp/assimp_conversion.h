@@ -9,6 +9,9 @@
 #include "scene/model.h"
 
 struct aiScene;
+namespace Assimp {
+class Importer;
+}
 
 // The import worker's side of reading a file with Assimp: Assimp reads it,
 // this turns its scene into a Model, and model_wire.h carries that back to
@@ -62,6 +65,10 @@ using AssimpProgress = std::function<void(float)>;
 // texture rows top first. Where the scene has meshes, Assimp's check of its
 // indices runs after them.
 unsigned assimpReadFlags();
+
+// Sets the importer's properties as the worker reads: a skeleton without a
+// mesh stays one (no stand-in mesh of its bones).
+void prepareAssimpImporter(Assimp::Importer& importer);
 
 // The scene as a Model and the lines of its reading summary. fileName names
 // the file in messages; ending (lower case, "fbx") chooses the file's axes:

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include <assimp/scene.h>
+
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "importers/assimp/assimp_conversion.h"
@@ -164,6 +166,72 @@ TEST(AssimpImport, RealFilesOfEveryFamilyKeepCountsClipsBonesAndStandUpright)
             EXPECT_LT(box.size(), 3.0f * rest.size()) << "clip " << c;
         }
     }
+}
+
+aiNode* node(const char* name, const aiVector3D& at, std::vector<aiNode*> children = {})
+{
+    aiNode* n = new aiNode(name);
+    n->mTransformation = aiMatrix4x4(aiVector3D(1, 1, 1), aiQuaternion(), at);
+    if (!children.empty()) {
+        n->addChildren(static_cast<unsigned>(children.size()), children.data());
+    }
+    return n;
+}
+
+// An FBX scene as Assimp builds it when a bone has a pivot: a helper node
+// above the bone, keyed itself. Root → Hip_$AssimpFbx$_Translation (at y 1,
+// keyed to y 2 at tick 25) → Hip → Leg (y −0.5); one triangle, wholly Leg's
+// (bound with Leg at the origin: offset identity), held by Root; no ticks per
+// second.
+TEST(AssimpImport, PivotHelpersFoldIntoTheirBoneAndDriveIt)
+{
+    aiScene scene;
+    scene.mRootNode = node("Root", {0, 0, 0},
+                           {node("Hip_$AssimpFbx$_Translation", {0, 1, 0},
+                                 {node("Hip", {0, 0, 0}, {node("Leg", {0, -0.5f, 0})})})});
+    scene.mRootNode->mNumMeshes = 1;
+    scene.mRootNode->mMeshes = new unsigned[1]{0};
+    scene.mNumMeshes = 1;
+    scene.mMeshes = new aiMesh*[1]{new aiMesh};
+    aiMesh& mesh = *scene.mMeshes[0];
+    mesh.mNumVertices = 3;
+    mesh.mVertices = new aiVector3D[3]{{0, 0.5f, 0}, {1, 0.5f, 0}, {0, 0.5f, 1}};
+    mesh.mNumFaces = 1;
+    mesh.mFaces = new aiFace[1];
+    mesh.mFaces[0].mNumIndices = 3;
+    mesh.mFaces[0].mIndices = new unsigned[3]{0, 1, 2};
+    mesh.mNumBones = 1;
+    mesh.mBones = new aiBone*[1]{new aiBone};
+    mesh.mBones[0]->mName = "Leg";
+    mesh.mBones[0]->mNumWeights = 3;
+    mesh.mBones[0]->mWeights = new aiVertexWeight[3]{{0, 1}, {1, 1}, {2, 1}};
+    scene.mNumAnimations = 1;
+    scene.mAnimations = new aiAnimation*[1]{new aiAnimation};
+    aiAnimation& clip = *scene.mAnimations[0];
+    clip.mNumChannels = 1;
+    clip.mChannels = new aiNodeAnim*[1]{new aiNodeAnim};
+    clip.mChannels[0]->mNodeName = "Hip_$AssimpFbx$_Translation";
+    clip.mChannels[0]->mNumPositionKeys = 2;
+    clip.mChannels[0]->mPositionKeys = new aiVectorKey[2]{{0.0, {0, 1, 0}}, {25.0, {0, 2, 0}}};
+
+    std::vector<std::string> notes;
+    Model m = convertAssimpScene(scene, "pivots.fbx", "fbx", notes);
+    std::vector<const Bone*> bones;
+    listBones(m.rootBone, bones);
+    ASSERT_EQ(bones.size(), 3u);
+    EXPECT_EQ(bones[1]->name, "Hip");
+    EXPECT_EQ(bones[1]->localMatrix(1, 3), 1.0f);  // the helper's place, folded in
+    ASSERT_EQ(m.animator.animations.size(), 1u);
+    EXPECT_EQ(m.animator.animations[0].length, 1.0f);  // 25 ticks at the default 25 a second
+    EXPECT_NE(std::find(notes.begin(), notes.end(), "an animation gives no ticks per second: read at 25"),
+              notes.end());
+    EXPECT_EQ(m.vertices[1].position.x, 1.0f);
+    EXPECT_EQ(m.vertices[1].position.y, 1.0f);  // at rest: where the leg's rest transform puts it
+    m.animator.time = 0;
+    updateAnimator(m, 0.5f);
+    updatePose(m);
+    EXPECT_NEAR(m.skinnedVertices[1].position.y, 1.5f, 1e-5f);  // the helper's keys move the leg's mesh
+    EXPECT_NEAR(m.skinnedVertices[1].position.x, 1.0f, 1e-5f);
 }
 
 // The worker's failures are messages naming the file; the program goes on.
