@@ -128,6 +128,82 @@ bool finite(const Parts& p)
     return std::all_of(std::begin(v), std::end(v), [](float f) { return std::isfinite(f); });
 }
 
+// Whether each kind of the channel's keys is absent, a constant (one key) or
+// keyed at exactly these times (as motion capture and baked clips are): its
+// keys are then the values, with nothing to interpolate.
+bool keyedAtTimes(const aiNodeAnim& ch, const std::vector<double>& times)
+{
+    const auto same = [&](const auto* keys, unsigned count) {
+        if (count <= 1 || !keys) {
+            return true;
+        }
+        if (count != times.size()) {
+            return false;
+        }
+        for (unsigned k = 0; k < count; ++k) {
+            if (keys[k].mTime != times[k]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return same(ch.mPositionKeys, ch.mNumPositionKeys) && same(ch.mRotationKeys, ch.mNumRotationKeys) &&
+           same(ch.mScalingKeys, ch.mNumScalingKeys);
+}
+
+bool uniformScale(const Parts& rest)
+{
+    const float s = rest.scale.x;
+    return s > 0 && std::fabs(rest.scale.y - s) <= 1e-6f * s && std::fabs(rest.scale.z - s) <= 1e-6f * s;
+}
+
+// The keys of a bone that no helper composes, relative to its rest
+// transform T0·R0·s0 (s0 uniform): key T·R·S becomes T' = R0⁻¹(t − t0)/s0,
+// R' = R0⁻¹·q, S' = s/s0, which is what L⁻¹·(T·R·S) is, without matrices.
+void directKeys(const aiNodeAnim& ch, const Parts& rest, const std::vector<double>& times, double ticksPerSecond,
+                std::int32_t boneIndex, const std::string& boneName, std::vector<KeyFrame>& keys, bool& skipped)
+{
+    Quaternion unturn;
+    quatConjugate(rest.rotation, unturn);
+    Matrix4 back;
+    quatToMatrix(unturn, back);
+    const float s0 = rest.scale.x;
+    const bool moves = ch.mNumPositionKeys > 0 && ch.mPositionKeys;
+    const bool turns = ch.mNumRotationKeys > 0 && ch.mRotationKeys;
+    const bool scales = ch.mNumScalingKeys > 0 && ch.mScalingKeys;
+    for (std::size_t k = 0; k < times.size(); ++k) {
+        Parts p;
+        if (moves) {
+            const aiVector3D& t = ch.mPositionKeys[ch.mNumPositionKeys == 1 ? 0 : k].mValue;
+            const Vector3 d{t.x - rest.translation.x, t.y - rest.translation.y, t.z - rest.translation.z};
+            p.translation = {(back(0, 0) * d.x + back(0, 1) * d.y + back(0, 2) * d.z) / s0,
+                             (back(1, 0) * d.x + back(1, 1) * d.y + back(1, 2) * d.z) / s0,
+                             (back(2, 0) * d.x + back(2, 1) * d.y + back(2, 2) * d.z) / s0};
+        }
+        if (turns) {
+            const aiQuaternion& q = ch.mRotationKeys[ch.mNumRotationKeys == 1 ? 0 : k].mValue;
+            Quaternion unit;
+            quatNormalize({q.w, q.x, q.y, q.z}, unit);
+            quatMul(unturn, unit, p.rotation);
+        }
+        if (scales) {
+            const aiVector3D& v = ch.mScalingKeys[ch.mNumScalingKeys == 1 ? 0 : k].mValue;
+            p.scale = {v.x / s0, v.y / s0, v.z / s0};
+        }
+        if (!finite(p)) {
+            skipped = true;
+            continue;
+        }
+        KeyFrame& key = keys.emplace_back();
+        key.time = static_cast<float>(std::max(0.0, times[k] / ticksPerSecond));
+        key.boneIndex = boneIndex;
+        key.boneName = boneName;
+        key.translation = p.translation;
+        key.rotation = p.rotation;
+        key.scale = p.scale;
+    }
+}
+
 // The track of the bone of node bone: the nodes whose transforms make its
 // local one (the helpers above it, then itself), sampled at every key time
 // of their channels.
@@ -156,6 +232,10 @@ std::vector<KeyFrame> track(AssimpConversion& c, std::size_t bone, const std::ma
     Bone& target = *c.bones[static_cast<std::size_t>(c.nodes[bone].boneIndex)];
     std::vector<KeyFrame> keys;
     keys.reserve(times.size());
+    if (chain.size() == 1 && driven[0] && keyedAtTimes(*driven[0], times) && uniformScale(rest[0])) {
+        directKeys(*driven[0], rest[0], times, ticksPerSecond, c.nodes[bone].boneIndex, target.name, keys, skipped);
+        return keys;
+    }
     for (const double t : times) {
         Matrix4 m, relative;
         for (std::size_t i = 0; i < chain.size(); ++i) {

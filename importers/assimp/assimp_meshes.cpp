@@ -120,7 +120,11 @@ Vector3 placeNormal(const Matrix4& cof, const aiVector3D& n)
 
 Vector3 unit(const Vector3& v)
 {
-    const float l = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    const float l2 = v.x * v.x + v.y * v.y + v.z * v.z;
+    if (std::fabs(l2 - 1.0f) < 1e-6f) {
+        return v;  // unit already, as Assimp's normals are
+    }
+    const float l = std::sqrt(l2);
     return l > 0 && std::isfinite(l) ? Vector3{v.x / l, v.y / l, v.z / l} : Vector3{0, 0, 1};
 }
 
@@ -167,6 +171,7 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
         }
     }
     const Matrix4 cof = inverseTranspose(node.global);
+    const bool atOrigin = std::equal(node.global.m, node.global.m + 16, Matrix4{}.m);  // placed as they are
     model.vertices.resize(first + n);
     for (std::size_t v = 0; v < n; ++v) {
         Vertex& out = model.vertices[first + v];
@@ -194,6 +199,9 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
             }
             out.position = p;
             out.normal = unit(q);
+        } else if (atOrigin) {
+            out.position = {mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z};
+            out.normal = unit({normal.x, normal.y, normal.z});
         } else {
             out.position = placePoint(node.global, mesh.mVertices[v]);
             out.normal = unit(placeNormal(cof, normal));

@@ -1,5 +1,6 @@
 #include "importers/assimp/model_wire.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -11,6 +12,10 @@ namespace {
 
 constexpr std::uint8_t kMagic[4] = {'F', 'Y', 'W', '1'};
 
+// On little-endian machines (all this runs on) arrays of floats and words
+// go out and come in as they lie in memory, a block at a time.
+constexpr bool kLittle = std::endian::native == std::endian::little;
+
 class WireWriter {
 public:
     std::vector<std::uint8_t> bytes;
@@ -20,7 +25,24 @@ public:
     {
         const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                                    static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-        bytes.insert(bytes.end(), b, b + 4);
+        append(b, 4);
+    }
+    void append(const void* data, std::size_t n)
+    {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + n);
+        std::memcpy(bytes.data() + at, data, n);
+    }
+    // count floats, from consecutive ones in memory.
+    void block(const float* v, std::size_t count)
+    {
+        if constexpr (kLittle) {
+            if (count > 0) {
+                append(v, 4 * count);
+            }
+        } else {
+            floats(v, static_cast<int>(count));
+        }
     }
     void count(std::size_t n) { u32(static_cast<std::uint32_t>(n)); }
     void f32(float v) { u32(std::bit_cast<std::uint32_t>(v)); }
@@ -122,6 +144,13 @@ public:
         return s;
     }
     std::size_t remaining() const { return in_.remaining(); }
+    // The next n bytes, which a count checked with fits() vouched for.
+    const std::uint8_t* take(std::size_t n)
+    {
+        const std::uint8_t* p = in_.here();
+        in_.skip(n);
+        return p;
+    }
     void magic()
     {
         need(4, 1, "its header");
@@ -136,6 +165,28 @@ public:
         std::vector<std::uint8_t> b(in_.here(), in_.here() + n);
         in_.skip(n);
         return b;
+    }
+    // count floats (fits() vouched for them) into consecutive ones in
+    // memory, each checked for being finite.
+    void block(float* out, std::size_t count, const char* what)
+    {
+        if constexpr (kLittle) {
+            if (count > 0) {
+                std::memcpy(out, in_.here(), 4 * count);
+                in_.skip(4 * count);
+            }
+            // Not finite: every exponent bit set. One test at the end, so
+            // that the loop runs without a branch.
+            std::uint32_t infinite = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                infinite |= static_cast<std::uint32_t>((std::bit_cast<std::uint32_t>(out[i]) & 0x7f800000u) == 0x7f800000u);
+            }
+            if (infinite) {
+                fail(std::string("has a number that is not finite in ") + what);
+            }
+        } else {
+            floats(out, static_cast<int>(count), what);
+        }
     }
 
 private:
@@ -177,32 +228,30 @@ void readMaterials(WireReader& r, Model& model)
 
 void readGeometry(WireReader& r, Model& model)
 {
+    static_assert(sizeof(Vertex) == 24 && sizeof(TexCoord) == 8, "vertices and coordinates are packed floats");
     model.vertices.resize(r.count(24, "the vertices"));
-    for (Vertex& v : model.vertices) {
-        r.floats(&v.position.x, 3, "the vertices");
-        r.floats(&v.normal.x, 3, "the vertices");
-    }
+    r.block(reinterpret_cast<float*>(model.vertices.data()), 6 * model.vertices.size(), "the vertices");
     const std::size_t coords = r.count(8, "the texture coordinates");
     if (coords != 0 && coords != model.vertices.size()) {
         r.fail("has " + std::to_string(coords) + " texture coordinates for " + std::to_string(model.vertices.size()) +
                " vertices");
     }
     model.texCoords.resize(coords);
-    for (TexCoord& t : model.texCoords) {
-        t.s = r.f32("the texture coordinates");
-        t.t = r.f32("the texture coordinates");
-    }
+    r.block(reinterpret_cast<float*>(model.texCoords.data()), 2 * coords, "the texture coordinates");
     model.triangles.resize(r.count(16, "the triangles"));
     const std::size_t materials = std::max<std::size_t>(model.materials.size(), 1);
+    const std::uint8_t* p = r.take(16 * model.triangles.size());  // the count vouched for them
     for (Triangle& t : model.triangles) {
         for (std::uint32_t& index : t.indices) {
-            index = r.u32("the triangles");
+            index = loadU32(p);
+            p += 4;
             if (index >= model.vertices.size()) {
                 r.fail("has a triangle naming vertex " + std::to_string(index) + " of " +
                        std::to_string(model.vertices.size()));
             }
         }
-        t.material = r.u32("the triangles");
+        t.material = loadU32(p);
+        p += 4;
         if (t.material >= materials) {
             r.fail("has a triangle naming material " + std::to_string(t.material));
         }
@@ -297,16 +346,18 @@ void readClips(WireReader& r, Model& model)
             }
             float last = 0.0f;
             for (KeyFrame& key : track) {
-                key.time = r.f32("a key");
+                float k[11];
+                r.block(k, 11, "a key");
+                key.time = k[0];
                 if (key.time < last) {
                     r.fail("has key times that do not ascend in clip \"" + clip.name + "\"");
                 }
                 last = key.time;
                 key.boneIndex = static_cast<std::int32_t>(bone);
                 key.boneName = bones[bone]->name;
-                r.floats(&key.rotation.w, 4, "a key");
-                r.floats(&key.translation.x, 3, "a key");
-                r.floats(&key.scale.x, 3, "a key");
+                key.rotation = {k[1], k[2], k[3], k[4]};
+                key.translation = {k[5], k[6], k[7]};
+                key.scale = {k[8], k[9], k[10]};
             }
             clip.length = std::max(clip.length, last);
         }
@@ -343,21 +394,19 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
         w.f32(m.alphaCutoff);
     }
     w.count(model.vertices.size());
-    for (const Vertex& v : model.vertices) {
-        w.floats(&v.position.x, 3);
-        w.floats(&v.normal.x, 3);
-    }
+    w.block(reinterpret_cast<const float*>(model.vertices.data()), 6 * model.vertices.size());
     w.count(model.texCoords.size());
-    for (const TexCoord& t : model.texCoords) {
-        w.f32(t.s);
-        w.f32(t.t);
-    }
+    w.block(reinterpret_cast<const float*>(model.texCoords.data()), 2 * model.texCoords.size());
     w.count(model.triangles.size());
+    const std::size_t at = w.bytes.size();
+    w.bytes.resize(at + 16 * model.triangles.size());
+    std::uint8_t* out = w.bytes.data() + at;
     for (const Triangle& t : model.triangles) {
-        w.u32(t.indices[0]);
-        w.u32(t.indices[1]);
-        w.u32(t.indices[2]);
-        w.u32(t.material);
+        const std::uint32_t words[4] = {t.indices[0], t.indices[1], t.indices[2], t.material};
+        for (int k = 0; k < 4; ++k, out += 4) {
+            out[0] = static_cast<std::uint8_t>(words[k]), out[1] = static_cast<std::uint8_t>(words[k] >> 8);
+            out[2] = static_cast<std::uint8_t>(words[k] >> 16), out[3] = static_cast<std::uint8_t>(words[k] >> 24);
+        }
     }
     std::vector<const Bone*> bones;
     listBones(model.rootBone, bones);
@@ -374,10 +423,10 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
             w.u32(static_cast<std::uint32_t>(track.front().boneIndex));
             w.count(track.size());
             for (const KeyFrame& key : track) {
-                w.f32(key.time);
-                w.floats(&key.rotation.w, 4);
-                w.floats(&key.translation.x, 3);
-                w.floats(&key.scale.x, 3);
+                float k[11] = {key.time,          key.rotation.w,    key.rotation.x,    key.rotation.y,
+                               key.rotation.z,    key.translation.x, key.translation.y, key.translation.z,
+                               key.scale.x,       key.scale.y,       key.scale.z};
+                w.block(k, 11);
             }
         }
     }
