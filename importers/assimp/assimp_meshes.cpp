@@ -143,53 +143,75 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
     if (!mesh.mVertices || n == 0) {
         return;
     }
-    // Each skin bone's rest placement and its vertices' influences.
+    // Each skin bone's rest placement and its vertices' influences, all in
+    // one array, vertex by vertex (first[v] … first[v + 1]).
     std::vector<Matrix4> places, normalPlaces;
-    std::vector<std::vector<Influence>> influences;
-    if (c.skeleton && mesh.mNumBones > 0) {
+    std::vector<std::size_t> begins;
+    std::vector<Influence> influences;
+    std::vector<std::size_t> boneNode;  // per skin bone: its node, kNoNode when it names none
+    if (c.skeleton && mesh.mNumBones > 0 && mesh.mBones) {
         places.resize(mesh.mNumBones);
         normalPlaces.resize(mesh.mNumBones);
-        influences.resize(n);
-        for (unsigned b = 0; mesh.mBones && b < mesh.mNumBones; ++b) {
-            if (!mesh.mBones[b]) {
+        boneNode.assign(mesh.mNumBones, kNoNode);
+        begins.assign(n + 1, 0);
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            const aiBone* bone = mesh.mBones[b];
+            const std::size_t at = bone ? assimpNodeNamed(c, bone->mName) : kNoNode;
+            if (at == kNoNode || c.nodes[at].helper || !c.nodes[at].bone) {
+                counts.missingBones += bone ? 1 : 0;
+                continue;
+            }
+            boneNode[b] = at;
+            mul(c.nodes[at].global, toMatrix(bone->mOffsetMatrix), places[b]);
+            normalPlaces[b] = inverseTranspose(places[b]);
+            for (unsigned w = 0; bone->mWeights && w < bone->mNumWeights; ++w) {
+                const aiVertexWeight& vw = bone->mWeights[w];
+                if (vw.mVertexId < n && vw.mWeight > 0 && std::isfinite(vw.mWeight)) {
+                    ++begins[vw.mVertexId + 1];
+                }
+            }
+        }
+        for (std::size_t v = 0; v < n; ++v) {
+            begins[v + 1] += begins[v];
+        }
+        influences.resize(begins[n]);
+        std::vector<std::size_t> next(begins.begin(), begins.end() - 1);
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            if (boneNode[b] == kNoNode) {
                 continue;
             }
             const aiBone& bone = *mesh.mBones[b];
-            const std::size_t at = assimpNodeNamed(c, bone.mName);
-            if (at == kNoNode || c.nodes[at].helper || !c.nodes[at].bone) {
-                ++counts.missingBones;
-                continue;
-            }
-            mul(c.nodes[at].global, toMatrix(bone.mOffsetMatrix), places[b]);
-            normalPlaces[b] = inverseTranspose(places[b]);
             for (unsigned w = 0; bone.mWeights && w < bone.mNumWeights; ++w) {
                 const aiVertexWeight& vw = bone.mWeights[w];
                 if (vw.mVertexId < n && vw.mWeight > 0 && std::isfinite(vw.mWeight)) {
-                    influences[vw.mVertexId].push_back({c.nodes[at].boneIndex, vw.mWeight, b});
+                    influences[next[vw.mVertexId]++] = {c.nodes[boneNode[b]].boneIndex, vw.mWeight, b};
                 }
             }
         }
     }
     const Matrix4 cof = inverseTranspose(node.global);
     const bool atOrigin = std::equal(node.global.m, node.global.m + 16, Matrix4{}.m);  // placed as they are
+    const bool follows = c.skeleton && node.boneIndex != kNoBone;  // unskinned vertices move with their node
     model.vertices.resize(first + n);
     for (std::size_t v = 0; v < n; ++v) {
         Vertex& out = model.vertices[first + v];
         const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 1);
-        std::vector<Influence>* list = influences.empty() ? nullptr : &influences[v];
-        if (list && list->size() > 4) {
-            std::partial_sort(list->begin(), list->begin() + 4, list->end(),
+        Influence* list = influences.empty() ? nullptr : influences.data() + begins[v];
+        std::size_t count = influences.empty() ? 0 : begins[v + 1] - begins[v];
+        if (count > 4) {
+            std::partial_sort(list, list + 4, list + count,
                               [](const Influence& a, const Influence& b) { return a.weight > b.weight; });
-            list->resize(4);
+            count = 4;
             ++counts.manyInfluences;
         }
         float sum = 0;
-        for (const Influence& i : list ? *list : std::vector<Influence>{}) {
-            sum += i.weight;
+        for (std::size_t k = 0; k < count; ++k) {
+            sum += list[k].weight;
         }
         if (sum > 0) {
             Vector3 p, q;
-            for (const Influence& i : *list) {
+            for (std::size_t k = 0; k < count; ++k) {
+                const Influence& i = list[k];
                 const float w = i.weight / sum;
                 const Vector3 at = placePoint(places[i.skinBone], mesh.mVertices[v]);
                 const Vector3 nn = placeNormal(normalPlaces[i.skinBone], normal);
@@ -199,15 +221,17 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
             }
             out.position = p;
             out.normal = unit(q);
-        } else if (atOrigin) {
+            continue;
+        }
+        if (atOrigin) {
             out.position = {mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z};
             out.normal = unit({normal.x, normal.y, normal.z});
         } else {
             out.position = placePoint(node.global, mesh.mVertices[v]);
             out.normal = unit(placeNormal(cof, normal));
-            if (c.skeleton && node.boneIndex != kNoBone) {
-                c.bones[static_cast<std::size_t>(node.boneIndex)]->addWeight(static_cast<std::int32_t>(first + v), 1.0f);
-            }
+        }
+        if (follows) {
+            c.bones[static_cast<std::size_t>(node.boneIndex)]->addWeight(static_cast<std::int32_t>(first + v), 1.0f);
         }
     }
     if (withCoords) {

@@ -191,15 +191,20 @@ TEST(AssimpImport, PivotHelpersFoldIntoTheirBoneAndDriveIt)
                                  {node("Hip", {0, 0, 0}, {node("Leg", {0, -0.5f, 0})})})});
     scene.mRootNode->mNumMeshes = 1;
     scene.mRootNode->mMeshes = new unsigned[1]{0};
-    scene.mNumMeshes = 1;
-    scene.mMeshes = new aiMesh*[1]{new aiMesh};
+    scene.mNumMeshes = 2;
+    scene.mMeshes = new aiMesh*[2]{new aiMesh, new aiMesh};
+    for (aiMesh* each : {scene.mMeshes[0], scene.mMeshes[1]}) {
+        each->mNumVertices = 3;
+        each->mVertices = new aiVector3D[3]{{0, 0.5f, 0}, {1, 0.5f, 0}, {0, 0.5f, 1}};
+        each->mNumFaces = 1;
+        each->mFaces = new aiFace[1];
+        each->mFaces[0].mNumIndices = 3;
+        each->mFaces[0].mIndices = new unsigned[3]{0, 1, 2};
+    }
+    aiNode* leg = scene.mRootNode->mChildren[0]->mChildren[0]->mChildren[0];
+    leg->mNumMeshes = 1;  // the second, unskinned, rides on the leg
+    leg->mMeshes = new unsigned[1]{1};
     aiMesh& mesh = *scene.mMeshes[0];
-    mesh.mNumVertices = 3;
-    mesh.mVertices = new aiVector3D[3]{{0, 0.5f, 0}, {1, 0.5f, 0}, {0, 0.5f, 1}};
-    mesh.mNumFaces = 1;
-    mesh.mFaces = new aiFace[1];
-    mesh.mFaces[0].mNumIndices = 3;
-    mesh.mFaces[0].mIndices = new unsigned[3]{0, 1, 2};
     mesh.mNumBones = 1;
     mesh.mBones = new aiBone*[1]{new aiBone};
     mesh.mBones[0]->mName = "Leg";
@@ -232,6 +237,8 @@ TEST(AssimpImport, PivotHelpersFoldIntoTheirBoneAndDriveIt)
     updatePose(m);
     EXPECT_NEAR(m.skinnedVertices[1].position.y, 1.5f, 1e-5f);  // the helper's keys move the leg's mesh
     EXPECT_NEAR(m.skinnedVertices[1].position.x, 1.0f, 1e-5f);
+    EXPECT_EQ(m.vertices[4].position.y, 1.0f);  // the leg's own mesh, placed by the leg at rest
+    EXPECT_NEAR(m.skinnedVertices[4].position.y, 1.5f, 1e-5f);  // and following it
 }
 
 // The worker's failures are messages naming the file; the program goes on.
