@@ -128,6 +128,33 @@ bool finite(const Parts& p)
     return std::all_of(std::begin(v), std::end(v), [](float f) { return std::isfinite(f); });
 }
 
+// Appends a key, or, where it repeats the last two kept keys' pose, moves
+// the last one to its time instead: a held pose needs only its ends, and a
+// small file that holds a pose for millions of frames (BVH's frame count)
+// costs two keys, not millions.
+void appendKey(std::vector<KeyFrame>& keys, float time, const Parts& p, std::int32_t boneIndex,
+               const std::string& boneName)
+{
+    const auto same = [&](const KeyFrame& k) {
+        return k.translation.x == p.translation.x && k.translation.y == p.translation.y &&
+               k.translation.z == p.translation.z && k.rotation.w == p.rotation.w && k.rotation.x == p.rotation.x &&
+               k.rotation.y == p.rotation.y && k.rotation.z == p.rotation.z && k.scale.x == p.scale.x &&
+               k.scale.y == p.scale.y && k.scale.z == p.scale.z;
+    };
+    const std::size_t n = keys.size();
+    if (n >= 2 && same(keys[n - 1]) && same(keys[n - 2])) {
+        keys[n - 1].time = time;
+        return;
+    }
+    KeyFrame& key = keys.emplace_back();
+    key.time = time;
+    key.boneIndex = boneIndex;
+    key.boneName = boneName;
+    key.translation = p.translation;
+    key.rotation = p.rotation;
+    key.scale = p.scale;
+}
+
 // Whether each kind of the channel's keys is absent, a constant (one key) or
 // keyed at exactly these times (as motion capture and baked clips are): its
 // keys are then the values, with nothing to interpolate.
@@ -194,13 +221,7 @@ void directKeys(const aiNodeAnim& ch, const Parts& rest, const std::vector<doubl
             skipped = true;
             continue;
         }
-        KeyFrame& key = keys.emplace_back();
-        key.time = static_cast<float>(std::max(0.0, times[k] / ticksPerSecond));
-        key.boneIndex = boneIndex;
-        key.boneName = boneName;
-        key.translation = p.translation;
-        key.rotation = p.rotation;
-        key.scale = p.scale;
+        appendKey(keys, static_cast<float>(std::max(0.0, times[k] / ticksPerSecond)), p, boneIndex, boneName);
     }
 }
 
@@ -231,7 +252,6 @@ std::vector<KeyFrame> track(AssimpConversion& c, std::size_t bone, const std::ma
     times.erase(std::unique(times.begin(), times.end()), times.end());
     Bone& target = *c.bones[static_cast<std::size_t>(c.nodes[bone].boneIndex)];
     std::vector<KeyFrame> keys;
-    keys.reserve(times.size());
     if (chain.size() == 1 && driven[0] && keyedAtTimes(*driven[0], times) && uniformScale(rest[0])) {
         directKeys(*driven[0], rest[0], times, ticksPerSecond, c.nodes[bone].boneIndex, target.name, keys, skipped);
         return keys;
@@ -247,13 +267,8 @@ std::vector<KeyFrame> track(AssimpConversion& c, std::size_t bone, const std::ma
             skipped = true;
             continue;
         }
-        KeyFrame& key = keys.emplace_back();
-        key.time = static_cast<float>(std::max(0.0, t / ticksPerSecond));
-        key.boneIndex = c.nodes[bone].boneIndex;
-        key.boneName = target.name;
-        key.translation = p.translation;
-        key.rotation = p.rotation;
-        key.scale = p.scale;
+        appendKey(keys, static_cast<float>(std::max(0.0, t / ticksPerSecond)), p, c.nodes[bone].boneIndex,
+                  target.name);
     }
     return keys;
 }
