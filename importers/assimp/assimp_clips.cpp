@@ -114,6 +114,23 @@ Matrix4 localAt(const aiNodeAnim* channel, const Parts& rest, double t)
 template <typename Key>
 void addTimes(const Key* keys, unsigned count, std::vector<double>& times)
 {
+    // One key is a constant, which needs no time of its own (the caller
+    // gives it one when nothing else does); a list keyed at the times
+    // already there (a channel's kinds keyed together, as they mostly are)
+    // adds nothing: no copy to sort away.
+    if (count == 1) {
+        return;
+    }
+    if (keys && count <= times.size()) {
+        const auto at = times.end() - count;
+        bool same = true;
+        for (unsigned k = 0; k < count && same; ++k) {
+            same = at[k] == keys[k].mTime;
+        }
+        if (same) {
+            return;
+        }
+    }
     for (unsigned k = 0; keys && k < count; ++k) {
         if (std::isfinite(keys[k].mTime)) {
             times.push_back(keys[k].mTime);
@@ -248,8 +265,20 @@ std::vector<KeyFrame> track(AssimpConversion& c, std::size_t bone, const std::ma
             addTimes(driven[i]->mScalingKeys, driven[i]->mNumScalingKeys, times);
         }
     }
-    std::sort(times.begin(), times.end());
-    times.erase(std::unique(times.begin(), times.end()), times.end());
+    for (std::size_t i = 0; times.empty() && i < chain.size(); ++i) {
+        if (driven[i]) {  // constants only: one key at the first time any of them names
+            const aiNodeAnim& d = *driven[i];
+            const double first = d.mNumPositionKeys ? d.mPositionKeys[0].mTime
+                                 : d.mNumRotationKeys ? d.mRotationKeys[0].mTime
+                                 : d.mNumScalingKeys  ? d.mScalingKeys[0].mTime
+                                                      : 0.0;
+            times.push_back(std::isfinite(first) ? first : 0.0);
+        }
+    }
+    if (!std::is_sorted(times.begin(), times.end()) || std::adjacent_find(times.begin(), times.end()) != times.end()) {
+        std::sort(times.begin(), times.end());
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+    }
     Bone& target = *c.bones[static_cast<std::size_t>(c.nodes[bone].boneIndex)];
     std::vector<KeyFrame> keys;
     if (chain.size() == 1 && driven[0] && keyedAtTimes(*driven[0], times) && uniformScale(rest[0])) {
