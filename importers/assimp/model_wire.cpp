@@ -73,9 +73,16 @@ void writeBones(WireWriter& w, const Bone& bone, std::int32_t parent, std::int32
     w.u32(static_cast<std::uint32_t>(parent));
     w.floats(bone.localMatrix.m, 16);
     w.count(bone.weights.size());
-    for (const VertexWeight& weight : bone.weights) {
-        w.u32(static_cast<std::uint32_t>(weight.vertex));
-        w.f32(weight.weight);
+    static_assert(sizeof(VertexWeight) == 8, "a weight is a word and a float");
+    if constexpr (kLittle) {
+        if (!bone.weights.empty()) {
+            w.append(bone.weights.data(), 8 * bone.weights.size());
+        }
+    } else {
+        for (const VertexWeight& weight : bone.weights) {
+            w.u32(static_cast<std::uint32_t>(weight.vertex));
+            w.f32(weight.weight);
+        }
     }
     for (const Bone& child : bone.children) {
         writeBones(w, child, self, next);
@@ -308,14 +315,19 @@ void readBones(WireReader& r, Model& model)
             r.fail("has bone \"" + bone.name + "\" whose transform cannot be undone (scale 0)");
         }
         bone.weights.resize(r.count(8, "a bone's weights"));
+        const std::uint8_t* p = r.take(8 * bone.weights.size());  // the count vouched for them
         for (VertexWeight& w : bone.weights) {
-            const std::uint32_t vertex = r.u32("a bone's weights");
+            const std::uint32_t vertex = loadU32(p);
+            w.weight = loadF32(p + 4);
+            p += 8;
             if (vertex >= model.vertices.size()) {
                 r.fail("has a weight of vertex " + std::to_string(vertex) + " of " +
                        std::to_string(model.vertices.size()));
             }
+            if (!std::isfinite(w.weight)) {
+                r.fail("has a number that is not finite in a bone's weights");
+            }
             w.vertex = static_cast<std::int32_t>(vertex);
-            w.weight = r.f32("a bone's weights");
         }
     }
     model.rootBone = assemble(flat, 0);
