@@ -262,6 +262,11 @@ TEST(AssimpImport, TheWorkersCrashesLimitsAndRefusalsAreMessagesNamingTheFile)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file + (c.fault ? std::string(" with ") + c.fault : std::string()));
+#ifdef FYREL_NO_MEMORY_LIMIT
+        if (std::string(c.message).find("of memory") != std::string::npos) {
+            continue;  // a sanitizer build's worker has no memory limit (importers/CMakeLists.txt)
+        }
+#endif
         if (c.fault) {
             setenv("FYREL_WORKER_FAULT", c.fault, 1);
         }

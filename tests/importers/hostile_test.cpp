@@ -170,6 +170,9 @@ TEST(GltfRegressionFiles, DoWhatTheirManifestSays)
 
 TEST(AssimpRegressionFiles, DoWhatTheirManifestSays)
 {
+#ifdef FYREL_NO_MEMORY_LIMIT
+    GTEST_SKIP() << "a sanitizer build's import worker has no memory limit, which one of these files needs";
+#endif
     expectManifestHolds("tests/data/assimp", ".worker");
 }
 
