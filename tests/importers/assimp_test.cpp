@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include <assimp/scene.h>
@@ -323,6 +324,35 @@ TEST(AssimpImport, TheWireReaderRefusesCutAndSpoiledBytes)
         std::vector<std::uint8_t> bad = wire;
         std::memcpy(bad.data() + s.at, &s.value, 4);
         EXPECT_NE(failureOf([&] { readModelWire(bad.data(), bad.size(), "w"); }).find(s.message), std::string::npos);
+    }
+    // Models a worker could write that name what is not there.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Wrong {
+        const char* what;
+        std::function<void(Model&)> spoil;
+        const char* message;
+    };
+    const Wrong wrongs[] = {
+        {"a key of a bone that is not there", [](Model& w) { w.animator.animations[0].tracks[0][0].boneIndex = 99; },
+         "has a track of bone 99 of 12"},
+        {"keys going back in time", [](Model& w) {
+             std::vector<KeyFrame>& track = w.animator.animations[0].tracks[0];
+             track.front().time = track.back().time + 1.0f;
+         },
+         "has key times that do not ascend in clip \"Armature|Action\""},
+        {"a vertex that is not a number", [&](Model& w) { w.vertices[7].position.y = nan; },
+         "has a number that is not finite in the vertices"},
+        {"a weight that is not a number", [&](Model& w) { w.rootBone.children[0].weights.push_back({3, nan}); },
+         "has a number that is not finite in a bone's weights"},
+        {"a bone that cannot be undone", [](Model& w) { w.rootBone.children[0].localMatrix = Matrix4{{}}; },
+         "whose transform cannot be undone (scale 0)"},
+    };
+    for (const Wrong& w : wrongs) {
+        SCOPED_TRACE(w.what);
+        Model spoilt = m;
+        w.spoil(spoilt);
+        const std::vector<std::uint8_t> bytes = writeModelWire(spoilt, {});
+        EXPECT_NE(failureOf([&] { readModelWire(bytes.data(), bytes.size(), "w"); }).find(w.message), std::string::npos);
     }
 }
 
