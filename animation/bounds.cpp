@@ -94,6 +94,17 @@ bool growByPosedBox(const Model& model, Vector3& low, Vector3& high)
     return grown;
 }
 
+bool growByPosedJoints(const Model& model, Vector3& low, Vector3& high)
+{
+    const Bone& root = model.rootBone;
+    if (root.name.empty() && root.children.empty() && root.weights.empty()) {
+        return false;
+    }
+    Matrix4 world;
+    model.worldTransform(world);
+    return growByJoints(world, root, low, high);
+}
+
 void measureRest(Model& model, RestBoxes& boxes)
 {
     constexpr float kInf = std::numeric_limits<float>::infinity();

@@ -13,6 +13,11 @@ struct Model;
 // Vertices that are not finite are left out.
 bool growByPosedBox(const Model& model, Vector3& low, Vector3& high);
 
+// The same for the origins of the model's bones as posed now (a skeleton
+// without a mesh, such as a BVH motion); false for a model without a
+// skeleton.
+bool growByPosedJoints(const Model& model, Vector3& low, Vector3& high);
+
 // The model at rest: every bone at its bind transform (no rotation,
 // translation or scale of its own). The mesh box is that of the vertices
 // as they are drawn in that pose (skinned, by the rule of growByPosedBox),

@@ -9,6 +9,8 @@
 #include "animation/sampling.h"
 #include "app/application.h"
 #include "app/commands.h"
+#include "diagnostics/debug_output.h"
+#include "importers/assimp/import_worker.h"
 #include "importers/import_error.h"
 #include "importers/model_formats.h"
 #include "platform/dialogs.h"
@@ -20,14 +22,43 @@ namespace {
 
 const char* const kFileFailureCaption = "Failed to load file";
 
+// An import that runs longer than this shows its progress and Cancel.
+constexpr double kImportMoment = 0.4;
+
+// While an import worker reads a file, the main window shows how far it
+// is, once it takes longer than a moment; Cancel stops the worker.
+class ImportProgress {
+public:
+    ImportProgress(Application& app, const std::string& path)
+    {
+        const std::string text = "Reading " + std::filesystem::path(path).filename().string() + " ...";
+        previous_ = setImportWaiter([&app, text](double seconds, float fraction) {
+            return seconds < kImportMoment || showProgress(app.mainWindow, text, fraction);
+        });
+    }
+    ~ImportProgress()
+    {
+        endProgress();
+        setImportWaiter(std::move(previous_));
+    }
+    ImportProgress(const ImportProgress&) = delete;
+    ImportProgress& operator=(const ImportProgress&) = delete;
+
+private:
+    ImportWaiter previous_;
+};
+
 // Runs an import; a failure is shown in an error box with caption and the
 // scene stays as it was.
 template <typename Import>
 bool importShowingFailure(Application& app, const std::string& path, const char* caption, Import import)
 {
     try {
+        const ImportProgress progress(app, path);
         import();
         return true;
+    } catch (const ImportCancelled&) {
+        debugOutput("Import of \"" + path + "\" cancelled\n");
     } catch (const ImportError& error) {
         messageBox(app.mainWindow, error.what(), caption, MessageBoxIcon::Error);
     } catch (const std::bad_alloc&) {

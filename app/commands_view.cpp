@@ -26,7 +26,8 @@ void openView(Application& app, const char* caption, std::unique_ptr<ChildWindow
 
 namespace {
 
-// The box of every model as drawn now; false without models (or vertices).
+// The box of every model as drawn now (a skeleton without a mesh by its
+// joints); false without models.
 bool sceneBox(const Application& app, Vector3& low, Vector3& high)
 {
     constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -34,7 +35,7 @@ bool sceneBox(const Application& app, Vector3& low, Vector3& high)
     high = Vector3{-kInf, -kInf, -kInf};
     bool any = false;
     for (const Model& model : app.models) {
-        any = growByPosedBox(model, low, high) || any;
+        any = (model.vertices.empty() ? growByPosedJoints(model, low, high) : growByPosedBox(model, low, high)) || any;
     }
     return any;
 }

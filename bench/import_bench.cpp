@@ -18,6 +18,14 @@
 //
 //   build/bench/import_bench --benchmark_min_time=0.2
 //
+// The formats the import worker reads with Assimp have a table of their own:
+// per family, the worker's conversion after Assimp's read (the scene to a
+// Model, its wire bytes and the program's reader of them) against that read
+// (ReadFile with the worker's flags), both in this run; the bound is
+// a fifth.
+//
+//   build/bench/import_bench --benchmark_filter='read|conversion' --benchmark_min_time=0.2
+//
 // On a machine whose speed drifts, repeat and interleave:
 //
 //   build/bench/import_bench --benchmark_min_time=0.1 --benchmark_repetitions=8
@@ -28,6 +36,7 @@
 #include <assimp/Importer.hpp>
 #include <assimp/scene.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -37,6 +46,8 @@
 #include <vector>
 
 #include "exporters/gltf_exporter.h"
+#include "importers/assimp/assimp_conversion.h"
+#include "importers/assimp/model_wire.h"
 #include "importers/gltf/gltf_document.h"
 #include "importers/model_formats.h"
 #include "diagnostics/debug_output.h"
@@ -144,6 +155,74 @@ fyrel::Ms3dFile character(const CharacterSize& size, unsigned seed)
     material.name = "skin";
     file.materials.push_back(material);
     return file;
+}
+
+// One file or more per family that the import worker reads with Assimp.
+const SampleFile kWorkerFiles[] = {
+    {"fbx", "FBX/huesitos.fbx"},
+    {"fbx", "FBX/animation_with_skeleton.fbx"},
+    {"fbx", "FBX/spider.fbx"},
+    {"fbx", "FBX/embedded_ascii/box.FBX"},
+    {"collada", "Collada/duck.dae"},
+    {"collada", "Collada/human.zae"},
+    {"collada", "Collada/teapots.DAE"},
+    {"bvh", "BVH/01_01.bvh"},
+    {"bvh", "BVH/Boxing_Toes.bvh"},
+    {"md5", "MD5/SimpleCube.md5mesh"},
+    {"smd", "SMD/WusonSMD.smd"},
+    {"b3d", "B3D/WusonBlitz.b3d"},
+    {"iqm", "IQM/mrfixit.iqm"},
+    {"obj", "OBJ/spider.obj"},
+    {"obj", "OBJ/WusonOBJ.obj"},
+    {"ply", "PLY/Wuson.ply"},
+    {"stl", "STL/Wuson.stl"},
+    {"stl", "STL/Spider_binary.stl"},
+    {"off", "OFF/Wuson.off"},
+};
+
+std::string endingOf(const std::string& path)
+{
+    std::string e = std::filesystem::path(path).extension().string().substr(1);
+    for (char& c : e) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return e;
+}
+
+// Assimp's read as the worker asks for it.
+void ReadAssimp(benchmark::State& state, std::string path)
+{
+    for (auto _ : state) {
+        Assimp::Importer importer;
+        fyrel::prepareAssimpImporter(importer);
+        const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+        if (!scene) {
+            state.SkipWithError(importer.GetErrorString());
+            return;
+        }
+        benchmark::DoNotOptimize(scene);
+    }
+}
+
+// What follows that read: the conversion, the wire bytes, the program's
+// reader of them; on one scene read before.
+void ConvertAssimp(benchmark::State& state, std::string path)
+{
+    Assimp::Importer importer;
+    fyrel::prepareAssimpImporter(importer);
+    const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+    if (!scene) {
+        state.SkipWithError(importer.GetErrorString());
+        return;
+    }
+    const std::string ending = endingOf(path);
+    for (auto _ : state) {
+        std::vector<std::string> notes;
+        const fyrel::Model model = fyrel::convertAssimpScene(*scene, path, ending, notes);
+        const std::vector<std::uint8_t> wire = fyrel::writeModelWire(model, notes);
+        fyrel::WireModel back = fyrel::readModelWire(wire.data(), wire.size(), path);
+        benchmark::DoNotOptimize(back.model.vertices.data());
+    }
 }
 
 void ImportFyrel(benchmark::State& state, std::string path, std::uintmax_t bytes)
@@ -257,6 +336,13 @@ int main(int argc, char** argv)
                 ->Unit(benchmark::kMicrosecond);
         }
     }
+    for (const SampleFile& file : kWorkerFiles) {
+        const std::string path = std::string(kModels) + file.path;
+        benchmark::RegisterBenchmark((std::string("read/") + file.path).c_str(), ReadAssimp, path)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("conversion/") + file.path).c_str(), ConvertAssimp, path)
+            ->Unit(benchmark::kMicrosecond);
+    }
     benchmark::Initialize(&argc, argv);
     Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
@@ -300,6 +386,31 @@ int main(int argc, char** argv)
     }
     if (xGroups > 0) {
         std::printf("%-14s %12s %12s %8.2f\n", ".X geo. mean", "", "", std::exp(logSum / xGroups));
+    }
+    // The worker's families: conversion time over Assimp's read time.
+    std::map<std::string, std::pair<double, double>> worker;  // read, conversion seconds
+    std::map<std::string, bool> workerComplete;
+    for (const SampleFile& file : kWorkerFiles) {
+        const auto read = collector.seconds.find(std::string("read/") + file.path);
+        const auto conversion = collector.seconds.find(std::string("conversion/") + file.path);
+        workerComplete.try_emplace(file.group, true);
+        if (read == collector.seconds.end() || conversion == collector.seconds.end()) {
+            workerComplete[file.group] = false;
+            continue;
+        }
+        worker[file.group].first += read->second;
+        worker[file.group].second += conversion->second;
+    }
+    if (!worker.empty()) {
+        std::printf("\n%-14s %14s %14s %10s\n", "family", "Assimp read ms", "conversion ms", "conv/read");
+    }
+    for (const auto& [name, times] : worker) {
+        if (!workerComplete[name]) {
+            std::printf("%-14s (not every file ran)\n", name.c_str());
+            continue;
+        }
+        std::printf("%-14s %14.3f %14.3f %10.3f\n", name.c_str(), times.first * 1e3, times.second * 1e3,
+                    times.second / times.first);
     }
     benchmark::Shutdown();
     return 0;

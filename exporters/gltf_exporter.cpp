@@ -86,7 +86,11 @@ public:
 
     tinygltf::Model build()
     {
-        if (model_.triangles.empty() || model_.vertices.empty()) {
+        // A skeleton without a mesh (a BVH motion) goes out as its joints
+        // and clips alone.
+        const Bone& root = model_.rootBone;
+        const bool bare = model_.triangles.empty() && (!root.name.empty() || !root.children.empty());
+        if (!bare && (model_.triangles.empty() || model_.vertices.empty())) {
             throw ExportError("The model has no triangles to export.");
         }
         const std::size_t vertices = model_.vertices.size();
@@ -107,8 +111,14 @@ public:
         Matrix4 toYUp;  // the change is its own inverse
         mul(yUpToZUpMatrix(toYUp), model_.baseTransform, placed_);
         const bool skinned = model_.hasSkin();
-        if (skinned) {
+        if (skinned || bare) {
             addBones(model_.rootBone, -1);
+        }
+        if (bare) {
+            for (const Animation& clip : model_.animator.animations) {
+                addAnimation(clip);
+            }
+            return std::move(doc_);
         }
         // The mesh stands at the scene's root: a skinned one follows its
         // joints alone, any other carries the model's placement itself.

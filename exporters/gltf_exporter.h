@@ -38,8 +38,10 @@
 //     keys), or on the mesh's node for a model without a skeleton, so the
 //     model stands in a glTF viewer as it stands here and a reader finds the
 //     same bones.
-// Fails with ExportError (a message for the user) when the model has no
-// triangles, more than 65,535 bones, or the file cannot be written.
+// A skeleton without a mesh (a BVH motion) is written as its bones' nodes
+// and its clips alone, without mesh or skin.
+// Fails with ExportError (a message for the user) when the model has neither
+// triangles nor a skeleton, more than 65,535 bones, or the file cannot be written.
 
 namespace fyrel {
 

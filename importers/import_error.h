@@ -13,4 +13,10 @@ public:
     explicit ImportError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// An import the user cancelled while it ran: nothing to show.
+class ImportCancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "import cancelled"; }
+};
+
 }  // namespace fyrel

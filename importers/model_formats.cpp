@@ -4,6 +4,7 @@
 #include <cctype>
 #include <malloc.h>
 
+#include "importers/assimp/import_worker.h"
 #include "importers/gltf/gltf_importer.h"
 #include "importers/import_error.h"
 #include "importers/ms3d_importer.h"
@@ -24,6 +25,20 @@ const ModelFormat kFormats[] = {
     {".x", "X", &importX, true, "X File", "Failed to load .X"},
     {".gltf", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
     {".glb", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
+    // Read by Assimp in the import worker (importers/assimp/import_worker.h).
+    {".fbx", "FBX", &importWithAssimp, true, "FBX File", "Failed to load .FBX"},
+    {".dae", "COLLADA", &importWithAssimp, true, "COLLADA", "Failed to load .DAE", nullptr, nullptr, "*.dae *.zae"},
+    {".zae", "COLLADA", &importWithAssimp, true, "COLLADA", "Failed to load .DAE", nullptr, nullptr, "*.dae *.zae"},
+    {".bvh", "BVH", &importWithAssimp, true, "BVH Motion", "Failed to load .BVH"},
+    {".md5mesh", "MD5", &importWithAssimp, true, "MD5", "Failed to load .MD5", nullptr, nullptr, "*.md5mesh *.md5anim"},
+    {".md5anim", "MD5", &importWithAssimp, true, "MD5", "Failed to load .MD5", nullptr, nullptr, "*.md5mesh *.md5anim"},
+    {".smd", "SMD", &importWithAssimp, true, "SMD File", "Failed to load .SMD"},
+    {".b3d", "B3D", &importWithAssimp, true, "B3D File", "Failed to load .B3D"},
+    {".iqm", "IQM", &importWithAssimp, true, "IQM File", "Failed to load .IQM"},
+    {".obj", "OBJ", &importWithAssimp, false, "OBJ File", "Failed to load .OBJ"},
+    {".ply", "PLY", &importWithAssimp, false, "PLY File", "Failed to load .PLY"},
+    {".stl", "STL", &importWithAssimp, false, "STL File", "Failed to load .STL"},
+    {".off", "OFF", &importWithAssimp, false, "OFF File", "Failed to load .OFF"},
 };
 
 std::string lowerExtension(const std::string& path)

@@ -5,6 +5,9 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QCoreApplication>
+#include <memory>
 #include <QPushButton>
 #include <QStringList>
 #include <utility>
@@ -161,6 +164,51 @@ std::size_t askQuestion(WindowHandle owner, const std::string& text, const std::
         }
     }
     return last;
+}
+
+namespace {
+
+std::unique_ptr<QProgressDialog>& progressPanel()
+{
+    static std::unique_ptr<QProgressDialog> panel;
+    return panel;
+}
+
+}  // namespace
+
+bool showProgress(WindowHandle owner, const std::string& text, float fraction)
+{
+    if (responder()) {
+        DialogRequest request;
+        request.kind = DialogKind::Progress;
+        request.owner = owner;
+        request.text = text;
+        request.fraction = fraction;
+        return responder()(request).command != kIdCancel;
+    }
+    std::unique_ptr<QProgressDialog>& panel = progressPanel();
+    if (!panel) {
+        panel = std::make_unique<QProgressDialog>(localText(text), QStringLiteral("Cancel"), 0, 100, ownerWidget(owner));
+        panel->setWindowModality(Qt::WindowModal);
+        panel->setMinimumDuration(0);
+        panel->setAutoReset(false);
+        panel->setAutoClose(false);
+        panel->show();
+    }
+    panel->setLabelText(localText(text));
+    if (fraction < 0) {
+        panel->setRange(0, 0);
+    } else {
+        panel->setRange(0, 100);
+        panel->setValue(static_cast<int>(fraction * 100.0f));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return !panel->wasCanceled();
+}
+
+void endProgress()
+{
+    progressPanel().reset();
 }
 
 namespace {

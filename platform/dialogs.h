@@ -24,7 +24,7 @@ struct FileFilter {
     std::string pattern;  // "*.ms3d"
 };
 
-enum class DialogKind { MessageBox, OpenFile, SaveFile, DialogBox, Question };
+enum class DialogKind { MessageBox, OpenFile, SaveFile, DialogBox, Question, Progress };
 
 struct DialogRequest {
     DialogKind kind = DialogKind::MessageBox;
@@ -34,6 +34,7 @@ struct DialogRequest {
     MessageBoxIcon icon = MessageBoxIcon::Information;
     std::vector<FileFilter> filters;  // file dialogs
     std::string directory;            // file dialogs: the folder it starts in (empty: the default)
+    float fraction = -1.0f;           // progress: how far (0 to 1), negative when not known
 };
 
 struct DialogAnswer {
@@ -66,6 +67,15 @@ std::optional<std::string> openFileDialog(WindowHandle owner, const std::vector<
 // is confirmed by the dialog itself.
 std::optional<std::string> saveFileDialog(WindowHandle owner, const std::vector<FileFilter>& filters,
                                           const std::string& defaultEnding, const std::string& directory = {});
+
+// The panel of a long task (an import): window-modal over owner, with text,
+// a bar (fraction from 0 to 1; negative shows it busy) and a Cancel button.
+// Each call shows or updates it and handles the pending events (the
+// panel's, the windows' repaints); it returns false once the user has
+// cancelled. endProgress closes it. With a responder installed, each call is
+// a Progress request, and an answer of kIdCancel cancels.
+bool showProgress(WindowHandle owner, const std::string& text, float fraction);
+void endProgress();
 
 // Dialog templates. Positions and sizes are in dialog units: a quarter of the
 // average character width across, an eighth of the character height down.

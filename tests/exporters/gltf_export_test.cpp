@@ -89,6 +89,8 @@ const Sample kSamples[] = {
     {"skinned .X", [] { return importModelFile("/usr/share/assimp/models/X/Testwuson.X"); }},
     {"static .3ds", [] { return importModelFile("/usr/share/assimp/models/3DS/fels.3ds"); }},
     {"skinned glTF", [] { return importModelFile("/usr/share/assimp/models/glTF2/simple_skin/simple_skin.gltf"); }},
+    {"skinned FBX", [] { return importModelFile("/usr/share/assimp/models/FBX/animation_with_skeleton.fbx"); }},
+    {"COLLADA", [] { return importModelFile("/usr/share/assimp/models/Collada/duck.dae"); }},
 };
 
 TEST(GltfExport, ReimportedModelsKeepCountsNamesClipsAndMotion)
@@ -150,6 +152,8 @@ TEST(GltfExport, ExportsPassTheKhronosValidator)
         write(sample.load());
     }
     write(importModelFile(sourcePath("tests/data/materials/quad.ms3d")));  // materials, a TGA texture
+    write(importModelFile("/usr/share/assimp/models/BVH/Boxing_Toes.bvh"));  // a skeleton and its motion alone
+    write(importModelFile("/usr/share/assimp/models/FBX/embedded_ascii/box.FBX"));  // a texture inside the file
     setDebugSink({});
     const std::string command = "NODE_PATH=" + validator + "/node_modules node " +
                                 sourcePath("tests/exporters/validate_gltf.js") + files;

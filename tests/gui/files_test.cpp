@@ -198,6 +198,32 @@ TEST_F(AppTest, FilesNamedOnTheCommandLineOrDroppedAreImportedByTheirEnding)
     EXPECT_EQ(app->modelName(app->models.back(), 2), "walker.ms3d");
 }
 
+// Files Assimp reads go through the import worker: its crash is an error
+// box naming the file, a hang shows the progress panel whose Cancel stops
+// it without a box, and the session goes on.
+TEST_F(AppTest, TheImportWorkersCrashIsAnErrorBoxAndItsProgressCanBeCancelled)
+{
+    const std::string fbx = assimpModel("FBX/huesitos.fbx");
+    setenv("FYREL_WORKER_FAULT", "crash", 1);
+    EXPECT_FALSE(importFileByName(*app, fbx));
+    EXPECT_EQ(lastRequest().kind, DialogKind::MessageBox);
+    EXPECT_EQ(lastRequest().caption, "Failed to load .FBX");
+    EXPECT_EQ(lastRequest().text.rfind("\"" + fbx + "\" cannot be read: the reader crashed on it", 0), 0u)
+        << lastRequest().text;
+    setenv("FYREL_WORKER_FAULT", "hang", 1);
+    script->requests.clear();
+    script->answers.push_back(DialogAnswer{{}, kIdCancel});
+    EXPECT_FALSE(importFileByName(*app, fbx));
+    unsetenv("FYREL_WORKER_FAULT");
+    ASSERT_EQ(script->requests.size(), 1u);
+    EXPECT_EQ(script->requests[0].kind, DialogKind::Progress);
+    EXPECT_NE(script->requests[0].text.find("huesitos.fbx"), std::string::npos);
+    EXPECT_TRUE(app->models.empty());
+    EXPECT_TRUE(importFileByName(*app, fbx));
+    ASSERT_EQ(app->models.size(), 1u);
+    EXPECT_EQ(app->models[0].vertices.size(), 256u);
+}
+
 // One dialog offers every format; the folder, the recent files, the window's
 // place and the display sync are remembered by the next run, and a recent
 // file that is gone leaves the list with an error box.
@@ -211,7 +237,9 @@ TEST_F(AppTest, OpenRecentFilesAndSettingsSurviveARestart)
         choose(kCommandOpen);
     }
     ASSERT_EQ(script->requests.size(), 3u);  // no "Animation not supported" notice
-    EXPECT_EQ(script->requests[0].filters.front().pattern, "*.fyrel *.ms3d *.3ds *.x *.gltf *.glb");
+    EXPECT_EQ(script->requests[0].filters.front().pattern,
+              "*.fyrel *.ms3d *.3ds *.x *.gltf *.glb *.fbx *.dae *.zae *.bvh *.md5mesh *.md5anim *.smd *.b3d *.iqm *.obj *.ply "
+              "*.stl *.off");
     EXPECT_EQ(script->requests[1].directory, std::filesystem::path(demoPath()).parent_path().string());
     EXPECT_EQ(app->models.size(), 3u);
     EXPECT_EQ(app->recentFiles, (std::vector<std::string>{copy, room, demoPath()}));

@@ -332,7 +332,7 @@ TEST(Ms3dFiles, ReadFromDiskByEndingOrRefusedWithTheReason)
         EXPECT_EQ(capture.text().rfind("Reading " + path + "\n", 0), 0u);
     }
     EXPECT_EQ(modelFormatName("a.ms3d/readme"), "");
-    EXPECT_NE(failureOf([] { importModelFile("model.obj"); }).find("Cannot import \"model.obj\": Fyrel reads model "
+    EXPECT_NE(failureOf([] { importModelFile("model.lwo"); }).find("Cannot import \"model.lwo\": Fyrel reads model "
                                                                     "files ending in .ms3d"),
               std::string::npos);
 

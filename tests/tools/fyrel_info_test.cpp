@@ -86,10 +86,10 @@ TEST(FyrelInfo, PlacedBoxIsTheBindBoxStoodOnTheGround)
 
 TEST(FyrelInfo, ReportsFailuresOnStandardErrorGoesOnAndSeparatesFiles)
 {
-    auto run = runProgram(FYREL_INFO_PROGRAM, {"no-such-file.ms3d", kDemo, "model.obj"});
+    auto run = runProgram(FYREL_INFO_PROGRAM, {"no-such-file.ms3d", kDemo, "model.lwo"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err.rfind("Cannot open file \"no-such-file.ms3d\": it does not exist.\n"
-                            "Cannot import \"model.obj\": Fyrel reads model files ending in .ms3d",
+                            "Cannot import \"model.lwo\": Fyrel reads model files ending in .ms3d",
                             0),
               0u)
         << run.err;

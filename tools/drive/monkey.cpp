@@ -162,6 +162,9 @@ struct Monkey {
             a.command = uniform(0, 2);  // Save, Discard or Cancel (Restore or Discard)
             note("  question \"" + request.caption + "\" answered " + std::to_string(a.command));
             break;
+        case DialogKind::Progress:
+            a.command = chance(10) ? kIdCancel : kIdOk;
+            break;
         case DialogKind::DialogBox:
             a.command = chance(50) ? kIdOk : kIdCancel;
             note("  dialog \"" + request.caption + "\" answered " + std::to_string(a.command));

@@ -1,0 +1,331 @@
+// Materials and meshes of an Assimp scene (assimp_conversion.h says what is
+// kept, assimp_record.h the order of the steps).
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include <assimp/material.h>
+
+#include "images/texture_image.h"
+#include "importers/assimp/assimp_record.h"
+
+namespace fyrel {
+namespace {
+
+void colour(const aiMaterial& m, const char* key, unsigned type, unsigned index, float out[4])
+{
+    aiColor4D c;
+    if (aiGetMaterialColor(&m, key, type, index, &c) == AI_SUCCESS && std::isfinite(c.r) && std::isfinite(c.g) &&
+        std::isfinite(c.b)) {
+        out[0] = c.r, out[1] = c.g, out[2] = c.b, out[3] = 1.0f;
+    }
+}
+
+TextureWrap wrapOf(aiTextureMapMode mode)
+{
+    switch (mode) {
+    case aiTextureMapMode_Clamp:
+    case aiTextureMapMode_Decal:
+        return TextureWrap::ClampToEdge;
+    case aiTextureMapMode_Mirror:
+        return TextureWrap::MirroredRepeat;
+    default:
+        return TextureWrap::Repeat;
+    }
+}
+
+// A texture the file carries: compressed bytes as they are when they are an
+// image file, raw BGRA texels as PNG.
+std::shared_ptr<const std::vector<std::uint8_t>> embedded(const aiTexture& t)
+{
+    if (!t.pcData) {
+        return nullptr;
+    }
+    if (t.mHeight == 0) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(t.pcData);
+        return std::make_shared<const std::vector<std::uint8_t>>(bytes, bytes + t.mWidth);
+    }
+    if (t.mWidth > static_cast<unsigned>(kMaxImageSide) || t.mHeight > static_cast<unsigned>(kMaxImageSide)) {
+        return nullptr;
+    }
+    Image image;
+    image.width = static_cast<int>(t.mWidth);
+    image.height = static_cast<int>(t.mHeight);
+    const std::size_t pixels = std::size_t{t.mWidth} * t.mHeight;
+    image.data.resize(4 * pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const aiTexel& p = t.pcData[i];
+        image.data[4 * i] = p.r, image.data[4 * i + 1] = p.g, image.data[4 * i + 2] = p.b, image.data[4 * i + 3] = p.a;
+    }
+    std::vector<std::uint8_t> png = encodePng(image);
+    return png.empty() ? nullptr : std::make_shared<const std::vector<std::uint8_t>>(std::move(png));
+}
+
+void texture(const AssimpConversion& c, const aiMaterial& m, Material& out, int& carried)
+{
+    aiString path;
+    aiTextureMapMode modes[2] = {aiTextureMapMode_Wrap, aiTextureMapMode_Wrap};
+    aiTextureType type = aiTextureType_DIFFUSE;
+    if (m.GetTextureCount(type) == 0) {
+        type = aiTextureType_BASE_COLOR;
+    }
+    if (m.GetTextureCount(type) == 0 ||
+        aiGetMaterialTexture(&m, type, 0, &path, nullptr, nullptr, nullptr, nullptr, modes, nullptr) != AI_SUCCESS) {
+        return;
+    }
+    out.texture.assign(path.C_Str(), path.length);
+    out.wrapS = wrapOf(modes[0]);
+    out.wrapT = wrapOf(modes[1]);
+    if (const aiTexture* inside = c.scene.GetEmbeddedTexture(path.C_Str())) {
+        out.embeddedTexture = embedded(*inside);
+        carried += out.embeddedTexture ? 1 : 0;
+    }
+}
+
+// The vertices of one mesh placed at rest, their influences, and the mesh's
+// triangles.
+struct Influence {
+    std::int32_t bone;
+    float weight;
+    std::uint32_t skinBone;  // which of the mesh's bones
+};
+
+Vector3 placePoint(const Matrix4& m, const aiVector3D& v)
+{
+    return {m(0, 0) * v.x + m(0, 1) * v.y + m(0, 2) * v.z + m(0, 3), m(1, 0) * v.x + m(1, 1) * v.y + m(1, 2) * v.z + m(1, 3),
+            m(2, 0) * v.x + m(2, 1) * v.y + m(2, 2) * v.z + m(2, 3)};
+}
+
+// The transposed inverse: what turns normals.
+Matrix4 inverseTranspose(const Matrix4& m)
+{
+    Matrix4 inverse, out;
+    invert(m, inverse);
+    for (int r = 0; r < 4; ++r) {
+        for (int col = 0; col < 4; ++col) {
+            out(r, col) = inverse(col, r);
+        }
+    }
+    return out;
+}
+
+// Normals go by the inverse transpose (cof), so that scaled nodes keep them
+// at right angles to their faces.
+Vector3 placeNormal(const Matrix4& cof, const aiVector3D& n)
+{
+    return {cof(0, 0) * n.x + cof(0, 1) * n.y + cof(0, 2) * n.z, cof(1, 0) * n.x + cof(1, 1) * n.y + cof(1, 2) * n.z,
+            cof(2, 0) * n.x + cof(2, 1) * n.y + cof(2, 2) * n.z};
+}
+
+Vector3 unit(const Vector3& v)
+{
+    const float l2 = v.x * v.x + v.y * v.y + v.z * v.z;
+    if (std::fabs(l2 - 1.0f) < 1e-6f) {
+        return v;  // unit already, as Assimp's normals are
+    }
+    const float l = std::sqrt(l2);
+    return l > 0 && std::isfinite(l) ? Vector3{v.x / l, v.y / l, v.z / l} : Vector3{0, 0, 1};
+}
+
+struct MeshCounts {
+    std::size_t manyInfluences = 0;  // vertices with more than four
+    std::size_t missingBones = 0;    // skin bones naming no node
+    std::size_t otherFaces = 0;      // points and lines
+};
+
+void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, bool withCoords, MeshCounts& counts)
+{
+    Model& model = c.model;
+    const AssimpNode& node = c.nodes[nodeIndex];
+    const std::uint32_t first = static_cast<std::uint32_t>(model.vertices.size());
+    const std::size_t n = mesh.mNumVertices;
+    if (!mesh.mVertices || n == 0) {
+        return;
+    }
+    // Each skin bone's rest placement and its vertices' influences, all in
+    // one array, vertex by vertex (first[v] … first[v + 1]).
+    std::vector<Matrix4> places, normalPlaces;
+    std::vector<std::size_t> begins;
+    std::vector<Influence> influences;
+    std::vector<std::size_t> boneNode;  // per skin bone: its node, kNoNode when it names none
+    if (c.skeleton && mesh.mNumBones > 0 && mesh.mBones) {
+        places.resize(mesh.mNumBones);
+        normalPlaces.resize(mesh.mNumBones);
+        boneNode.assign(mesh.mNumBones, kNoNode);
+        begins.assign(n + 1, 0);
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            const aiBone* bone = mesh.mBones[b];
+            const std::size_t at = bone ? assimpNodeNamed(c, bone->mName) : kNoNode;
+            if (at == kNoNode || c.nodes[at].helper || !c.nodes[at].bone) {
+                counts.missingBones += bone ? 1 : 0;
+                continue;
+            }
+            boneNode[b] = at;
+            mul(c.nodes[at].global, toMatrix(bone->mOffsetMatrix), places[b]);
+            normalPlaces[b] = inverseTranspose(places[b]);
+            for (unsigned w = 0; bone->mWeights && w < bone->mNumWeights; ++w) {
+                const aiVertexWeight& vw = bone->mWeights[w];
+                if (vw.mVertexId < n && vw.mWeight > 0 && std::isfinite(vw.mWeight)) {
+                    ++begins[vw.mVertexId + 1];
+                }
+            }
+        }
+        for (std::size_t v = 0; v < n; ++v) {
+            begins[v + 1] += begins[v];
+        }
+        influences.resize(begins[n]);
+        std::vector<std::size_t> next(begins.begin(), begins.end() - 1);
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            if (boneNode[b] == kNoNode) {
+                continue;
+            }
+            const aiBone& bone = *mesh.mBones[b];
+            for (unsigned w = 0; bone.mWeights && w < bone.mNumWeights; ++w) {
+                const aiVertexWeight& vw = bone.mWeights[w];
+                if (vw.mVertexId < n && vw.mWeight > 0 && std::isfinite(vw.mWeight)) {
+                    influences[next[vw.mVertexId]++] = {c.nodes[boneNode[b]].boneIndex, vw.mWeight, b};
+                }
+            }
+        }
+    }
+    const Matrix4 cof = inverseTranspose(node.global);
+    const bool atOrigin = std::equal(node.global.m, node.global.m + 16, Matrix4{}.m);  // placed as they are
+    const bool follows = c.skeleton && node.boneIndex != kNoBone;  // unskinned vertices move with their node
+    model.vertices.resize(first + n);
+    for (std::size_t v = 0; v < n; ++v) {
+        Vertex& out = model.vertices[first + v];
+        const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 1);
+        Influence* list = influences.empty() ? nullptr : influences.data() + begins[v];
+        std::size_t count = influences.empty() ? 0 : begins[v + 1] - begins[v];
+        if (count > 4) {
+            std::partial_sort(list, list + 4, list + count,
+                              [](const Influence& a, const Influence& b) { return a.weight > b.weight; });
+            count = 4;
+            ++counts.manyInfluences;
+        }
+        float sum = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            sum += list[k].weight;
+        }
+        if (sum > 0) {
+            Vector3 p, q;
+            for (std::size_t k = 0; k < count; ++k) {
+                const Influence& i = list[k];
+                const float w = i.weight / sum;
+                const Vector3 at = placePoint(places[i.skinBone], mesh.mVertices[v]);
+                const Vector3 nn = placeNormal(normalPlaces[i.skinBone], normal);
+                p = {p.x + w * at.x, p.y + w * at.y, p.z + w * at.z};
+                q = {q.x + w * nn.x, q.y + w * nn.y, q.z + w * nn.z};
+                c.bones[static_cast<std::size_t>(i.bone)]->addWeight(static_cast<std::int32_t>(first + v), w);
+            }
+            out.position = p;
+            out.normal = unit(q);
+            continue;
+        }
+        if (atOrigin) {
+            out.position = {mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z};
+            out.normal = unit({normal.x, normal.y, normal.z});
+        } else {
+            out.position = placePoint(node.global, mesh.mVertices[v]);
+            out.normal = unit(placeNormal(cof, normal));
+        }
+        if (follows) {
+            c.bones[static_cast<std::size_t>(node.boneIndex)]->addWeight(static_cast<std::int32_t>(first + v), 1.0f);
+        }
+    }
+    if (withCoords) {
+        model.texCoords.resize(first + n);
+        if (mesh.mTextureCoords[0]) {
+            for (std::size_t v = 0; v < n; ++v) {
+                model.texCoords[first + v] = {mesh.mTextureCoords[0][v].x, mesh.mTextureCoords[0][v].y};
+            }
+        }
+    }
+    const std::uint32_t material = mesh.mMaterialIndex < c.model.materials.size() ? mesh.mMaterialIndex : 0;
+    for (unsigned f = 0; mesh.mFaces && f < mesh.mNumFaces; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if (face.mNumIndices != 3 || !face.mIndices) {
+            ++counts.otherFaces;
+            continue;
+        }
+        if (face.mIndices[0] >= n || face.mIndices[1] >= n || face.mIndices[2] >= n) {
+            failAssimp(c, "a face of mesh \"" + std::string(mesh.mName.C_Str()) + "\" names a vertex it does not have");
+        }
+        Triangle& t = model.triangles.emplace_back();
+        t.indices[0] = first + face.mIndices[0];
+        t.indices[1] = first + face.mIndices[1];
+        t.indices[2] = first + face.mIndices[2];
+        t.material = material;
+    }
+}
+
+}  // namespace
+
+void addAssimpMaterials(AssimpConversion& c)
+{
+    int carried = 0;
+    for (unsigned i = 0; c.scene.mMaterials && i < c.scene.mNumMaterials; ++i) {
+        Material& out = c.model.materials.emplace_back();
+        if (!c.scene.mMaterials[i]) {
+            continue;
+        }
+        const aiMaterial& m = *c.scene.mMaterials[i];
+        aiString name;
+        if (m.Get(AI_MATKEY_NAME, name) == AI_SUCCESS) {
+            out.name.assign(name.C_Str(), name.length);
+        }
+        colour(m, AI_MATKEY_COLOR_AMBIENT, out.ambient);
+        colour(m, AI_MATKEY_COLOR_DIFFUSE, out.diffuse);
+        colour(m, AI_MATKEY_COLOR_SPECULAR, out.specular);
+        colour(m, AI_MATKEY_COLOR_EMISSIVE, out.emissive);
+        float opacity = 1.0f, shininess = 0.0f;
+        if (m.Get(AI_MATKEY_OPACITY, opacity) == AI_SUCCESS && std::isfinite(opacity)) {
+            out.diffuse[3] = std::clamp(opacity, 0.0f, 1.0f);
+        }
+        if (m.Get(AI_MATKEY_SHININESS, shininess) == AI_SUCCESS && std::isfinite(shininess)) {
+            out.shininess = std::clamp(shininess, 0.0f, 128.0f);
+        }
+        texture(c, m, out, carried);
+    }
+    if (carried > 0) {
+        c.notes.push_back(std::to_string(carried) + " textures carried in the file");
+    }
+}
+
+void addAssimpMeshes(AssimpConversion& c)
+{
+    bool withCoords = false;
+    std::size_t total = 0;
+    for (unsigned m = 0; c.scene.mMeshes && m < c.scene.mNumMeshes; ++m) {
+        withCoords = withCoords || (c.scene.mMeshes[m] && c.scene.mMeshes[m]->mTextureCoords[0]);
+    }
+    MeshCounts counts;
+    for (std::size_t i = 0; i < c.nodes.size(); ++i) {
+        const aiNode& node = *c.nodes[i].node;
+        for (unsigned k = 0; k < node.mNumMeshes; ++k) {
+            if (!node.mMeshes || !c.scene.mMeshes || node.mMeshes[k] >= c.scene.mNumMeshes ||
+                !c.scene.mMeshes[node.mMeshes[k]]) {
+                failAssimp(c, "node \"" + std::string(node.mName.C_Str()) + "\" names a mesh that does not exist");
+            }
+            const aiMesh& mesh = *c.scene.mMeshes[node.mMeshes[k]];
+            total += mesh.mNumVertices;
+            if (total > 0xffffffffu) {
+                failAssimp(c, "it holds more vertices than a model can");
+            }
+            addMesh(c, mesh, i, withCoords, counts);
+        }
+    }
+    if (counts.manyInfluences > 0) {
+        c.notes.push_back(std::to_string(counts.manyInfluences) +
+                          " vertices have more than four bone weights: the strongest four are kept, renormalised");
+    }
+    if (counts.missingBones > 0) {
+        c.notes.push_back(std::to_string(counts.missingBones) + " skin bones name no node and are left out");
+    }
+    if (counts.otherFaces > 0) {
+        c.notes.push_back(std::to_string(counts.otherFaces) + " points and lines are not drawn");
+    }
+}
+
+}  // namespace fyrel

@@ -1,0 +1,359 @@
+// The formats Assimp reads in the import worker: real files of
+// assimp-testmodels through the whole path (worker, wire, checks), the
+// worker's refusals, and the wire reader against damaged bytes.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+#include <assimp/scene.h>
+
+#include "animation/pose.h"
+#include "animation/sampling.h"
+#include "importers/assimp/assimp_conversion.h"
+#include "importers/assimp/import_worker.h"
+#include "importers/assimp/model_wire.h"
+#include "importers/model_formats.h"
+#include "support/import_check.h"
+
+using namespace fyrel;
+using fyrel::test::DebugCapture;
+using fyrel::test::failureOf;
+
+namespace {
+
+const std::string kModels = "/usr/share/assimp/models/";
+
+struct Box {
+    Vector3 low{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
+                std::numeric_limits<float>::infinity()};
+    Vector3 high{-low.x, -low.y, -low.z};
+    void grow(const Vector3& p)
+    {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    Vector3 extent() const { return {high.x - low.x, high.y - low.y, high.z - low.z}; }
+    float size() const { return length(extent()); }
+};
+
+// Under the base transform: the world's axes, before the program's lift.
+Vector3 placed(const Model& m, const Vector3& p)
+{
+    Vector4 w;
+    transform(m.baseTransform, {p.x, p.y, p.z, 1}, w);
+    return {w.x, w.y, w.z};
+}
+
+void growByJoints(const Model& m, const Bone& bone, Box& box)
+{
+    box.grow(placed(m, {bone.worldMatrix(0, 3), bone.worldMatrix(1, 3), bone.worldMatrix(2, 3)}));
+    for (const Bone& child : bone.children) {
+        growByJoints(m, child, box);
+    }
+}
+
+// The mesh as drawn (or the joints of a skeleton without one).
+Box drawnBox(const Model& m)
+{
+    Box box;
+    if (m.vertices.empty()) {
+        growByJoints(m, m.rootBone, box);
+    }
+    for (const Vertex& v : m.hasSkin() ? m.skinnedVertices : m.vertices) {
+        box.grow(placed(m, v.position));
+    }
+    return box;
+}
+
+void toRest(Bone& bone)
+{
+    bone.rotation = {};
+    bone.translation = {};
+    bone.scale = {1, 1, 1};
+    for (Bone& child : bone.children) {
+        toRest(child);
+    }
+}
+
+std::size_t boneCount(const Bone& bone)
+{
+    std::size_t n = bone.name.empty() && bone.children.empty() && bone.weights.empty() ? 0 : 1;
+    for (const Bone& child : bone.children) {
+        n += boneCount(child);
+    }
+    return n;
+}
+
+struct Clip {
+    const char* name;
+    float seconds;
+};
+
+// Real files of every family. height: the model's height at rest in the
+// world (z), which must also be the largest or a plain part of its box for
+// the models that stand (upright).
+struct Row {
+    const char* file;
+    std::size_t vertices, triangles, bones;
+    std::vector<Clip> clips;
+    float height;
+    const char* note;  // a line the reading summary must hold, or null
+};
+
+const Row kRows[] = {
+    {"FBX/huesitos.fbx", 256, 120, 12, {{"Armature|Action", 1.56f}}, 5.44f, "unit 1.000000 cm"},
+    {"FBX/animation_with_skeleton.fbx", 4224, 2112, 17, {{"Armature|ArmatureAction", 0.833333f}}, 6.44f,
+     "2883 vertices have more than four bone weights: the strongest four are kept, renormalised"},
+    {"FBX/embedded_ascii/box.FBX", 24, 12, 0, {}, 1.2f, "1 textures carried in the file"},
+    {"Collada/human.zae", 57592, 28796, 0, {}, 1.6594f, "1 textures carried in the file"},
+    {"Collada/duck.dae", 8500, 4212, 0, {}, 1.5404f, nullptr},
+    {"BVH/Boxing_Toes.bvh", 0, 0, 21, {{"Motion", 30.68f}}, 156.257f, nullptr},
+    {"MD5/SimpleCube.md5mesh", 36, 12, 6, {}, 64.0f, nullptr},
+    {"SMD/WusonSMD.smd", 11196, 3732, 2, {{"Animation 0", 0.0f}}, 1.5158f, nullptr},
+    {"B3D/WusonBlitz.b3d", 11196, 3732, 0, {}, 1.5158f, nullptr},
+    {"IQM/mrfixit.iqm", 1861, 2988, 0, {}, 7.9032f, nullptr},
+    {"OBJ/spider.obj", 4104, 1368, 0, {}, 79.738f, nullptr},
+    {"PLY/cube.ply", 8, 12, 0, {}, 1.0f, nullptr},
+    {"STL/Spider_binary.stl", 4104, 1368, 0, {}, 8.0f, nullptr},
+    {"OFF/Cube.off", 8, 12, 0, {}, 1.0f, nullptr},
+};
+
+TEST(AssimpImport, RealFilesOfEveryFamilyKeepCountsClipsBonesAndStandUpright)
+{
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.file);
+        DebugCapture summary;
+        Model m = importModelFile(kModels + row.file);
+        EXPECT_EQ(m.vertices.size(), row.vertices);
+        EXPECT_EQ(m.triangles.size(), row.triangles);
+        EXPECT_EQ(boneCount(m.rootBone), row.bones);
+        ASSERT_EQ(m.animator.animations.size(), row.clips.size());
+        for (std::size_t c = 0; c < row.clips.size(); ++c) {
+            EXPECT_EQ(m.animator.animations[c].name, row.clips[c].name);
+            EXPECT_NEAR(m.animator.animations[c].length / m.animator.animations[c].ticksPerSecond, row.clips[c].seconds,
+                        1e-3f);
+        }
+        if (row.note) {
+            EXPECT_NE(summary.text().find(row.note), std::string::npos) << summary.text();
+        }
+        // At rest the skinned mesh is the bind mesh.
+        toRest(m.rootBone);
+        updatePose(m);
+        const Box rest = drawnBox(m);
+        EXPECT_NEAR(rest.extent().z, row.height, 2e-3f * row.height);
+        if (m.hasSkin()) {
+            float worst = 0;
+            for (std::size_t v = 0; v < m.vertices.size(); ++v) {
+                Vector3 d;
+                worst = std::max(worst, length(difference(m.skinnedVertices[v].position, m.vertices[v].position, d)));
+            }
+            EXPECT_LE(worst, 1e-4f * rest.size());
+        }
+        // Halfway through every clip the model keeps its size and place.
+        for (std::size_t c = 0; c < m.animator.animations.size(); ++c) {
+            Model posed(m);
+            posed.animator.current = static_cast<std::int32_t>(c);
+            posed.animator.time = 0;
+            updateAnimator(posed, 0.5f * row.clips[c].seconds);
+            updatePose(posed);
+            const Box box = drawnBox(posed);
+            EXPECT_TRUE(std::isfinite(box.size())) << "clip " << c;
+            EXPECT_GT(box.size(), 0.3f * rest.size()) << "clip " << c;
+            EXPECT_LT(box.size(), 3.0f * rest.size()) << "clip " << c;
+        }
+    }
+}
+
+aiNode* node(const char* name, const aiVector3D& at, std::vector<aiNode*> children = {})
+{
+    aiNode* n = new aiNode(name);
+    n->mTransformation = aiMatrix4x4(aiVector3D(1, 1, 1), aiQuaternion(), at);
+    if (!children.empty()) {
+        n->addChildren(static_cast<unsigned>(children.size()), children.data());
+    }
+    return n;
+}
+
+// An FBX scene as Assimp builds it when a bone has a pivot: a helper node
+// above the bone, keyed itself. Root → Hip_$AssimpFbx$_Translation (at y 1,
+// keyed to y 2 at tick 25) → Hip → Leg (y −0.5); one triangle, wholly Leg's
+// (bound with Leg at the origin: offset identity), held by Root; no ticks per
+// second.
+TEST(AssimpImport, PivotHelpersFoldIntoTheirBoneAndDriveIt)
+{
+    aiScene scene;
+    scene.mRootNode = node("Root", {0, 0, 0},
+                           {node("Hip_$AssimpFbx$_Translation", {0, 1, 0},
+                                 {node("Hip", {0, 0, 0}, {node("Leg", {0, -0.5f, 0})})})});
+    scene.mRootNode->mNumMeshes = 1;
+    scene.mRootNode->mMeshes = new unsigned[1]{0};
+    scene.mNumMeshes = 2;
+    scene.mMeshes = new aiMesh*[2]{new aiMesh, new aiMesh};
+    for (aiMesh* each : {scene.mMeshes[0], scene.mMeshes[1]}) {
+        each->mNumVertices = 3;
+        each->mVertices = new aiVector3D[3]{{0, 0.5f, 0}, {1, 0.5f, 0}, {0, 0.5f, 1}};
+        each->mNumFaces = 1;
+        each->mFaces = new aiFace[1];
+        each->mFaces[0].mNumIndices = 3;
+        each->mFaces[0].mIndices = new unsigned[3]{0, 1, 2};
+    }
+    aiNode* leg = scene.mRootNode->mChildren[0]->mChildren[0]->mChildren[0];
+    leg->mNumMeshes = 1;  // the second, unskinned, rides on the leg
+    leg->mMeshes = new unsigned[1]{1};
+    aiMesh& mesh = *scene.mMeshes[0];
+    mesh.mNumBones = 1;
+    mesh.mBones = new aiBone*[1]{new aiBone};
+    mesh.mBones[0]->mName = "Leg";
+    mesh.mBones[0]->mNumWeights = 3;
+    mesh.mBones[0]->mWeights = new aiVertexWeight[3]{{0, 1}, {1, 1}, {2, 1}};
+    scene.mNumAnimations = 1;
+    scene.mAnimations = new aiAnimation*[1]{new aiAnimation};
+    aiAnimation& clip = *scene.mAnimations[0];
+    clip.mNumChannels = 1;
+    clip.mChannels = new aiNodeAnim*[1]{new aiNodeAnim};
+    clip.mChannels[0]->mNodeName = "Hip_$AssimpFbx$_Translation";
+    clip.mChannels[0]->mNumPositionKeys = 2;
+    clip.mChannels[0]->mPositionKeys = new aiVectorKey[2]{{0.0, {0, 1, 0}}, {25.0, {0, 2, 0}}};
+
+    std::vector<std::string> notes;
+    Model m = convertAssimpScene(scene, "pivots.fbx", "fbx", notes);
+    std::vector<const Bone*> bones;
+    listBones(m.rootBone, bones);
+    ASSERT_EQ(bones.size(), 3u);
+    EXPECT_EQ(bones[1]->name, "Hip");
+    EXPECT_EQ(bones[1]->localMatrix(1, 3), 1.0f);  // the helper's place, folded in
+    ASSERT_EQ(m.animator.animations.size(), 1u);
+    EXPECT_EQ(m.animator.animations[0].length, 1.0f);  // 25 ticks at the default 25 a second
+    EXPECT_NE(std::find(notes.begin(), notes.end(), "an animation gives no ticks per second: read at 25"),
+              notes.end());
+    EXPECT_EQ(m.vertices[1].position.x, 1.0f);
+    EXPECT_EQ(m.vertices[1].position.y, 1.0f);  // at rest: where the leg's rest transform puts it
+    m.animator.time = 0;
+    updateAnimator(m, 0.5f);
+    updatePose(m);
+    EXPECT_NEAR(m.skinnedVertices[1].position.y, 1.5f, 1e-5f);  // the helper's keys move the leg's mesh
+    EXPECT_NEAR(m.skinnedVertices[1].position.x, 1.0f, 1e-5f);
+    EXPECT_EQ(m.vertices[4].position.y, 1.0f);  // the leg's own mesh, placed by the leg at rest
+    EXPECT_NEAR(m.skinnedVertices[4].position.y, 1.5f, 1e-5f);  // and following it
+}
+
+// The worker's failures are messages naming the file; the program goes on.
+TEST(AssimpImport, TheWorkersCrashesLimitsAndRefusalsAreMessagesNamingTheFile)
+{
+    const std::string fbx = kModels + "FBX/huesitos.fbx";
+    struct Case {
+        const char* fault;  // FYREL_WORKER_FAULT, or null
+        std::string file;
+        ImportWorkerLimits limits;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"crash", fbx, {}, "cannot be read: the reader crashed on it (signal 11"},
+        {"hang", fbx, {1.0, std::uint64_t{4} << 30}, "cannot be read: reading it took longer than 1 s"},
+        {"hog", fbx, {60.0, std::uint64_t{256} << 20}, "cannot be read: reading it needs more than 256 MiB of memory"},
+        {nullptr, kModels + "invalid/OutOfMemory.off", {60.0, std::uint64_t{512} << 20},
+         "cannot be read: reading it needs more than 512 MiB of memory"},
+        {nullptr, kModels + "invalid/malformed.obj", {}, "cannot be read: OBJ: Invalid face index."},
+        {nullptr, kModels + "invalid/empty.md5mesh", {}, "cannot be read: Failed to read valid contents"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + (c.fault ? std::string(" with ") + c.fault : std::string()));
+#ifdef FYREL_NO_MEMORY_LIMIT
+        if (std::string(c.message).find("of memory") != std::string::npos) {
+            continue;  // a sanitizer build's worker has no memory limit (importers/CMakeLists.txt)
+        }
+#endif
+        if (c.fault) {
+            setenv("FYREL_WORKER_FAULT", c.fault, 1);
+        }
+        const std::string failure = failureOf([&] { importThroughWorker(c.file, c.limits); });
+        unsetenv("FYREL_WORKER_FAULT");
+        EXPECT_EQ(failure.rfind("\"" + c.file + "\" " + c.message, 0), 0u) << failure;
+    }
+    // A waiter that cancels stops the worker at once.
+    setenv("FYREL_WORKER_FAULT", "hang", 1);
+    const ImportWaiter before = setImportWaiter([](double, float) { return false; });
+    EXPECT_THROW(importThroughWorker(fbx), ImportCancelled);
+    setImportWaiter(before);
+    unsetenv("FYREL_WORKER_FAULT");
+    EXPECT_EQ(importThroughWorker(fbx).vertices.size(), 256u);  // and the next import works
+}
+
+// What a subverted worker could hand back: every cut of a real model's
+// bytes, and each of its indices and counts spoiled, is refused by name.
+TEST(AssimpImport, TheWireReaderRefusesCutAndSpoiledBytes)
+{
+    const std::vector<std::uint8_t> wire = readWithAssimp(kModels + "FBX/huesitos.fbx", {});
+    EXPECT_EQ(readModelWire(wire.data(), wire.size(), "w").model.vertices.size(), 256u);
+    for (std::size_t cut = 0; cut < wire.size(); cut += 1 + cut / 64) {
+        const std::string failure = failureOf([&] { readModelWire(wire.data(), cut, "w.fbx"); });
+        EXPECT_EQ(failure.rfind("\"w.fbx\" cannot be read: the import worker's result ", 0), 0u) << cut;
+    }
+    // The places of a few fields of this model: the first triangle's first
+    // index, the second bone's parent, the first key's time.
+    Model m = readModelWire(wire.data(), wire.size(), "w").model;
+    const std::vector<std::uint8_t> alone = writeModelWire(m, {});
+    const std::size_t notes = wire.size() - alone.size();
+    const std::size_t materials = alone.size() - writeModelWire([&] {
+                                                         Model n = m;
+                                                         n.materials.clear();
+                                                         return n;
+                                                     }(),
+                                                     {}).size();
+    const std::size_t triangles = 4 + 4 + 64 + 4 + 4 + materials + 4 + 24 * 256 + 4 + 8 * m.texCoords.size() + 4;
+    struct Spoil {
+        const char* what;
+        std::size_t at;
+        std::uint32_t value;
+        const char* message;
+    };
+    const Spoil spoils[] = {
+        {"a vertex index", notes + triangles, 256, "has a triangle naming vertex 256 of 256"},
+        {"a material index", notes + triangles + 12, 7, "has a triangle naming material 7"},
+        {"the vertex count", notes + triangles - 4 - 8 * m.texCoords.size() - 4 - 24 * 256 - 4, 0x7fffffff,
+         "is cut off in the vertices"},
+        {"the magic", 0, 0, "does not begin as one"},
+    };
+    for (const Spoil& s : spoils) {
+        SCOPED_TRACE(s.what);
+        std::vector<std::uint8_t> bad = wire;
+        std::memcpy(bad.data() + s.at, &s.value, 4);
+        EXPECT_NE(failureOf([&] { readModelWire(bad.data(), bad.size(), "w"); }).find(s.message), std::string::npos);
+    }
+    // Models a worker could write that name what is not there.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Wrong {
+        const char* what;
+        std::function<void(Model&)> spoil;
+        const char* message;
+    };
+    const Wrong wrongs[] = {
+        {"a key of a bone that is not there", [](Model& w) { w.animator.animations[0].tracks[0][0].boneIndex = 99; },
+         "has a track of bone 99 of 12"},
+        {"keys going back in time", [](Model& w) {
+             std::vector<KeyFrame>& track = w.animator.animations[0].tracks[0];
+             track.front().time = track.back().time + 1.0f;
+         },
+         "has key times that do not ascend in clip \"Armature|Action\""},
+        {"a vertex that is not a number", [&](Model& w) { w.vertices[7].position.y = nan; },
+         "has a number that is not finite in the vertices"},
+        {"a weight that is not a number", [&](Model& w) { w.rootBone.children[0].weights.push_back({3, nan}); },
+         "has a number that is not finite in a bone's weights"},
+        {"a bone that cannot be undone", [](Model& w) { w.rootBone.children[0].localMatrix = Matrix4{{}}; },
+         "whose transform cannot be undone (scale 0)"},
+    };
+    for (const Wrong& w : wrongs) {
+        SCOPED_TRACE(w.what);
+        Model spoilt = m;
+        w.spoil(spoilt);
+        const std::vector<std::uint8_t> bytes = writeModelWire(spoilt, {});
+        EXPECT_NE(failureOf([&] { readModelWire(bytes.data(), bytes.size(), "w"); }).find(w.message), std::string::npos);
+    }
+}
+
+}  // namespace
