@@ -89,8 +89,10 @@ const Sample kSamples[] = {
     {"skinned .X", [] { return importModelFile("/usr/share/assimp/models/X/Testwuson.X"); }},
     {"static .3ds", [] { return importModelFile("/usr/share/assimp/models/3DS/fels.3ds"); }},
     {"skinned glTF", [] { return importModelFile("/usr/share/assimp/models/glTF2/simple_skin/simple_skin.gltf"); }},
+#ifdef FYREL_HAS_IMPORT_WORKER
     {"skinned FBX", [] { return importModelFile("/usr/share/assimp/models/FBX/animation_with_skeleton.fbx"); }},
     {"COLLADA", [] { return importModelFile("/usr/share/assimp/models/Collada/duck.dae"); }},
+#endif
 };
 
 TEST(GltfExport, ReimportedModelsKeepCountsNamesClipsAndMotion)
@@ -152,8 +154,10 @@ TEST(GltfExport, ExportsPassTheKhronosValidator)
         write(sample.load());
     }
     write(importModelFile(sourcePath("tests/data/materials/quad.ms3d")));  // materials, a TGA texture
+#ifdef FYREL_HAS_IMPORT_WORKER
     write(importModelFile("/usr/share/assimp/models/BVH/Boxing_Toes.bvh"));  // a skeleton and its motion alone
     write(importModelFile("/usr/share/assimp/models/FBX/embedded_ascii/box.FBX"));  // a texture inside the file
+#endif
     setDebugSink({});
     const std::string command = "NODE_PATH=" + validator + "/node_modules node " +
                                 sourcePath("tests/exporters/validate_gltf.js") + files;
