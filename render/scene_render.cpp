@@ -265,6 +265,22 @@ void drawMeshes(const GlFunctions& gl, const SceneList<Model>& models)
     glDisable(GL_TEXTURE_2D);
 }
 
+// The models' meshes with the program bound and lighting on: the vertex and
+// normal arrays enabled around them, normals renormalised (models are scaled).
+void drawLitMeshes(const GlFunctions& gl, const SceneList<Model>* models)
+{
+    if (!models) {
+        return;
+    }
+    glEnable(GL_NORMALIZE);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    drawMeshes(gl, *models);
+    glDisable(GL_NORMALIZE);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+}
+
 }  // namespace
 
 void drawModelMesh(const GlFunctions& gl, const Model& model)
@@ -375,16 +391,8 @@ void renderStudio(const SceneView& scene, int width, int height, const Matrix4& 
     glShadeModel(GL_SMOOTH);
     glFrontFace(GL_CW);
     useProgram(gl, scene.studioProgram);
-    glEnable(GL_NORMALIZE);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    if (scene.models) {
-        drawMeshes(gl, *scene.models);
-    }
-    glDisable(GL_NORMALIZE);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
+    drawLitMeshes(gl, scene.models);
     useProgram(gl, 0);
     glDisable(GL_LIGHTING);
     glPointSize(5.0f);
@@ -435,15 +443,7 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
     glFrontFace(GL_CW);
     useProgram(gl, scene.shaderProgram);
     drawGround(scene, width, height, projection, view);
-    glEnable(GL_NORMALIZE);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    if (scene.models) {
-        drawMeshes(gl, *scene.models);
-    }
-    glDisable(GL_NORMALIZE);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
+    drawLitMeshes(gl, scene.models);
     useProgram(gl, 0);
     glDisable(GL_LIGHTING);
 
