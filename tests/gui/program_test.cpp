@@ -15,6 +15,7 @@
 #include "app/frame_loop.h"
 #include "gui_test_support.h"
 #include "ik/ik_controller.h"
+#include "platform/platform.h"
 #include "render/gl_resources.h"
 #include "support/source_tree.h"
 #include "tests/animation/test_scenes.h"
@@ -152,6 +153,7 @@ TEST_F(AppTest, AStillSceneIsDrawnOnlyAfterInput)
         runFrameTurn(*app, state, exitCode);  // the input that came with the first picture
         ASSERT_EQ(state.retries, 0);
         const std::uint64_t before = state.turnsDrawn;
+        const std::uint64_t inputBefore = inputEventCount();
         if (row.act == Act::Step) {
             app->playback.stepForward();
         } else if (row.act == Act::Key) {
@@ -160,8 +162,13 @@ TEST_F(AppTest, AStillSceneIsDrawnOnlyAfterInput)
         for (int turn = 0; turn < 10; ++turn) {
             runFrameTurn(*app, state, exitCode);
         }
+        // Other programs on the same display may uncover or move past the
+        // views meanwhile: what they send is input too, and may be answered.
+        const std::uint64_t ours = row.act == Act::Key ? 2 : 0;
+        const std::uint64_t input = inputEventCount() - inputBefore;
+        const std::uint64_t outside = input > ours ? input - ours : 0;
         EXPECT_GE(state.turnsDrawn - before, row.fewest);
-        EXPECT_LE(state.turnsDrawn - before, row.most);
+        EXPECT_LE(state.turnsDrawn - before, row.most + outside) << outside << " events from outside";
     }
 }
 
