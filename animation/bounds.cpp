@@ -105,6 +105,11 @@ bool growByPosedJoints(const Model& model, Vector3& low, Vector3& high)
     return growByJoints(world, root, low, high);
 }
 
+bool growByDrawnBox(const Model& model, Vector3& low, Vector3& high)
+{
+    return model.vertices.empty() ? growByPosedJoints(model, low, high) : growByPosedBox(model, low, high);
+}
+
 void measureRest(Model& model, RestBoxes& boxes)
 {
     constexpr float kInf = std::numeric_limits<float>::infinity();

@@ -18,6 +18,10 @@ bool growByPosedBox(const Model& model, Vector3& low, Vector3& high);
 // skeleton.
 bool growByPosedJoints(const Model& model, Vector3& low, Vector3& high);
 
+// What is drawn of the model: its posed box, or for a model without
+// vertices its posed joints (a motion's skeleton is its picture).
+bool growByDrawnBox(const Model& model, Vector3& low, Vector3& high);
+
 // The model at rest: every bone at its bind transform (no rotation,
 // translation or scale of its own). The mesh box is that of the vertices
 // as they are drawn in that pose (skinned, by the rule of growByPosedBox),

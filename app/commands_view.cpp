@@ -35,7 +35,7 @@ bool sceneBox(const Application& app, Vector3& low, Vector3& high)
     high = Vector3{-kInf, -kInf, -kInf};
     bool any = false;
     for (const Model& model : app.models) {
-        any = (model.vertices.empty() ? growByPosedJoints(model, low, high) : growByPosedBox(model, low, high)) || any;
+        any = growByDrawnBox(model, low, high) || any;
     }
     return any;
 }

@@ -80,7 +80,7 @@ bool framePicture(const SceneList<Model>& models, CameraAngle angle, int width, 
     Vector3 high{-kInf, -kInf, -kInf};
     bool any = false;
     for (const Model& model : models) {
-        any = growByPosedBox(model, low, high) || any;
+        any = growByDrawnBox(model, low, high) || any;
     }
     if (any) {
         frameBoxAlongView(camera, low, high);

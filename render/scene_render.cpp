@@ -129,13 +129,15 @@ SkeletonBatch& skeletonBatch()
 }
 
 constexpr Vector3 kBoneColour{0.5f, 0.5f, 1.0f};
+constexpr Vector3 kStudioBoneColour{0.92f, 0.92f, 0.88f};
+constexpr Vector3 kStudioJointColour{0.95f, 0.62f, 0.25f};
 constexpr Vector3 kAxisColours[3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
 
 // A joint's axes are drawn a quarter as long as its longest bone (a leaf's
 // as its parent's bone), so that they show the joint's turn at any model
 // size instead of a unit-long tripod hiding a small character. A joint's
 // axes follow its children's lines, and so are drawn over them.
-void collectBone(const Bone& bone, float parentBone, SkeletonBatch& batch)
+void collectBone(const Bone& bone, float parentBone, SkeletonBatch& batch, bool axes)
 {
     const Vector3 p = jointPosition(bone);
     batch.joints.push_back(p);
@@ -150,9 +152,9 @@ void collectBone(const Bone& bone, float parentBone, SkeletonBatch& batch)
     }
     const float own = longest > 0.0f ? longest : parentBone;
     for (const Bone& child : bone.children) {
-        collectBone(child, own, batch);
+        collectBone(child, own, batch, axes);
     }
-    if (!(own > 0.0f) || !std::isfinite(own)) {
+    if (!axes || !(own > 0.0f) || !std::isfinite(own)) {
         return;  // a lone joint, or one that is not a number: no length to draw at
     }
     // The bone's frame carries the model's scale (an .X model's 1/100): the
@@ -312,17 +314,26 @@ void drawPath(const Path& path)
     glEnd();
 }
 
-void drawSkeleton(const Model& model)
+void drawSkeleton(const Model& model, Look look)
 {
+    const bool studio = look == Look::Studio;
     SkeletonBatch& batch = skeletonBatch();
     batch.joints.clear();
     batch.lines.clear();
-    collectBone(model.rootBone, 0.0f, batch);
+    collectBone(model.rootBone, 0.0f, batch, !studio);
+    if (studio) {
+        for (ColouredVertex& v : batch.lines) {
+            v.colour = kStudioBoneColour;
+        }
+    }
 
     glPushMatrix();
     applyPlacement(model);
+    glLineWidth(studio ? 3.0f : 1.0f);
+    glPointSize(studio ? 7.0f : 5.0f);
     glEnableClientState(GL_VERTEX_ARRAY);
-    glColor3f(kBoneColour.x, kBoneColour.y, kBoneColour.z);
+    const Vector3& joint = studio ? kStudioJointColour : kBoneColour;
+    glColor3f(joint.x, joint.y, joint.z);
     glVertexPointer(3, GL_FLOAT, sizeof(Vector3), batch.joints.data());
     glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(batch.joints.size()));
     if (!batch.lines.empty()) {
@@ -333,6 +344,8 @@ void drawSkeleton(const Model& model)
         glDisableClientState(GL_COLOR_ARRAY);
     }
     glDisableClientState(GL_VERTEX_ARRAY);
+    glLineWidth(1.0f);
+    glPointSize(5.0f);
     glPopMatrix();
 }
 
@@ -399,6 +412,18 @@ void renderStudio(const SceneView& scene, int width, int height, const Matrix4& 
     if (scene.paths) {
         for (const Path& path : *scene.paths) {
             drawPath(path);
+        }
+    }
+    if (scene.models) {
+        // A model with nothing to draw but its bones (a motion capture)
+        // would leave an empty picture: its skeleton is its picture.
+        if (gl.bindBuffer) {
+            gl.bindBuffer(kGlArrayBuffer, 0);
+        }
+        for (const Model& model : *scene.models) {
+            if (model.vertices.empty()) {
+                drawSkeleton(model, Look::Studio);
+            }
         }
     }
     glDisable(GL_DEPTH_TEST);

@@ -73,7 +73,10 @@ void renderScene(const SceneView& scene, int width, int height, const Matrix4& p
 // The pieces of the pass, for the views that draw a part of it on its own.
 void drawModelMesh(const GlFunctions& gl, const Model& model);
 void drawPath(const Path& path);
-void drawSkeleton(const Model& model);
+// Classic: bones, joints and each joint's axes in the workbench's colours.
+// Studio: bones and joints only, thicker and light, for a model that has
+// nothing else to show (a motion capture without a mesh).
+void drawSkeleton(const Model& model, Look look = Look::Classic);
 
 // Finishes the GL work queued so far, so that buffers filled in one context
 // are complete before another context of the share group reads them.

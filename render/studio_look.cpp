@@ -225,7 +225,7 @@ void drawStudioGround(const SceneList<Model>& models)
     Vector3 high{-kFloatMax, -kFloatMax, -kFloatMax};
     bool any = false;
     for (const Model& model : models) {
-        any = growByPosedBox(model, low, high) || any;
+        any = growByDrawnBox(model, low, high) || any;
     }
     if (!any) {
         return;
@@ -238,7 +238,7 @@ void drawStudioGround(const SceneList<Model>& models)
     for (const Model& model : models) {
         Vector3 l{kFloatMax, kFloatMax, kFloatMax};
         Vector3 h{-kFloatMax, -kFloatMax, -kFloatMax};
-        if (growByPosedBox(model, l, h)) {
+        if (growByDrawnBox(model, l, h)) {
             drawContactShadow(l, h);
         }
     }
