@@ -20,6 +20,48 @@
 namespace fyrel {
 namespace {
 
+// glTF is JSON, which is UTF-8 only; names come from files of every age, many
+// in a Windows code page ("Terraind\xe6k"). Well-formed UTF-8 is kept; any
+// other byte is taken as Latin-1, which every code page of that family
+// agrees with for letters, and written as its UTF-8 sequence.
+std::string asUtf8(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        std::size_t length = 0;
+        std::uint32_t low = 0;  // the least code point a sequence of that length may carry
+        if (c < 0x80) {
+            length = 1;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            length = 2, low = 0x80;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            length = 3, low = 0x800;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            length = 4, low = 0x10000;
+        }
+        bool valid = length > 0 && i + length <= n;
+        std::uint32_t code = length == 1 ? c : c & (0x7fu >> length);
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (p[i + k] & 0xc0) == 0x80;
+            code = (code << 6) | (p[i + k] & 0x3fu);
+        }
+        valid = valid && code >= low && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
+        if (valid) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += static_cast<char>(0xc0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+            ++i;
+        }
+    }
+    return out;
+}
+
 
 struct Trs {
     std::array<double, 3> translation{0, 0, 0};
@@ -202,7 +244,7 @@ private:
     void addBones(const Bone& bone, int parentNode)
     {
         tinygltf::Node node;
-        node.name = bone.name;
+        node.name = asUtf8(bone.name);
         setTrs(node, decompose(placedLocal(bone, bone.localMatrix)));
         const int index = static_cast<int>(doc_.nodes.size());
         doc_.nodes.push_back(node);
@@ -369,7 +411,7 @@ private:
         std::map<std::tuple<const void*, std::string, TextureWrap, TextureWrap>, int> textures;
         for (const Material& m : model_.materials) {
             tinygltf::Material out;
-            out.name = m.name;
+            out.name = asUtf8(m.name);
             std::vector<double>& base = out.pbrMetallicRoughness.baseColorFactor;
             base.clear();
             for (int k = 0; k < 4; ++k) {
@@ -417,7 +459,7 @@ private:
         }
         const std::vector<std::uint8_t>& encoded = png.empty() ? bytes : png;
         tinygltf::Image image;
-        image.name = m.texture;
+        image.name = asUtf8(m.texture);
         image.mimeType = type;
         image.bufferView = addView(encoded.data(), encoded.size(), 0);
         doc_.images.push_back(image);
@@ -535,7 +577,7 @@ private:
         // playing (the playback speed is the player's).
         const float rate = clip.ticksPerSecond > 0 && std::isfinite(clip.ticksPerSecond) ? clip.ticksPerSecond : 1.0f;
         tinygltf::Animation animation;
-        animation.name = clip.name;
+        animation.name = asUtf8(clip.name);
         std::vector<const Bone*> bones;
         listBones(model_.rootBone, bones);
         for (const std::vector<KeyFrame>& track : clip.tracks) {

@@ -78,6 +78,17 @@ Model demoWithIkClip()
     return m;
 }
 
+// The demo with its first material, bone and clip named by the bytes given
+// (names from old files come in Windows code pages, not UTF-8).
+Model demoNamed(const std::string& name)
+{
+    Model m = importModelFile(sourcePath("resources/demo/walker.ms3d"));
+    m.materials.at(0).name = name;
+    m.rootBone.children.at(0).name = name;
+    m.animator.animations.at(0).name = name;
+    return m;
+}
+
 struct Sample {
     const char* name;
     std::function<Model()> load;
@@ -154,6 +165,7 @@ TEST(GltfExport, ExportsPassTheKhronosValidator)
         write(sample.load());
     }
     write(importModelFile(sourcePath("tests/data/materials/quad.ms3d")));  // materials, a TGA texture
+    write(demoNamed("Terraind\xe6k"));  // names in Latin-1
 #ifdef FYREL_HAS_IMPORT_WORKER
     write(importModelFile("/usr/share/assimp/models/BVH/Boxing_Toes.bvh"));  // a skeleton and its motion alone
     write(importModelFile("/usr/share/assimp/models/FBX/embedded_ascii/box.FBX"));  // a texture inside the file
@@ -164,6 +176,35 @@ TEST(GltfExport, ExportsPassTheKhronosValidator)
     const std::string report = (folder / "report.txt").string();
     EXPECT_EQ(std::system((command + " >" + report + " 2>&1").c_str()), 0) << fileBytes(report);
     std::filesystem::remove_all(folder);
+}
+
+// glTF's JSON is UTF-8: names that are UTF-8 go out as they are, any other
+// byte as the Latin-1 letter it is in a Windows code page.
+TEST(GltfExport, NamesGoOutAsUtf8)
+{
+    const struct {
+        const char* what;
+        std::string name, written;
+    } rows[] = {
+        {"ASCII", "Hips", "Hips"},
+        {"Latin-1", "Terraind\xe6k", "Terraind\xc3\xa6k"},
+        {"UTF-8 of two, three and four bytes", "B\xc3\xb8 \xe2\x82\xac \xf0\x9f\x98\x80",
+         "B\xc3\xb8 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"a sequence cut short by the end", "x\xe2\x82", "x\xc3\xa2\xc2\x82"},
+        {"an overlong slash", "\xc0\xaf", "\xc3\x80\xc2\xaf"},
+        {"a surrogate", "\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},
+        {"past U+10FFFF", "\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},
+    };
+    setDebugSink([](const std::string&) {});
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<std::uint8_t> glb = exportGlb(demoNamed(row.name));
+        const Model back = importGltfFromMemory(glb.data(), glb.size(), "export.glb");
+        EXPECT_EQ(back.materials.at(0).name, row.written);
+        EXPECT_EQ(back.animator.animations.at(0).name, row.written);
+        EXPECT_NE(boneNames(back.rootBone).find("(" + row.written + "("), std::string::npos) << boneNames(back.rootBone);
+    }
+    setDebugSink({});
 }
 
 // A model the format cannot hold is refused with a message, nothing written.
