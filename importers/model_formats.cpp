@@ -18,13 +18,28 @@ namespace {
 const char* const k3dsNotice =
     "Animation is not supported in .3ds files, use .ms3d (Milkshape3D) files for animation";
 
+// glTF 2.0 by our reader; an asset of glTF 1.0 (2015-2017 exporters) by
+// Assimp in the import worker, which still reads it.
+Model importGltfAnyVersion(const std::string& path)
+{
+    try {
+        return importGltf(path);
+    } catch (const GltfVersionOneError& older) {
+        try {
+            return importWithAssimp(path);
+        } catch (const ImportError& alsoNot) {
+            throw ImportError(std::string(older.what()) + "; " + alsoNot.what());
+        }
+    }
+}
+
 // One row per format.
 const ModelFormat kFormats[] = {
     {".ms3d", "MS3D", &importMs3d, true, "MS3D File", "Failed to load .MS3D"},
     {".3ds", "3DS", &import3ds, false, "3ds File", "Failed to load .3ds", k3dsNotice, "Animation not supported"},
     {".x", "X", &importX, true, "X File", "Failed to load .X"},
-    {".gltf", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
-    {".glb", "glTF", &importGltf, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
+    {".gltf", "glTF", &importGltfAnyVersion, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
+    {".glb", "glTF", &importGltfAnyVersion, true, "glTF", "Failed to load .glTF", nullptr, nullptr, "*.gltf *.glb"},
     // Read by Assimp in the import worker (importers/assimp/import_worker.h).
     {".fbx", "FBX", &importWithAssimp, true, "FBX File", "Failed to load .FBX"},
     {".dae", "COLLADA", &importWithAssimp, true, "COLLADA", "Failed to load .DAE", nullptr, nullptr, "*.dae *.zae"},

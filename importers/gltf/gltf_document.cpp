@@ -11,6 +11,7 @@
 #include <fyrel_tinygltf.h>
 
 #include "importers/byte_reader.h"
+#include "importers/gltf/gltf_importer.h"
 #include "importers/import_error.h"
 #include "math/cpu_features.h"
 
@@ -243,6 +244,9 @@ tinygltf::Model load(const std::uint8_t* data, std::size_t size, const std::stri
     std::string err, warn;
     const std::string folder = fence.folder.string();
     bool loaded = false;
+    if (isBinary(data, size) && size >= 8 && loadU32(data + 4) == 1) {
+        throw GltfVersionOneError(gltfMessage(fileName, "it is binary glTF 1.0, which this reader does not read"));
+    }
     const auto [json, jsonSize] = jsonText(data, size);
     const std::lock_guard lock(tinygltfLock());
     if (size > std::numeric_limits<unsigned int>::max()) {
@@ -257,6 +261,10 @@ tinygltf::Model load(const std::uint8_t* data, std::size_t size, const std::stri
     }
     if (!loaded || !err.empty()) {
         throw ImportError(gltfMessage(fileName, firstLines(err.empty() ? warn : err)));
+    }
+    if (model.asset.version.starts_with("1.")) {
+        throw GltfVersionOneError(gltfMessage(fileName, "it is glTF " + model.asset.version +
+                                                            ", which this reader does not read"));
     }
     return model;
 }

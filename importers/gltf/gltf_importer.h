@@ -21,7 +21,7 @@
 // and leaves the origin where it is.
 //
 // Bad input throws ImportError through gltfMessage, naming what is wrong:
-// tinygltf's own errors; a scene without a triangle to show; an accessor that reads outside its buffers (see
+// glTF 1.0 (GltfVersionOneError); tinygltf's own errors; a scene without a triangle to show; an accessor that reads outside its buffers (see
 // gltf_accessors.h); an index beyond its primitive's vertices; a node,
 // mesh or scene index that does not exist; a node that is its own ancestor
 // or the child of two parents; nodes nested deeper than kMaxBoneDepth; a
@@ -33,9 +33,19 @@
 // The conversion runs as steps of one concern each on a shared record; the
 // order, and the file of each step, are in gltf_conversion.h.
 
+#include "importers/import_error.h"
+
 namespace fyrel {
 
 inline constexpr std::size_t kGltfMemoryPerInputByte = 96;
+
+// Thrown for an asset of glTF 1.0 (its "asset" says version 1.x, or a
+// binary container of version 1), which this reader does not read: the
+// format table hands such a file to the reader of older formats instead.
+class GltfVersionOneError : public ImportError {
+public:
+    using ImportError::ImportError;
+};
 
 Model importGltf(const std::string& path);
 
