@@ -147,18 +147,19 @@ void buildSkin(SkinCache& cache, const Bone& root, std::size_t vertexCount)
     // Each run's bones and the weights it keeps, in vertex order.
     cache.runs = formRuns(starts, weights);
     const bool wide = wideBones(cache);
-    cache.boneIndices.clear();
-    cache.wideBoneIndices.clear();
+    cache.boneSlots.clear();
+    cache.wideBoneSlots.clear();
     cache.boneWeights.clear();
     for (SkinRun& run : cache.runs) {
-        run.bones = wide ? cache.wideBoneIndices.size() : cache.boneIndices.size();
+        run.bones = wide ? cache.wideBoneSlots.size() : cache.boneSlots.size();
         run.weights = cache.boneWeights.size();
         for (std::size_t v = run.first; v < run.first + run.count; ++v) {
             for (std::size_t at = starts[v]; at < starts[v + 1]; ++at) {
+                const auto slot = static_cast<std::uint32_t>(bones[at] * kPaletteFloats);
                 if (wide) {
-                    cache.wideBoneIndices.push_back(bones[at]);
+                    cache.wideBoneSlots.push_back(slot);
                 } else {
-                    cache.boneIndices.push_back(static_cast<std::uint16_t>(bones[at]));
+                    cache.boneSlots.push_back(static_cast<std::uint16_t>(slot));
                 }
                 if (!run.impliedLast || at + 1 < starts[v + 1]) {
                     cache.boneWeights.push_back(weights[at]);
@@ -205,7 +206,7 @@ inline void fourVertex(const float* palette, InfluenceCursor<Index>& f, std::uin
     const F4 px = lane<0>(a), py = lane<1>(a), pz = lane<2>(a);
     const F4 nx = lane<1>(b), ny = lane<2>(b), nz = lane<3>(b);
     if constexpr (K == 1) {
-        const float* s = palette + std::size_t{f.bones[0]} * kPaletteFloats;
+        const float* s = palette + std::size_t{f.bones[0]};
         ++f.bones;
         if constexpr (Implied) {
             accP = F4::zero() + (fourRows(s, px, py, pz) + F4::loadAligned(s + 24));
@@ -218,12 +219,12 @@ inline void fourVertex(const float* palette, InfluenceCursor<Index>& f, std::uin
         }
     } else {
         const std::uint32_t count = K > 0 ? static_cast<std::uint32_t>(K) : k;
-        const float* s = palette + std::size_t{f.bones[0]} * kPaletteFloats;
+        const float* s = palette + std::size_t{f.bones[0]};
         F4 w = F4::splat(weightAt<Implied>(f.weights, 0, count));
         F4 c0 = w * F4::loadAligned(s), c1 = w * F4::loadAligned(s + 8);
         F4 c2 = w * F4::loadAligned(s + 16), c3 = w * F4::loadAligned(s + 24);
         for (std::uint32_t t = 1; t < count; ++t) {
-            s = palette + std::size_t{f.bones[t]} * kPaletteFloats;
+            s = palette + std::size_t{f.bones[t]};
             w = F4::splat(weightAt<Implied>(f.weights, t, count));
             c0 = c0 + w * F4::loadAligned(s);
             c1 = c1 + w * F4::loadAligned(s + 8);
@@ -329,9 +330,9 @@ template <typename F4, Store How>
 void skinFourWith(const SkinCache& cache, const Vertex* in, Vertex* out)
 {
     if (!wideBones(cache)) {
-        fourRuns<F4, How>(cache, cache.boneIndices.data(), in, out);
+        fourRuns<F4, How>(cache, cache.boneSlots.data(), in, out);
     } else {
-        fourRuns<F4, How>(cache, cache.wideBoneIndices.data(), in, out);
+        fourRuns<F4, How>(cache, cache.wideBoneSlots.data(), in, out);
     }
 }
 

@@ -43,7 +43,7 @@ template <int K, bool Implied, typename Index>
     const __m256 y = _mm256_permute_ps(v, 0x55);
     const __m256 z = _mm256_permute_ps(v, 0xAA);
     if constexpr (K == 1) {
-        const float* s = palette + std::size_t{f.bones[0]} * kPaletteFloats;
+        const float* s = palette + std::size_t{f.bones[0]};
         ++f.bones;
         const __m256 r = _mm256_fmadd_ps(_mm256_load_ps(s + 16), z,
                                          _mm256_fmadd_ps(_mm256_load_ps(s + 8), y,
@@ -57,12 +57,12 @@ template <int K, bool Implied, typename Index>
         }
     } else {
         const std::uint32_t count = K > 0 ? static_cast<std::uint32_t>(K) : k;
-        const float* s = palette + std::size_t{f.bones[0]} * kPaletteFloats;
+        const float* s = palette + std::size_t{f.bones[0]};
         __m256 w = _mm256_set1_ps(weightAt<Implied>(f.weights, 0, count));
         __m256 c0 = _mm256_mul_ps(w, _mm256_load_ps(s)), c1 = _mm256_mul_ps(w, _mm256_load_ps(s + 8));
         __m256 c2 = _mm256_mul_ps(w, _mm256_load_ps(s + 16)), c3 = _mm256_mul_ps(w, _mm256_load_ps(s + 24));
         for (std::uint32_t t = 1; t < count; ++t) {
-            s = palette + std::size_t{f.bones[t]} * kPaletteFloats;
+            s = palette + std::size_t{f.bones[t]};
             w = _mm256_set1_ps(weightAt<Implied>(f.weights, t, count));
             c0 = _mm256_fmadd_ps(w, _mm256_load_ps(s), c0);
             c1 = _mm256_fmadd_ps(w, _mm256_load_ps(s + 8), c1);
@@ -215,9 +215,9 @@ template <Store How>
 FYREL_TARGET_AVX2 void avxSkin(const SkinCache& cache, const Vertex* in, std::size_t count, Vertex* out)
 {
     if (wideBones(cache)) {
-        avxRuns<How>(cache, cache.wideBoneIndices.data(), in, count, out);
+        avxRuns<How>(cache, cache.wideBoneSlots.data(), in, count, out);
     } else {
-        avxRuns<How>(cache, cache.boneIndices.data(), in, count, out);
+        avxRuns<How>(cache, cache.boneSlots.data(), in, count, out);
     }
 }
 

@@ -8,20 +8,21 @@
 #include <cstdint>
 
 #include "animation/animation_cache.h"
+#include "animation/skinning.h"
 #include "math/cpu_features.h"
 
 namespace fyrel {
 
 struct Vertex;
 
-// Whether the skeleton has more bones than 16-bit indices number: its runs
-// are in SkinCache::wideBoneIndices.
+// Whether the skeleton's palette is longer than 16-bit offsets reach (more
+// than 2048 bones): its runs are in SkinCache::wideBoneSlots.
 inline bool wideBones(const SkinCache& cache)
 {
-    return cache.sources.size() > std::size_t{UINT16_MAX} + 1;
+    return cache.sources.size() * kPaletteFloats > std::size_t{UINT16_MAX} + 1;
 }
 
-// A run's bone indices and weights, read vertex after vertex.
+// A run's palette slots and weights, read vertex after vertex.
 template <typename Index>
 struct InfluenceCursor {
     const Index* bones;
