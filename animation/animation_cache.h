@@ -19,19 +19,20 @@ namespace fyrel {
 struct Bone;
 struct VertexWeight;
 
-// One weighted contribution: where the bone's matrix starts in the skinning
-// palette (in floats) and the weight, stored per vertex in the order the bone
-// walk applies them.
-struct SkinInfluence {
-    std::uint32_t slot = 0;
-    float weight = 0.0f;
-};
-
-// Consecutive vertices with the same number of influences.
+// Consecutive vertices with the same number of influences and the same form
+// of weights, and where their bones' palette slots and their weights start.
+// With impliedLast a vertex stores one weight fewer: its last weight is 1
+// minus the others, subtracted in order, which the weights it was built from
+// match within one unit in the last place of 1 (a single influence: the
+// weight is exactly 1 and nothing is stored). Skinning reads these bytes for
+// every vertex of every frame, so they are kept as few as the weights allow.
 struct SkinRun {
     std::size_t first = 0;
     std::size_t count = 0;
     std::uint32_t influences = 0;
+    bool impliedLast = false;
+    std::size_t bones = 0;    // in SkinCache::boneSlots (or wideBoneSlots)
+    std::size_t weights = 0;  // in SkinCache::boneWeights
 };
 
 // What the skin form was built from, per bone in pre-order.
@@ -64,7 +65,13 @@ struct SkinCache {
     std::size_t vertexCount = 0;
     std::vector<SkinSource> sources;
     std::vector<SkinRun> runs;
-    std::vector<SkinInfluence> influences;
+    // Each vertex's bones and weights in the order the walk applies them,
+    // run after run. A bone is named by where its slot starts in the palette
+    // (in floats): 16 bits hold that for 2048 bones, a skeleton of more uses
+    // wideBoneSlots instead.
+    std::vector<std::uint16_t> boneSlots;
+    std::vector<std::uint32_t> wideBoneSlots;
+    std::vector<float> boneWeights;
     bool anyWeights = false;  // some bone lists a weight, in range or not
 
     // The skeleton flattened for pose evaluation, rebuilt with the rest.

@@ -8,13 +8,20 @@
 // (clips, skins, materials and textures and all), into a scratch folder
 // both sides read.
 //
+// Realistic corpora written at start as well: real skinned, animated .X
+// characters MSZIP-compressed with zlib (x-compressed-character), and
+// textured, animated characters as .glb with their images inside
+// (glb-character): the real .X ones through the program's exporter, with the
+// jeep's picture where they have none.
+//
 // Times are CPU times (each side runs on one thread), which a busy machine
 // disturbs less than wall-clock times.
 //
 // Prints one Google Benchmark row per file and side (with MB/s), then a table
 // per group of files: total MB/s of each side over the group and their ratio
-// (Fyrel / Assimp, higher is better), and for the .X groups the geometric
-// mean of the ratios of text, binary and compressed files.
+// (Fyrel / Assimp, higher is better) and the geometric mean of the files'
+// ratios, and for the .X groups the geometric mean of the ratios of text,
+// binary and compressed files.
 //
 //   build/bench/import_bench --benchmark_min_time=0.2
 //
@@ -36,12 +43,20 @@
 #include <assimp/Importer.hpp>
 #include <assimp/scene.h>
 
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -96,6 +111,93 @@ const SampleFile kExported[] = {
     {"gltf", "X/BCN_Epileptic.X"},
     {"gltf", "MS3D/jeep1.ms3d"},
 };
+
+// Real skinned, animated .X characters, written MSZIP-compressed before the
+// run (group "x-compressed-character"): assimp-testmodels' only compressed
+// file is a cube.
+const char* const kCompressedCharacters[] = {"X/BCN_Epileptic.X", "X/Testwuson.X", "X/anim_test.x"};
+
+// Textured, animated characters as .glb with their images inside, written by
+// the program's exporter before the run (group "glb-character"): the glTF
+// files a person is likely to open, which assimp-testmodels lacks. Its
+// animated characters are these .X ones (its .ms3d files have no clips).
+const char* const kGlbCharacters[] = {"X/BCN_Epileptic.X", "X/Testwuson.X", "X/anim_test.x"};
+
+// A text or binary .X file as its MSZIP form: the header's format becomes
+// "tzip" or "bzip", then the inflated size (header included) and blocks of
+// up to 32 KiB, each raw deflate with the block before as its dictionary, as
+// DirectX writes them.
+std::vector<unsigned char> compressX(const std::vector<unsigned char>& file)
+{
+    constexpr std::size_t kHeader = 16, kBlock = 32768;
+    if (file.size() < kHeader) {
+        throw std::runtime_error("too short for an .X header");
+    }
+    std::vector<unsigned char> out(file.begin(), file.begin() + kHeader);
+    std::memcpy(out.data() + 8, file[8] == 'b' ? "bzip" : "tzip", 4);
+    const auto total = static_cast<std::uint32_t>(file.size());
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<unsigned char>(total >> (8 * i)));
+    }
+    for (std::size_t at = kHeader; at < file.size(); at += kBlock) {
+        const std::size_t raw = std::min(kBlock, file.size() - at);
+        z_stream stream{};
+        if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            throw std::runtime_error("deflate could not be set up");
+        }
+        if (at > kHeader) {
+            deflateSetDictionary(&stream, file.data() + at - kBlock, kBlock);
+        }
+        std::vector<unsigned char> packed(deflateBound(&stream, raw));
+        stream.next_in = const_cast<unsigned char*>(file.data() + at);
+        stream.avail_in = static_cast<uInt>(raw);
+        stream.next_out = packed.data();
+        stream.avail_out = static_cast<uInt>(packed.size());
+        const int result = deflate(&stream, Z_FINISH);
+        const std::size_t packedBytes = packed.size() - stream.avail_out;
+        deflateEnd(&stream);
+        if (result != Z_STREAM_END || packedBytes + 2 > 0xFFFF) {
+            throw std::runtime_error("a block did not deflate");
+        }
+        for (const std::size_t field : {raw, packedBytes + 2}) {
+            out.push_back(static_cast<unsigned char>(field & 0xFF));
+            out.push_back(static_cast<unsigned char>(field >> 8));
+        }
+        out.push_back('C');
+        out.push_back('K');
+        out.insert(out.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packedBytes));
+    }
+    return out;
+}
+
+// A character without images gets a real one, the jeep's, on every material
+// (texture coordinates as the file has them, or none).
+void texture(fyrel::Model& model)
+{
+    auto give = [](fyrel::Material& m) {
+        if (!m.hasTexture()) {
+            m.texture = "jeep1.jpg";
+            m.texturePath = std::string(kModels) + "MS3D/jeep1.jpg";
+        }
+    };
+    give(model.material);
+    std::for_each(model.materials.begin(), model.materials.end(), give);
+}
+
+std::vector<unsigned char> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("could not write " + path);
+    }
+}
 
 // Milkshape characters as real ones are (a skinned body of a few thousand
 // vertices under 20 to 60 joints, each with its own rotation and translation
@@ -285,6 +387,8 @@ private:
 
 struct GroupTotal {
     double bytes = 0, fyrelSeconds = 0, assimpSeconds = 0, tinygltfSeconds = 0;
+    double logRatios = 0;  // sum over the files of log(Assimp's time / Fyrel's)
+    int files = 0;
     bool complete = true;
 };
 
@@ -294,7 +398,9 @@ int main(int argc, char** argv)
 {
     fyrel::setDebugSink([](const std::string&) {});  // the importers' reading summaries
     fyrel::keepFreedMemoryForReuse();  // as the program does; Assimp's side runs with it too
-    const std::filesystem::path scratch = std::filesystem::temp_directory_path() / "fyrel_import_bench";
+    // One folder per run: two runs at once must not write each other's files.
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / ("fyrel_import_bench." + std::to_string(getpid()));
     std::filesystem::create_directories(scratch);
     std::vector<SampleFile> files(std::begin(kFiles), std::end(kFiles));
     std::vector<std::string> exportedNames;  // owns the paths the exported entries point at
@@ -309,6 +415,37 @@ int main(int argc, char** argv)
         }
         exportedNames.push_back(out.string());
         files.push_back({source.group, exportedNames.back().c_str()});
+    }
+    std::vector<std::string> compressedNames, glbNames;
+    compressedNames.reserve(std::size(kCompressedCharacters));
+    glbNames.reserve(std::size(kGlbCharacters));
+    for (const char* source : kCompressedCharacters) {
+        const std::filesystem::path out = scratch / (std::filesystem::path(source).stem().string() + "_mszip.x");
+        try {
+            writeBytes(out.string(), compressX(readBytes(std::string(kModels) + source)));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "skipped (not compressed): %s: %s\n", source, e.what());
+            continue;
+        }
+        compressedNames.push_back(out.string());
+        files.push_back({"x-compressed-character", compressedNames.back().c_str()});
+    }
+    for (const char* source : kGlbCharacters) {
+        const std::filesystem::path out = scratch / (std::filesystem::path(source).stem().string() + "_character.glb");
+        try {
+            fyrel::Model model = fyrel::importModelFile(std::string(kModels) + source);
+            if (model.animator.animations.empty() || model.vertices.empty()) {
+                std::fprintf(stderr, "skipped (not an animated character): %s\n", source);
+                continue;
+            }
+            texture(model);
+            fyrel::exportGlbFile(model, out.string());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "skipped (not exported): %s: %s\n", source, e.what());
+            continue;
+        }
+        glbNames.push_back(out.string());
+        files.push_back({"glb-character", glbNames.back().c_str()});
     }
     std::vector<std::string> characterNames;
     characterNames.reserve(std::size(kCharacters));
@@ -331,7 +468,7 @@ int main(int argc, char** argv)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark((std::string("assimp/") + file.path).c_str(), ImportAssimp, path, bytes)
             ->Unit(benchmark::kMicrosecond);
-        if (std::string(file.group) == "gltf") {
+        if (std::string(file.group) == "gltf" || std::string(file.group) == "glb-character") {
             benchmark::RegisterBenchmark((std::string("tinygltf/") + file.path).c_str(), LoadTinygltf, path, bytes)
                 ->Unit(benchmark::kMicrosecond);
         }
@@ -359,33 +496,38 @@ int main(int argc, char** argv)
         g.bytes += static_cast<double>(bytes);
         g.fyrelSeconds += fyrel->second;
         g.assimpSeconds += assimp->second;
+        g.logRatios += std::log(assimp->second / fyrel->second);
+        ++g.files;
         const auto tinygltf = collector.seconds.find(std::string("tinygltf/") + file->path);
         g.tinygltfSeconds += tinygltf != collector.seconds.end() ? tinygltf->second : 0.0;
     }
-    std::printf("\n%-14s %12s %12s %8s\n", "files", "Fyrel MB/s", "Assimp MB/s", "ratio");
+    std::printf("\n%-22s %12s %12s %8s %9s\n", "files", "Fyrel MB/s", "Assimp MB/s", "ratio", "geo. mean");
     double logSum = 0;
     int xGroups = 0;
     for (const auto& [name, g] : groups) {
         if (!g.complete || g.fyrelSeconds <= 0 || g.assimpSeconds <= 0) {
-            std::printf("%-14s (not every file ran)\n", name.c_str());
+            std::printf("%-22s (not every file ran)\n", name.c_str());
             continue;
         }
         const double ratio = g.assimpSeconds / g.fyrelSeconds;
-        std::printf("%-14s %12.1f %12.1f %8.2f\n", name.c_str(), g.bytes / g.fyrelSeconds / 1e6,
-                    g.bytes / g.assimpSeconds / 1e6, ratio);
-        if (name.rfind("x-", 0) == 0) {
+        std::printf("%-22s %12.1f %12.1f %8.2f %9.2f\n", name.c_str(), g.bytes / g.fyrelSeconds / 1e6,
+                    g.bytes / g.assimpSeconds / 1e6, ratio, std::exp(g.logRatios / g.files));
+        if (name.rfind("x-", 0) == 0 && name.find("-character") == std::string::npos) {
             logSum += std::log(ratio);
             ++xGroups;
         }
     }
-    const auto gltf = groups.find("gltf");
-    if (gltf != groups.end() && gltf->second.complete && gltf->second.tinygltfSeconds > 0) {
-        const GroupTotal& g = gltf->second;
-        std::printf("%-14s %12.1f %12s %8.2f   (tinygltf's load alone: the bound of the glTF importer)\n", "gltf document",
-                    g.bytes / g.tinygltfSeconds / 1e6, "", g.assimpSeconds / g.tinygltfSeconds);
+    for (const char* name : {"gltf", "glb-character"}) {
+        const auto found = groups.find(name);
+        if (found != groups.end() && found->second.complete && found->second.tinygltfSeconds > 0) {
+            const GroupTotal& g = found->second;
+            std::printf("%-22s %12.1f %12s %8.2f   (tinygltf's load alone: the bound of the glTF importer)\n",
+                        (std::string(name) + " document").c_str(), g.bytes / g.tinygltfSeconds / 1e6, "",
+                        g.assimpSeconds / g.tinygltfSeconds);
+        }
     }
     if (xGroups > 0) {
-        std::printf("%-14s %12s %12s %8.2f\n", ".X geo. mean", "", "", std::exp(logSum / xGroups));
+        std::printf("%-22s %12s %12s %8.2f\n", ".X geo. mean", "", "", std::exp(logSum / xGroups));
     }
     // The worker's families: conversion time over Assimp's read time.
     std::map<std::string, std::pair<double, double>> worker;  // read, conversion seconds
@@ -413,5 +555,7 @@ int main(int argc, char** argv)
                     times.second / times.first);
     }
     benchmark::Shutdown();
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
     return 0;
 }

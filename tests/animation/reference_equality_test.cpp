@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "animation/animation_cache.h"
 #include "animation/pose.h"
 #include "animation/sampling.h"
 #include "animation/skinning.h"
@@ -247,6 +248,42 @@ void addZeros(Model& model)
     first.localMatrix = first.inverseLocalMatrix = Matrix4{};
 }
 
+// Halves the weights of some vertices: blocks of 3, 20 and 1 after runs
+// long enough to drop their last weights, and one vertex of every 50.
+void scaleWeightsInBlocks(Model& model)
+{
+    for (Bone* bone : preOrder(model.rootBone)) {
+        for (VertexWeight& w : bone->weights) {
+            const std::int32_t v = w.vertex % 200;
+            if ((v >= 40 && v < 43) || (v >= 60 && v < 80) || v == 150 || w.vertex % 50 == 27) {
+                w.weight *= 0.5f;
+            }
+        }
+    }
+}
+
+// 2200 more bones under the root, every hundredth weighting a vertex.
+void addManyBones(Model& model)
+{
+    for (std::int32_t i = 0; i < 2200; ++i) {
+        Bone bone = namedBone("many" + std::to_string(i));
+        if (i % 100 == 99) {
+            bone.addWeight(i / 100, 0.75f);
+        }
+        model.rootBone.children.push_back(std::move(bone));
+    }
+}
+
+// The active kernel skins into an array that does not start on 16 bytes
+// exactly as into the model's own.
+void expectSkinnedAnywhere(Model& model)
+{
+    const std::size_t count = model.vertices.size();
+    std::vector<Vertex> shifted(count + 1);
+    skinVertices(model.skin.get<SkinCache>(), model.vertices.data(), count, shifted.data() + 1);
+    EXPECT_EQ(std::memcmp(shifted.data() + 1, model.skinnedVertices.data(), count * sizeof(Vertex)), 0);
+}
+
 void setPose(Model& model, std::uint32_t seed)
 {
     randomPose(model, seed);
@@ -282,11 +319,24 @@ TEST(ReferenceEquality, EveryKernelSkinsRandomAndOrderedCharactersIdentically)
         }
         shapes.push_back({5000, 64, 1, false, 1});
         shapes.push_back({5000, 64, 4, false, 1});
-        for (const CharacterShape& shape : shapes) {
+        // Weights that do not add up to 1 in blocks among ones that do (each
+        // run keeps or drops its last weights), and more bones than 16-bit
+        // palette offsets reach.
+        const std::size_t blocksFrom = shapes.size();
+        shapes.push_back({4000, 64, 1, false, 1});
+        shapes.push_back({4000, 64, 4, false, 1});
+        const std::size_t wideFrom = shapes.size();
+        shapes.push_back({300, 4, 3, true, 3});
+        for (std::size_t row = 0; row < shapes.size(); ++row) {
+            const CharacterShape& shape = shapes[row];
             SCOPED_TRACE("vertices " + std::to_string(shape.vertexCount) + " weights " +
                          std::to_string(shape.weightsPerVertex) + " seed " + std::to_string(shape.seed));
             Model source = makeCharacter(shape);
-            if (shape.randomLayout) {
+            if (row >= wideFrom) {
+                addManyBones(source);
+            } else if (row >= blocksFrom) {
+                scaleWeightsInBlocks(source);
+            } else if (shape.randomLayout) {
                 addZeros(source);
             }
             Model fast(source), reference(source);
@@ -296,6 +346,7 @@ TEST(ReferenceEquality, EveryKernelSkinsRandomAndOrderedCharactersIdentically)
                 expectFourWideAsPortable(fast);
                 poseAndCompare(fast, reference);
             }
+            expectSkinnedAnywhere(fast);
         }
     });
 }

@@ -163,7 +163,9 @@ TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
     const auto point = [](std::uint32_t v) {
         return Vector3{std::cos(float(v)), std::sin(float(v)), 0.1f * float(v * v)};
     };
-    const auto documentWith = [&](const std::vector<std::uint32_t>& list, int bytesPerIndex) {
+    // Skinned: every vertex on one joint at rest, weight 1 (the skinned
+    // vertices' own path, which makes their normals unit four at a time too).
+    const auto documentWith = [&](const std::vector<std::uint32_t>& list, int bytesPerIndex, bool skinned = false) {
         Bytes b;
         for (std::uint32_t v = 0; v < kVertices; ++v) {
             const Vector3 p = point(v);
@@ -177,19 +179,49 @@ TEST(GltfImport, LongTriangleListsKeepEveryCornerAndNameTheFirstBeyond)
         }
         const int type = bytesPerIndex == 1 ? 5121 : bytesPerIndex == 2 ? 5123 : 5125;
         const std::size_t indexBytes = list.size() * static_cast<std::size_t>(bytesPerIndex);
-        return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
-               R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":0},"indices":1}]}],)"
+        b.resize((b.size() + 3) / 4 * 4, 0);
+        const std::size_t skinAt = b.size();
+        if (skinned) {
+            b.resize(b.size() + 4 * kVertices, 0);  // joint 0, as bytes
+            const float weights[4] = {1.0f, 0.0f, 0.0f, 0.0f};
+            for (std::uint32_t v = 0; v < kVertices; ++v) {
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(weights);
+                b.insert(b.end(), bytes, bytes + sizeof weights);
+            }
+            const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(identity);
+            b.insert(b.end(), bytes, bytes + sizeof identity);
+        }
+        const std::string skin =
+            !skinned ? std::string(R"("nodes":[{"mesh":0}],)")
+                     : R"("nodes":[{"mesh":0,"skin":0},{"name":"joint"}],"skins":[{"joints":[1],"inverseBindMatrices":4}],)"
+                       "";
+        const std::string skinAttributes = skinned ? R"(,"JOINTS_0":2,"WEIGHTS_0":3)" : "";
+        const std::string skinViews =
+            !skinned ? std::string()
+                     : R"(,{"buffer":0,"byteOffset":)" + std::to_string(skinAt) + R"(,"byteLength":40},)"
+                       R"({"buffer":0,"byteOffset":)" + std::to_string(skinAt + 40) + R"(,"byteLength":160},)"
+                       R"({"buffer":0,"byteOffset":)" + std::to_string(skinAt + 200) + R"(,"byteLength":64})";
+        const std::string skinAccessors =
+            !skinned ? std::string()
+                     : R"(,{"bufferView":2,"componentType":5121,"count":10,"type":"VEC4"},)"
+                       R"({"bufferView":3,"componentType":5126,"count":10,"type":"VEC4"},)"
+                       R"({"bufferView":4,"componentType":5126,"count":1,"type":"MAT4"})";
+        return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0)" + std::string(skinned ? ",1" : "") +
+               R"(]}],)" + skin +
+               R"("meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":0)" + skinAttributes +
+               R"(},"indices":1}]}],)"
                R"("buffers":[{"byteLength":)" + std::to_string(b.size()) +
                R"(,"uri":"data:application/octet-stream;base64,)" + base64(b) + R"("}],)"
                R"("bufferViews":[{"buffer":0,"byteLength":120},{"buffer":0,"byteOffset":120,"byteLength":)" +
-               std::to_string(indexBytes) + R"(}],"accessors":[)"
+               std::to_string(indexBytes) + "}" + skinViews + R"(],"accessors":[)"
                R"({"bufferView":0,"componentType":5126,"count":10,"type":"VEC3"},)"
                R"({"bufferView":1,"componentType":)" + std::to_string(type) +
-               R"(,"count":)" + std::to_string(list.size()) + R"(,"type":"SCALAR"}]})";
+               R"(,"count":)" + std::to_string(list.size()) + R"(,"type":"SCALAR"})" + skinAccessors + "]}";
     };
-    for (const int width : {1, 2, 4}) {
+    for (const int width : {1, 2, 4, -4}) {
         SCOPED_TRACE(width);
-        const Model m = load(documentWith(corners, width));
+        const Model m = load(documentWith(corners, std::abs(width), width < 0));
         ASSERT_EQ(m.triangles.size(), 9u);
         for (std::size_t t = 0; t < 9; ++t) {
             SCOPED_TRACE(t);
