@@ -28,10 +28,12 @@ class Importer;
 //     channels of the helpers drive that bone. A file without bones or
 //     channels has no skeleton and its meshes are placed by their nodes.
 //   - Meshes: triangles (points and lines are left out, with a note), their
-//     normals, the first set of texture coordinates, their material. A
-//     skinned vertex is placed at rest as Σ wᵢ·(Cᵢ·Oᵢ)·v (Cᵢ the rest
-//     transform of bone i's node in the scene, Oᵢ its offset matrix), an
-//     unskinned one by its node's rest transform, whose bone then moves it.
+//     normals (where Assimp has none or a zero one, the faces' own, as
+//     large as the faces, summed), the first set of texture coordinates,
+//     their material. A skinned vertex is placed at rest as Σ wᵢ·(Cᵢ·Oᵢ)·v
+//     (Cᵢ the rest transform of bone i's node in the scene, Oᵢ its offset
+//     matrix), an unskinned one by its node's rest transform, whose bone
+//     then moves it.
 //   - Weights: at most the four strongest of a vertex, renormalised to sum 1;
 //     the reading summary says how many vertices had more.
 //   - Clips: every animation, named as the file names it ("Animation N"

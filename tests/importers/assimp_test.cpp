@@ -120,6 +120,7 @@ const Row kRows[] = {
     {"OBJ/spider.obj", 4104, 1368, 0, {}, 79.738f, nullptr},
     {"PLY/cube.ply", 8, 12, 0, {}, 1.0f, nullptr},
     {"STL/Spider_binary.stl", 4104, 1368, 0, {}, 8.0f, nullptr},
+    {"STL/Wuson.stl", 11196, 3732, 0, {}, 1.5158f, nullptr},  // its normals are zeros
     {"OFF/Cube.off", 8, 12, 0, {}, 1.0f, nullptr},
 };
 
@@ -140,6 +141,25 @@ TEST(AssimpImport, RealFilesOfEveryFamilyKeepCountsClipsBonesAndStandUpright)
         }
         if (row.note) {
             EXPECT_NE(summary.text().find(row.note), std::string::npos) << summary.text();
+        }
+        // Lit as the faces lie: nearly every corner's normal stands out of
+        // its face's plane (to either side: some files wind their faces
+        // against their normals). Not the boxes of eight corners, where no
+        // one normal fits a corner's three faces.
+        std::size_t corners = 0, standing = 0;
+        for (const Triangle& t : m.triangles) {
+            const Vector3 &a = m.vertices[t.indices[0]].position, &b = m.vertices[t.indices[1]].position,
+                          &c = m.vertices[t.indices[2]].position;
+            Vector3 u, w, face;
+            cross(difference(b, a, u), difference(c, a, w), face);
+            for (const std::uint32_t i : t.indices) {
+                const Vector3& n = m.vertices[i].normal;
+                corners += 1;
+                standing += std::fabs(n.x * face.x + n.y * face.y + n.z * face.z) > 0.3f * length(face) ? 1 : 0;
+            }
+        }
+        if (m.triangles.size() >= 100) {
+            EXPECT_GE(standing, corners * 9 / 10) << "of " << corners << " corners";
         }
         // At rest the skinned mesh is the bind mesh.
         toRest(m.rootBone);
@@ -344,6 +364,17 @@ TEST(AssimpImport, TheWireReaderRefusesCutAndSpoiledBytes)
          "has a number that is not finite in the vertices"},
         {"a weight that is not a number", [&](Model& w) { w.rootBone.children[0].weights.push_back({3, nan}); },
          "has a number that is not finite in a bone's weights"},
+        {"a weight of a vertex that is not there",
+         [](Model& w) { w.rootBone.children[0].weights.insert(w.rootBone.children[0].weights.begin(), {256, 0.5f}); },
+         "has a weight of vertex 256 of 256"},
+        {"a key that is infinite", [](Model& w) {
+             w.animator.animations[0].tracks[0][1].translation.z = std::numeric_limits<float>::infinity();
+         },
+         "has a number that is not finite in a key"},
+        {"the last texture coordinate infinite", [](Model& w) {
+             w.texCoords.back().t = -std::numeric_limits<float>::infinity();
+         },
+         "has a number that is not finite in the texture coordinates"},
         {"a bone that cannot be undone", [](Model& w) { w.rootBone.children[0].localMatrix = Matrix4{{}}; },
          "whose transform cannot be undone (scale 0)"},
     };
