@@ -33,7 +33,8 @@ class Importer;
 //     their material. A skinned vertex is placed at rest as Σ wᵢ·(Cᵢ·Oᵢ)·v
 //     (Cᵢ the rest transform of bone i's node in the scene, Oᵢ its offset
 //     matrix), an unskinned one by its node's rest transform, whose bone
-//     then moves it.
+//     then moves it. The pyramids Assimp makes for a skeleton without a
+//     mesh (its MD5 reader does for an .md5anim alone) are left out.
 //   - Weights: at most the four strongest of a vertex, renormalised to sum 1;
 //     the reading summary says how many vertices had more.
 //   - Clips: every animation, named as the file names it ("Animation N"

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include <assimp/material.h>
@@ -355,6 +356,21 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
     }
 }
 
+// Assimp's stand-in for a skeleton without a mesh (pyramids along its
+// bones), which its MD5 reader makes for an .md5anim read alone although it
+// is asked not to: a mesh of the material Assimp names "SkeletonMaterial" in
+// a scene it marks incomplete. The skeleton stays one, as a BVH file's does.
+bool standIn(const AssimpConversion& c, const aiMesh& mesh)
+{
+    if (!(c.scene.mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !c.scene.mMaterials ||
+        mesh.mMaterialIndex >= c.scene.mNumMaterials || !c.scene.mMaterials[mesh.mMaterialIndex]) {
+        return false;
+    }
+    aiString name;
+    return c.scene.mMaterials[mesh.mMaterialIndex]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+           std::strcmp(name.C_Str(), "SkeletonMaterial") == 0;
+}
+
 }  // namespace
 
 void addAssimpMaterials(AssimpConversion& c)
@@ -406,6 +422,9 @@ void addAssimpMeshes(AssimpConversion& c)
                 failAssimp(c, "node \"" + std::string(node.mName.C_Str()) + "\" names a mesh that does not exist");
             }
             const aiMesh& mesh = *c.scene.mMeshes[node.mMeshes[k]];
+            if (standIn(c, mesh)) {
+                continue;
+            }
             total += mesh.mNumVertices;
             if (total > 0xffffffffu) {
                 failAssimp(c, "it holds more vertices than a model can");

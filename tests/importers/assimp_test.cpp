@@ -7,7 +7,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
 #include <functional>
+#include <iterator>
 #include <limits>
 
 #include <assimp/scene.h>
@@ -89,6 +94,94 @@ std::size_t boneCount(const Bone& bone)
     return n;
 }
 
+// Files assimp-testmodels lacks, written once into a scratch folder: an MD5
+// animation for its SimpleCube (25 frames at 24 a second, the bone joint1
+// bending 60° about its own y), and its skinned, animated COLLADA box packed
+// as a .zae (a zip archive, stored).
+std::uint32_t crc32Of(const std::string& bytes)
+{
+    std::uint32_t crc = 0xffffffffu;
+    for (const char ch : bytes) {
+        crc ^= static_cast<std::uint8_t>(ch);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+std::string zipStored(const std::string& name, const std::string& data)
+{
+    std::string out;
+    const auto u16 = [&](unsigned v) { out += static_cast<char>(v & 0xff), out += static_cast<char>(v >> 8 & 0xff); };
+    const auto u32 = [&](std::uint32_t v) { u16(v & 0xffff), u16(v >> 16); };
+    const std::uint32_t crc = crc32Of(data), size = static_cast<std::uint32_t>(data.size());
+    u32(0x04034b50), u16(20), u16(0), u16(0), u16(0), u16(0x21), u32(crc), u32(size), u32(size);
+    u16(static_cast<unsigned>(name.size())), u16(0);
+    out += name + data;
+    const std::uint32_t directory = static_cast<std::uint32_t>(out.size());
+    u32(0x02014b50), u16(20), u16(20), u16(0), u16(0), u16(0), u16(0x21), u32(crc), u32(size), u32(size);
+    u16(static_cast<unsigned>(name.size())), u16(0), u16(0), u16(0), u16(0), u32(0), u32(0);
+    out += name;
+    const std::uint32_t directorySize = static_cast<std::uint32_t>(out.size()) - directory;
+    u32(0x06054b50), u16(0), u16(0), u16(1), u16(1), u32(directorySize), u32(directory), u16(0);
+    return out;
+}
+
+std::string md5Anim()
+{
+    std::ostringstream a;
+    a << "MD5Version 10\ncommandline \"\"\n\nnumFrames 25\nnumJoints 3\nframeRate 24\nnumAnimatedComponents 18\n\n"
+         "hierarchy {\n\t\"origin\" -1 63 0\n\t\"root\" 0 63 6\n\t\"joint1\" 1 63 12\n}\n\nbounds {\n";
+    for (int f = 0; f < 25; ++f) {
+        a << "\t( -40 -40 -40 ) ( 40 40 80 )\n";
+    }
+    a << "}\n\n";
+    // Each joint in its parent's frame (the mesh's joints are in the
+    // model's): root as in the mesh, joint1 31.98 along root's x.
+    const Quaternion root{-0.5001952911f, -0.5001951456f, 0.4998047054f, -0.4998047054f};
+    const Quaternion joint1{-0.7073828827f, 0.0f, 0.0f, 0.7068305718f};
+    const auto joint = [&](const Vector3& at, const Quaternion& q) {
+        const float sign = q.w > 0 ? -1.0f : 1.0f;  // the file keeps x, y, z of the w ≤ 0 one
+        a << at.x << ' ' << at.y << ' ' << at.z << ' ' << sign * q.x << ' ' << sign * q.y << ' ' << sign * q.z << ' ';
+    };
+    a << "baseframe {\n\t( 0 0 0 ) ( 0 0 0 )\n\t( 0 0 0 ) ( " << root.x << ' ' << root.y << ' ' << root.z
+      << " )\n\t( 31.98034 0 0 ) ( " << joint1.x << ' ' << joint1.y << ' ' << joint1.z << " )\n}\n";
+    for (int f = 0; f < 25; ++f) {
+        const float half = 0.5f * (static_cast<float>(f) / 24.0f) * 1.0471976f;
+        Quaternion bent;
+        quatMul(joint1, Quaternion{std::cos(half), 0.0f, std::sin(half), 0.0f}, bent);
+        a << "\nframe " << f << " {\n\t";
+        joint({0, 0, 0}, {});
+        joint({0, 0, 0}, root);
+        joint({31.98034f, 0, 0}, bent);
+        a << "\n}\n";
+    }
+    return a.str();
+}
+
+const std::string& madeFolder()
+{
+    static const std::string folder = [] {
+        const auto at = std::filesystem::temp_directory_path() / ("fyrel_assimp_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(at / "made");
+        std::filesystem::copy_file(kModels + "MD5/SimpleCube.md5mesh", at / "made/SimpleCube.md5mesh",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::ofstream(at / "made/SimpleCube.md5anim") << md5Anim();
+        std::ifstream box(kModels + "Collada/box_nested_animation.dae", std::ios::binary);
+        const std::string dae((std::istreambuf_iterator<char>(box)), std::istreambuf_iterator<char>());
+        std::ofstream(at / "made/box_nested_animation.zae", std::ios::binary) << zipStored("box.dae", dae);
+        return at.string() + "/";
+    }();
+    return folder;
+}
+
+// A row's file: under assimp-testmodels, or made above ("made/…").
+std::string pathOf(const char* file)
+{
+    return (std::string(file).rfind("made/", 0) == 0 ? madeFolder() : kModels) + file;
+}
+
 struct Clip {
     const char* name;
     float seconds;
@@ -114,6 +207,12 @@ const Row kRows[] = {
     {"Collada/duck.dae", 8500, 4212, 0, {}, 1.5404f, nullptr},
     {"BVH/Boxing_Toes.bvh", 0, 0, 21, {{"Motion", 30.68f}}, 156.257f, nullptr},
     {"MD5/SimpleCube.md5mesh", 36, 12, 6, {}, 64.0f, nullptr},
+    // With its .md5anim beside it: 24 frames' time at 24 a second.
+    {"made/SimpleCube.md5mesh", 36, 12, 6, {{"Animation 0", 1.0f}}, 64.0f, nullptr},
+    // The .md5anim alone: a skeleton (no stand-in mesh), joint1 31.98 above the origin.
+    {"made/SimpleCube.md5anim", 0, 0, 4, {{"Animation 0", 1.0f}}, 31.9803f, nullptr},
+    // A cube of side 2 on one bone, keyed for 40 frames at 24 a second.
+    {"made/box_nested_animation.zae", 36, 12, 4, {{"Armature", 1.66667f}}, 2.0f, nullptr},
     {"SMD/WusonSMD.smd", 11196, 3732, 2, {{"Animation 0", 0.0f}}, 1.5158f, nullptr},
     {"B3D/WusonBlitz.b3d", 11196, 3732, 0, {}, 1.5158f, nullptr},
     {"IQM/mrfixit.iqm", 1861, 2988, 0, {}, 7.9032f, nullptr},
@@ -129,7 +228,7 @@ TEST(AssimpImport, RealFilesOfEveryFamilyKeepCountsClipsBonesAndStandUpright)
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.file);
         DebugCapture summary;
-        Model m = importModelFile(kModels + row.file);
+        Model m = importModelFile(pathOf(row.file));
         EXPECT_EQ(m.vertices.size(), row.vertices);
         EXPECT_EQ(m.triangles.size(), row.triangles);
         EXPECT_EQ(boneCount(m.rootBone), row.bones);
