@@ -42,8 +42,10 @@ class Importer;
 //     the animation's ticks per second, kAssimpDefaultTicksPerSecond when
 //     the file gives none (the summary says so). Each driven bone gets a key
 //     at every key time of its channels (and its helpers'): translation,
-//     rotation and scale, relative to its rest transform. Clips drive no
-//     bone are left out.
+//     rotation and scale, relative to its rest transform; where keyed
+//     helpers swing a pivot's offset, keys between them too, until the bone
+//     follows the arc within 1/10,000 of the helpers' offsets. Clips that
+//     drive no bone are left out.
 //   - Materials: colours, opacity, shininess, the diffuse (or base colour)
 //     texture's name and wrapping; a texture the file carries is carried
 //     along (PNG or JPEG as it is, raw texels as PNG).

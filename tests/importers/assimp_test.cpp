@@ -14,7 +14,10 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <type_traits>
 
+#include <assimp/Importer.hpp>
 #include <assimp/scene.h>
 
 #include "animation/pose.h"
@@ -160,6 +163,64 @@ std::string md5Anim()
     return a.str();
 }
 
+// An ASCII FBX file of two bones whose first, Hip, turns about a pivot half
+// a unit above it after a pre-rotation of 90° about z, keyed in rotation
+// (x 0, 45, 90° at 0, ½, 1 s; z 0 to 30°) and place (y 2, 2.5, 3 at 0, ¼,
+// 1 s); Leg, a unit below, turns about y (0 to −40°). Assimp reads Hip as a
+// chain of helper nodes, two of them keyed.
+std::string fbxCurve(int id, const std::vector<std::pair<double, double>>& keys)
+{
+    const std::int64_t second = 46186158000;  // FBX time units
+    std::ostringstream c;
+    c << "\tAnimationCurve: " << id << ", \"AnimCurve::\", \"\" {\n\t\tDefault: 0\n\t\tKeyVer: 4008\n\t\tKeyTime: *"
+      << keys.size() << " {\n\t\t\ta: ";
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        c << (k ? "," : "") << static_cast<std::int64_t>(keys[k].first * static_cast<double>(second));
+    }
+    c << "\n\t\t}\n\t\tKeyValueFloat: *" << keys.size() << " {\n\t\t\ta: ";
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        c << (k ? "," : "") << keys[k].second;
+    }
+    c << "\n\t\t}\n\t\tKeyAttrFlags: *1 {\n\t\t\ta: 8456\n\t\t}\n\t\tKeyAttrDataFloat: *4 {\n\t\t\ta: 0,0,0,0\n\t\t}\n"
+      << "\t\tKeyAttrRefCount: *1 {\n\t\t\ta: " << keys.size() << "\n\t\t}\n\t}\n";
+    return c.str();
+}
+
+std::string pivotFbx()
+{
+    const auto curveNode = [](int id, const char* kind, double y) {
+        return "\tAnimationCurveNode: " + std::to_string(id) + ", \"AnimCurveNode::" + kind +
+               "\", \"\" {\n\t\tProperties70:  {\n\t\t\tP: \"d|X\", \"Number\", \"\", \"A\",0\n\t\t\tP: \"d|Y\", "
+               "\"Number\", \"\", \"A\"," + std::to_string(y) + "\n\t\t\tP: \"d|Z\", \"Number\", \"\", \"A\",0\n\t\t}\n\t}\n";
+    };
+    const auto limb = [](int id, const char* name, const std::string& properties) {
+        return "\tNodeAttribute: " + std::to_string(id + 100) + ", \"NodeAttribute::\", \"LimbNode\" {\n\t\tTypeFlags: "
+               "\"Skeleton\"\n\t}\n\tModel: " + std::to_string(id) + ", \"Model::" + name +
+               "\", \"LimbNode\" {\n\t\tVersion: 232\n\t\tProperties70:  {\n" + properties + "\t\t}\n\t}\n";
+    };
+    std::string f = "; FBX 7.4.0 project file\nFBXHeaderExtension:  {\n\tFBXHeaderVersion: 1003\n\tFBXVersion: 7400\n}\n"
+                    "GlobalSettings:  {\n\tVersion: 1000\n\tProperties70:  {\n"
+                    "\t\tP: \"UpAxis\", \"int\", \"Integer\", \"\",1\n\t\tP: \"UnitScaleFactor\", \"double\", \"Number\", \"\",1\n"
+                    "\t}\n}\nObjects:  {\n";
+    f += limb(1000, "Hip",
+              "\t\t\tP: \"RotationActive\", \"bool\", \"\", \"\",1\n"
+              "\t\t\tP: \"PreRotation\", \"Vector3D\", \"Vector\", \"\",0,0,90\n"
+              "\t\t\tP: \"RotationPivot\", \"Vector3D\", \"Vector\", \"\",0,0.5,0\n"
+              "\t\t\tP: \"Lcl Translation\", \"Lcl Translation\", \"\", \"A\",0,2,0\n");
+    f += limb(1001, "Leg", "\t\t\tP: \"Lcl Translation\", \"Lcl Translation\", \"\", \"A\",0,-1,0\n");
+    f += "\tAnimationStack: 3000, \"AnimStack::Walk\", \"\" {\n\t}\n\tAnimationLayer: 3001, \"AnimLayer::BaseLayer\", "
+         "\"\" {\n\t}\n";
+    f += curveNode(3002, "R", 0) + curveNode(3004, "T", 2) + curveNode(3007, "R", 0);
+    f += fbxCurve(3003, {{0, 0}, {0.5, 45}, {1, 90}}) + fbxCurve(3006, {{0, 0}, {1, 30}}) +
+         fbxCurve(3005, {{0, 2}, {0.25, 2.5}, {1, 3}}) + fbxCurve(3008, {{0, 0}, {1, -40}});
+    f += "}\nConnections:  {\n\tC: \"OO\",1000,0\n\tC: \"OO\",1001,1000\n\tC: \"OO\",1100,1000\n\tC: \"OO\",1101,1001\n"
+         "\tC: \"OO\",3001,3000\n\tC: \"OO\",3002,3001\n\tC: \"OO\",3004,3001\n\tC: \"OO\",3007,3001\n"
+         "\tC: \"OP\",3002,1000, \"Lcl Rotation\"\n\tC: \"OP\",3004,1000, \"Lcl Translation\"\n"
+         "\tC: \"OP\",3007,1001, \"Lcl Rotation\"\n\tC: \"OP\",3003,3002, \"d|X\"\n\tC: \"OP\",3006,3002, \"d|Z\"\n"
+         "\tC: \"OP\",3005,3004, \"d|Y\"\n\tC: \"OP\",3008,3007, \"d|Y\"\n}\n";
+    return f;
+}
+
 const std::string& madeFolder()
 {
     static const std::string folder = [] {
@@ -171,6 +232,7 @@ const std::string& madeFolder()
         std::ifstream box(kModels + "Collada/box_nested_animation.dae", std::ios::binary);
         const std::string dae((std::istreambuf_iterator<char>(box)), std::istreambuf_iterator<char>());
         std::ofstream(at / "made/box_nested_animation.zae", std::ios::binary) << zipStored("box.dae", dae);
+        std::ofstream(at / "made/pivot.fbx") << pivotFbx();
         return at.string() + "/";
     }();
     return folder;
@@ -285,6 +347,126 @@ TEST(AssimpImport, RealFilesOfEveryFamilyKeepCountsClipsBonesAndStandUpright)
             EXPECT_GT(box.size(), 0.3f * rest.size()) << "clip " << c;
             EXPECT_LT(box.size(), 3.0f * rest.size()) << "clip " << c;
         }
+    }
+}
+
+// Assimp's node tree at a time of one of its animations: each node's
+// transform from its channel's keys (places and scales as lines, rotations
+// by slerp, the first or last key outside them) or its own, composed from
+// the root; by node name.
+template <typename Key, typename Value>
+Value keyedAt(const Key* keys, unsigned count, double ticks, Value value)
+{
+    if (!keys || count == 0) {
+        return value;
+    }
+    unsigned i = 0;
+    while (i + 1 < count && keys[i + 1].mTime <= ticks) {
+        ++i;
+    }
+    if (i + 1 == count || ticks <= keys[i].mTime) {
+        return keys[i].mValue;
+    }
+    const float f = static_cast<float>((ticks - keys[i].mTime) / (keys[i + 1].mTime - keys[i].mTime));
+    if constexpr (std::is_same_v<Value, aiQuaternion>) {
+        aiQuaternion q;
+        aiQuaternion::Interpolate(q, keys[i].mValue, keys[i + 1].mValue, f);
+        return q.Normalize();
+    } else {
+        return keys[i].mValue + (keys[i + 1].mValue - keys[i].mValue) * f;
+    }
+}
+
+void assimpGlobals(const aiNode& node, const aiMatrix4x4& parent, const aiAnimation& clip, double ticks,
+                   std::map<std::string, aiMatrix4x4>& out)
+{
+    aiMatrix4x4 local = node.mTransformation;
+    for (unsigned c = 0; c < clip.mNumChannels; ++c) {
+        const aiNodeAnim& ch = *clip.mChannels[c];
+        if (ch.mNodeName == node.mName) {
+            aiVector3D scale, place;
+            aiQuaternion turn;
+            local.Decompose(scale, turn, place);
+            local = aiMatrix4x4(keyedAt(ch.mScalingKeys, ch.mNumScalingKeys, ticks, scale),
+                                keyedAt(ch.mRotationKeys, ch.mNumRotationKeys, ticks, turn),
+                                keyedAt(ch.mPositionKeys, ch.mNumPositionKeys, ticks, place));
+            break;
+        }
+    }
+    const aiMatrix4x4 global = parent * local;
+    out.try_emplace(node.mName.C_Str(), global);
+    for (unsigned i = 0; i < node.mNumChildren; ++i) {
+        assimpGlobals(*node.mChildren[i], global, clip, ticks, out);
+    }
+}
+
+// Through its first clip every bone is where Assimp's node tree puts its
+// node: folding the FBX pivot helpers into their bone (keyed helpers
+// included), keys made relative to the rest transforms and nodes that are
+// no bones left out move none of them, at key times and between.
+TEST(AssimpImport, BonesFollowAssimpsNodeTreeThroughTheirClips)
+{
+    struct Case {
+        const char* file;
+        bool keyedHelpers;  // Assimp keys FBX pivot helpers of it
+    };
+    const Case cases[] = {
+        {"made/pivot.fbx", true},
+        {"FBX/huesitos.fbx", false},
+        {"FBX/animation_with_skeleton.fbx", false},
+        {"made/box_nested_animation.zae", false},
+        {"made/SimpleCube.md5mesh", false},
+        {"BVH/Boxing_Toes.bvh", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        Assimp::Importer importer;
+        prepareAssimpImporter(importer);
+        const aiScene* scene = importer.ReadFile(pathOf(c.file), assimpReadFlags());
+        ASSERT_TRUE(scene && scene->mNumAnimations > 0 && scene->mRootNode);
+        const aiAnimation& clip = *scene->mAnimations[0];
+        bool helpers = false;
+        for (unsigned ch = 0; ch < clip.mNumChannels; ++ch) {
+            helpers = helpers || std::strstr(clip.mChannels[ch]->mNodeName.C_Str(), "$AssimpFbx$") != nullptr;
+        }
+        EXPECT_EQ(helpers, c.keyedHelpers);
+        const double rate = clip.mTicksPerSecond > 0 ? clip.mTicksPerSecond : kAssimpDefaultTicksPerSecond;
+        Model m = importModelFile(pathOf(c.file));
+        ASSERT_FALSE(m.animator.animations.empty());
+        // From the first key on: before it Assimp's channels hold their
+        // first key, which the program's clips do not promise.
+        const Animation& played = m.animator.animations[0];
+        float first = played.length;
+        for (const std::vector<KeyFrame>& track : played.tracks) {
+            first = std::min(first, track.front().time);
+        }
+        float reach = 0, worst = 0, worstTurn = 0;
+        for (int k = 0; k < 16; ++k) {
+            const float t = (first + (played.length - first) * static_cast<float>(k) / 16.0f) / played.ticksPerSecond;
+            Model posed(m);
+            posed.animator.current = 0;
+            posed.animator.time = 0;
+            updateAnimator(posed, t);
+            updatePose(posed);
+            std::map<std::string, aiMatrix4x4> globals;
+            assimpGlobals(*scene->mRootNode, aiMatrix4x4(), clip, t * rate, globals);
+            std::vector<const Bone*> bones;
+            listBones(posed.rootBone, bones);
+            for (const Bone* bone : bones) {
+                const auto found = globals.find(bone->name);
+                ASSERT_NE(found, globals.end()) << bone->name;
+                const float* a = &found->second.a1;
+                for (int r = 0; r < 3; ++r) {
+                    reach = std::max(reach, std::fabs(a[4 * r + 3]));
+                    worst = std::max(worst, std::fabs(a[4 * r + 3] - bone->worldMatrix(r, 3)));
+                    for (int col = 0; col < 3; ++col) {
+                        worstTurn = std::max(worstTurn, std::fabs(a[4 * r + col] - bone->worldMatrix(r, col)));
+                    }
+                }
+            }
+        }
+        EXPECT_LE(worst, 2e-4f * reach);
+        EXPECT_LE(worstTurn, 2e-4f);
     }
 }
 
