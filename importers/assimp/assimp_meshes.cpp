@@ -128,13 +128,12 @@ Vector3 placeNormal(const Matrix4& cof, const aiVector3D& n)
 inline Vector3 unit(const Vector3& v, bool& missing)
 {
     const float l2 = v.x * v.x + v.y * v.y + v.z * v.z;
-    const float l = std::sqrt(l2);
-    if (!(l > 0 && l <= std::numeric_limits<float>::max())) {
+    if (!(l2 > 0 && l2 <= std::numeric_limits<float>::max())) {  // decided before the root is there
         missing = true;
         return {};
     }
-    const float d = std::fabs(l2 - 1.0f) < 1e-6f ? 1.0f : l;
-    return {v.x / d, v.y / d, v.z / d};
+    const float r = std::fabs(l2 - 1.0f) < 1e-6f ? 1.0f : 1.0f / std::sqrt(l2);  // one division, not three
+    return {v.x * r, v.y * r, v.z * r};
 }
 
 // The vertices from first on whose normals are missing (zero) get the sum
@@ -174,16 +173,18 @@ void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFac
 // A mesh's vertices without skin: placed by their node (as they are when
 // it sits at the origin), into room the caller made.
 template <bool kAtOrigin>
-void placeRigid(std::vector<Vertex>& out, const aiMesh& mesh, const Matrix4& m, const Matrix4& cof, bool& missing)
+void placeRigid(Vertex* out, const aiMesh& mesh, const Matrix4& m, const Matrix4& cof, bool& missing)
 {
     const aiVector3D* points = mesh.mVertices;
     bool none = false;  // in a register, not stored at every vertex
     for (std::size_t v = 0, n = mesh.mNumVertices; v < n; ++v) {
         const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 0);
         if constexpr (kAtOrigin) {
-            out.push_back({{points[v].x, points[v].y, points[v].z}, unit({normal.x, normal.y, normal.z}, none)});
+            out[v].position = {points[v].x, points[v].y, points[v].z};
+            out[v].normal = unit({normal.x, normal.y, normal.z}, none);
         } else {
-            out.push_back({placePoint(m, points[v]), unit(placeNormal(cof, normal), none)});
+            out[v].position = placePoint(m, points[v]);
+            out[v].normal = unit(placeNormal(cof, normal), none);
         }
     }
     missing = missing || none;
@@ -264,10 +265,11 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
     const bool follows = c.skeleton && node.boneIndex != kNoBone;  // unskinned vertices move with their node
     bool missing = !mesh.mNormals;  // a normal without direction: the faces give one
     if (influences.empty()) {
+        model.vertices.resize(first + n);
         if (atOrigin) {
-            placeRigid<true>(model.vertices, mesh, node.global, cof, missing);
+            placeRigid<true>(model.vertices.data() + first, mesh, node.global, cof, missing);
         } else {
-            placeRigid<false>(model.vertices, mesh, node.global, cof, missing);
+            placeRigid<false>(model.vertices.data() + first, mesh, node.global, cof, missing);
         }
         if (follows) {
             std::vector<VertexWeight>& weights = c.bones[static_cast<std::size_t>(node.boneIndex)]->weights;
@@ -286,7 +288,7 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
         }
     }
     for (std::size_t v = 0; v < n && !influences.empty(); ++v) {
-        Vertex& out = model.vertices.emplace_back();  // in the room made for it
+        Vertex& out = model.vertices.emplace_back();  // in the room made for it, not zeroed ahead
         const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 0);
         Influence* list = influences.data() + begins[v];
         std::size_t count = begins[v + 1] - begins[v];
