@@ -123,13 +123,13 @@ Vector3 placeNormal(const Matrix4& cof, const aiVector3D& n)
 // Normals made unit, as Assimp's already are (kept as they are then). The
 // choice is a select, not a branch: a file's own normals are near unit and
 // on either side of the bound at random. One with no direction (STL files
-// often store zeros, which Assimp keeps) becomes zero and raises missing:
+// often store zeros, which Assimp keeps) becomes zero and counts in missing:
 // its faces give it one (faceNormalsForMissing).
-inline Vector3 unit(const Vector3& v, bool& missing)
+inline Vector3 unit(const Vector3& v, std::size_t& missing)
 {
     const float l2 = v.x * v.x + v.y * v.y + v.z * v.z;
     if (!(l2 > 0 && l2 <= std::numeric_limits<float>::max())) {  // decided before the root is there
-        missing = true;
+        ++missing;
         return {};
     }
     const float r = std::fabs(l2 - 1.0f) < 1e-6f ? 1.0f : 1.0f / std::sqrt(l2);  // one division, not three
@@ -140,11 +140,12 @@ inline Vector3 unit(const Vector3& v, bool& missing)
 // of the normals of the faces from firstFace on that use them, each as
 // large as its face (so that a sliver counts little), made unit; one in no
 // face with a direction points up the mesh's z.
-void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFace)
+void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFace, bool all)
 {
     std::vector<Vertex>& vs = model.vertices;
-    std::vector<std::uint8_t> missing(vs.size() - first);
-    for (std::size_t v = first; v < vs.size(); ++v) {
+    // Which are missing; when all are (an STL file of zeros), no list.
+    std::vector<std::uint8_t> missing(all ? 0 : vs.size() - first);
+    for (std::size_t v = first; !all && v < vs.size(); ++v) {
         const Vector3& n = vs[v].normal;
         missing[v - first] = n.x == 0 && n.y == 0 && n.z == 0;
     }
@@ -154,14 +155,14 @@ void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFac
         const Vector3 u{b.x - a.x, b.y - a.y, b.z - a.z}, w{c.x - a.x, c.y - a.y, c.z - a.z};
         const Vector3 n{u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
         for (int k = 0; k < 3; ++k) {
-            if (missing[i[k] - first]) {
+            if (all || missing[i[k] - first]) {
                 Vector3& out = vs[i[k]].normal;
                 out = {out.x + n.x, out.y + n.y, out.z + n.z};
             }
         }
     }
     for (std::size_t v = first; v < vs.size(); ++v) {
-        if (missing[v - first]) {
+        if (all || missing[v - first]) {
             Vector3& n = vs[v].normal;
             const float l = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
             const float r = 1.0f / l;  // one division, not three: these are ours to round
@@ -173,10 +174,10 @@ void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFac
 // A mesh's vertices without skin: placed by their node (as they are when
 // it sits at the origin), into room the caller made.
 template <bool kAtOrigin>
-void placeRigid(Vertex* out, const aiMesh& mesh, const Matrix4& m, const Matrix4& cof, bool& missing)
+void placeRigid(Vertex* out, const aiMesh& mesh, const Matrix4& m, const Matrix4& cof, std::size_t& missing)
 {
     const aiVector3D* points = mesh.mVertices;
-    bool none = false;  // in a register, not stored at every vertex
+    std::size_t none = 0;  // in a register, not stored at every vertex
     for (std::size_t v = 0, n = mesh.mNumVertices; v < n; ++v) {
         const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 0);
         if constexpr (kAtOrigin) {
@@ -187,7 +188,7 @@ void placeRigid(Vertex* out, const aiMesh& mesh, const Matrix4& m, const Matrix4
             out[v].normal = unit(placeNormal(cof, normal), none);
         }
     }
-    missing = missing || none;
+    missing += none;
 }
 
 // Room for more elements without a copy at each mesh: by at least doubling.
@@ -263,7 +264,7 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
     const Matrix4 cof = inverseTranspose(node.global);
     const bool atOrigin = std::equal(node.global.m, node.global.m + 16, Matrix4{}.m);  // placed as they are
     const bool follows = c.skeleton && node.boneIndex != kNoBone;  // unskinned vertices move with their node
-    bool missing = !mesh.mNormals;  // a normal without direction: the faces give one
+    std::size_t missing = 0;  // normals without direction (all where Assimp has none): the faces give them
     if (influences.empty()) {
         model.vertices.resize(first + n);
         if (atOrigin) {
@@ -353,8 +354,8 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
         t.indices[2] = first + face.mIndices[2];
         t.material = material;
     }
-    if (missing) {
-        faceNormalsForMissing(model, first, firstFace);
+    if (missing > 0) {
+        faceNormalsForMissing(model, first, firstFace, missing == n);
     }
 }
 
