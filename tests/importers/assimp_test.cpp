@@ -543,6 +543,55 @@ TEST(AssimpImport, PivotHelpersFoldIntoTheirBoneAndDriveIt)
     EXPECT_NEAR(m.skinnedVertices[4].position.y, 1.5f, 1e-5f);  // and following it
 }
 
+// Normals Assimp leaves without a direction (zero, or no array at all) come
+// from the faces that use the vertex, each as large as its face; the ones
+// it gives are kept. Two faces of the same area on the edge v0–v1: A
+// (v0, v1, v2) facing +z, B (v1, v0, v3) facing +y.
+TEST(AssimpImport, NormalsWithoutDirectionComeFromTheirFaces)
+{
+    const float h = std::sqrt(0.5f);
+    struct Case {
+        const char* what;
+        bool array;             // Assimp has normals
+        aiVector3D given;       // v2's, the others zero
+        Vector3 expected[4];
+    };
+    const Case cases[] = {
+        {"all zero", true, {0, 0, 0}, {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}}},
+        {"one given", true, {1, 0, 0}, {{0, h, h}, {0, h, h}, {1, 0, 0}, {0, 1, 0}}},
+        {"none", false, {0, 0, 0}, {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        aiScene scene;
+        scene.mRootNode = node("Root", {0, 0, 0});
+        scene.mRootNode->mNumMeshes = 1;
+        scene.mRootNode->mMeshes = new unsigned[1]{0};
+        scene.mNumMeshes = 1;
+        scene.mMeshes = new aiMesh*[1]{new aiMesh};
+        aiMesh& mesh = *scene.mMeshes[0];
+        mesh.mNumVertices = 4;
+        mesh.mVertices = new aiVector3D[4]{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.5f, 0, 1}};
+        if (c.array) {
+            mesh.mNormals = new aiVector3D[4]{{0, 0, 0}, {0, 0, 0}, c.given, {0, 0, 0}};
+        }
+        mesh.mNumFaces = 2;
+        mesh.mFaces = new aiFace[2];
+        for (int f = 0; f < 2; ++f) {
+            mesh.mFaces[f].mNumIndices = 3;
+            mesh.mFaces[f].mIndices = f == 0 ? new unsigned[3]{0, 1, 2} : new unsigned[3]{1, 0, 3};
+        }
+        std::vector<std::string> notes;
+        const Model m = convertAssimpScene(scene, "normals.obj", "obj", notes);
+        ASSERT_EQ(m.vertices.size(), 4u);
+        for (int v = 0; v < 4; ++v) {
+            EXPECT_NEAR(m.vertices[v].normal.x, c.expected[v].x, 1e-6f) << v;
+            EXPECT_NEAR(m.vertices[v].normal.y, c.expected[v].y, 1e-6f) << v;
+            EXPECT_NEAR(m.vertices[v].normal.z, c.expected[v].z, 1e-6f) << v;
+        }
+    }
+}
+
 // The worker's failures are messages naming the file; the program goes on.
 TEST(AssimpImport, TheWorkersCrashesLimitsAndRefusalsAreMessagesNamingTheFile)
 {
