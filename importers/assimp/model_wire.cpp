@@ -455,6 +455,11 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
     std::uint8_t* out = w.bytes.data() + at;
     for (const Triangle& t : model.triangles) {
         const std::uint32_t words[4] = {t.indices[0], t.indices[1], t.indices[2], t.material};
+        if constexpr (kLittle) {
+            std::memcpy(out, words, 16);  // one store, not sixteen
+            out += 16;
+            continue;
+        }
         for (int k = 0; k < 4; ++k, out += 4) {
             out[0] = static_cast<std::uint8_t>(words[k]), out[1] = static_cast<std::uint8_t>(words[k] >> 8);
             out[2] = static_cast<std::uint8_t>(words[k] >> 16), out[3] = static_cast<std::uint8_t>(words[k] >> 24);
