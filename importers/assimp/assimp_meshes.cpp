@@ -283,8 +283,9 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
         // Room in each bone's weights for the influences it may keep.
         for (unsigned b = 0; b < mesh.mNumBones; ++b) {
             if (boneNode[b] != kNoNode) {
+                // No more than the mesh's vertices: a count is not a promise.
                 makeRoom(c.bones[static_cast<std::size_t>(c.nodes[boneNode[b]].boneIndex)]->weights,
-                         mesh.mBones[b]->mWeights ? mesh.mBones[b]->mNumWeights : 0);
+                         std::min<std::size_t>(mesh.mBones[b]->mWeights ? mesh.mBones[b]->mNumWeights : 0, n));
             }
         }
     }
