@@ -416,6 +416,7 @@ TEST(AssimpImport, BonesFollowAssimpsNodeTreeThroughTheirClips)
         {"FBX/animation_with_skeleton.fbx", false},
         {"made/box_nested_animation.zae", false},
         {"made/SimpleCube.md5mesh", false},
+        {"made/SimpleCube.md5anim", false},
         {"BVH/Boxing_Toes.bvh", false},
     };
     for (const Case& c : cases) {
