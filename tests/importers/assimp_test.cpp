@@ -235,6 +235,13 @@ const std::string& madeFolder()
         std::ofstream(at / "made/pivot.fbx") << pivotFbx();
         return at.string() + "/";
     }();
+    static const struct Cleanup {
+        ~Cleanup()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    } cleanup;
     return folder;
 }
 
