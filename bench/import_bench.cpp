@@ -29,7 +29,8 @@
 // per family, the worker's conversion after Assimp's read (the scene to a
 // Model, its wire bytes and the program's reader of them) against that read
 // (ReadFile with the worker's flags), both in this run; the bound is
-// a fifth.
+// a fifth. The last column is the wire's part of the conversion (bytes
+// written and read back, with the reader's face normals), timed on its own.
 //
 //   build/bench/import_bench --benchmark_filter='read|conversion' --benchmark_min_time=0.2
 //
@@ -327,6 +328,26 @@ void ConvertAssimp(benchmark::State& state, std::string path)
     }
 }
 
+// Of that, the wire alone: the bytes written and read back by the
+// program's reader (with its face normals), from a model converted before.
+void WireAssimp(benchmark::State& state, std::string path)
+{
+    Assimp::Importer importer;
+    fyrel::prepareAssimpImporter(importer);
+    const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+    if (!scene) {
+        state.SkipWithError(importer.GetErrorString());
+        return;
+    }
+    std::vector<std::string> notes;
+    const fyrel::Model model = fyrel::convertAssimpScene(*scene, path, endingOf(path), notes);
+    for (auto _ : state) {
+        const std::vector<std::uint8_t> wire = fyrel::writeModelWire(model, notes);
+        fyrel::WireModel back = fyrel::readModelWire(wire.data(), wire.size(), path);
+        benchmark::DoNotOptimize(back.model.vertices.data());
+    }
+}
+
 void ImportFyrel(benchmark::State& state, std::string path, std::uintmax_t bytes)
 {
     for (auto _ : state) {
@@ -479,6 +500,8 @@ int main(int argc, char** argv)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark((std::string("conversion/") + file.path).c_str(), ConvertAssimp, path)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("conversion.wire/") + file.path).c_str(), WireAssimp, path)
+            ->Unit(benchmark::kMicrosecond);
     }
     benchmark::Initialize(&argc, argv);
     Collector collector;
@@ -530,29 +553,46 @@ int main(int argc, char** argv)
         std::printf("%-22s %12s %12s %8.2f\n", ".X geo. mean", "", "", std::exp(logSum / xGroups));
     }
     // The worker's families: conversion time over Assimp's read time.
-    std::map<std::string, std::pair<double, double>> worker;  // read, conversion seconds
-    std::map<std::string, bool> workerComplete;
+    // The wire's share (written and read back) is printed beside it when
+    // its rows ran.
+    struct WorkerTimes {
+        double read = 0, conversion = 0, wire = 0;
+        bool complete = true, wireComplete = true;
+    };
+    std::map<std::string, WorkerTimes> worker;
     for (const SampleFile& file : kWorkerFiles) {
         const auto read = collector.seconds.find(std::string("read/") + file.path);
         const auto conversion = collector.seconds.find(std::string("conversion/") + file.path);
-        workerComplete.try_emplace(file.group, true);
+        const auto wire = collector.seconds.find(std::string("conversion.wire/") + file.path);
+        WorkerTimes& w = worker[file.group];
+        w.wireComplete = w.wireComplete && wire != collector.seconds.end();
+        w.wire += wire != collector.seconds.end() ? wire->second : 0.0;
         if (read == collector.seconds.end() || conversion == collector.seconds.end()) {
-            workerComplete[file.group] = false;
+            w.complete = false;
             continue;
         }
-        worker[file.group].first += read->second;
-        worker[file.group].second += conversion->second;
+        w.read += read->second;
+        w.conversion += conversion->second;
     }
-    if (!worker.empty()) {
-        std::printf("\n%-14s %14s %14s %10s\n", "family", "Assimp read ms", "conversion ms", "conv/read");
-    }
-    for (const auto& [name, times] : worker) {
-        if (!workerComplete[name]) {
+    bool header = false;
+    for (const auto& [name, w] : worker) {
+        if (!w.complete && w.read == 0) {
+            continue;  // none of its rows ran
+        }
+        if (!header) {
+            std::printf("\n%-14s %14s %14s %10s %14s\n", "family", "Assimp read ms", "conversion ms", "conv/read",
+                        "of it wire ms");
+            header = true;
+        }
+        if (!w.complete) {
             std::printf("%-14s (not every file ran)\n", name.c_str());
-            continue;
+        } else if (w.wireComplete) {
+            std::printf("%-14s %14.3f %14.3f %10.3f %14.3f\n", name.c_str(), w.read * 1e3, w.conversion * 1e3,
+                        w.conversion / w.read, w.wire * 1e3);
+        } else {
+            std::printf("%-14s %14.3f %14.3f %10.3f\n", name.c_str(), w.read * 1e3, w.conversion * 1e3,
+                        w.conversion / w.read);
         }
-        std::printf("%-14s %14.3f %14.3f %10.3f\n", name.c_str(), times.first * 1e3, times.second * 1e3,
-                    times.second / times.first);
     }
     benchmark::Shutdown();
     std::error_code ignored;

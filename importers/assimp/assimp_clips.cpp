@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -242,6 +243,21 @@ void directKeys(const aiNodeAnim& ch, const Parts& rest, const std::vector<doubl
     }
 }
 
+// Whether pm lies within tolerance of what the keys p0 and p1 give halfway
+// (translation and scale as lines, rotation by slerp, as clips play).
+bool closeToHalfway(const Parts& p0, const Parts& p1, const Parts& pm, float tolerance)
+{
+    const auto near = [&](const Vector3& a, const Vector3& b, const Vector3& m, float within) {
+        const Vector3 d{0.5f * (a.x + b.x) - m.x, 0.5f * (a.y + b.y) - m.y, 0.5f * (a.z + b.z) - m.z};
+        return length(d) <= within;
+    };
+    Quaternion q;
+    slerp(p0.rotation, p1.rotation, 0.5f, q);
+    const float dot = std::fabs(q.w * pm.rotation.w + q.x * pm.rotation.x + q.y * pm.rotation.y + q.z * pm.rotation.z);
+    return near(p0.translation, p1.translation, pm.translation, tolerance) &&
+           near(p0.scale, p1.scale, pm.scale, 1e-4f * length(pm.scale)) && dot >= 1.0f - 1e-6f;
+}
+
 // The track of the bone of node bone: the nodes whose transforms make its
 // local one (the helpers above it, then itself), sampled at every key time
 // of their channels.
@@ -285,19 +301,58 @@ std::vector<KeyFrame> track(AssimpConversion& c, std::size_t bone, const std::ma
         directKeys(*driven[0], rest[0], times, ticksPerSecond, c.nodes[bone].boneIndex, target.name, keys, skipped);
         return keys;
     }
-    for (const double t : times) {
+    // The bone's pose at t relative to its rest transform, from its chain.
+    const auto partsAt = [&](double t) {
         Matrix4 m, relative;
         for (std::size_t i = 0; i < chain.size(); ++i) {
             mul(Matrix4(m), localAt(driven[i], rest[i], t), m);
         }
         mul(target.inverseLocalMatrix, m, relative);
-        const Parts p = decompose(relative);
+        return decompose(relative);
+    };
+    // Helpers with an arm (a pivot's offset) that a keyed rotation swings:
+    // the product moves on an arc, which keys of the product interpolated
+    // as lines cut short. Where halfway between two keys the product is
+    // further than tolerance from their interpolation, a key is put there,
+    // down to 1/256 of the span, within a budget of keys the track's own
+    // times set.
+    float arms = 0;
+    for (std::size_t i = 0; chain.size() > 1 && i < chain.size(); ++i) {
+        arms += length(rest[i].translation);
+    }
+    const float tolerance = 1e-4f * arms;
+    std::size_t budget = 8 * times.size() + 256;
+    const std::function<void(double, const Parts&, double, const Parts&, int)> refine =
+        [&](double t0, const Parts& p0, double t1, const Parts& p1, int depth) {
+            if (depth >= 8 || budget == 0) {
+                return;
+            }
+            const double tm = 0.5 * (t0 + t1);
+            const Parts pm = partsAt(tm);
+            if (!finite(pm) || closeToHalfway(p0, p1, pm, tolerance)) {
+                return;
+            }
+            --budget;
+            refine(t0, p0, tm, pm, depth + 1);
+            appendKey(keys, static_cast<float>(std::max(0.0, tm / ticksPerSecond)), pm, c.nodes[bone].boneIndex,
+                      target.name);
+            refine(tm, pm, t1, p1, depth + 1);
+        };
+    Parts last;
+    double lastTime = 0;
+    bool any = false;
+    for (const double t : times) {
+        const Parts p = partsAt(t);
         if (!finite(p)) {
             skipped = true;
             continue;
         }
+        if (any && tolerance > 0) {
+            refine(lastTime, last, t, p, 0);
+        }
         appendKey(keys, static_cast<float>(std::max(0.0, t / ticksPerSecond)), p, c.nodes[bone].boneIndex,
                   target.name);
+        last = p, lastTime = t, any = true;
     }
     return keys;
 }

@@ -28,10 +28,13 @@ class Importer;
 //     channels of the helpers drive that bone. A file without bones or
 //     channels has no skeleton and its meshes are placed by their nodes.
 //   - Meshes: triangles (points and lines are left out, with a note), their
-//     normals, the first set of texture coordinates, their material. A
-//     skinned vertex is placed at rest as Σ wᵢ·(Cᵢ·Oᵢ)·v (Cᵢ the rest
-//     transform of bone i's node in the scene, Oᵢ its offset matrix), an
-//     unskinned one by its node's rest transform, whose bone then moves it.
+//     normals (where Assimp has none or a zero one, the faces' own, as
+//     large as the faces, summed), the first set of texture coordinates,
+//     their material. A skinned vertex is placed at rest as Σ wᵢ·(Cᵢ·Oᵢ)·v
+//     (Cᵢ the rest transform of bone i's node in the scene, Oᵢ its offset
+//     matrix), an unskinned one by its node's rest transform, whose bone
+//     then moves it. The pyramids Assimp makes for a skeleton without a
+//     mesh (its MD5 reader does for an .md5anim alone) are left out.
 //   - Weights: at most the four strongest of a vertex, renormalised to sum 1;
 //     the reading summary says how many vertices had more.
 //   - Clips: every animation, named as the file names it ("Animation N"
@@ -39,8 +42,10 @@ class Importer;
 //     the animation's ticks per second, kAssimpDefaultTicksPerSecond when
 //     the file gives none (the summary says so). Each driven bone gets a key
 //     at every key time of its channels (and its helpers'): translation,
-//     rotation and scale, relative to its rest transform. Clips drive no
-//     bone are left out.
+//     rotation and scale, relative to its rest transform; where keyed
+//     helpers swing a pivot's offset, keys between them too, until the bone
+//     follows the arc within 1/10,000 of the helpers' offsets. Clips that
+//     drive no bone are left out.
 //   - Materials: colours, opacity, shininess, the diffuse (or base colour)
 //     texture's name and wrapping; a texture the file carries is carried
 //     along (PNG or JPEG as it is, raw texels as PNG).

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 #include <assimp/material.h>
 
@@ -118,14 +120,84 @@ Vector3 placeNormal(const Matrix4& cof, const aiVector3D& n)
             cof(2, 0) * n.x + cof(2, 1) * n.y + cof(2, 2) * n.z};
 }
 
-Vector3 unit(const Vector3& v)
+// Normals made unit, as Assimp's already are (kept as they are then). The
+// choice is a select, not a branch: a file's own normals are near unit and
+// on either side of the bound at random. One with no direction (STL files
+// often store zeros, which Assimp keeps) becomes zero and counts in missing:
+// its faces give it one (faceNormalsForMissing).
+inline Vector3 unit(const Vector3& v, std::size_t& missing)
 {
     const float l2 = v.x * v.x + v.y * v.y + v.z * v.z;
-    if (std::fabs(l2 - 1.0f) < 1e-6f) {
-        return v;  // unit already, as Assimp's normals are
+    if (!(l2 > 0 && l2 <= std::numeric_limits<float>::max())) {  // decided before the root is there
+        ++missing;
+        return {};
     }
-    const float l = std::sqrt(l2);
-    return l > 0 && std::isfinite(l) ? Vector3{v.x / l, v.y / l, v.z / l} : Vector3{0, 0, 1};
+    const float r = std::fabs(l2 - 1.0f) < 1e-6f ? 1.0f : 1.0f / std::sqrt(l2);  // one division, not three
+    return {v.x * r, v.y * r, v.z * r};
+}
+
+// The vertices from first on whose normals are missing (zero) get the sum
+// of the normals of the faces from firstFace on that use them, each as
+// large as its face (so that a sliver counts little), made unit; one in no
+// face with a direction points up the mesh's z.
+void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFace, bool all)
+{
+    std::vector<Vertex>& vs = model.vertices;
+    // Which are missing; when all are (an STL file of zeros), no list.
+    std::vector<std::uint8_t> missing(all ? 0 : vs.size() - first);
+    for (std::size_t v = first; !all && v < vs.size(); ++v) {
+        const Vector3& n = vs[v].normal;
+        missing[v - first] = n.x == 0 && n.y == 0 && n.z == 0;
+    }
+    for (std::size_t f = firstFace; f < model.triangles.size(); ++f) {
+        const std::uint32_t* i = model.triangles[f].indices;  // checked when added
+        const Vector3 &a = vs[i[0]].position, &b = vs[i[1]].position, &c = vs[i[2]].position;
+        const Vector3 u{b.x - a.x, b.y - a.y, b.z - a.z}, w{c.x - a.x, c.y - a.y, c.z - a.z};
+        const Vector3 n{u.y * w.z - u.z * w.y, u.z * w.x - u.x * w.z, u.x * w.y - u.y * w.x};
+        for (int k = 0; k < 3; ++k) {
+            if (all || missing[i[k] - first]) {
+                Vector3& out = vs[i[k]].normal;
+                out = {out.x + n.x, out.y + n.y, out.z + n.z};
+            }
+        }
+    }
+    for (std::size_t v = first; v < vs.size(); ++v) {
+        if (all || missing[v - first]) {
+            Vector3& n = vs[v].normal;
+            const float l = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+            const float r = 1.0f / l;  // one division, not three: these are ours to round
+            n = l > 0 && r > 0 ? Vector3{n.x * r, n.y * r, n.z * r} : Vector3{0, 0, 1};
+        }
+    }
+}
+
+// A mesh's vertices without skin: placed by their node (as they are when
+// it sits at the origin), into room the caller made.
+template <bool kAtOrigin>
+void placeRigid(Vertex* out, const aiMesh& mesh, const Matrix4& m, const Matrix4& cof, std::size_t& missing)
+{
+    const aiVector3D* points = mesh.mVertices;
+    std::size_t none = 0;  // in a register, not stored at every vertex
+    for (std::size_t v = 0, n = mesh.mNumVertices; v < n; ++v) {
+        const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 0);
+        if constexpr (kAtOrigin) {
+            out[v].position = {points[v].x, points[v].y, points[v].z};
+            out[v].normal = unit({normal.x, normal.y, normal.z}, none);
+        } else {
+            out[v].position = placePoint(m, points[v]);
+            out[v].normal = unit(placeNormal(cof, normal), none);
+        }
+    }
+    missing += none;
+}
+
+// Room for more elements without a copy at each mesh: by at least doubling.
+template <typename T>
+void makeRoom(std::vector<T>& v, std::size_t more)
+{
+    if (v.capacity() - v.size() < more) {
+        v.reserve(std::max(v.size() + more, 2 * v.capacity()));
+    }
 }
 
 struct MeshCounts {
@@ -192,12 +264,36 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
     const Matrix4 cof = inverseTranspose(node.global);
     const bool atOrigin = std::equal(node.global.m, node.global.m + 16, Matrix4{}.m);  // placed as they are
     const bool follows = c.skeleton && node.boneIndex != kNoBone;  // unskinned vertices move with their node
-    model.vertices.resize(first + n);
-    for (std::size_t v = 0; v < n; ++v) {
-        Vertex& out = model.vertices[first + v];
-        const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 1);
-        Influence* list = influences.empty() ? nullptr : influences.data() + begins[v];
-        std::size_t count = influences.empty() ? 0 : begins[v + 1] - begins[v];
+    std::size_t missing = 0;  // normals without direction (all where Assimp has none): the faces give them
+    if (influences.empty()) {
+        model.vertices.resize(first + n);
+        if (atOrigin) {
+            placeRigid<true>(model.vertices.data() + first, mesh, node.global, cof, missing);
+        } else {
+            placeRigid<false>(model.vertices.data() + first, mesh, node.global, cof, missing);
+        }
+        if (follows) {
+            std::vector<VertexWeight>& weights = c.bones[static_cast<std::size_t>(node.boneIndex)]->weights;
+            makeRoom(weights, n);
+            for (std::size_t v = 0; v < n; ++v) {
+                weights.push_back({static_cast<std::int32_t>(first + v), 1.0f});
+            }
+        }
+    } else {
+        // Room in each bone's weights for the influences it may keep.
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            if (boneNode[b] != kNoNode) {
+                // No more than the mesh's vertices: a count is not a promise.
+                makeRoom(c.bones[static_cast<std::size_t>(c.nodes[boneNode[b]].boneIndex)]->weights,
+                         std::min<std::size_t>(mesh.mBones[b]->mWeights ? mesh.mBones[b]->mNumWeights : 0, n));
+            }
+        }
+    }
+    for (std::size_t v = 0; v < n && !influences.empty(); ++v) {
+        Vertex& out = model.vertices.emplace_back();  // in the room made for it, not zeroed ahead
+        const aiVector3D normal = mesh.mNormals ? mesh.mNormals[v] : aiVector3D(0, 0, 0);
+        Influence* list = influences.data() + begins[v];
+        std::size_t count = begins[v + 1] - begins[v];
         if (count > 4) {
             std::partial_sort(list, list + 4, list + count,
                               [](const Influence& a, const Influence& b) { return a.weight > b.weight; });
@@ -217,21 +313,21 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
                 const Vector3 nn = placeNormal(normalPlaces[i.skinBone], normal);
                 p = {p.x + w * at.x, p.y + w * at.y, p.z + w * at.z};
                 q = {q.x + w * nn.x, q.y + w * nn.y, q.z + w * nn.z};
-                c.bones[static_cast<std::size_t>(i.bone)]->addWeight(static_cast<std::int32_t>(first + v), w);
+                c.bones[static_cast<std::size_t>(i.bone)]->weights.push_back({static_cast<std::int32_t>(first + v), w});
             }
             out.position = p;
-            out.normal = unit(q);
-            continue;
-        }
-        if (atOrigin) {
-            out.position = {mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z};
-            out.normal = unit({normal.x, normal.y, normal.z});
+            out.normal = unit(q, missing);
         } else {
-            out.position = placePoint(node.global, mesh.mVertices[v]);
-            out.normal = unit(placeNormal(cof, normal));
-        }
-        if (follows) {
-            c.bones[static_cast<std::size_t>(node.boneIndex)]->addWeight(static_cast<std::int32_t>(first + v), 1.0f);
+            if (atOrigin) {
+                out.position = {mesh.mVertices[v].x, mesh.mVertices[v].y, mesh.mVertices[v].z};
+                out.normal = unit({normal.x, normal.y, normal.z}, missing);
+            } else {
+                out.position = placePoint(node.global, mesh.mVertices[v]);
+                out.normal = unit(placeNormal(cof, normal), missing);
+            }
+            if (follows) {
+                c.bones[static_cast<std::size_t>(node.boneIndex)]->addWeight(static_cast<std::int32_t>(first + v), 1.0f);
+            }
         }
     }
     if (withCoords) {
@@ -243,6 +339,7 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
         }
     }
     const std::uint32_t material = mesh.mMaterialIndex < c.model.materials.size() ? mesh.mMaterialIndex : 0;
+    const std::size_t firstFace = model.triangles.size();
     for (unsigned f = 0; mesh.mFaces && f < mesh.mNumFaces; ++f) {
         const aiFace& face = mesh.mFaces[f];
         if (face.mNumIndices != 3 || !face.mIndices) {
@@ -258,6 +355,24 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
         t.indices[2] = first + face.mIndices[2];
         t.material = material;
     }
+    if (missing > 0) {
+        faceNormalsForMissing(model, first, firstFace, missing == n);
+    }
+}
+
+// Assimp's stand-in for a skeleton without a mesh (pyramids along its
+// bones), which its MD5 reader makes for an .md5anim read alone although it
+// is asked not to: a mesh of the material Assimp names "SkeletonMaterial" in
+// a scene it marks incomplete. The skeleton stays one, as a BVH file's does.
+bool standIn(const AssimpConversion& c, const aiMesh& mesh)
+{
+    if (!(c.scene.mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !c.scene.mMaterials ||
+        mesh.mMaterialIndex >= c.scene.mNumMaterials || !c.scene.mMaterials[mesh.mMaterialIndex]) {
+        return false;
+    }
+    aiString name;
+    return c.scene.mMaterials[mesh.mMaterialIndex]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+           std::strcmp(name.C_Str(), "SkeletonMaterial") == 0;
 }
 
 }  // namespace
@@ -300,7 +415,9 @@ void addAssimpMeshes(AssimpConversion& c)
     for (unsigned m = 0; c.scene.mMeshes && m < c.scene.mNumMeshes; ++m) {
         withCoords = withCoords || (c.scene.mMeshes[m] && c.scene.mMeshes[m]->mTextureCoords[0]);
     }
-    MeshCounts counts;
+    // The meshes the nodes name, checked, and room for all they hold.
+    std::vector<std::pair<std::size_t, const aiMesh*>> placed;  // node, mesh
+    std::size_t faces = 0;
     for (std::size_t i = 0; i < c.nodes.size(); ++i) {
         const aiNode& node = *c.nodes[i].node;
         for (unsigned k = 0; k < node.mNumMeshes; ++k) {
@@ -309,12 +426,23 @@ void addAssimpMeshes(AssimpConversion& c)
                 failAssimp(c, "node \"" + std::string(node.mName.C_Str()) + "\" names a mesh that does not exist");
             }
             const aiMesh& mesh = *c.scene.mMeshes[node.mMeshes[k]];
+            if (standIn(c, mesh)) {
+                continue;
+            }
             total += mesh.mNumVertices;
             if (total > 0xffffffffu) {
                 failAssimp(c, "it holds more vertices than a model can");
             }
-            addMesh(c, mesh, i, withCoords, counts);
+            faces += mesh.mFaces ? mesh.mNumFaces : 0;
+            placed.emplace_back(i, &mesh);
         }
+    }
+    c.model.vertices.reserve(total);
+    c.model.texCoords.reserve(withCoords ? total : 0);
+    c.model.triangles.reserve(faces);
+    MeshCounts counts;
+    for (const auto& [node, mesh] : placed) {
+        addMesh(c, *mesh, node, withCoords, counts);
     }
     if (counts.manyInfluences > 0) {
         c.notes.push_back(std::to_string(counts.manyInfluences) +

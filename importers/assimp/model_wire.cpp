@@ -1,5 +1,6 @@
 #include "importers/assimp/model_wire.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,36 @@ constexpr std::uint8_t kMagic[4] = {'F', 'Y', 'W', '1'};
 // go out and come in as they lie in memory, a block at a time.
 constexpr bool kLittle = std::endian::native == std::endian::little;
 
+// Copies count floats from bytes in memory and says whether none is
+// infinite or NaN: none has every exponent bit set, which adding one to the
+// exponent would carry into the sign bit. Sixteen at a time into eight
+// lanes, with no branch inside, which the compiler turns into vector
+// instructions; one test at the end. (Little-endian machines only.)
+bool copyFinite(float* out, const std::uint8_t* in, std::size_t count)
+{
+    constexpr std::uint32_t kExponent = 0x7f800000u, kOne = 0x00800000u;
+    std::uint32_t lanes[8] = {};
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        std::uint32_t w[16];
+        std::memcpy(w, in + 4 * i, sizeof w);
+        for (int k = 0; k < 8; ++k) {
+            lanes[k] |= ((w[k] & kExponent) + kOne) | ((w[k + 8] & kExponent) + kOne);
+        }
+        std::memcpy(out + i, w, sizeof w);
+    }
+    std::uint32_t carry = 0;
+    for (; i < count; ++i) {
+        const std::uint32_t w = loadU32(in + 4 * i);
+        carry |= (w & kExponent) + kOne;
+        out[i] = std::bit_cast<float>(w);
+    }
+    for (const std::uint32_t lane : lanes) {
+        carry |= lane;
+    }
+    return (carry & 0x80000000u) == 0;
+}
+
 class WireWriter {
 public:
     std::vector<std::uint8_t> bytes;
@@ -29,9 +60,8 @@ public:
     }
     void append(const void* data, std::size_t n)
     {
-        const std::size_t at = bytes.size();
-        bytes.resize(at + n);
-        std::memcpy(bytes.data() + at, data, n);
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        bytes.insert(bytes.end(), p, p + n);  // not zeroed first, as resize would
     }
     // count floats, from consecutive ones in memory.
     void block(const float* v, std::size_t count)
@@ -178,17 +208,7 @@ public:
     void block(float* out, std::size_t count, const char* what)
     {
         if constexpr (kLittle) {
-            if (count > 0) {
-                std::memcpy(out, in_.here(), 4 * count);
-                in_.skip(4 * count);
-            }
-            // Not finite: every exponent bit set. One test at the end, so
-            // that the loop runs without a branch.
-            std::uint32_t infinite = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                infinite |= static_cast<std::uint32_t>((std::bit_cast<std::uint32_t>(out[i]) & 0x7f800000u) == 0x7f800000u);
-            }
-            if (infinite) {
+            if (!copyFinite(out, take(4 * count), count)) {
                 fail(std::string("has a number that is not finite in ") + what);
             }
         } else {
@@ -248,17 +268,26 @@ void readGeometry(WireReader& r, Model& model)
     model.triangles.resize(r.count(16, "the triangles"));
     const std::size_t materials = std::max<std::size_t>(model.materials.size(), 1);
     const std::uint8_t* p = r.take(16 * model.triangles.size());  // the count vouched for them
+    // Taken first and checked after, by the largest index and material, so
+    // that the loop has no branch; the first wrong one is then looked for.
+    std::uint32_t largestIndex = 0, largestMaterial = 0;
     for (Triangle& t : model.triangles) {
-        for (std::uint32_t& index : t.indices) {
-            index = loadU32(p);
-            p += 4;
+        t.indices[0] = loadU32(p), t.indices[1] = loadU32(p + 4), t.indices[2] = loadU32(p + 8);
+        t.material = loadU32(p + 12);
+        p += 16;
+        largestIndex = std::max({largestIndex, t.indices[0], t.indices[1], t.indices[2]});
+        largestMaterial = std::max(largestMaterial, t.material);
+    }
+    if (largestIndex < model.vertices.size() && largestMaterial < materials) {
+        return;
+    }
+    for (const Triangle& t : model.triangles) {
+        for (const std::uint32_t index : t.indices) {
             if (index >= model.vertices.size()) {
                 r.fail("has a triangle naming vertex " + std::to_string(index) + " of " +
                        std::to_string(model.vertices.size()));
             }
         }
-        t.material = loadU32(p);
-        p += 4;
         if (t.material >= materials) {
             r.fail("has a triangle naming material " + std::to_string(t.material));
         }
@@ -316,10 +345,22 @@ void readBones(WireReader& r, Model& model)
         }
         bone.weights.resize(r.count(8, "a bone's weights"));
         const std::uint8_t* p = r.take(8 * bone.weights.size());  // the count vouched for them
+        // As the triangles: taken, then checked by the largest vertex and
+        // the exponents' carry, then the first wrong one looked for.
+        std::uint32_t largest = 0, carry = 0;
         for (VertexWeight& w : bone.weights) {
-            const std::uint32_t vertex = loadU32(p);
-            w.weight = loadF32(p + 4);
+            const std::uint32_t vertex = loadU32(p), weight = loadU32(p + 4);
             p += 8;
+            largest = std::max(largest, vertex);
+            carry |= (weight & 0x7f800000u) + 0x00800000u;
+            w.vertex = static_cast<std::int32_t>(vertex);
+            w.weight = std::bit_cast<float>(weight);
+        }
+        if (largest < model.vertices.size() && (carry & 0x80000000u) == 0) {
+            continue;
+        }
+        for (const VertexWeight& w : bone.weights) {
+            const std::uint32_t vertex = static_cast<std::uint32_t>(w.vertex);
             if (vertex >= model.vertices.size()) {
                 r.fail("has a weight of vertex " + std::to_string(vertex) + " of " +
                        std::to_string(model.vertices.size()));
@@ -327,7 +368,6 @@ void readBones(WireReader& r, Model& model)
             if (!std::isfinite(w.weight)) {
                 r.fail("has a number that is not finite in a bone's weights");
             }
-            w.vertex = static_cast<std::int32_t>(vertex);
         }
     }
     model.rootBone = assemble(flat, 0);
@@ -415,6 +455,11 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
     std::uint8_t* out = w.bytes.data() + at;
     for (const Triangle& t : model.triangles) {
         const std::uint32_t words[4] = {t.indices[0], t.indices[1], t.indices[2], t.material};
+        if constexpr (kLittle) {
+            std::memcpy(out, words, 16);  // one store, not sixteen
+            out += 16;
+            continue;
+        }
         for (int k = 0; k < 4; ++k, out += 4) {
             out[0] = static_cast<std::uint8_t>(words[k]), out[1] = static_cast<std::uint8_t>(words[k] >> 8);
             out[2] = static_cast<std::uint8_t>(words[k] >> 16), out[3] = static_cast<std::uint8_t>(words[k] >> 24);
