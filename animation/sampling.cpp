@@ -59,13 +59,14 @@ std::size_t findKey(const std::vector<KeyFrame>& track, std::size_t last, float 
 
 // The slerp weight sin(tθ)/sin θ as a polynomial in x − 1, x = cos θ (after
 // David Eberly's estimate of slerp): Σ c_i (x − 1)^i, c_0 = t and
-// c_i = c_(i−1)·(t² − i²)/(i(2i + 1)), its eighth term scaled by kLastTerm to
-// stand in for the ones left out. For x ≥ kNearCosine (keys up to 120° of
-// turn apart) and 0 ≤ t ≤ 1 it is within 1.2e-7 of the weight in single
-// precision; other pairs take the math library's slerp.
-constexpr int kSlerpTerms = 8;
+// c_i = c_(i−1)·(t² − i²)/(i(2i + 1)), its sixth and last term scaled by
+// kLastTerm to stand in for the ones left out. For x ≥ kNearCosine (keys up to
+// 120° of turn apart) and 0 ≤ t ≤ 1 the normalized result is within 2e-7 of
+// the exact slerp in each component, in single precision; other pairs take
+// the math library's slerp.
+constexpr int kSlerpTerms = 6;
 constexpr float kNearCosine = 0.5f;
-constexpr double kLastTerm = 1.2975;
+constexpr double kLastTerm = 1.29;
 
 struct SlerpTerm {
     float u, v;  // (t² − i²)/(i(2i + 1)) = u·t² − v
@@ -88,8 +89,8 @@ using F4 = simd::Native4;
 
 // The terms e_i = (x − 1)(t² − i²)/(i(2i + 1)) of the weight for the four t
 // whose squares are tt, from xu_i = (x − 1)·u_i and xv_i = (x − 1)·v_i;
-// the weight is t·(1 + e_1 + e_1·e_2 + … + e_1·…·e_8), its products
-// formed pairwise so that the four tracks do not wait on a chain of eight
+// the weight is t·(1 + e_1 + e_1·e_2 + … + e_1·…·e_6), its products
+// formed pairwise so that the four tracks do not wait on a chain of six
 // steps.
 [[gnu::always_inline]] inline F4 slerpWeight(F4 t, const F4* xu, const F4* xv)
 {
@@ -98,15 +99,13 @@ using F4 = simd::Native4;
     for (int i = 1; i <= kSlerpTerms; ++i) {
         e[i] = xu[i] * tt - xv[i];
     }
-    static_assert(kSlerpTerms == 8);
+    static_assert(kSlerpTerms == 6);
     const F4 p2 = e[1] * e[2];
     const F4 p3 = p2 * e[3];
     const F4 p4 = p2 * (e[3] * e[4]);
     const F4 p5 = p4 * e[5];
     const F4 p6 = p4 * (e[5] * e[6]);
-    const F4 p7 = p6 * e[7];
-    const F4 p8 = p6 * (e[7] * e[8]);
-    const F4 sum = ((F4::splat(1.0f) + e[1]) + (p2 + p3)) + ((p4 + p5) + (p6 + (p7 + p8)));
+    const F4 sum = ((F4::splat(1.0f) + e[1]) + (p2 + p3)) + (p4 + (p5 + p6));
     return t * sum;
 }
 
@@ -128,10 +127,10 @@ struct SampleBatch {
 // one bone the later one wins, as it did one track at a time.
 void sampleBatch(SampleBatch& batch)
 {
-    static const KeyFrame rest{};
-    for (int j = batch.count; j < 4; ++j) {
-        batch.prev[j] = batch.next[j] = &rest;
-        batch.s[j] = 0.0f;
+    for (int j = batch.count; j < 4; ++j) {  // lanes past the last repeat the first
+        batch.prev[j] = batch.prev[0];
+        batch.next[j] = batch.next[0];
+        batch.s[j] = batch.s[0];
     }
     F4 w0 = F4::load(&batch.prev[0]->rotation.w), x0 = F4::load(&batch.prev[1]->rotation.w);
     F4 y0 = F4::load(&batch.prev[2]->rotation.w), z0 = F4::load(&batch.prev[3]->rotation.w);
