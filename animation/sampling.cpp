@@ -109,14 +109,14 @@ using F4 = simd::Native4;
     return t * sum;
 }
 
-// Up to four tracks' samples, each from its pair of keys and weight s (in
-// [0, 1] between them, or beyond), gathered so that the rotations are
-// interpolated four at a time.
+// Up to four tracks' samples, each from its pair of keys, gathered so that
+// the weights between the keys (in [0, 1], or beyond before the first key)
+// and the rotations are formed four at a time.
 struct SampleBatch {
     const KeyFrame* prev[4];
     const KeyFrame* next[4];
     Bone* bone[4];
-    float s[4];
+    float time = 0.0f;  // the playback time
     int count = 0;
 };
 
@@ -130,8 +130,14 @@ void sampleBatch(SampleBatch& batch)
     for (int j = batch.count; j < 4; ++j) {  // lanes past the last repeat the first
         batch.prev[j] = batch.prev[0];
         batch.next[j] = batch.next[0];
-        batch.s[j] = batch.s[0];
     }
+    // The weights: one key, or two keys at one time, give the later key.
+    const F4 one = F4::splat(1.0f);
+    const F4 from = F4::set(batch.prev[0]->time, batch.prev[1]->time, batch.prev[2]->time, batch.prev[3]->time);
+    const F4 span = F4::set(batch.next[0]->time, batch.next[1]->time, batch.next[2]->time, batch.next[3]->time) - from;
+    const F4 s = one ^ (((F4::splat(batch.time) - from) / span ^ one) & notEqual(span, F4::zero()));
+    float weights[4];
+    s.store(weights);
     F4 w0 = F4::load(&batch.prev[0]->rotation.w), x0 = F4::load(&batch.prev[1]->rotation.w);
     F4 y0 = F4::load(&batch.prev[2]->rotation.w), z0 = F4::load(&batch.prev[3]->rotation.w);
     transpose(w0, x0, y0, z0);
@@ -141,9 +147,7 @@ void sampleBatch(SampleBatch& batch)
     // The dot product summed in slerp's order; q1 taken on q0's side.
     const F4 d = ((w0 * w1 + x0 * x1) + y0 * y1) + z0 * z1;
     const F4 side = d & F4::bits(0x80000000u, 0x80000000u, 0x80000000u, 0x80000000u);
-    const F4 one = F4::splat(1.0f);
     const F4 xm1 = min(d & F4::bits(0x7FFFFFFFu, 0x7FFFFFFFu, 0x7FFFFFFFu, 0x7FFFFFFFu), one) - one;
-    const F4 s = F4::load(batch.s);
     F4 xu[kSlerpTerms + 1], xv[kSlerpTerms + 1];
     for (int i = 1; i <= kSlerpTerms; ++i) {
         const SlerpTerm& term = kSlerpTermTable[static_cast<std::size_t>(i)];
@@ -164,7 +168,7 @@ void sampleBatch(SampleBatch& batch)
         const KeyFrame& prev = *batch.prev[j];
         const KeyFrame& next = *batch.next[j];
         Bone& bone = *batch.bone[j];
-        const float sj = batch.s[j];
+        const float sj = weights[j];
         const float cosine = std::fabs(dots[j]);
         if (sj >= 0.0f && sj <= 1.0f && cosine >= kNearCosine && cosine <= std::numeric_limits<float>::max()) {
             rotations[j].store(&bone.rotation.w);
@@ -266,6 +270,7 @@ void updateAnimator(Model& model, float dt)
     const SampledBone* const bones = cache.bones.data();
     const std::size_t boneCount = cache.bones.size();
     SampleBatch batch;
+    batch.time = time;
     for (std::size_t j = 0; j < clip.tracks.size(); ++j) {
         const std::vector<KeyFrame>& track = clip.tracks[j];
         if (track.empty()) {
@@ -287,13 +292,9 @@ void updateAnimator(Model& model, float dt)
         if (bone >= boneCount) {
             continue;
         }
-        const float span = next.time - prev.time;
-        // One key, or two keys at one time: the bone takes the later key.
-        const float s = span != 0.0f ? (time - prev.time) / span : 1.0f;
         batch.prev[batch.count] = &prev;
         batch.next[batch.count] = &next;
         batch.bone[batch.count] = bones[bone].bone;
-        batch.s[batch.count] = s;
         if (++batch.count == 4) {
             sampleBatch(batch);
         }
