@@ -12,7 +12,7 @@
 // copies the skinned vertices bit for bit. Sampling gives every bone the
 // reference's translation and scale bit for bit and its rotation within
 // kSlerpTolerance of the math library's slerp in each component (keys at most
-// 120 degrees of turn apart are interpolated by a polynomial, the rest by
+// 106 degrees of turn apart are interpolated by a polynomial, the rest by
 // slerp itself); the reference then takes the sampled rotations, so that the
 // poses that follow are compared as above.
 
@@ -84,7 +84,7 @@ bool sameVertex(const Vertex& a, const Vertex& b)
 // with the depth of the skeleton.
 constexpr float kFlatUlps = 16.0f;
 
-// The polynomial is within 2e-7 of slerp (animation/sampling.cpp); slerp in
+// The polynomial is within 2.1e-7 of slerp (animation/sampling.cpp); slerp in
 // single precision adds its own rounding.
 constexpr float kSlerpTolerance = 1e-6f;
 

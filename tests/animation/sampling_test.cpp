@@ -119,10 +119,11 @@ TEST(Sampling, RotationsTakeTheShorterArcAndStayUnit)
         {"one rotation, opposite signs", 0.3f, 179.99f * kDegree, 0.3f, -179.99f * kDegree, 0.1f,
          {-std::cos(0.008f * kDegree), std::sin(0.008f * kDegree), 0}},
         {"keys 1e-5 apart", 0, 0.2f, 0, 0.2f + 1e-5f, 0.3f, {std::cos(0.200003f), std::sin(0.200003f), 0}},
-        // Keys far apart: where the polynomial stops (a turn of 120 degrees)
+        // Keys far apart: where the polynomial stops (a turn of 106 degrees)
         // and beyond, where slerp takes over, at the weights the polynomial
         // would miss most.
-        {"keys 119 degrees apart", 0, 0, 0, 119 * kDegree, 0.22f, {std::cos(26.18f * kDegree), std::sin(26.18f * kDegree), 0}},
+        {"keys 105 degrees apart", 0, 0, 0, 105 * kDegree, 0.22f, {std::cos(23.1f * kDegree), std::sin(23.1f * kDegree), 0}},
+        {"keys 107 degrees apart", 0, 0, 0, 107 * kDegree, 0.22f, {std::cos(23.54f * kDegree), std::sin(23.54f * kDegree), 0}},
         {"keys 121 degrees apart", 0, 0, 0, 121 * kDegree, 0.22f, {std::cos(26.62f * kDegree), std::sin(26.62f * kDegree), 0}},
         {"keys 170 degrees apart", 0, 0, 0, 170 * kDegree, 0.22f, {std::cos(37.4f * kDegree), std::sin(37.4f * kDegree), 0}},
         {"keys 170 degrees apart, tilted", 0.4f, 0.1f, -0.3f, 170 * kDegree, 0.8f, {}},
