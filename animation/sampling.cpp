@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "animation/animation_cache.h"
@@ -160,16 +162,22 @@ void sampleBatch(SampleBatch& batch)
     rw = rw * scale, rx = rx * scale, ry = ry * scale, rz = rz * scale;
     transpose(rw, rx, ry, rz);
     const F4 rotations[4] = {rw, rx, ry, rz};
-    float dots[4];
-    d.store(dots);
+    // Lanes the polynomial does not serve: a weight outside [0, 1], or keys
+    // further apart than kNearCosine allows (or not finite): all bits set.
+    const F4 cosine = d ^ side;
+    const F4 outside = notEqual(min(max(s, F4::zero()), one), s);
+    const F4 far = notEqual(max(min(cosine, F4::splat(std::numeric_limits<float>::max())), F4::splat(kNearCosine)), cosine);
+    float bySlerpBits[4];
+    (outside ^ far ^ (outside & far)).store(bySlerpBits);
+    std::uint32_t bySlerp[4];
+    std::memcpy(bySlerp, bySlerpBits, sizeof bySlerp);
 
     for (int j = 0; j < batch.count; ++j) {
         const KeyFrame& prev = *batch.prev[j];
         const KeyFrame& next = *batch.next[j];
         Bone& bone = *batch.bone[j];
         const float sj = weights[j];
-        const float cosine = std::fabs(dots[j]);
-        if (sj >= 0.0f && sj <= 1.0f && cosine >= kNearCosine && cosine <= std::numeric_limits<float>::max()) {
+        if (bySlerp[j] == 0) {
             rotations[j].store(&bone.rotation.w);
         } else {
             slerp(prev.rotation, next.rotation, sj, bone.rotation);

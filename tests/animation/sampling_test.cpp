@@ -59,6 +59,8 @@ TEST(Sampling, TimeAdvancesWrapsHoldsAndThePoseFollowsTheKeys)
         {"halfway between keys", three, true, 1.0f, 0.5f, 1.5f, 6.0f, 1.5f},
         {"time zero on the first key", {{0, 3, 0}, {2, 9, 0}}, true, 0.0f, 0.0f, 0.0f, 3.0f, 0.0f},
         {"before the first key", {{0.5f, 1, 0}, {1, 2, 0}, {2, 4, 0}}, true, 0.0f, 0.25f, 0.25f, 4.0f - 3.0f * s, 0.0f},
+        // Ten times the way from the last key to the first, turning on.
+        {"far before the first key", {{0.9f, 0, 0}, {1, 1, 1.8f}}, true, 0.0f, 0.0f, 0.0f, -9.0f, -16.2f},
         {"a loop wraps", long10, true, 9.95f, 0.1f, 0.05f, 0.005f, 0.0f},
         {"a clip without loop holds its end", long10, false, 9.95f, 5.1f, 10.0f, 1.0f, 0.0f},
         {"a NaN step is ignored", long10, true, 2.0f, NAN, 2.0f, 0.2f, 0.0f},
