@@ -197,7 +197,7 @@ void sampleBatch(SampleBatch& batch)
     batch.count = 0;
 }
 
-// Sizes the cursors and angles for the clip's tracks, every cursor from the
+// Sizes the cursors for the clip's tracks, every cursor from the
 // first key. Playback does so for a new clip and whenever a track's key
 // count is not the one its cursor was sized for (checked as each track is
 // sampled).
