@@ -49,6 +49,10 @@ struct FlatBone {
     std::uint32_t parent = 0;
     const Bone* children = nullptr;
     const Bone* childrenEnd = nullptr;
+    // The bytes of the bone's child and weight lists (the two std::vector
+    // objects, side by side in Bone) as they were: where both lists' storage
+    // begins and ends, for a check of 48 bytes at once on x86.
+    alignas(16) std::uint64_t lists[6] = {};
 };
 
 // The skin of a model turned from scattered per-bone weight lists into a
