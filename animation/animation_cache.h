@@ -50,6 +50,10 @@ struct FlatBone {
     std::uint32_t parent = 0;
     const Bone* children = nullptr;
     const Bone* childrenEnd = nullptr;
+    // The bytes of the bone's child and weight lists (the two std::vector
+    // objects, side by side in Bone) as they were: where both lists' storage
+    // begins and ends, for a check of 48 bytes at once on x86.
+    alignas(16) std::uint64_t lists[6] = {};
 };
 
 // The skin of a model turned from scattered per-bone weight lists into a
@@ -103,25 +107,11 @@ struct SkinCache {
     float* palette() { return paletteStore.data() + paletteOffset; }
 };
 
-// The angle of the slerp from one key's rotation to the next (arccosine of
-// the magnitude of their dot product), its sine and the side of the later key
-// that the shorter arc takes, with the two rotations it was computed from:
-// valid while both are unchanged, bit for bit.
-struct SlerpAngle {
-    Quaternion from;
-    Quaternion to;
-    float sign = 1.0f;
-    float theta = 0.0f;
-    float sinTheta = 0.0f;
-    bool known = false;
-};
-
-// Per track: the key found last frame, the key count the cache was sized for,
-// and where the track's angles start (one per key: the slerp that ends there).
+// Per track: the key found last frame and the key count the cache was sized
+// for.
 struct TrackCursor {
     std::uint32_t key = 0;
     std::size_t keys = 0;
-    std::size_t angles = 0;
 };
 
 // A bone of the skeleton in pre-order, for the keys' bone indices, with the
@@ -139,7 +129,6 @@ struct SampledBone {
 struct SamplingCache {
     const void* clip = nullptr;  // the Animation the cursors belong to
     std::vector<TrackCursor> cursors;
-    std::vector<SlerpAngle> angles;
     std::vector<SampledBone> bones;  // entry i: the bone of index i
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "animation/animation_cache.h"
 #include "animation/pose_flat.h"
@@ -83,8 +84,14 @@ bool bottomRowIsUnit(const Matrix4& m)
 void flatten(SkinCache& cache, Bone& bone, std::uint32_t parent)
 {
     const auto index = static_cast<std::uint32_t>(cache.skeleton.size());
-    cache.skeleton.push_back(
-        FlatBone{&bone, parent, bone.children.data(), bone.children.data() + bone.children.size()});
+    FlatBone& entry = cache.skeleton.emplace_back();
+    entry.bone = &bone;
+    entry.parent = parent;
+    entry.children = bone.children.data();
+    entry.childrenEnd = bone.children.data() + bone.children.size();
+    if (listsSideBySide(bone)) {
+        std::memcpy(entry.lists, &bone.children, sizeof entry.lists);
+    }
     cache.affine = cache.affine && bottomRowIsUnit(bone.localMatrix);
     for (Bone& child : bone.children) {
         flatten(cache, child, index);

@@ -14,11 +14,38 @@
 #include "math/cpu_features.h"
 #include "scene/bone.h"
 
+#if FYREL_X86
+#include <emmintrin.h>
+#endif
+
 namespace fyrel {
+
+// Whether the bone's child and weight lists lie side by side, 48 bytes in
+// all (FlatBone::lists).
+inline bool listsSideBySide(const Bone& bone)
+{
+    return sizeof(bone.children) + sizeof(bone.weights) == sizeof(FlatBone::lists) &&
+           reinterpret_cast<const char*>(&bone.weights) == reinterpret_cast<const char*>(&bone.children) + sizeof(bone.children);
+}
 
 // Whether a flattened skeleton's entry still describes its bone and weights.
 [[gnu::always_inline]] inline bool stillMatches(const FlatBone& entry, const Bone& bone, const SkinSource& source)
 {
+#if FYREL_X86
+    if (listsSideBySide(bone)) {
+        // The same bytes are the same beginnings and ends (and capacities:
+        // a list that grew in place is taken as changed, which costs a
+        // rebuild and nothing else). The skin form was built from the same
+        // weight lists as the entry.
+        const auto* now = reinterpret_cast<const __m128i*>(&bone.children);
+        const auto* then = reinterpret_cast<const __m128i*>(entry.lists);
+        const __m128i differ =
+            _mm_or_si128(_mm_or_si128(_mm_xor_si128(_mm_loadu_si128(now), _mm_load_si128(then)),
+                                      _mm_xor_si128(_mm_loadu_si128(now + 1), _mm_load_si128(then + 1))),
+                         _mm_xor_si128(_mm_loadu_si128(now + 2), _mm_load_si128(then + 2)));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) == 0xFFFF;
+    }
+#endif
     // One comparison for the four: the differences of the words, or-ed.
     auto word = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p); };
     const Bone* children = bone.children.data();
