@@ -292,15 +292,25 @@ std::string endingOf(const std::string& path)
     return e;
 }
 
+// Assimp's read of the file as the import worker asks for it; null, the
+// row skipped with Assimp's reason, when it fails.
+const aiScene* readAsWorkerDoes(Assimp::Importer& importer, const std::string& path, benchmark::State& state)
+{
+    fyrel::prepareAssimpImporter(importer);
+    const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+    if (!scene) {
+        state.SkipWithError(importer.GetErrorString());
+    }
+    return scene;
+}
+
 // Assimp's read as the worker asks for it.
 void ReadAssimp(benchmark::State& state, std::string path)
 {
     for (auto _ : state) {
         Assimp::Importer importer;
-        fyrel::prepareAssimpImporter(importer);
-        const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+        const aiScene* scene = readAsWorkerDoes(importer, path, state);
         if (!scene) {
-            state.SkipWithError(importer.GetErrorString());
             return;
         }
         benchmark::DoNotOptimize(scene);
@@ -312,10 +322,8 @@ void ReadAssimp(benchmark::State& state, std::string path)
 void ConvertAssimp(benchmark::State& state, std::string path)
 {
     Assimp::Importer importer;
-    fyrel::prepareAssimpImporter(importer);
-    const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+    const aiScene* scene = readAsWorkerDoes(importer, path, state);
     if (!scene) {
-        state.SkipWithError(importer.GetErrorString());
         return;
     }
     const std::string ending = endingOf(path);
@@ -333,10 +341,8 @@ void ConvertAssimp(benchmark::State& state, std::string path)
 void WireAssimp(benchmark::State& state, std::string path)
 {
     Assimp::Importer importer;
-    fyrel::prepareAssimpImporter(importer);
-    const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+    const aiScene* scene = readAsWorkerDoes(importer, path, state);
     if (!scene) {
-        state.SkipWithError(importer.GetErrorString());
         return;
     }
     std::vector<std::string> notes;
