@@ -28,9 +28,11 @@
 // The formats the import worker reads with Assimp have a table of their own:
 // per family, the worker's conversion after Assimp's read (the scene to a
 // Model, its wire bytes and the program's reader of them) against that read
-// (ReadFile with the worker's flags), both in this run; the bound is
-// a fifth. The last column is the wire's part of the conversion (bytes
-// written and read back, with the reader's face normals), timed on its own.
+// (ReadFile with the worker's flags and Assimp's check of the scene that the
+// worker runs after it), both in this run; the bound is a fifth. Two parts
+// of the conversion are timed on their own beside it: the wire (bytes
+// written and read back) and the model's face normals. Files and families
+// both get a line.
 //
 //   build/bench/import_bench --benchmark_filter='read|conversion' --benchmark_min_time=0.2
 //
@@ -260,7 +262,9 @@ fyrel::Ms3dFile character(const CharacterSize& size, unsigned seed)
     return file;
 }
 
-// One file or more per family that the import worker reads with Assimp.
+// One file or more per family that the import worker reads with Assimp;
+// for STL, whose binary files Assimp reads fastest of all, every file of
+// assimp-testmodels that holds a triangle (binary and text alike).
 const SampleFile kWorkerFiles[] = {
     {"fbx", "FBX/huesitos.fbx"},
     {"fbx", "FBX/animation_with_skeleton.fbx"},
@@ -280,6 +284,11 @@ const SampleFile kWorkerFiles[] = {
     {"ply", "PLY/Wuson.ply"},
     {"stl", "STL/Wuson.stl"},
     {"stl", "STL/Spider_binary.stl"},
+    {"stl", "STL/3DSMaxExport.STL"},
+    {"stl", "STL/Spider_ascii.stl"},
+    {"stl", "STL/sphereWithHole.stl"},
+    {"stl", "STL/triangle.stl"},
+    {"stl", "STL/triangle_with_two_solids.stl"},
     {"off", "OFF/Wuson.off"},
 };
 
@@ -292,12 +301,13 @@ std::string endingOf(const std::string& path)
     return e;
 }
 
-// Assimp's read of the file as the import worker asks for it; null, the
-// row skipped with Assimp's reason, when it fails.
+// Assimp's read of the file as the import worker asks for it, with
+// Assimp's check of the scene that the worker runs after it; null, the row
+// skipped with Assimp's reason, when it fails.
 const aiScene* readAsWorkerDoes(Assimp::Importer& importer, const std::string& path, benchmark::State& state)
 {
     fyrel::prepareAssimpImporter(importer);
-    const aiScene* scene = importer.ReadFile(path, fyrel::assimpReadFlags());
+    const aiScene* scene = fyrel::checkAssimpScene(importer, importer.ReadFile(path, fyrel::assimpReadFlags()));
     if (!scene) {
         state.SkipWithError(importer.GetErrorString());
     }
@@ -351,6 +361,23 @@ void WireAssimp(benchmark::State& state, std::string path)
         const std::vector<std::uint8_t> wire = fyrel::writeModelWire(model, notes);
         fyrel::WireModel back = fyrel::readModelWire(wire.data(), wire.size(), path);
         benchmark::DoNotOptimize(back.model.vertices.data());
+    }
+}
+
+// Of that, the model's face normals alone (every importer makes them), on
+// a model converted before.
+void FaceNormalsAssimp(benchmark::State& state, std::string path)
+{
+    Assimp::Importer importer;
+    const aiScene* scene = readAsWorkerDoes(importer, path, state);
+    if (!scene) {
+        return;
+    }
+    std::vector<std::string> notes;
+    fyrel::Model model = fyrel::convertAssimpScene(*scene, path, endingOf(path), notes);
+    for (auto _ : state) {
+        model.computeFaceNormals();
+        benchmark::DoNotOptimize(model.triangles.data());
     }
 }
 
@@ -508,6 +535,8 @@ int main(int argc, char** argv)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark((std::string("conversion.wire/") + file.path).c_str(), WireAssimp, path)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("conversion.faces/") + file.path).c_str(), FaceNormalsAssimp, path)
+            ->Unit(benchmark::kMicrosecond);
     }
     benchmark::Initialize(&argc, argv);
     Collector collector;
@@ -558,46 +587,63 @@ int main(int argc, char** argv)
     if (xGroups > 0) {
         std::printf("%-22s %12s %12s %8.2f\n", ".X geo. mean", "", "", std::exp(logSum / xGroups));
     }
-    // The worker's families: conversion time over Assimp's read time.
-    // The wire's share (written and read back) is printed beside it when
-    // its rows ran.
+    // The worker's files and families: conversion time over Assimp's read
+    // time, with the wire's share (written and read back) and the face
+    // normals' beside it where their rows ran.
     struct WorkerTimes {
-        double read = 0, conversion = 0, wire = 0;
-        bool complete = true, wireComplete = true;
+        double read = 0, conversion = 0, wire = 0, faces = 0;
+        bool complete = true, wireComplete = true, facesComplete = true;
+
+        void add(const Collector& collector, const char* path)
+        {
+            const auto time = [&](const char* row, double& sum, bool& all) {
+                const auto found = collector.seconds.find(std::string(row) + path);
+                all = all && found != collector.seconds.end();
+                sum += found != collector.seconds.end() ? found->second : 0.0;
+            };
+            time("read/", read, complete);
+            time("conversion/", conversion, complete);
+            time("conversion.wire/", wire, wireComplete);
+            time("conversion.faces/", faces, facesComplete);
+        }
+        void print(const std::string& name) const
+        {
+            char wireText[32] = "-", facesText[32] = "-";
+            if (wireComplete) {
+                std::snprintf(wireText, sizeof wireText, "%.3f", wire * 1e3);
+            }
+            if (facesComplete) {
+                std::snprintf(facesText, sizeof facesText, "%.3f", faces * 1e3);
+            }
+            std::printf("%-40s %9.3f %9.3f %9.3f %9s %9s\n", name.c_str(), read * 1e3, conversion * 1e3,
+                        conversion / read, wireText, facesText);
+        }
     };
-    std::map<std::string, WorkerTimes> worker;
+    const char* const header = "%-40s %9s %9s %9s %9s %9s\n";
+    std::map<std::string, WorkerTimes> families;
+    bool anyFile = false;
     for (const SampleFile& file : kWorkerFiles) {
-        const auto read = collector.seconds.find(std::string("read/") + file.path);
-        const auto conversion = collector.seconds.find(std::string("conversion/") + file.path);
-        const auto wire = collector.seconds.find(std::string("conversion.wire/") + file.path);
-        WorkerTimes& w = worker[file.group];
-        w.wireComplete = w.wireComplete && wire != collector.seconds.end();
-        w.wire += wire != collector.seconds.end() ? wire->second : 0.0;
-        if (read == collector.seconds.end() || conversion == collector.seconds.end()) {
-            w.complete = false;
-            continue;
+        WorkerTimes one;
+        one.add(collector, file.path);
+        families[file.group].add(collector, file.path);
+        if (one.complete) {
+            if (!anyFile) {
+                std::printf("\n");
+                std::printf(header, "file (times in ms)", "read", "convert", "conv/read", "of it wire", "faces");
+                anyFile = true;
+            }
+            one.print(file.path);
         }
-        w.read += read->second;
-        w.conversion += conversion->second;
     }
-    bool header = false;
-    for (const auto& [name, w] : worker) {
-        if (!w.complete && w.read == 0) {
-            continue;  // none of its rows ran
-        }
-        if (!header) {
-            std::printf("\n%-14s %14s %14s %10s %14s\n", "family", "Assimp read ms", "conversion ms", "conv/read",
-                        "of it wire ms");
-            header = true;
-        }
-        if (!w.complete) {
-            std::printf("%-14s (not every file ran)\n", name.c_str());
-        } else if (w.wireComplete) {
-            std::printf("%-14s %14.3f %14.3f %10.3f %14.3f\n", name.c_str(), w.read * 1e3, w.conversion * 1e3,
-                        w.conversion / w.read, w.wire * 1e3);
-        } else {
-            std::printf("%-14s %14.3f %14.3f %10.3f\n", name.c_str(), w.read * 1e3, w.conversion * 1e3,
-                        w.conversion / w.read);
+    if (anyFile) {
+        std::printf("\n");
+        std::printf(header, "family (times in ms)", "read", "convert", "conv/read", "of it wire", "faces");
+        for (const auto& [name, w] : families) {
+            if (w.complete) {
+                w.print(name);
+            } else if (w.read > 0) {
+                std::printf("%-40s (not every file ran)\n", name.c_str());
+            }
         }
     }
     benchmark::Shutdown();

@@ -259,12 +259,7 @@ std::string endingOf(const std::string& path)
 std::vector<std::uint8_t> convertRead(const aiScene* scene, Assimp::Importer& importer, const std::string& name,
                                       const std::string& ending)
 {
-    // Assimp's check of its own scene refuses one without meshes, which a
-    // skeleton with its motion (BVH) is: it is asked for only where there
-    // are meshes.
-    if (scene && scene->mNumMeshes > 0) {
-        scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
-    }
+    scene = checkAssimpScene(importer, scene);
     if (!scene) {
         if (std::strstr(importer.GetErrorString(), "bad_alloc")) {
             throw std::bad_alloc();  // Assimp caught it; the worker says it ran out
@@ -281,6 +276,17 @@ std::vector<std::uint8_t> convertRead(const aiScene* scene, Assimp::Importer& im
 void prepareAssimpImporter(Assimp::Importer& importer)
 {
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+}
+
+const aiScene* checkAssimpScene(Assimp::Importer& importer, const aiScene* scene)
+{
+    // Assimp's check of its own scene refuses one without meshes, which a
+    // skeleton with its motion (BVH) is: it is asked for only where there
+    // are meshes.
+    if (scene && scene->mNumMeshes > 0) {
+        scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
+    }
+    return scene;
 }
 
 unsigned assimpReadFlags()

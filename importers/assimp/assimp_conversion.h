@@ -71,6 +71,11 @@ using AssimpProgress = std::function<void(float)>;
 // indices runs after them.
 unsigned assimpReadFlags();
 
+// Assimp's own check of the scene it read (its indices, counts and
+// names), run by the worker after every read that gives meshes: the scene,
+// or null (the importer's error string says why) when the check refuses it.
+const aiScene* checkAssimpScene(Assimp::Importer& importer, const aiScene* scene);
+
 // Sets the importer's properties as the worker reads: a skeleton without a
 // mesh stays one (no stand-in mesh of its bones).
 void prepareAssimpImporter(Assimp::Importer& importer);

@@ -120,19 +120,21 @@ Vector3 placeNormal(const Matrix4& cof, const aiVector3D& n)
             cof(2, 0) * n.x + cof(2, 1) * n.y + cof(2, 2) * n.z};
 }
 
-// Normals made unit, as Assimp's already are (kept as they are then). The
-// choice is a select, not a branch: a file's own normals are near unit and
-// on either side of the bound at random. One with no direction (STL files
-// often store zeros, which Assimp keeps) becomes zero and counts in missing:
-// its faces give it one (faceNormalsForMissing).
+// Normals made unit, as Assimp's already are (kept as they are then: the
+// root and the division only for the others). One with no direction (STL
+// files often store zeros, which Assimp keeps) becomes zero and counts in
+// missing: its faces give it one (faceNormalsForMissing).
 inline Vector3 unit(const Vector3& v, std::size_t& missing)
 {
     const float l2 = v.x * v.x + v.y * v.y + v.z * v.z;
+    if (std::fabs(l2 - 1.0f) < 1e-6f) {
+        return v;
+    }
     if (!(l2 > 0 && l2 <= std::numeric_limits<float>::max())) {  // decided before the root is there
         ++missing;
         return {};
     }
-    const float r = std::fabs(l2 - 1.0f) < 1e-6f ? 1.0f : 1.0f / std::sqrt(l2);  // one division, not three
+    const float r = 1.0f / std::sqrt(l2);  // one division, not three
     return {v.x * r, v.y * r, v.z * r};
 }
 
@@ -167,6 +169,44 @@ void faceNormalsForMissing(Model& model, std::size_t first, std::size_t firstFac
             const float l = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
             const float r = 1.0f / l;  // one division, not three: these are ours to round
             n = l > 0 && r > 0 ? Vector3{n.x * r, n.y * r, n.z * r} : Vector3{0, 0, 1};
+        }
+    }
+}
+
+// Whether the mesh whose vertices begin at first and whose faces begin at
+// firstFace gives every face three vertices of its own, in order (as
+// Assimp's STL reader does): each vertex then lies in one face only.
+bool ownCorners(const Model& model, std::size_t first, std::size_t firstFace)
+{
+    const std::size_t faces = model.triangles.size() - firstFace;
+    if (model.vertices.size() - first != 3 * faces) {
+        return false;
+    }
+    std::uint32_t differs = 0;
+    std::uint32_t next = static_cast<std::uint32_t>(first);
+    for (std::size_t f = firstFace; f < model.triangles.size(); ++f, next += 3) {
+        const std::uint32_t* i = model.triangles[f].indices;
+        differs |= (i[0] ^ next) | (i[1] ^ (next + 1)) | (i[2] ^ (next + 2));
+    }
+    return differs == 0;
+}
+
+// The vertices of such a mesh whose normals are missing (zero) (all of them
+// when all is true) get their face's: the face normal turned round, since
+// Triangle::normal points away from the side its corners run
+// counter-clockwise on, which Assimp's files face. One of a face without
+// area points up the mesh's z, as a vertex in no face with a direction does.
+void normalsOfOwnFaces(Model& model, std::size_t first, std::size_t firstFace, bool all)
+{
+    Vertex* v = model.vertices.data() + first;
+    for (std::size_t f = firstFace; f < model.triangles.size(); ++f, v += 3) {
+        const Vector3& n = model.triangles[f].normal;
+        const Vector3 normal = n.x == 0 && n.y == 0 && n.z == 0 ? Vector3{0, 0, 1} : Vector3{-n.x, -n.y, -n.z};
+        for (int k = 0; k < 3; ++k) {
+            Vector3& out = v[k].normal;
+            if (all || (out.x == 0 && out.y == 0 && out.z == 0)) {
+                out = normal;
+            }
         }
     }
 }
@@ -340,22 +380,30 @@ void addMesh(AssimpConversion& c, const aiMesh& mesh, std::size_t nodeIndex, boo
     }
     const std::uint32_t material = mesh.mMaterialIndex < c.model.materials.size() ? mesh.mMaterialIndex : 0;
     const std::size_t firstFace = model.triangles.size();
+    // Room for every face, given back for the points and lines.
+    model.triangles.resize(firstFace + (mesh.mFaces ? mesh.mNumFaces : 0));
+    Triangle* t = model.triangles.data() + firstFace;
+    std::uint32_t largest = 0;  // index, checked once after
     for (unsigned f = 0; mesh.mFaces && f < mesh.mNumFaces; ++f) {
         const aiFace& face = mesh.mFaces[f];
         if (face.mNumIndices != 3 || !face.mIndices) {
             ++counts.otherFaces;
             continue;
         }
-        if (face.mIndices[0] >= n || face.mIndices[1] >= n || face.mIndices[2] >= n) {
-            failAssimp(c, "a face of mesh \"" + std::string(mesh.mName.C_Str()) + "\" names a vertex it does not have");
-        }
-        Triangle& t = model.triangles.emplace_back();
-        t.indices[0] = first + face.mIndices[0];
-        t.indices[1] = first + face.mIndices[1];
-        t.indices[2] = first + face.mIndices[2];
-        t.material = material;
+        const unsigned* i = face.mIndices;
+        largest = std::max({largest, i[0], i[1], i[2]});
+        t->indices[0] = first + i[0], t->indices[1] = first + i[1], t->indices[2] = first + i[2];
+        t->material = material;
+        ++t;
     }
-    if (missing > 0) {
+    model.triangles.resize(static_cast<std::size_t>(t - model.triangles.data()));
+    if (model.triangles.size() > firstFace && largest >= n) {
+        failAssimp(c, "a face of mesh \"" + std::string(mesh.mName.C_Str()) + "\" names a vertex it does not have");
+    }
+    model.computeFaceNormals(firstFace, model.triangles.size());  // while the mesh is in the cache
+    if (missing > 0 && ownCorners(model, first, firstFace)) {
+        normalsOfOwnFaces(model, first, firstFace, missing == n);  // the sum of one face's normal, made unit, is its own
+    } else if (missing > 0) {
         faceNormalsForMissing(model, first, firstFace, missing == n);
     }
 }

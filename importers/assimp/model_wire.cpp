@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "importers/byte_reader.h"
@@ -11,7 +12,7 @@
 namespace fyrel {
 namespace {
 
-constexpr std::uint8_t kMagic[4] = {'F', 'Y', 'W', '1'};
+constexpr std::uint8_t kMagic[4] = {'F', 'Y', 'W', '2'};
 
 // On little-endian machines (all this runs on) arrays of floats and words
 // go out and come in as they lie in memory, a block at a time.
@@ -19,30 +20,31 @@ constexpr bool kLittle = std::endian::native == std::endian::little;
 
 // Copies count floats from bytes in memory and says whether none is
 // infinite or NaN: none has every exponent bit set, which adding one to the
-// exponent would carry into the sign bit. Sixteen at a time into eight
-// lanes, with no branch inside, which the compiler turns into vector
-// instructions; one test at the end. (Little-endian machines only.)
+// exponent would carry into the sign bit. Eight at a time in two vectors
+// of words (the compiler's vector types: SSE2 or NEON registers), with no
+// branch inside; one test at the end. (Little-endian machines only.)
 bool copyFinite(float* out, const std::uint8_t* in, std::size_t count)
 {
+    using Words = std::uint32_t __attribute__((vector_size(16)));
     constexpr std::uint32_t kExponent = 0x7f800000u, kOne = 0x00800000u;
-    std::uint32_t lanes[8] = {};
+    const Words exponent = {kExponent, kExponent, kExponent, kExponent}, one = {kOne, kOne, kOne, kOne};
+    Words a = {}, b = {};
     std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        std::uint32_t w[16];
-        std::memcpy(w, in + 4 * i, sizeof w);
-        for (int k = 0; k < 8; ++k) {
-            lanes[k] |= ((w[k] & kExponent) + kOne) | ((w[k + 8] & kExponent) + kOne);
-        }
-        std::memcpy(out + i, w, sizeof w);
+    for (; i + 8 <= count; i += 8) {
+        Words w0, w1;
+        std::memcpy(&w0, in + 4 * i, 16);
+        std::memcpy(&w1, in + 4 * i + 16, 16);
+        a |= (w0 & exponent) + one;
+        b |= (w1 & exponent) + one;
+        std::memcpy(out + i, &w0, 16);
+        std::memcpy(out + i + 4, &w1, 16);
     }
-    std::uint32_t carry = 0;
+    a |= b;
+    std::uint32_t carry = a[0] | a[1] | a[2] | a[3];
     for (; i < count; ++i) {
         const std::uint32_t w = loadU32(in + 4 * i);
         carry |= (w & kExponent) + kOne;
         out[i] = std::bit_cast<float>(w);
-    }
-    for (const std::uint32_t lane : lanes) {
-        carry |= lane;
     }
     return (carry & 0x80000000u) == 0;
 }
@@ -221,6 +223,14 @@ private:
     const std::string& fileName_;
 };
 
+// A face normal's length: one (within rounding) or, for a face without
+// area, none.
+inline bool unitOrNone(const Vector3& n)
+{
+    const float l2 = n.x * n.x + n.y * n.y + n.z * n.z;
+    return (l2 == 0.0f) | (std::fabs(l2 - 1.0f) <= 1e-5f);  // false for NaN and infinity
+}
+
 TextureWrap wrapOf(WireReader& r)
 {
     const std::uint8_t w = r.u8("a material's wrapping");
@@ -265,20 +275,36 @@ void readGeometry(WireReader& r, Model& model)
     }
     model.texCoords.resize(coords);
     r.block(reinterpret_cast<float*>(model.texCoords.data()), 2 * coords, "the texture coordinates");
-    model.triangles.resize(r.count(16, "the triangles"));
+    // Triangles as they lie in memory: three indices, the face normal, the
+    // material.
+    static_assert(sizeof(Triangle) == 28 && offsetof(Triangle, normal) == 12 && offsetof(Triangle, material) == 24,
+                  "a triangle is seven words");
+    model.triangles.resize(r.count(28, "the triangles"));
     const std::size_t materials = std::max<std::size_t>(model.materials.size(), 1);
-    const std::uint8_t* p = r.take(16 * model.triangles.size());  // the count vouched for them
-    // Taken first and checked after, by the largest index and material, so
-    // that the loop has no branch; the first wrong one is then looked for.
+    const std::uint8_t* p = r.take(28 * model.triangles.size());  // the count vouched for them
+    if constexpr (kLittle) {
+        if (!model.triangles.empty()) {
+            std::memcpy(static_cast<void*>(model.triangles.data()), p, 28 * model.triangles.size());
+        }
+    } else {
+        for (Triangle& t : model.triangles) {
+            t.indices[0] = loadU32(p), t.indices[1] = loadU32(p + 4), t.indices[2] = loadU32(p + 8);
+            t.normal = {loadF32(p + 12), loadF32(p + 16), loadF32(p + 20)};
+            t.material = loadU32(p + 24);
+            p += 28;
+        }
+    }
+    // Checked after, by the largest index and material and whether every
+    // normal has length one or none (which a NaN or an infinity has not),
+    // so that the loop has no branch; the first wrong one is then looked for.
     std::uint32_t largestIndex = 0, largestMaterial = 0;
-    for (Triangle& t : model.triangles) {
-        t.indices[0] = loadU32(p), t.indices[1] = loadU32(p + 4), t.indices[2] = loadU32(p + 8);
-        t.material = loadU32(p + 12);
-        p += 16;
+    bool units = true;
+    for (const Triangle& t : model.triangles) {
         largestIndex = std::max({largestIndex, t.indices[0], t.indices[1], t.indices[2]});
         largestMaterial = std::max(largestMaterial, t.material);
+        units &= unitOrNone(t.normal);
     }
-    if (largestIndex < model.vertices.size() && largestMaterial < materials) {
+    if (largestIndex < model.vertices.size() && largestMaterial < materials && units) {
         return;
     }
     for (const Triangle& t : model.triangles) {
@@ -290,6 +316,9 @@ void readGeometry(WireReader& r, Model& model)
         }
         if (t.material >= materials) {
             r.fail("has a triangle naming material " + std::to_string(t.material));
+        }
+        if (!unitOrNone(t.normal)) {
+            r.fail("has a triangle whose normal is not of length one");
         }
     }
 }
@@ -421,7 +450,7 @@ void readClips(WireReader& r, Model& model)
 std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<std::string>& notes)
 {
     WireWriter w;
-    w.bytes.reserve(64 + 24 * model.vertices.size() + 16 * model.triangles.size());
+    w.bytes.reserve(64 + 24 * model.vertices.size() + 8 * model.texCoords.size() + 28 * model.triangles.size());
     for (const std::uint8_t b : kMagic) {
         w.u8(b);
     }
@@ -450,19 +479,15 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
     w.count(model.texCoords.size());
     w.block(reinterpret_cast<const float*>(model.texCoords.data()), 2 * model.texCoords.size());
     w.count(model.triangles.size());
-    const std::size_t at = w.bytes.size();
-    w.bytes.resize(at + 16 * model.triangles.size());
-    std::uint8_t* out = w.bytes.data() + at;
-    for (const Triangle& t : model.triangles) {
-        const std::uint32_t words[4] = {t.indices[0], t.indices[1], t.indices[2], t.material};
-        if constexpr (kLittle) {
-            std::memcpy(out, words, 16);  // one store, not sixteen
-            out += 16;
-            continue;
+    if constexpr (kLittle) {
+        if (!model.triangles.empty()) {
+            w.append(model.triangles.data(), 28 * model.triangles.size());
         }
-        for (int k = 0; k < 4; ++k, out += 4) {
-            out[0] = static_cast<std::uint8_t>(words[k]), out[1] = static_cast<std::uint8_t>(words[k] >> 8);
-            out[2] = static_cast<std::uint8_t>(words[k] >> 16), out[3] = static_cast<std::uint8_t>(words[k] >> 24);
+    } else {
+        for (const Triangle& t : model.triangles) {
+            w.u32(t.indices[0]), w.u32(t.indices[1]), w.u32(t.indices[2]);
+            w.floats(&t.normal.x, 3);
+            w.u32(t.material);
         }
     }
     std::vector<const Bone*> bones;
@@ -509,7 +534,6 @@ WireModel readModelWire(const std::uint8_t* data, std::size_t size, const std::s
     if (r.remaining() != 0) {
         r.fail("goes on after its end");
     }
-    model.computeFaceNormals();
     return out;
 }
 

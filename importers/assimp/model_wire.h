@@ -17,14 +17,15 @@
 // program crash or take more than a few times the bytes' size in memory.
 //
 // Layout, little-endian, strings as u32 length and bytes:
-//   "FYW1"  notes (u32 count, strings: the reading summary)
+//   "FYW2"  notes (u32 count, strings: the reading summary)
 //   baseTransform (16 f32, by rows)  animator rate (f32)
 //   materials: u32 count; name, ambient/diffuse/specular/emissive (4 f32
 //     each), shininess, texture name, embedded image (u32 length, bytes),
 //     wrapS, wrapT (u8), alpha cut-off (f32)
 //   vertices: u32 count; position, normal (3 f32 each)
 //   texture coordinates: u32 count (0 or one a vertex); s, t
-//   triangles: u32 count; three u32 vertex indices, u32 material
+//   triangles: u32 count; three u32 vertex indices, unit face normal (3
+//     f32; zero for a face without area), u32 material
 //   bones: u32 count, in pre-order; name, i32 parent (−1 for the first
 //     bone, the root; else an ancestor-or-self of the bone before), local
 //     matrix (16 f32), u32 weight count, weights (u32 vertex, f32)
@@ -41,16 +42,20 @@ struct WireModel {
     std::vector<std::string> notes;
 };
 
-// The bytes of model (its bone tree, clips, materials and geometry) and the
-// notes. Key bone indices must name bones of model's skeleton.
+// The bytes of model (its bone tree, clips, materials and geometry with its
+// face normals) and the notes. Key bone indices must name bones of model's
+// skeleton.
 std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<std::string>& notes);
 
 // Reads bytes written by writeModelWire. The model gets its bones' inverse
-// local matrices, its clips' lengths and its face normals. Throws
-// ImportError naming fileName and what is wrong when the bytes are cut off,
-// a count exceeds what remains, an index names nothing, a number is not
-// finite, the bones are not in pre-order or nest deeper than kMaxBoneDepth,
-// a bone's transform cannot be inverted, or a track's times do not ascend.
+// local matrices and its clips' lengths; its face normals are the worker's
+// (made where the vertices were, so not made twice), checked for length
+// one or none: a subverted worker can make faces look wrong, not make
+// anything fail. Throws ImportError naming fileName and what is wrong when
+// the bytes are cut off, a count exceeds what remains, an index names
+// nothing, a number is not finite, a face normal is not of length one or
+// zero, the bones are not in pre-order or nest deeper than kMaxBoneDepth, a
+// bone's transform cannot be inverted, or a track's times do not ascend.
 WireModel readModelWire(const std::uint8_t* data, std::size_t size, const std::string& fileName);
 
 }  // namespace fyrel

@@ -329,6 +329,16 @@ TEST(AssimpImport, RealFilesOfEveryFamilyKeepCountsClipsBonesAndStandUpright)
         if (m.triangles.size() >= 100) {
             EXPECT_GE(standing, corners * 9 / 10) << "of " << corners << " corners";
         }
+        // The face normals come from the worker: the ones the program makes.
+        Model again;
+        again.vertices = m.vertices;
+        again.triangles = m.triangles;
+        again.computeFaceNormals();
+        std::size_t differing = 0;
+        for (std::size_t t = 0; t < m.triangles.size(); ++t) {
+            differing += std::memcmp(&again.triangles[t].normal, &m.triangles[t].normal, sizeof(Vector3)) != 0;
+        }
+        EXPECT_EQ(differing, 0u);
         // At rest the skinned mesh is the bind mesh.
         toRest(m.rootBone);
         updatePose(m);
@@ -554,20 +564,37 @@ TEST(AssimpImport, PivotHelpersFoldIntoTheirBoneAndDriveIt)
 // Normals Assimp leaves without a direction (zero, or no array at all) come
 // from the faces that use the vertex, each as large as its face; the ones
 // it gives are kept. Two faces of the same area on the edge v0–v1: A
-// (v0, v1, v2) facing +z, B (v1, v0, v3) facing +y.
+// (v0, v1, v2) facing +z, B (v1, v0, v3) facing +y (counter-clockwise is
+// the front, as Assimp has it). Either sharing the edge's corners, or each
+// face with corners of its own, in order (as Assimp's STL reader gives
+// them: A is 0, 1, 2 and B 3, 4, 5).
 TEST(AssimpImport, NormalsWithoutDirectionComeFromTheirFaces)
 {
     const float h = std::sqrt(0.5f);
+    const aiVector3D p0{0, 0, 0}, p1{1, 0, 0}, p2{0, 1, 0}, p3{0.5f, 0, 1};
+    const aiVector3D zero{0, 0, 0}, x{1, 0, 0};
     struct Case {
         const char* what;
-        bool array;             // Assimp has normals
-        aiVector3D given;       // v2's, the others zero
-        Vector3 expected[4];
+        bool array;                       // Assimp has normals
+        std::vector<aiVector3D> points;
+        std::vector<aiVector3D> normals;  // when it has
+        std::vector<unsigned> corners;    // of the two faces
+        std::vector<Vector3> expected;
     };
     const Case cases[] = {
-        {"all zero", true, {0, 0, 0}, {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}}},
-        {"one given", true, {1, 0, 0}, {{0, h, h}, {0, h, h}, {1, 0, 0}, {0, 1, 0}}},
-        {"none", false, {0, 0, 0}, {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}}},
+        {"shared, all zero", true, {p0, p1, p2, p3}, {zero, zero, zero, zero}, {0, 1, 2, 1, 0, 3},
+         {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}}},
+        {"shared, one given", true, {p0, p1, p2, p3}, {zero, zero, x, zero}, {0, 1, 2, 1, 0, 3},
+         {{0, h, h}, {0, h, h}, {1, 0, 0}, {0, 1, 0}}},
+        {"shared, none", false, {p0, p1, p2, p3}, {}, {0, 1, 2, 1, 0, 3}, {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}}},
+        // Three vertices a face, as own corners have, but shared: the two in
+        // no face point up.
+        {"shared, two in no face", true, {p0, p1, p2, p3, p2, p3}, std::vector<aiVector3D>(6, zero),
+         {0, 1, 2, 1, 0, 3}, {{0, h, h}, {0, h, h}, {0, 0, 1}, {0, 1, 0}, {0, 0, 1}, {0, 0, 1}}},
+        {"own corners, all zero", true, {p0, p1, p2, p1, p0, p3}, std::vector<aiVector3D>(6, zero),
+         {0, 1, 2, 3, 4, 5}, {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 1, 0}, {0, 1, 0}, {0, 1, 0}}},
+        {"own corners, one given", true, {p0, p1, p2, p1, p0, p3}, {zero, zero, x, zero, zero, zero},
+         {0, 1, 2, 3, 4, 5}, {{0, 0, 1}, {0, 0, 1}, {1, 0, 0}, {0, 1, 0}, {0, 1, 0}, {0, 1, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -578,21 +605,24 @@ TEST(AssimpImport, NormalsWithoutDirectionComeFromTheirFaces)
         scene.mNumMeshes = 1;
         scene.mMeshes = new aiMesh*[1]{new aiMesh};
         aiMesh& mesh = *scene.mMeshes[0];
-        mesh.mNumVertices = 4;
-        mesh.mVertices = new aiVector3D[4]{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.5f, 0, 1}};
+        const unsigned n = static_cast<unsigned>(c.points.size());
+        mesh.mNumVertices = n;
+        mesh.mVertices = new aiVector3D[n];
+        std::copy(c.points.begin(), c.points.end(), mesh.mVertices);
         if (c.array) {
-            mesh.mNormals = new aiVector3D[4]{{0, 0, 0}, {0, 0, 0}, c.given, {0, 0, 0}};
+            mesh.mNormals = new aiVector3D[n];
+            std::copy(c.normals.begin(), c.normals.end(), mesh.mNormals);
         }
         mesh.mNumFaces = 2;
         mesh.mFaces = new aiFace[2];
         for (int f = 0; f < 2; ++f) {
             mesh.mFaces[f].mNumIndices = 3;
-            mesh.mFaces[f].mIndices = f == 0 ? new unsigned[3]{0, 1, 2} : new unsigned[3]{1, 0, 3};
+            mesh.mFaces[f].mIndices = new unsigned[3]{c.corners[3 * f], c.corners[3 * f + 1], c.corners[3 * f + 2]};
         }
         std::vector<std::string> notes;
         const Model m = convertAssimpScene(scene, "normals.obj", "obj", notes);
-        ASSERT_EQ(m.vertices.size(), 4u);
-        for (int v = 0; v < 4; ++v) {
+        ASSERT_EQ(m.vertices.size(), c.expected.size());
+        for (std::size_t v = 0; v < c.expected.size(); ++v) {
             EXPECT_NEAR(m.vertices[v].normal.x, c.expected[v].x, 1e-6f) << v;
             EXPECT_NEAR(m.vertices[v].normal.y, c.expected[v].y, 1e-6f) << v;
             EXPECT_NEAR(m.vertices[v].normal.z, c.expected[v].z, 1e-6f) << v;
@@ -672,7 +702,8 @@ TEST(AssimpImport, TheWireReaderRefusesCutAndSpoiledBytes)
     };
     const Spoil spoils[] = {
         {"a vertex index", notes + triangles, 256, "has a triangle naming vertex 256 of 256"},
-        {"a material index", notes + triangles + 12, 7, "has a triangle naming material 7"},
+        {"a material index", notes + triangles + 24, 7, "has a triangle naming material 7"},
+        {"a face normal's x", notes + triangles + 12, 0x40000000, "has a triangle whose normal is not of length one"},
         {"the vertex count", notes + triangles - 4 - 8 * m.texCoords.size() - 4 - 24 * 256 - 4, 0x7fffffff,
          "is cut off in the vertices"},
         {"the magic", 0, 0, "does not begin as one"},
@@ -700,6 +731,8 @@ TEST(AssimpImport, TheWireReaderRefusesCutAndSpoiledBytes)
          "has key times that do not ascend in clip \"Armature|Action\""},
         {"a vertex that is not a number", [&](Model& w) { w.vertices[7].position.y = nan; },
          "has a number that is not finite in the vertices"},
+        {"a face normal that is not a number", [&](Model& w) { w.triangles.back().normal.z = nan; },
+         "has a triangle whose normal is not of length one"},
         {"a weight that is not a number", [&](Model& w) { w.rootBone.children[0].weights.push_back({3, nan}); },
          "has a number that is not finite in a bone's weights"},
         {"a weight of a vertex that is not there",
