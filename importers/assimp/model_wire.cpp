@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -445,12 +446,40 @@ void readClips(WireReader& r, Model& model)
     }
 }
 
+// The bytes writeModelWire writes.
+std::size_t wireSize(const Model& model, const std::vector<std::string>& notes)
+{
+    std::size_t n = 4 + 4 + 64 + 4 + 4;  // magic, notes, base transform, rate, materials
+    for (const std::string& note : notes) {
+        n += 4 + note.size();
+    }
+    for (const Material& m : model.materials) {
+        n += 4 + m.name.size() + 64 + 4 + 4 + m.texture.size() + 4 + 2 + 4;
+        n += m.embeddedTexture ? m.embeddedTexture->size() : 0;
+    }
+    n += 4 + 24 * model.vertices.size() + 4 + 8 * model.texCoords.size() + 4 + 28 * model.triangles.size();
+    std::vector<const Bone*> bones;
+    listBones(model.rootBone, bones);
+    n += 4;
+    for (const Bone* bone : bones) {
+        n += 4 + bone->name.size() + 4 + 64 + 4 + 8 * bone->weights.size();
+    }
+    n += 4;
+    for (const Animation& clip : model.animator.animations) {
+        n += 4 + clip.name.size() + 4 + 1 + 4;
+        for (const std::vector<KeyFrame>& track : clip.tracks) {
+            n += 4 + 4 + 44 * track.size();
+        }
+    }
+    return n;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<std::string>& notes)
 {
     WireWriter w;
-    w.bytes.reserve(64 + 24 * model.vertices.size() + 8 * model.texCoords.size() + 28 * model.triangles.size());
+    w.bytes.reserve(wireSize(model, notes));  // written once, never moved
     for (const std::uint8_t b : kMagic) {
         w.u8(b);
     }
@@ -512,6 +541,7 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
             }
         }
     }
+    assert(w.bytes.size() == wireSize(model, notes));
     return std::move(w.bytes);
 }
 
