@@ -305,7 +305,17 @@ void readGeometry(WireReader& r, Model& model)
         largestMaterial = std::max(largestMaterial, t.material);
         units &= unitOrNone(t.normal);
     }
-    if (largestIndex < model.vertices.size() && largestMaterial < materials && units) {
+    if (largestIndex < model.vertices.size() && largestMaterial < materials) {
+        // A normal of another length is made again as every importer makes
+        // it: the worker's own can be one (a sliver face, whose square
+        // length falls below the smallest normal float, comes out a little
+        // short; one of enormous coordinates is not a number), and a
+        // subverted worker's anything.
+        for (std::size_t i = 0; !units && i < model.triangles.size(); ++i) {
+            if (!unitOrNone(model.triangles[i].normal)) {
+                model.computeFaceNormals(i, i + 1);
+            }
+        }
         return;
     }
     for (const Triangle& t : model.triangles) {
@@ -317,9 +327,6 @@ void readGeometry(WireReader& r, Model& model)
         }
         if (t.material >= materials) {
             r.fail("has a triangle naming material " + std::to_string(t.material));
-        }
-        if (!unitOrNone(t.normal)) {
-            r.fail("has a triangle whose normal is not of length one");
         }
     }
 }

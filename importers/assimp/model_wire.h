@@ -25,7 +25,8 @@
 //   vertices: u32 count; position, normal (3 f32 each)
 //   texture coordinates: u32 count (0 or one a vertex); s, t
 //   triangles: u32 count; three u32 vertex indices, unit face normal (3
-//     f32; zero for a face without area), u32 material
+//     f32; zero for a face without area; the reader makes again any of
+//     another length), u32 material
 //   bones: u32 count, in pre-order; name, i32 parent (−1 for the first
 //     bone, the root; else an ancestor-or-self of the bone before), local
 //     matrix (16 f32), u32 weight count, weights (u32 vertex, f32)
@@ -49,13 +50,14 @@ std::vector<std::uint8_t> writeModelWire(const Model& model, const std::vector<s
 
 // Reads bytes written by writeModelWire. The model gets its bones' inverse
 // local matrices and its clips' lengths; its face normals are the worker's
-// (made where the vertices were, so not made twice), checked for length
-// one or none: a subverted worker can make faces look wrong, not make
-// anything fail. Throws ImportError naming fileName and what is wrong when
-// the bytes are cut off, a count exceeds what remains, an index names
-// nothing, a number is not finite, a face normal is not of length one or
-// zero, the bones are not in pre-order or nest deeper than kMaxBoneDepth, a
-// bone's transform cannot be inverted, or a track's times do not ascend.
+// (made where the vertices were, so not made twice) where they have length
+// one or none, else made again from the positions as every importer makes
+// them (a subverted worker can make faces look wrong, not make anything
+// fail). Throws ImportError naming fileName and what is wrong when the bytes
+// are cut off, a count exceeds what remains, an index names nothing, a
+// number other than a face normal is not finite, the bones are not in
+// pre-order or nest deeper than kMaxBoneDepth, a bone's transform cannot be
+// inverted, or a track's times do not ascend.
 WireModel readModelWire(const std::uint8_t* data, std::size_t size, const std::string& fileName);
 
 }  // namespace fyrel
